@@ -1,0 +1,17 @@
+#include "common/error.h"
+
+namespace scourex::runtime {
+
+Error Make(long number) {
+  switch (number) {
+    case kInvalidArgument: return Error(number, "Invalid procedure call or argument");
+    case kOverflow: return Error(number, "Overflow");
+    case kTypeMismatch: return Error(number, "Type mismatch");
+    case kFileNotFound: return Error(number, "File not found");
+    case kPathFileAccess: return Error(number, "Path/File access error");
+    case kPathNotFound: return Error(number, "Path not found");
+    default: return Error(number, "Application-defined or object-defined error");
+  }
+}
+
+}  // namespace scourex::runtime

@@ -1,0 +1,43 @@
+#pragma once
+// What the SQL layer sees of a database: tables by name, their columns, and their rows
+// in scan order. The storage layers implement it; tests implement it in memory.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jet/value.h"
+
+namespace jet {
+
+struct ColumnInfo {
+  std::string name;
+  ColumnType type = ColumnType::Long;
+  bool autonumber = false;
+};
+
+// Where a row lives: data page number in the high bits, slot in the low byte. Opaque to
+// the SQL layer, which only hands it back to the table.
+using RowId = std::uint64_t;
+
+class TableSource {
+ public:
+  virtual ~TableSource() = default;
+  virtual const std::string& Name() const = 0;
+  virtual const std::vector<ColumnInfo>& Columns() const = 0;
+  // Visits every live row in scan order. Columns whose `wanted` flag is false may be left
+  // NULL (an empty `wanted` asks for every column). `visit` returns false to stop early.
+  virtual void Scan(const std::vector<bool>& wanted,
+                    const std::function<bool(RowId, const Row&)>& visit) = 0;
+};
+
+class Schema {
+ public:
+  virtual ~Schema() = default;
+  // The table of that name, matched without regard to letter case; nullptr if none.
+  virtual TableSource* FindTable(std::string_view name) = 0;
+};
+
+}  // namespace jet
