@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jet/error.h"
 #include "jet/value.h"
 
 namespace jet {
@@ -31,6 +32,18 @@ class TableSource {
   // NULL (an empty `wanted` asks for every column). `visit` returns false to stop early.
   virtual void Scan(const std::vector<bool>& wanted,
                     const std::function<bool(RowId, const Row&)>& visit) = 0;
+
+  // Deletes the rows (ids from Scan of this table), enforcing the table's relationships;
+  // returns how many rows went. All or nothing. Tables that cannot change refuse.
+  virtual std::int64_t DeleteRows(const std::vector<RowId>& ids) {
+    (void)ids;
+    throw Error(ErrorCode::ReadOnly, "Table '" + Name() + "' cannot be changed");
+  }
+  // Appends one row, values in column order (NULL for an autonumber takes the next number).
+  virtual void InsertRow(const Row& values) {
+    (void)values;
+    throw Error(ErrorCode::ReadOnly, "Table '" + Name() + "' cannot be changed");
+  }
 };
 
 class Schema {
