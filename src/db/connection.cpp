@@ -1,0 +1,69 @@
+#include "db/connection.h"
+
+#include "db/backend.h"
+#include "db/connection_text.h"
+#include "db/error_numbers.h"
+#include "db/jet_backend.h"
+#include "db/odbc_backend.h"
+#include "db/odbc_text.h"
+
+namespace scourex::db {
+
+namespace {
+
+// Commands wait this long unless the job says otherwise, as with the product's layer.
+constexpr int kDefaultCommandTimeoutSeconds = 30;
+
+class DispatchingConnection : public Connection {
+ public:
+  void SetCommandTimeout(int seconds) override {
+    if (seconds < 0) {
+      throw Error(errnum::kBadArgument,
+                  "The command timeout must be 0 (no limit) or more seconds, not " + std::to_string(seconds) + ".");
+    }
+    timeout_seconds_ = seconds;
+  }
+
+  void Open(const std::string& connection_text, const std::string& user, const std::string& password) override {
+    // Opening again starts from a closed connection, whatever happens next.
+    backend_.reset();
+    if (TrimSpaces(connection_text).empty()) {
+      throw Error(errnum::kGeneral, "The connection text is empty: it names no provider and no data source.");
+    }
+    const ConnectionText text = ConnectionText::Parse(connection_text);
+    const std::optional<std::string> provider = text.Get("Provider");
+    switch (ClassifyProvider(provider)) {
+      case ProviderKind::kJet:
+        backend_ = OpenJet(JetOptionsFromText(text, user, password));
+        break;
+      case ProviderKind::kSqlServer:
+        backend_ = OpenOdbc(MapSqlServerText(text, InstalledOdbcDrivers(), user, password));
+        break;
+      case ProviderKind::kOdbc:
+        backend_ = OpenOdbc(MapOdbcText(text, user, password));
+        break;
+      case ProviderKind::kUnknown:
+        throw Error(errnum::kProviderNotFound,
+                    "The provider '" + TrimSpaces(provider.value_or("")) +
+                        "' named in the connection text is not supported: use a Jet (Microsoft.Jet.OLEDB.*), "
+                        "SQL Server (SQLOLEDB, SQLNCLI*, MSOLEDBSQL*) or ODBC (MSDASQL) provider.");
+    }
+  }
+
+  void Execute(const std::string& command, long* affected) override {
+    if (!backend_) {
+      throw Error(errnum::kGeneral, "The connection is not open: cannot execute a command.");
+    }
+    backend_->Execute(command, timeout_seconds_, affected);
+  }
+
+ private:
+  int timeout_seconds_ = kDefaultCommandTimeoutSeconds;
+  std::unique_ptr<Backend> backend_;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> CreateConnection() { return std::make_unique<DispatchingConnection>(); }
+
+}  // namespace scourex::db
