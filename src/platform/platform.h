@@ -1,0 +1,48 @@
+#pragma once
+// The operating system as the job sees it, behind one small interface: the executable's
+// path, the current directory, directory listing, files, the clock, the diagnostic
+// channel and the beep. PosixPlatform is the real one; tests use a fake.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace scourex {
+
+// A local date and time, to the second.
+struct LocalDateTime {
+  int year = 1899, month = 12, day = 30;
+  int hour = 0, minute = 0, second = 0;
+  friend bool operator==(const LocalDateTime&, const LocalDateTime&) = default;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // The folder of the running executable (its real path, links resolved), with no
+  // trailing separator, and the executable's file name.
+  virtual std::string ExecutableFolder() = 0;
+  virtual std::string ExecutableName() = 0;
+  // The separator that ends a folder path ("/" here, "\" on Windows).
+  virtual char PathSeparator() const = 0;
+
+  // Throws scourex::Error (76 Path not found) when the folder cannot be entered.
+  virtual void SetCurrentDirectory(const std::string& folder) = 0;
+  // Names of the regular, non-hidden files of the current directory, in no particular order.
+  virtual std::vector<std::string> ListFiles() = 0;
+
+  // The whole file; throws scourex::Error 53, 76 or 75 as the classic runtime does.
+  virtual std::string ReadFile(const std::string& path) = 0;
+  // Appends `line` to the file in one write, creating the file when missing. Throws on failure.
+  virtual void AppendToFile(const std::string& path, const std::string& line) = 0;
+
+  virtual LocalDateTime Now() = 0;
+  // One report on the diagnostic channel (a newline is added).
+  virtual void Debug(const std::string& line) = 0;
+  virtual void Beep() = 0;
+};
+
+std::unique_ptr<Platform> CreatePosixPlatform();
+
+}  // namespace scourex

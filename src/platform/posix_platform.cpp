@@ -1,0 +1,141 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "common/error.h"
+#include "platform/platform.h"
+
+namespace scourex {
+namespace {
+
+std::string ParentFolder(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The classic runtime's answer to a failed open: a missing folder is "Path not found",
+// a missing file in an existing folder "File not found", anything else an access error.
+Error OpenError(const std::string& path, int err) {
+  if (err == ENOENT) {
+    struct stat st {};
+    std::string parent = ParentFolder(path);
+    if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return runtime::Make(runtime::kPathNotFound);
+    return runtime::Make(runtime::kFileNotFound);
+  }
+  if (err == ENOTDIR) return runtime::Make(runtime::kPathNotFound);
+  return runtime::Make(runtime::kPathFileAccess);
+}
+
+class PosixPlatform final : public Platform {
+ public:
+  PosixPlatform() {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    std::string exe = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    if (char* real = exe.empty() ? nullptr : ::realpath(exe.c_str(), nullptr)) {
+      exe = real;
+      std::free(real);
+    }
+    auto slash = exe.find_last_of('/');
+    folder_ = slash == std::string::npos ? "." : exe.substr(0, slash);
+    name_ = slash == std::string::npos ? exe : exe.substr(slash + 1);
+  }
+
+  std::string ExecutableFolder() override { return folder_; }
+  std::string ExecutableName() override { return name_; }
+  char PathSeparator() const override { return '/'; }
+
+  void SetCurrentDirectory(const std::string& folder) override {
+    if (::chdir(folder.c_str()) != 0) throw runtime::Make(runtime::kPathNotFound);
+  }
+
+  std::vector<std::string> ListFiles() override {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(".");
+    if (dir == nullptr) throw runtime::Make(runtime::kPathNotFound);
+    while (dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name.empty() || name[0] == '.') continue;
+      struct stat st {};
+      if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+  }
+
+  std::string ReadFile(const std::string& path) override {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw OpenError(path, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      throw runtime::Make(runtime::kPathFileAccess);
+    }
+    std::string data;
+    char buf[65536];
+    for (;;) {
+      ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        ::close(fd);
+        throw runtime::Make(runtime::kPathFileAccess);
+      }
+      if (n == 0) break;
+      data.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return data;
+  }
+
+  void AppendToFile(const std::string& path, const std::string& line) override {
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) throw OpenError(path, errno);
+    // One write, so that concurrent writers interleave whole lines.
+    ssize_t n;
+    do {
+      n = ::write(fd, line.data(), line.size());
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+    if (n != static_cast<ssize_t>(line.size())) throw runtime::Make(runtime::kPathFileAccess);
+  }
+
+  LocalDateTime Now() override {
+    std::time_t t = std::time(nullptr);
+    std::tm tm {};
+    ::localtime_r(&t, &tm);
+    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  }
+
+  void Debug(const std::string& line) override {
+    std::string out = line + "\n";
+    std::fwrite(out.data(), 1, out.size(), stderr);
+    std::fflush(stderr);
+  }
+
+  void Beep() override {
+    int fd = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return;  // no controlling terminal: nothing to sound
+    ssize_t ignored = ::write(fd, "\a", 1);
+    (void)ignored;
+    ::close(fd);
+  }
+
+ private:
+  std::string folder_;
+  std::string name_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> CreatePosixPlatform() { return std::make_unique<PosixPlatform>(); }
+
+}  // namespace scourex

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include "config/installation.h"
+#include "config/options.h"
+#include "support/fake_platform.h"
+
+namespace scourex {
+namespace {
+
+using testing::FakePlatform;
+
+struct OptionsFixture : ::testing::Test {
+  FakePlatform platform;
+  std::string options_file_name = "Orvanta.ini";
+  Settings settings;
+  Logger log{platform, options_file_name, settings.LogFile};
+
+  OptionsFixture() {
+    platform.current_dir = "/opt/site";
+    DefaultOptions(settings);
+  }
+  void Read(const std::string& text) {
+    platform.files["/opt/site/Orvanta.ini"] = text;
+    ReAdoptions(settings, platform, log, "/opt/site/Orvanta.ini");
+  }
+  std::vector<std::string> LogLines() { return platform.Lines("/opt/site/Scourex.log"); }
+};
+
+TEST_F(OptionsFixture, KeysValuesCommentsAndSections) {
+  Read("[Scourex]\r\n"
+       "visitormonths = 6\r\n"
+       ";EventMonths=1\r\n"
+       "  ;DeleteAlsoCardholder=1\r\n"  // not a comment: its key has a leading ';'
+       "SQL_Connect = Provider=SQLOLEDB;Data Source=srv;Password=a=b \r\n"
+       "no equals sign here\r\n"
+       "Unknown=5\r\n"
+       "\r\n"
+       "EVENTMONTHS=4\rEventMonths=5\n"
+       "DbsFolder=/data/site\r\n"
+       "LogFile=\tjob.log");
+  EXPECT_EQ(settings.VisitorMonths, 6);
+  EXPECT_EQ(settings.EventMonths, 5);  // the last occurrence wins; CR and LF alone end lines
+  EXPECT_FALSE(settings.DeleteAlsoCardholder);
+  EXPECT_EQ(settings.SQL_Connect, "Provider=SQLOLEDB;Data Source=srv;Password=a=b");
+  EXPECT_EQ(settings.DbsFolder, "/data/site/");
+  EXPECT_EQ(settings.LogFile, "\tjob.log");  // tabs are not trimmed
+  EXPECT_EQ(settings.DBType, 1);
+  EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(OptionsFixture, DeleteAlsoCardholderIsTrueOnlyForOne) {
+  for (auto [value, expected] : std::vector<std::pair<std::string, bool>>{
+           {"1", true}, {"  1  ", true}, {"01", false}, {"-1", false}, {"true", false}, {"yes", false}, {"", false}}) {
+    Read("DeleteAlsoCardholder=" + value);
+    EXPECT_EQ(settings.DeleteAlsoCardholder, expected) << value;
+  }
+}
+
+TEST_F(OptionsFixture, NormalisationAfterAFileReadToItsEnd) {
+  Read("DBType=7\r\nLogFile=\r\n");
+  EXPECT_EQ(settings.DBType, 1);
+  EXPECT_EQ(settings.LogFile, "Scourex.Log");
+  Read("DBType=2");
+  EXPECT_EQ(settings.DBType, 2);
+  Read("DBType=-1\r\nDbsFolder=");
+  EXPECT_EQ(settings.DBType, 1);
+  EXPECT_EQ(settings.DbsFolder, "");
+}
+
+TEST_F(OptionsFixture, ABadIntegerEndsTheFileAndSkipsNormalisation) {
+  for (const std::string bad : {"abc", "", "3 ;three months"}) {
+    settings = Settings{};
+    DefaultOptions(settings);
+    platform.files.erase("/opt/site/Scourex.log");
+    Read("VisitorMonths=9\r\nDbsFolder=/d\r\nEventMonths=" + bad + "\r\nVisitorMonths=1\r\n");
+    EXPECT_EQ(settings.VisitorMonths, 9) << bad;
+    EXPECT_EQ(settings.EventMonths, 3) << bad;
+    EXPECT_EQ(settings.DbsFolder, "/d") << bad;  // no separator appended
+    EXPECT_EQ(settings.DBType, 0) << bad;
+    ASSERT_EQ(LogLines().size(), 1u);
+    EXPECT_EQ(LogLines()[0], "2026-12-01 00:00:00 *** Error #  13 - Type mismatch *** Options ReAdoptions");
+  }
+  EXPECT_EQ(platform.beeps, 6);
+}
+
+TEST_F(OptionsFixture, MissingFilesAndFolders) {
+  ReAdoptions(settings, platform, log, "/opt/site/none.ini");
+  ReAdoptions(settings, platform, log, "/opt/nowhere/none.ini");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            "2026-12-01 00:00:00 *** Error #  53 - File not found *** Options ReAdoptions",
+                            "2026-12-01 00:00:00 *** Error #  76 - Path not found *** Options ReAdoptions"}));
+  EXPECT_EQ(settings.DBType, 0);
+  EXPECT_EQ(settings.VisitorMonths, 2);
+}
+
+TEST_F(OptionsFixture, OverlongLines) {
+  const std::string filler(32767, 'x');
+  Read(filler.substr(0, 32766) + "\r\nEventMonths=7");  // 32766 characters without "=": skipped
+  EXPECT_EQ(settings.EventMonths, 7);
+  Read(filler + "\r\nEventMonths=8");  // 32767 without "=": overflow
+  EXPECT_EQ(settings.EventMonths, 7);
+  Read("EventMonths=9\r\nLogFile" + std::string(32759, ' ') + "=");  // "=" at 32767 of a known key
+  EXPECT_EQ(settings.EventMonths, 9);
+  EXPECT_EQ(settings.LogFile, "Scourex.log");
+  Read("Other" + std::string(32761, ' ') + "=\r\nEventMonths=10");  // same place, unknown key: skipped
+  EXPECT_EQ(settings.EventMonths, 10);
+  Read(";" + filler + filler + "\r\nEventMonths=11");  // comments are skipped whatever their length
+  EXPECT_EQ(settings.EventMonths, 11);
+  Read(filler + "=1");  // longer than 32767
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  for (const auto& line : lines) EXPECT_EQ(line, "2026-12-01 00:00:00 *** Error #  6 - Overflow *** Options ReAdoptions");
+}
+
+TEST(ConvertInteger, NumbersAsTheClassicRuntimeConvertsThem) {
+  EXPECT_EQ(ConvertInteger("6"), 6);
+  EXPECT_EQ(ConvertInteger("\t-12\t"), -12);
+  EXPECT_EQ(ConvertInteger("2.5"), 2);  // half to even
+  EXPECT_EQ(ConvertInteger("3.5"), 4);
+  EXPECT_EQ(ConvertInteger("1e2"), 100);
+  EXPECT_EQ(ConvertInteger("&H10"), 16);
+  EXPECT_EQ(ConvertInteger("&HFFFF"), -1);
+  EXPECT_EQ(ConvertInteger("32767"), 32767);
+  EXPECT_EQ(ConvertInteger("-32768"), -32768);
+  for (const char* overflow : {"32768", "-32769", "1e9", "32767.5", "&H10000"}) {
+    EXPECT_THROW(
+        try { ConvertInteger(overflow); } catch (const Error& e) {
+          EXPECT_EQ(e.number(), 6) << overflow;
+          throw;
+        },
+        Error);
+  }
+  for (const char* mismatch : {"", "abc", "1 2", "1e", ".", "&H", "&HXYZ", "0x10", "--1"}) {
+    EXPECT_THROW(
+        try { ConvertInteger(mismatch); } catch (const Error& e) {
+          EXPECT_EQ(e.number(), 13) << mismatch;
+          throw;
+        },
+        Error);
+  }
+}
+
+TEST(Installation, MarkerFilesAndFolders) {
+  EXPECT_EQ(ProductBaseFrom({"ORVANTA.NAM", "Scourex.log"}), "Orvanta");
+  EXPECT_EQ(ProductBaseFrom({"helmGate.nam"}), "Helmgate");
+  EXPECT_EQ(ProductBaseFrom({"Site7.nam"}), "Site7");
+  EXPECT_EQ(ProductBaseFrom({"b.nam", "a.NAM", "B.nam"}), "B");  // first in byte order
+  EXPECT_EQ(ProductBaseFrom({"readme.txt", "nam", ".nam.txt"}), "");
+  EXPECT_EQ(AppFolderFor("/opt/site", '/'), "/opt/site/");
+  EXPECT_EQ(AppFolderFor("D:\\DEV\\Orvanta\\Sources\\smallprojects\\Scourex", '\\'), "D:\\DEV\\Orvanta\\");
+  EXPECT_EQ(AppFolderFor("D:\\DEV\\Orvanta\\Sources\\smallprojects\\scourex", '\\'),
+            "D:\\DEV\\Orvanta\\Sources\\smallprojects\\scourex\\");
+  EXPECT_EQ(StripExtension("scourex"), "scourex");
+  EXPECT_EQ(StripExtension("Scourex.exe"), "Scourex");
+}
+
+}  // namespace
+}  // namespace scourex

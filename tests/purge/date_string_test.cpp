@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "common/error.h"
+#include "purge/date_string.h"
+
+namespace scourex {
+namespace {
+
+Settings WithType(int type) {
+  Settings s;
+  DefaultOptions(s);
+  s.DBType = type;
+  return s;
+}
+
+TEST(DateString, LiteralsForEachEngine) {
+  LocalDateTime t{2026, 3, 6, 14, 5, 59};
+  EXPECT_EQ(GetDateString(WithType(1), t), "#03/06/2026 14:05#");
+  EXPECT_EQ(GetDateString(WithType(2), t), "'2026-03-06 14:05:59'");
+  EXPECT_EQ(GetDateString(WithType(0), t), "");
+  LocalDateTime morning{2026, 3, 6, 9, 7, 0};
+  EXPECT_EQ(GetDateString(WithType(1), morning), "#03/06/2026 09:07#");
+  EXPECT_EQ(GetDateString(WithType(2), morning), "'2026-03-06 09:07:00'");
+  Settings custom = WithType(2);
+  custom.SQLServerDateFormat = "yyyymmdd";
+  EXPECT_EQ(GetDateString(custom, t), "'20260306'");
+  EXPECT_EQ(GetDateString(WithType(1), kZeroDate), "#12/30/1899 00:00#");
+}
+
+TEST(DateString, PatternTokens) {
+  LocalDateTime t{2026, 3, 6, 14, 5, 9};
+  EXPECT_EQ(FormatDate(t, "dd/mm/yyyy hh:mm:ss"), "06/03/2026 14:05:09");
+  EXPECT_EQ(FormatDate(t, "d-m-yy h:n:s"), "6-3-26 14:5:9");
+  EXPECT_EQ(FormatDate(t, "mm:ss"), "05:09");
+  EXPECT_EQ(FormatDate(t, "hh\\:mm"), "14:05");
+  EXPECT_EQ(FormatDate(t, "mmm mmmm ddd dddd"), "Mar March Fri Friday");
+  EXPECT_EQ(FormatDate(t, "hh:nn AM/PM"), "02:05 PM");
+  EXPECT_EQ(FormatDate(t, "\"day\" d \\y"), "day 6 y");
+  EXPECT_EQ(FormatDate(t, "yyyy-q-ww-w-y"), "2026-1-10-6-65");
+}
+
+TEST(DateString, MonthArithmeticClipsTheDay) {
+  EXPECT_EQ(AddMonths({2026, 5, 31, 10, 20, 30}, -3), (LocalDateTime{2026, 2, 28, 10, 20, 30}));
+  EXPECT_EQ(AddMonths({2028, 5, 31, 0, 0, 0}, -3), (LocalDateTime{2028, 2, 29, 0, 0, 0}));
+  EXPECT_EQ(AddMonths({2026, 1, 15, 0, 0, 0}, -13), (LocalDateTime{2024, 12, 15, 0, 0, 0}));
+  EXPECT_EQ(AddMonths({2026, 12, 1, 0, 0, 0}, -2), (LocalDateTime{2026, 10, 1, 0, 0, 0}));
+  try {
+    AddMonths({2026, 12, 1, 0, 0, 0}, -32767);
+    FAIL() << "a cutoff before the year 100 must fail";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 5);
+    EXPECT_EQ(e.description(), "Invalid procedure call or argument");
+  }
+}
+
+}  // namespace
+}  // namespace scourex

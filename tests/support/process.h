@@ -1,0 +1,36 @@
+#pragma once
+// Running programs and making temporary folders in end-to-end tests.
+
+#include <string>
+
+namespace scourex::testing {
+
+struct ProcessResult {
+  int status = -1;  // exit status, or -1 when it did not exit normally
+  std::string out;  // standard output (standard error too when merged)
+};
+
+// Runs `command` through /bin/sh and captures its standard output.
+ProcessResult RunCommand(const std::string& command);
+
+// Quotes a text for /bin/sh.
+std::string ShellQuote(const std::string& s);
+
+// A fresh folder under the system's temporary folder, removed with its contents on destruction.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& data);
+
+}  // namespace scourex::testing
