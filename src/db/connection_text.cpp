@@ -204,15 +204,26 @@ bool IsPasswordKey(std::string_view key) {
 
 std::string ScrubSecrets(std::string text, const std::vector<std::string>& secrets) {
   constexpr std::string_view kMask = "***";
-  // `pwd=...` and `...password=...` wherever they appear, however the value is written.
+  // The secrets themselves first, wherever a driver might have echoed them. Very short
+  // ones cannot be told apart from ordinary words; the rule below covers their echoes.
+  for (const std::string& secret : secrets) {
+    if (secret.size() < 3) continue;
+    size_t pos = 0;
+    while ((pos = text.find(secret, pos)) != std::string::npos) {
+      text.replace(pos, secret.size(), kMask);
+      pos += kMask.size();
+    }
+  }
+  // Then `pwd=...` and `...password=...` wherever they appear, however the value is
+  // written. An unquoted value in a message ends where the echoed text plausibly does.
   for (std::string_view name : {std::string_view("pwd"), std::string_view("password")}) {
-    size_t search = 0;
     std::string lowered(text.size(), '\0');
     std::transform(text.begin(), text.end(), lowered.begin(), Lower);
+    size_t search = 0;
     while (search < text.size()) {
       const size_t hit = lowered.find(name, search);
       if (hit == std::string::npos) break;
-      size_t pos = SkipSpaces(text, hit + name.size());
+      const size_t pos = SkipSpaces(text, hit + name.size());
       if (pos >= text.size() || text[pos] != '=' || (pos + 1 < text.size() && text[pos + 1] == '=')) {
         search = hit + name.size();
         continue;
@@ -229,28 +240,18 @@ std::string ScrubSecrets(std::string text, const std::vector<std::string>& secre
         }
       }
       if (value_end == std::string::npos) {
-        value_end = text.find(';', value_start);
-        if (value_end == std::string::npos) value_end = text.size();
-        // Messages often close with a quote or bracket right after the text they echo.
-        while (value_end > value_start && (text[value_end - 1] == '\'' || text[value_end - 1] == '"' ||
-                                           text[value_end - 1] == ')' || text[value_end - 1] == ']')) {
-          --value_end;
+        value_end = value_start;
+        while (value_end < text.size() && !IsSpace(text[value_end]) &&
+               std::string_view(";)]'\"").find(text[value_end]) == std::string_view::npos) {
+          ++value_end;
         }
       }
-      text.replace(value_start, value_end - value_start, kMask);
-      lowered.resize(text.size());
-      std::transform(text.begin(), text.end(), lowered.begin(), Lower);
+      if (text.compare(value_start, value_end - value_start, kMask) != 0) {
+        text.replace(value_start, value_end - value_start, kMask);
+        lowered.resize(text.size());
+        std::transform(text.begin(), text.end(), lowered.begin(), Lower);
+      }
       search = value_start + kMask.size();
-    }
-  }
-  // The secrets themselves, wherever a driver might have echoed them. Very short ones
-  // cannot be told apart from ordinary words and are covered by the rule above.
-  for (const std::string& secret : secrets) {
-    if (secret.size() < 3) continue;
-    size_t pos = 0;
-    while ((pos = text.find(secret, pos)) != std::string::npos) {
-      text.replace(pos, secret.size(), kMask);
-      pos += kMask.size();
     }
   }
   return text;

@@ -99,10 +99,11 @@ Error ErrorFromDiagnostics(const std::vector<DiagRecord>& records, const std::ve
     description += message;
   }
   if (description.empty()) description = "The ODBC driver reported a failure without a message.";
+  description = ScrubSecrets(std::move(description), secrets);
   if (!context.empty() && (number == errnum::kGeneral || number == errnum::kTimeout)) {
-    description += " (" + std::string(context) + ")";
+    description += " (" + ScrubSecrets(std::string(context), secrets) + ")";
   }
-  return Error(number, ScrubSecrets(std::move(description), secrets));
+  return Error(number, description);
 }
 
 }  // namespace scourex::db

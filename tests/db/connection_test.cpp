@@ -1,0 +1,208 @@
+// The connection object end to end: SQLite through unixODBC stands in for a database
+// server, a closed local port for an unreachable SQL Server.
+
+#include "db/connection.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "db/error_numbers.h"
+#include "db/jet_backend.h"
+#include "db/odbc_backend.h"
+
+namespace scourex::db {
+namespace {
+
+// Runs `action` and returns the scourex::Error it throws (a failure if it throws none).
+template <typename Action>
+Error ErrorOf(Action action) {
+  try {
+    action();
+  } catch (const Error& error) {
+    return error;
+  }
+  ADD_FAILURE() << "expected a scourex::Error";
+  return Error(0, "");
+}
+
+bool SqliteDriverRegistered() {
+  const std::vector<std::string> drivers = InstalledOdbcDrivers();
+  return std::find(drivers.begin(), drivers.end(), "SQLite3") != drivers.end();
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "scourex-db-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+class SqliteConnection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!SqliteDriverRegistered()) GTEST_SKIP() << "unixODBC has no SQLite3 driver registered (libsqliteodbc)";
+    ASSERT_FALSE(dir_.path().empty());
+    database_ = (dir_.path() / "x.db").string();
+    connection_ = CreateConnection();
+    connection_->Open(Text(), "", "");
+    connection_->Execute("CREATE TABLE Visitors (Id INTEGER PRIMARY KEY, Name TEXT NOT NULL, Stamp INTEGER)", nullptr);
+    for (int i = 1; i <= 5; ++i) {
+      connection_->Execute("INSERT INTO Visitors (Id, Name, Stamp) VALUES (" + std::to_string(i) + ", 'v" +
+                               std::to_string(i) + "', " + std::to_string(i) + ")",
+                           nullptr);
+    }
+  }
+
+  std::string Text(const std::string& extra = "") const { return "Driver=SQLite3;Database=" + database_ + extra; }
+
+  TempDir dir_;
+  std::string database_;
+  std::unique_ptr<Connection> connection_;
+};
+
+TEST_F(SqliteConnection, DeletesReportAffectedRowsIncludingNone) {
+  long affected = -7;
+  connection_->Execute("DELETE FROM Visitors WHERE Stamp < 3", &affected);
+  EXPECT_EQ(affected, 2);
+  connection_->Execute("DELETE FROM Visitors WHERE Stamp < 3", &affected);
+  EXPECT_EQ(affected, 0);
+  connection_->Execute("DELETE FROM Visitors WHERE Stamp = 5", nullptr);
+  connection_->Execute("DELETE FROM Visitors", &affected);
+  EXPECT_EQ(affected, 2);
+}
+
+TEST_F(SqliteConnection, MsdasqlTextReachesTheSameDatabase) {
+  auto other = CreateConnection();
+  other->Open("Provider=MSDASQL; Driver={SQLite3} ;Database='" + database_ + "';Connect Timeout=5", "", "");
+  long affected = 0;
+  other->Execute("DELETE FROM Visitors WHERE Id IN (1, 4)", &affected);
+  EXPECT_EQ(affected, 2);
+  connection_->Execute("DELETE FROM Visitors", &affected);
+  EXPECT_EQ(affected, 3);
+}
+
+TEST_F(SqliteConnection, ResultSetsAreReleasedAtOnce) {
+  long affected = 0;
+  connection_->SetCommandTimeout(5);
+  connection_->Execute("SELECT * FROM Visitors", &affected);
+  EXPECT_EQ(affected, -1);
+  // A cursor left open would hold SQLite's read lock and make this writer fail as busy.
+  auto writer = CreateConnection();
+  writer->Open(Text(";Timeout=200"), "", "");
+  writer->Execute("DELETE FROM Visitors WHERE Id = 1", &affected);
+  EXPECT_EQ(affected, 1);
+  connection_->Execute("DELETE FROM Visitors", &affected);
+  EXPECT_EQ(affected, 4);
+}
+
+TEST_F(SqliteConnection, CommandErrorsAreClassifiedAndClean) {
+  Error missing = ErrorOf([&] { connection_->Execute("DELETE FROM Nope WHERE Id = 1", nullptr); });
+  EXPECT_EQ(missing.number(), errnum::kUnknownTable);
+  EXPECT_NE(missing.description().find("Nope"), std::string::npos) << missing.description();
+  EXPECT_EQ(missing.description().find('['), std::string::npos) << missing.description();
+
+  Error column = ErrorOf([&] { connection_->Execute("DELETE FROM Visitors WHERE NoSuchColumn = 1", nullptr); });
+  EXPECT_EQ(column.number(), errnum::kUnknownColumn) << column.description();
+
+  Error syntax = ErrorOf([&] { connection_->Execute("DELEET FROM Visitors", nullptr); });
+  EXPECT_EQ(syntax.number(), errnum::kCommandText) << syntax.description();
+
+  Error duplicate = ErrorOf([&] { connection_->Execute("INSERT INTO Visitors (Id, Name) VALUES (1, 'x')", nullptr); });
+  EXPECT_EQ(duplicate.number(), errnum::kIntegrity) << duplicate.description();
+
+  // The connection stays usable after a failed command.
+  long affected = 0;
+  connection_->Execute("DELETE FROM Visitors WHERE Id = 2", &affected);
+  EXPECT_EQ(affected, 1);
+}
+
+TEST_F(SqliteConnection, ReopeningClosesTheFormerDatabase) {
+  const std::string second = (dir_.path() / "y.db").string();
+  connection_->Open("Driver=SQLite3;Database=" + second, "", "");
+  Error error = ErrorOf([&] { connection_->Execute("DELETE FROM Visitors", nullptr); });
+  EXPECT_EQ(error.number(), errnum::kUnknownTable);
+  // A failed open leaves it closed, not on the former database.
+  ErrorOf([&] { connection_->Open("Driver=NoSuchDriver;Database=" + second, "", ""); });
+  Error closed = ErrorOf([&] { connection_->Execute("SELECT 1", nullptr); });
+  EXPECT_EQ(closed.number(), errnum::kGeneral);
+}
+
+TEST(ConnectionUse, FailsClearlyBeforeOpenAndOnBadSettings) {
+  auto connection = CreateConnection();
+  Error closed = ErrorOf([&] { connection->Execute("DELETE FROM Visitors", nullptr); });
+  EXPECT_EQ(closed.number(), errnum::kGeneral);
+  EXPECT_NE(closed.description().find("not open"), std::string::npos);
+
+  EXPECT_EQ(ErrorOf([&] { connection->SetCommandTimeout(-1); }).number(), errnum::kBadArgument);
+  connection->SetCommandTimeout(0);
+
+  Error empty = ErrorOf([&] { connection->Open("  ", "", ""); });
+  EXPECT_EQ(empty.number(), errnum::kGeneral);
+  EXPECT_NE(empty.description().find("empty"), std::string::npos);
+
+  Error provider = ErrorOf([&] { connection->Open("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=a.accdb", "", ""); });
+  EXPECT_EQ(provider.number(), errnum::kProviderNotFound);
+  EXPECT_NE(provider.description().find("Microsoft.ACE.OLEDB.12.0"), std::string::npos);
+
+  Error malformed = ErrorOf([&] { connection->Open("Provider=SQLOLEDB;Password='Secr3t!", "", ""); });
+  EXPECT_EQ(malformed.number(), errnum::kBadConnectionText);
+  EXPECT_EQ(malformed.description().find("Secr3t!"), std::string::npos);
+}
+
+TEST(ConnectionUse, UnknownDriversAndDataSourcesFailWithoutPasswords) {
+  auto connection = CreateConnection();
+  Error driver = ErrorOf([&] { connection->Open("Driver=NoSuchDriver;Database=/tmp/none.db;PWD=Secr3t!", "", ""); });
+  EXPECT_EQ(driver.number(), errnum::kGeneral);
+  EXPECT_NE(driver.description().find("NoSuchDriver"), std::string::npos) << driver.description();
+  EXPECT_EQ(driver.description().find("Secr3t!"), std::string::npos) << driver.description();
+
+  Error dsn = ErrorOf([&] { connection->Open("Provider=MSDASQL;DSN=NoSuchDsn", "u", "Secr3t!"); });
+  EXPECT_EQ(dsn.number(), errnum::kGeneral);
+  EXPECT_NE(dsn.description().find("NoSuchDsn"), std::string::npos) << dsn.description();
+  EXPECT_EQ(dsn.description().find("Secr3t!"), std::string::npos) << dsn.description();
+}
+
+TEST(ConnectionUse, UnreachableSqlServerFailsQuicklyWithoutThePassword) {
+  auto connection = CreateConnection();
+  Error error = ErrorOf([&] {
+    connection->Open(
+        "Provider=SQLOLEDB;Data Source=127.0.0.1,1;Initial Catalog=x;User ID=sa;Password=Secr3t!;Connect Timeout=2",
+        "", "");
+  });
+  EXPECT_EQ(error.number(), errnum::kGeneral) << error.description();
+  EXPECT_NE(error.description().find("127.0.0.1,1"), std::string::npos) << error.description();
+  EXPECT_EQ(error.description().find("Secr3t!"), std::string::npos) << error.description();
+  EXPECT_EQ(error.description().find('['), std::string::npos) << error.description();
+}
+
+TEST(ConnectionUse, JetTextsNameTheFileAndHideThePassword) {
+  const std::string text =
+      "Provider=Microsoft.Jet.OLEDB.4.0;Mode=Share Deny None;Jet OLEDB:Database Password=Morvek3 ;"
+      "Data Source=/x/Orvanta.mdb";
+  const JetOpenOptions options = JetOptionsFromText(ConnectionText::Parse(text), "", "");
+  EXPECT_EQ(options.data_source, "/x/Orvanta.mdb");
+  EXPECT_EQ(options.database_password, "Morvek3");
+  EXPECT_EQ(options.mode, "Share Deny None");
+  EXPECT_EQ(options.user, "Admin");
+
+  auto connection = CreateConnection();
+  Error error = ErrorOf([&] { connection->Open(text, "", ""); });
+  EXPECT_EQ(error.number(), errnum::kGeneral);
+  EXPECT_NE(error.description().find("/x/Orvanta.mdb"), std::string::npos) << error.description();
+  EXPECT_EQ(error.description().find("Morvek3"), std::string::npos) << error.description();
+}
+
+}  // namespace
+}  // namespace scourex::db

@@ -1,0 +1,74 @@
+#include "db/odbc_diagnostics.h"
+
+#include <gtest/gtest.h>
+
+#include "db/error_numbers.h"
+
+namespace scourex::db {
+namespace {
+
+TEST(DiagnosticClassification, FromSqlStateAndFromWordsForHy000) {
+  struct Case {
+    const char* state;
+    const char* message;
+    long number;
+  };
+  const Case cases[] = {
+      {"28000", "[FreeTDS][SQL Server]Login failed for user 'sa'.", errnum::kLoginFailed},
+      {"HYT00", "Timeout expired", errnum::kTimeout},
+      {"HYT01", "Connection timeout expired", errnum::kTimeout},
+      {"42S02", "Invalid object name 'Visitors'.", errnum::kUnknownTable},
+      {"42S22", "Invalid column name 'X'.", errnum::kUnknownColumn},
+      {"42000", "Incorrect syntax near 'FORM'.", errnum::kCommandText},
+      {"37000", "Syntax error", errnum::kCommandText},
+      {"23000", "The DELETE statement conflicted with the REFERENCE constraint", errnum::kIntegrity},
+      {"08001", "Unable to connect to data source", errnum::kGeneral},
+      {"IM002", "Data source name not found and no default driver specified", errnum::kGeneral},
+      {"HY000", "no such table: Visitors (1)", errnum::kUnknownTable},
+      {"HY000", "no such column: Nope (1)", errnum::kUnknownColumn},
+      {"HY000", "near \"DELET\": syntax error (1)", errnum::kCommandText},
+      {"HY000", "FOREIGN KEY constraint failed (19)", errnum::kIntegrity},
+      {"HY000", "disk I/O error (10)", errnum::kGeneral},
+      {"S1000", "interrupted (9)", errnum::kTimeout},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ClassifyDiagnostic({c.state, 0, c.message}), c.number) << c.state << " " << c.message;
+  }
+}
+
+TEST(DiagnosticMessages, LoseTheirTagsAndRepeatedCode) {
+  EXPECT_EQ(CleanDriverMessage("[unixODBC][FreeTDS][SQL Server]Login failed for user 'x'.", 18456),
+            "Login failed for user 'x'.");
+  EXPECT_EQ(CleanDriverMessage("  [unixODBC][Driver Manager] Data source name not found ", 0),
+            "Data source name not found");
+  EXPECT_EQ(CleanDriverMessage("no such table: t (1)", 1), "no such table: t");
+  EXPECT_EQ(CleanDriverMessage("value (1)", 2), "value (1)");
+  EXPECT_EQ(CleanDriverMessage("[unclosed tag", 0), "[unclosed tag");
+}
+
+TEST(DiagnosticErrors, MostSpecificNumberAllMessagesNoSecrets) {
+  const std::vector<DiagRecord> records = {
+      {"01000", 0, "[FreeTDS][SQL Server]Changed database context to 'x'."},
+      {"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"},
+      {"28000", 18456, "[FreeTDS][SQL Server]Login failed for user 'sa'."},
+      {"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"},
+  };
+  const Error error = ErrorFromDiagnostics(records, {"Secr3t!"}, "connecting to SQL Server 'h'");
+  EXPECT_EQ(error.number(), errnum::kLoginFailed);
+  EXPECT_EQ(error.description(), "Unable to connect to data source Login failed for user 'sa'.");
+
+  const Error general = ErrorFromDiagnostics(
+      {{"IM002", 0, "[unixODBC][Driver Manager]Data source name not found (DSN=x;PWD=Secr3t!)"}}, {"Secr3t!"},
+      "connecting to ODBC data source 'x'");
+  EXPECT_EQ(general.number(), errnum::kGeneral);
+  EXPECT_EQ(general.description(),
+            "Data source name not found (DSN=x;PWD=***) (connecting to ODBC data source 'x')");
+
+  const Error warnings_only = ErrorFromDiagnostics({{"01S00", 0, "[drv]Invalid attribute"}}, {});
+  EXPECT_EQ(warnings_only.description(), "Invalid attribute");
+  EXPECT_EQ(ErrorFromDiagnostics({{"HY000", 0, "[x]"}}, {}).description(),
+            "The ODBC driver reported a failure without a message.");
+}
+
+}  // namespace
+}  // namespace scourex::db
