@@ -1,0 +1,65 @@
+#pragma once
+// Data pages: a slot table after the header, rows packed from the end of the page
+// towards it, each row running up to where the previous slot's row begins.
+
+#include <cstdint>
+
+#include "jet/format/bytes.h"
+#include "jet/format/format.h"
+#include "jet/pager/pager.h"
+
+namespace jet {
+
+// A row address as stored in tables and long values: the row number in the low byte,
+// the page above it.
+struct RowPointer {
+  std::uint32_t page = 0;
+  std::uint8_t row = 0;
+  static RowPointer FromRaw(std::uint32_t raw) { return {raw >> 8, static_cast<std::uint8_t>(raw & 0xFF)}; }
+  std::uint32_t Raw() const { return (page << 8) | row; }
+  bool IsNull() const { return page == 0 && row == 0; }
+};
+
+constexpr std::uint16_t kSlotOffsetMask = 0x1FFF;
+constexpr std::uint16_t kSlotLookup = 0x4000;  // the row holds a pointer to its data elsewhere
+constexpr std::uint16_t kSlotMoved = 0x8000;   // data reached through such a pointer
+constexpr std::uint16_t kSlotDeleted = 0xC000;  // both bits together
+
+struct Slot {
+  std::uint16_t raw = 0;
+  std::uint16_t offset = 0;  // within the page
+  std::uint16_t length = 0;
+  bool deleted() const { return (raw & kSlotDeleted) == kSlotDeleted; }
+  bool lookup() const { return (raw & kSlotDeleted) == kSlotLookup; }
+  bool moved() const { return (raw & kSlotDeleted) == kSlotMoved; }
+};
+
+// "LVAL" where a data page holding long values names its table.
+constexpr std::uint32_t kLongValueOwner = 0x4C41564C;
+
+class DataPage {
+ public:
+  // Throws FormatError when `page` is not a data page or its slot table does not fit.
+  DataPage(PageRef page, std::uint32_t page_number, const Format& format);
+
+  std::uint32_t number() const { return number_; }
+  std::uint32_t owner() const { return view_.U32(format_->data_tdef_page); }
+  std::uint16_t free_space() const { return view_.U16(2); }
+  std::uint16_t row_count() const { return count_; }
+  // Throws FormatError for a slot out of range or whose row lies outside the page.
+  Slot slot(std::uint16_t i) const;
+  ByteView row(const Slot& s) const { return view_.Sub(s.offset, s.length); }
+  const PageRef& page() const { return page_; }
+
+ private:
+  PageRef page_;
+  ByteView view_;
+  std::uint32_t number_;
+  const Format* format_;
+  std::uint16_t count_;
+};
+
+// The bytes of one row (page, slot), whatever the slot's flags.
+ByteView ReadRowBytes(Pager& pager, RowPointer at, PageRef* keep);
+
+}  // namespace jet

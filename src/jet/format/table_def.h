@@ -1,0 +1,103 @@
+#pragma once
+// Table definitions: the columns, the physical indexes (B-trees), the logical indexes
+// that users see (several may share one physical index) and where the table's page
+// usage maps lie. A definition may continue over several pages.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/format/data_page.h"
+#include "jet/pager/pager.h"
+#include "jet/value.h"
+
+namespace jet {
+
+// Column flags.
+constexpr std::uint8_t kColumnFixed = 0x01;
+constexpr std::uint8_t kColumnNullable = 0x02;
+constexpr std::uint8_t kColumnAutoLong = 0x04;
+constexpr std::uint8_t kColumnAutoGuid = 0x40;
+
+struct ColumnDef {
+  std::string name;
+  ColumnType type = ColumnType::Long;
+  std::uint8_t raw_type = 0;
+  std::uint16_t number = 0;        // includes deleted columns; the null mask bit
+  std::uint16_t var_index = 0;     // slot in a row's variable-column table
+  std::uint16_t fixed_offset = 0;  // within the fixed part of a row
+  std::uint16_t length = 0;        // bytes (0 for memo and OLE)
+  std::uint8_t flags = 0;
+  std::uint8_t precision = 0;      // Numeric
+  std::uint8_t scale = 0;          // Numeric
+  std::uint16_t sort_order = 0;    // Text, Memo
+
+  bool fixed() const { return (flags & kColumnFixed) != 0; }
+  bool autonumber() const { return (flags & (kColumnAutoLong | kColumnAutoGuid)) != 0; }
+};
+
+// Index flags.
+constexpr std::uint8_t kIndexUnique = 0x01;
+constexpr std::uint8_t kIndexIgnoreNulls = 0x02;
+constexpr std::uint8_t kIndexRequired = 0x08;
+
+struct IndexColumnDef {
+  std::uint16_t column_number = 0;  // ColumnDef::number
+  bool descending = false;
+};
+
+// A B-tree.
+struct RealIndexDef {
+  std::vector<IndexColumnDef> columns;
+  RowPointer used_pages;
+  std::uint32_t root_page = 0;
+  std::uint8_t flags = 0;
+  std::uint32_t row_count = 0;  // as recorded before the column list
+};
+
+constexpr std::uint8_t kIndexTypePrimary = 0x01;
+constexpr std::uint8_t kIndexTypeForeign = 0x02;
+
+struct LogicalIndexDef {
+  std::string name;
+  std::uint32_t number = 0;
+  std::uint32_t real_index = 0;  // into TableDef::real_indexes
+  std::uint8_t type = 0;         // kIndexTypePrimary, kIndexTypeForeign or 0
+  std::uint8_t related_table_type = 0;
+  std::uint32_t related_index = 0xFFFFFFFF;
+  std::uint32_t related_table_page = 0;
+  bool cascade_updates = false;
+  bool cascade_deletes = false;
+};
+
+constexpr std::uint8_t kTableTypeUser = 0x4E;
+constexpr std::uint8_t kTableTypeSystem = 0x53;
+
+struct TableDef {
+  std::uint32_t page = 0;
+  std::uint32_t row_count = 0;
+  std::uint32_t next_autonumber = 0;
+  std::uint8_t table_type = 0;
+  std::uint16_t max_columns = 0;
+  std::uint16_t var_columns = 0;
+  std::vector<ColumnDef> columns;  // in column-number order
+  std::vector<RealIndexDef> real_indexes;
+  std::vector<LogicalIndexDef> indexes;
+  RowPointer used_pages;
+  RowPointer free_pages;
+
+  const ColumnDef* FindColumnByNumber(std::uint16_t number) const;
+};
+
+// The definition's bytes joined across its pages (each further page without its header).
+std::string ReadTableDefBytes(Pager& pager, std::uint32_t page);
+
+// Throws FormatError for a definition that does not make sense.
+TableDef ParseTableDef(ByteView bytes, std::uint32_t page, const Format& format, TextCodec& text);
+
+inline TableDef ReadTableDef(Pager& pager, std::uint32_t page) {
+  std::string bytes = ReadTableDefBytes(pager, page);
+  return ParseTableDef(ByteView(bytes, "table definition"), page, pager.format(), pager.text());
+}
+
+}  // namespace jet

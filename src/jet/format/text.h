@@ -1,0 +1,38 @@
+#pragma once
+// Text as stored: Jet 3 in the database's single-byte code page, Jet 4 in UCS-2, either
+// plain or with Jet's compression (an FF FE marker, then runs of one-byte characters and
+// two-byte characters separated by zero bytes). Everything comes out as UTF-8.
+
+#include <cstdint>
+#include <string>
+
+#include "jet/format/bytes.h"
+
+namespace jet {
+
+class TextCodec {
+ public:
+  // `code_page` is the Windows code page of Jet 3 text (0 means 1252).
+  explicit TextCodec(std::uint16_t code_page);
+  ~TextCodec();
+  TextCodec(const TextCodec&) = delete;
+  TextCodec& operator=(const TextCodec&) = delete;
+
+  std::uint16_t code_page() const { return code_page_; }
+
+  std::string FromCodePage(ByteView bytes);
+  std::string FromUtf16(ByteView bytes);
+  // A Jet 4 text value: compressed when it starts with FF FE, else UTF-16LE.
+  std::string FromJet4(ByteView bytes);
+
+  // The two-byte units a compressed Jet 4 value stands for (FF FE stripped).
+  static std::string Decompress(ByteView bytes);
+
+ private:
+  std::string Convert(void* cd, ByteView bytes, std::size_t unit);
+  std::uint16_t code_page_;
+  void* from_code_page_;
+  void* from_utf16_;
+};
+
+}  // namespace jet

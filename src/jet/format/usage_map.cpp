@@ -1,0 +1,46 @@
+#include "jet/format/usage_map.h"
+
+namespace jet {
+namespace {
+
+void AddBits(ByteView bitmap, std::uint64_t first_page, std::uint32_t page_count, std::vector<std::uint32_t>* out) {
+  for (std::size_t i = 0; i < bitmap.size(); ++i) {
+    std::uint8_t byte = bitmap.data()[i];
+    if (byte == 0) continue;
+    for (int bit = 0; bit < 8; ++bit) {
+      if ((byte & (1u << bit)) == 0) continue;
+      std::uint64_t page = first_page + i * 8 + static_cast<unsigned>(bit);
+      if (page < page_count) out->push_back(static_cast<std::uint32_t>(page));
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> ReadUsageMap(Pager& pager, RowPointer where) {
+  PageRef keep;
+  ByteView map = ReadRowBytes(pager, where, &keep);
+  std::vector<std::uint32_t> pages;
+  if (map.empty()) ThrowCorrupt("the usage map at page " + std::to_string(where.page) + " is empty");
+  std::uint8_t type = map.U8(0);
+  if (type == 0) {
+    AddBits(map.From(5), map.U32(1), pager.page_count(), &pages);
+  } else if (type == 1) {
+    const std::uint32_t per_page = (pager.page_size() - 4) * 8;
+    for (std::size_t i = 1, n = 0; i + 4 <= map.size(); i += 4, ++n) {
+      std::uint32_t map_page = map.U32(i);
+      if (map_page == 0) continue;
+      PageRef p = pager.Read(map_page);
+      ByteView v = ViewOf(p, "usage map page");
+      if (v.U8(0) != static_cast<std::uint8_t>(PageType::UsageMap))
+        ThrowCorrupt("page " + std::to_string(map_page) + " should be a usage map page but has type " +
+                     std::to_string(v.U8(0)));
+      AddBits(v.From(4), static_cast<std::uint64_t>(n) * per_page, pager.page_count(), &pages);
+    }
+  } else {
+    ThrowCorrupt("the usage map at page " + std::to_string(where.page) + " has unknown type " + std::to_string(type));
+  }
+  return pages;
+}
+
+}  // namespace jet

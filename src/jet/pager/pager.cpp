@@ -1,0 +1,58 @@
+#include "jet/pager/pager.h"
+
+namespace jet {
+
+Pager::Pager(std::unique_ptr<os::File> file, std::string_view password) : file_(std::move(file)) {
+  const std::string& name = file_->Path();
+  std::uint8_t start[0x18] = {};
+  std::size_t got = file_->ReadAt(0, start, sizeof start);
+  JetVersion version = CheckSignature(ByteView(start, got), name);
+  format_ = &FormatFor(version);
+
+  std::uint64_t size = file_->Size();
+  if (size < format_->page_size)
+    throw Error(ErrorCode::Corrupt, "Database '" + name + "' is truncated: " + std::to_string(size) +
+                                        " bytes, less than one page");
+  std::uint64_t pages = size / format_->page_size;
+  page_count_ = pages > 0xFFFFFFu ? 0xFFFFFFu : static_cast<std::uint32_t>(pages);
+
+  header_page_.resize(format_->page_size);
+  if (file_->ReadAt(0, header_page_.data(), header_page_.size()) != header_page_.size())
+    throw Error(ErrorCode::Corrupt, "Database '" + name + "' is truncated in its header page");
+  ToggleHeaderEncoding(header_page_.data(), header_page_.size(), version);
+  header_ = ParseHeader(ByteView(header_page_.data(), header_page_.size(), "header page"), version);
+  text_ = std::make_unique<TextCodec>(header_.code_page);
+
+  if (header_.HasPassword() && HeaderPassword(header_, *text_) != password)
+    throw Error(ErrorCode::WrongPassword, "The password given for database '" + name + "' is not valid");
+}
+
+PageRef Pager::Read(std::uint32_t page_number) {
+  auto it = cache_.find(page_number);
+  if (it != cache_.end()) {
+    lru_.splice(lru_.begin(), lru_, it->second.position);
+    return it->second.page;
+  }
+  if (page_number >= page_count_)
+    ThrowCorrupt("page " + std::to_string(page_number) + " lies past the end of the file (" +
+                 std::to_string(page_count_) + " pages)");
+  auto data = std::make_shared<PageData>(format_->page_size);
+  std::uint64_t offset = static_cast<std::uint64_t>(page_number) * format_->page_size;
+  if (file_->ReadAt(offset, data->data(), data->size()) != data->size())
+    ThrowCorrupt("page " + std::to_string(page_number) + " is cut short");
+  if (page_number == 0) {
+    *data = header_page_;
+  } else if (header_.database_key != 0) {
+    CryptPage(header_.database_key, page_number, data->data(), data->size());
+  }
+  if (cache_.size() >= capacity_) {
+    cache_.erase(lru_.back());
+    lru_.pop_back();
+  }
+  lru_.push_front(page_number);
+  PageRef ref = std::move(data);
+  cache_.emplace(page_number, Cached{ref, lru_.begin()});
+  return ref;
+}
+
+}  // namespace jet

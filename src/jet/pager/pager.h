@@ -1,0 +1,69 @@
+#pragma once
+// Pages of a database file: the header decoded once, every other page read through a
+// small cache and decrypted when the database key is set. All page access goes through
+// here, so that a journal and locks for writing can be slotted in later.
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "jet/format/bytes.h"
+#include "jet/format/format.h"
+#include "jet/format/header.h"
+#include "jet/format/text.h"
+#include "jet/os/file.h"
+
+namespace jet {
+
+using PageData = std::vector<std::uint8_t>;
+using PageRef = std::shared_ptr<const PageData>;
+
+inline ByteView ViewOf(const PageRef& page, const char* label = "page") {
+  return ByteView(page->data(), page->size(), label);
+}
+
+class Pager {
+ public:
+  // Decodes the header and checks `password` against the database password (a file
+  // without one accepts any). Throws jet::Error: NotJet, Unsupported, Corrupt (truncated),
+  // WrongPassword, Io, each naming the file.
+  Pager(std::unique_ptr<os::File> file, std::string_view password);
+
+  const std::string& path() const { return file_->Path(); }
+  const Format& format() const { return *format_; }
+  const Header& header() const { return header_; }
+  JetVersion version() const { return format_->version; }
+  std::uint32_t page_size() const { return format_->page_size; }
+  std::uint32_t page_count() const { return page_count_; }
+  TextCodec& text() { return *text_; }
+
+  // A page as the engine sees it (decrypted). Throws FormatError for a page past the end.
+  PageRef Read(std::uint32_t page_number);
+
+  // The header page with its encoded region decoded.
+  const PageData& header_page() const { return header_page_; }
+
+  void set_cache_capacity(std::size_t pages) { capacity_ = pages == 0 ? 1 : pages; }
+
+ private:
+  std::unique_ptr<os::File> file_;
+  const Format* format_ = nullptr;
+  Header header_;
+  PageData header_page_;
+  std::uint32_t page_count_ = 0;
+  std::unique_ptr<TextCodec> text_;
+
+  std::size_t capacity_ = 512;
+  std::list<std::uint32_t> lru_;  // most recently used first
+  struct Cached {
+    PageRef page;
+    std::list<std::uint32_t>::iterator position;
+  };
+  std::unordered_map<std::uint32_t, Cached> cache_;
+};
+
+}  // namespace jet

@@ -1,0 +1,64 @@
+#pragma once
+// Records (stored rows), Jet 3 and Jet 4 layouts:
+//   column count | fixed columns | variable columns | [Jet 3: jump table]
+//   variable-column offsets (reversed, end-of-data last) | variable count | null mask
+// Offsets are one byte in Jet 3 (the jump table adds 256 per crossed boundary) and two
+// bytes in Jet 4. A set null-mask bit means "has a value"; Yes/No columns keep their
+// value there.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/format/bytes.h"
+#include "jet/format/format.h"
+#include "jet/format/table_def.h"
+#include "jet/pager/pager.h"
+#include "jet/value.h"
+
+namespace jet {
+
+struct RecordLayout {
+  std::uint16_t column_count = 0;       // columns the record was written with
+  std::size_t fixed_start = 0;          // 1 (Jet 3) or 2 (Jet 4)
+  ByteView null_mask;
+  std::vector<std::uint16_t> var_offsets;  // one per variable column, then end of data
+
+  bool NullBit(std::uint16_t column_number) const {
+    std::size_t byte = column_number / 8u;
+    return byte < null_mask.size() && (null_mask.data()[byte] & (1u << (column_number % 8))) != 0;
+  }
+  std::size_t var_count() const { return var_offsets.empty() ? 0 : var_offsets.size() - 1; }
+};
+
+// Throws FormatError when the record's own bookkeeping does not fit in it. Records of a
+// table without variable columns have no variable-column table at all.
+RecordLayout ParseRecord(ByteView record, const Format& format, bool has_var_columns);
+
+// Memo and OLE fields: a 12-byte header (length with flags, then a row pointer), the
+// data inline after it, in one row elsewhere, or in a chain of rows.
+constexpr std::uint32_t kLongValueInline = 0x80000000u;
+constexpr std::uint32_t kLongValueSingle = 0x40000000u;
+constexpr std::uint32_t kLongValueLengthMask = 0x3FFFFFFFu;
+std::string ReadLongValue(Pager& pager, ByteView field);
+
+// Turns records of one table into values (in TableDef::columns order).
+class RowCodec {
+ public:
+  RowCodec(Pager& pager, const TableDef& def, std::string table_name);
+
+  // Columns whose `wanted` flag is false stay NULL (an empty `wanted` asks for all).
+  // Throws FormatError naming the table and column.
+  Row Decode(ByteView record, const std::vector<bool>& wanted) const;
+
+  Value DecodeColumn(const RecordLayout& layout, ByteView record, const ColumnDef& column) const;
+
+ private:
+  Value DecodeBytes(const ColumnDef& column, ByteView bytes) const;
+  Pager* pager_;
+  const TableDef* def_;
+  std::string table_name_;
+  bool has_var_columns_;
+};
+
+}  // namespace jet

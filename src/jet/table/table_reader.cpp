@@ -1,0 +1,85 @@
+#include "jet/table/table_reader.h"
+
+#include "jet/format/usage_map.h"
+
+namespace jet {
+
+TableReader::TableReader(Pager& pager, std::string name, TableDef def)
+    : pager_(&pager), name_(std::move(name)), def_(std::move(def)), codec_(pager, def_, name_) {}
+
+std::vector<std::uint32_t> TableReader::DataPages() const {
+  try {
+    return ReadUsageMap(*pager_, def_.used_pages);
+  } catch (const FormatError& e) {
+    throw FormatError("table '" + name_ + "': " + e.what());
+  }
+}
+
+ByteView TableReader::Resolve(const DataPage& page, std::uint16_t slot, PageRef* keep) const {
+  Slot s = page.slot(slot);
+  if (s.deleted() || s.moved()) return {};
+  *keep = page.page();
+  if (!s.lookup()) return page.row(s);
+  // A moved row: its slot holds where the data went. Moves do not chain in practice; a
+  // few hops are allowed before calling it damage.
+  ByteView at = page.row(s);
+  for (int hop = 0; hop < 4; ++hop) {
+    if (at.size() < 4) ThrowCorrupt("a moved row of data page " + std::to_string(page.number()) + " lost its pointer");
+    RowPointer to = RowPointer::FromRaw(at.U32(0));
+    DataPage target(pager_->Read(to.page), to.page, pager_->format());
+    if (target.owner() != def_.page)
+      ThrowCorrupt("a moved row of data page " + std::to_string(page.number()) + " points into another table");
+    Slot ts = target.slot(to.row);
+    *keep = target.page();
+    if (ts.deleted()) return {};
+    if (!ts.lookup()) return target.row(ts);
+    at = target.row(ts);
+  }
+  ThrowCorrupt("a moved row of data page " + std::to_string(page.number()) + " points on and on");
+}
+
+void TableReader::Scan(const std::vector<bool>& wanted, const std::function<bool(RowId, const Row&)>& visit) const {
+  std::vector<std::uint32_t> pages = DataPages();
+  try {
+    for (std::uint32_t number : pages) {
+      PageRef p = pager_->Read(number);
+      if ((*p)[0] != static_cast<std::uint8_t>(PageType::Data)) continue;
+      DataPage page(p, number, pager_->format());
+      if (page.owner() != def_.page) continue;
+      std::uint16_t count = page.row_count();
+      if (count > 256) ThrowCorrupt("data page " + std::to_string(number) + " claims " + std::to_string(count) + " rows");
+      for (std::uint16_t slot = 0; slot < count; ++slot) {
+        PageRef keep;
+        ByteView record = Resolve(page, slot, &keep);
+        if (record.empty()) continue;
+        Row row = codec_.Decode(record, wanted);
+        if (!visit(MakeRowId(number, static_cast<std::uint8_t>(slot)), row)) return;
+      }
+    }
+  } catch (const FormatError& e) {
+    std::string what = e.what();
+    if (what.find("table '") != std::string::npos) throw;
+    throw FormatError("table '" + name_ + "': " + what);
+  }
+}
+
+ByteView TableReader::Record(RowId id, PageRef* keep) const {
+  std::uint32_t number = RowIdPage(id);
+  if (number == 0 || number >= pager_->page_count()) return {};
+  PageRef p = pager_->Read(number);
+  if ((*p)[0] != static_cast<std::uint8_t>(PageType::Data)) return {};
+  DataPage page(p, number, pager_->format());
+  if (page.owner() != def_.page || RowIdSlot(id) >= page.row_count()) return {};
+  return Resolve(page, RowIdSlot(id), keep);
+}
+
+Row TableReader::ReadRow(RowId id, const std::vector<bool>& wanted) const {
+  PageRef keep;
+  ByteView record = Record(id, &keep);
+  if (record.empty())
+    ThrowCorrupt("table '" + name_ + "' has no row at page " + std::to_string(RowIdPage(id)) + " slot " +
+                 std::to_string(RowIdSlot(id)));
+  return codec_.Decode(record, wanted);
+}
+
+}  // namespace jet

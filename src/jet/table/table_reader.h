@@ -1,0 +1,55 @@
+#pragma once
+// The rows of one table in scan order: the data pages its usage map marks, ascending,
+// and on each page the slots in order. A slot that points elsewhere (a row moved off its
+// page) is reported at its own place with the data from where it points; the moved data
+// itself and deleted slots are skipped.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "jet/format/data_page.h"
+#include "jet/format/table_def.h"
+#include "jet/row/record.h"
+#include "jet/table_source.h"
+
+namespace jet {
+
+inline RowId MakeRowId(std::uint32_t page, std::uint8_t slot) { return (static_cast<RowId>(page) << 8) | slot; }
+inline std::uint32_t RowIdPage(RowId id) { return static_cast<std::uint32_t>(id >> 8); }
+inline std::uint8_t RowIdSlot(RowId id) { return static_cast<std::uint8_t>(id & 0xFF); }
+
+class TableReader {
+ public:
+  TableReader(Pager& pager, std::string name, TableDef def);
+
+  const std::string& name() const { return name_; }
+  const TableDef& def() const { return def_; }
+  const RowCodec& codec() const { return codec_; }
+
+  // The table's data pages, ascending.
+  std::vector<std::uint32_t> DataPages() const;
+
+  // Visits the live rows; `visit` returns false to stop.
+  void Scan(const std::vector<bool>& wanted, const std::function<bool(RowId, const Row&)>& visit) const;
+
+  // The record a live row of this table stands for (following a moved row), or an empty
+  // view when `id` is not a live row of the table. `keep` holds the page alive.
+  ByteView Record(RowId id, PageRef* keep) const;
+
+  // Throws FormatError when `id` is not a live row of this table.
+  Row ReadRow(RowId id, const std::vector<bool>& wanted) const;
+
+ private:
+  // The record of slot `slot` of `page`, following a lookup pointer; empty when the slot
+  // is deleted or moved data.
+  ByteView Resolve(const DataPage& page, std::uint16_t slot, PageRef* keep) const;
+
+  Pager* pager_;
+  std::string name_;
+  TableDef def_;
+  RowCodec codec_;
+};
+
+}  // namespace jet

@@ -1,0 +1,107 @@
+// jetsql: looks into a Jet database from the command line.
+//
+//   jetsql FILE [-p PASSWORD] [-c SQL]      one SQL statement (from -c, else standard input)
+//   jetsql FILE [-p PASSWORD] --tables      the user tables, one per line
+//   jetsql FILE [-p PASSWORD] --dump TABLE  every row of TABLE in scan order
+//
+// Results are tab-separated: a header line with the column names, then one line per
+// row (NULL as \N). A statement that is not a query prints the number of rows affected.
+// Errors go to standard error as "jetsql: error <number>: <description>", exit status 1.
+
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "jet/database.h"
+#include "jet/sql/sql.h"
+#include "jet/tsv.h"
+
+namespace {
+
+int Usage() {
+  std::cerr << "usage: jetsql FILE [-p PASSWORD] [-c SQL | --tables | --dump TABLE]\n";
+  return 2;
+}
+
+void PrintHeader(const std::vector<std::string>& names) {
+  std::string line;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i) line += '\t';
+    line += jet::EscapeTsvText(names[i]);
+  }
+  std::cout << line << '\n';
+}
+
+int Dump(jet::Database& db, const std::string& name) {
+  jet::Table* table = db.GetTable(name);
+  if (table == nullptr)
+    throw jet::Error(jet::ErrorCode::UnknownTable, "Database '" + db.path() + "' has no table '" + name + "'");
+  std::vector<std::string> names;
+  for (const auto& c : table->Columns()) names.push_back(c.name);
+  PrintHeader(names);
+  table->Scan({}, [](jet::RowId, const jet::Row& row) {
+    std::cout << jet::FormatTsvRow(row) << '\n';
+    return true;
+  });
+  return 0;
+}
+
+int RunSql(jet::Database& db, const std::string& command) {
+  jet::sql::Result result = jet::sql::Execute(db, command);
+  if (!result.is_query) {
+    std::cout << result.affected << '\n';
+    return 0;
+  }
+  PrintHeader(result.column_names);
+  for (const auto& row : result.rows) std::cout << jet::FormatTsvRow(row) << '\n';
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  std::string file, password, command, dump;
+  bool have_command = false, tables = false, have_dump = false;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "-p" && i + 1 < args.size()) {
+      password = args[++i];
+    } else if (a == "-c" && i + 1 < args.size()) {
+      command = args[++i];
+      have_command = true;
+    } else if (a == "--tables") {
+      tables = true;
+    } else if (a == "--dump" && i + 1 < args.size()) {
+      dump = args[++i];
+      have_dump = true;
+    } else if (a == "-h" || a == "--help") {
+      Usage();
+      return 0;
+    } else if (file.empty() && (a.empty() || a[0] != '-')) {
+      file = a;
+    } else {
+      return Usage();
+    }
+  }
+  if (file.empty() || (tables + have_dump + have_command) > 1) return Usage();
+
+  try {
+    auto db = jet::Database::Open(file, {.password = password});
+    if (tables) {
+      for (const auto& n : db->TableNames()) std::cout << n << '\n';
+      return 0;
+    }
+    if (have_dump) return Dump(*db, dump);
+    if (!have_command) command.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    return RunSql(*db, command);
+  } catch (const jet::Error& e) {
+    std::cout.flush();
+    std::cerr << "jetsql: error " << e.number() << ": " << e.what() << '\n';
+    return 1;
+  }
+}
