@@ -1,0 +1,517 @@
+#include "jet/create/database_writer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <limits>
+
+#include "jet/create/catalogue.h"
+#include "jet/create/header_page.h"
+#include "jet/create/index_key.h"
+#include "jet/create/index_tree.h"
+#include "jet/create/page_store.h"
+#include "jet/create/row_codec.h"
+#include "jet/create/table_def.h"
+#include "jet/create/text.h"
+#include "jet/error.h"
+
+namespace jet::create {
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    unsigned char x = static_cast<unsigned char>(a[k]), y = static_cast<unsigned char>(b[k]);
+    if (x < 0x80 && y < 0x80) {
+      if (std::tolower(x) != std::tolower(y)) return false;
+    } else if (x != y) {
+      return false;
+    }
+  }
+  return true;
+}
+
+double NowAsJetDate() {
+  using namespace std::chrono;
+  auto now = floor<seconds>(system_clock::now());
+  auto whole_days = floor<days>(now);
+  // 1899-12-30 lies 25569 days before 1970-01-01.
+  double day_count = static_cast<double>(whole_days.time_since_epoch().count()) + 25569.0;
+  return day_count + static_cast<double>((now - whole_days).count()) / 86400.0;
+}
+
+struct RealIndexState {
+  std::vector<std::pair<std::size_t, bool>> columns;  // position in the layout, ascending
+  std::uint8_t flags = kIndexAlwaysSet;
+  std::string first_name;  // for messages
+  IndexEntries entries;
+  BuiltIndex built;
+  std::uint32_t usage_map = 0;
+};
+
+}  // namespace
+
+struct TableWriter::State {
+  std::string name;
+  bool system = false;
+  TableLayout layout;
+  PageStore* store = nullptr;
+  std::uint32_t tdef_page = 0;
+  std::unique_ptr<DataPageBuilder> data;
+  std::vector<std::unique_ptr<LongValueStore>> long_value_stores;
+  std::vector<LongValueStore*> long_values;  // per column; null unless Memo/OLE
+  std::uint32_t rows = 0;
+  std::int64_t autonumber = 0;
+  std::vector<RealIndexState> real;
+  std::vector<LogicalIndexDef> logical;
+  char next_reference_letter = 'B';
+  std::uint32_t used_map = 0, free_map = 0;
+  std::vector<LongValueMaps> long_value_maps;
+
+  std::size_t ColumnPosition(const std::string& column, const std::string& context) const {
+    for (std::size_t k = 0; k < layout.columns.size(); ++k) {
+      if (SameName(layout.columns[k].spec.name, column)) return k;
+    }
+    throw Error(ErrorCode::UnknownColumn, context + ": table '" + name + "' has no column '" + column + "'");
+  }
+
+  void Append(const Row& values) {
+    if (values.size() != layout.columns.size()) {
+      throw Error(ErrorCode::TypeMismatch, "Table '" + name + "' has " + std::to_string(layout.columns.size()) +
+                                               " columns but the row has " + std::to_string(values.size()) +
+                                               " values");
+    }
+    if (rows == std::numeric_limits<std::uint32_t>::max()) {
+      throw Error(ErrorCode::Unsupported, "Table '" + name + "' cannot hold more rows");
+    }
+    std::vector<Cell> cells(values.size());
+    std::int64_t next_autonumber = autonumber;
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      const ColumnLayout& c = layout.columns[k];
+      if (c.spec.autonumber && values[k].IsNull()) {
+        if (next_autonumber >= std::numeric_limits<std::int32_t>::max()) {
+          throw Error(ErrorCode::Unsupported, "Column '" + c.spec.name + "' of table '" + name +
+                                                  "': no autonumber is left");
+        }
+        cells[k] = ToCell(c, Value::Int(next_autonumber + 1), name);
+        next_autonumber = cells[k].i;
+      } else {
+        cells[k] = ToCell(c, values[k], name);
+        if (c.spec.autonumber) next_autonumber = std::max(next_autonumber, cells[k].i);
+      }
+    }
+    // Keys first: a row whose key cannot be made is refused before anything is stored.
+    std::vector<std::string> keys(real.size());
+    std::vector<bool> key_null(real.size(), false);
+    for (std::size_t r = 0; r < real.size(); ++r) {
+      const RealIndexState& idx = real[r];
+      std::string what = "Index '" + idx.first_name + "' of table '" + name + "'";
+      for (const auto& [pos, ascending] : idx.columns) {
+        const Cell& cell = cells[pos];
+        if (cell.null) {
+          key_null[r] = true;
+          if (idx.flags & kIndexRequired) {
+            throw Error(ErrorCode::Integrity,
+                        what + ": column '" + layout.columns[pos].spec.name + "' cannot be NULL");
+          }
+        }
+        AppendKey(&keys[r], layout.columns[pos], cell, ascending, what);
+      }
+    }
+    std::string row = EncodeRow(layout, cells, long_values);
+    auto bytes = reinterpret_cast<const std::uint8_t*>(row.data());
+    int slot = data->Add(bytes, row.size());
+    if (slot < 0) {
+      data->Close();
+      slot = data->Add(bytes, row.size());
+    }
+    for (std::size_t r = 0; r < real.size(); ++r) {
+      real[r].entries.Add(keys[r], data->PageNumber(), static_cast<std::uint8_t>(slot), key_null[r]);
+    }
+    ++rows;
+    autonumber = next_autonumber;
+  }
+
+  // Index pages and usage maps, once all rows are in.
+  void Finish() {
+    data->Close();
+    for (RealIndexState& idx : real) {
+      idx.entries.Sort();
+      if (idx.flags & kIndexUnique) {
+        std::size_t dup = idx.entries.FindDuplicate();
+        if (dup < idx.entries.Count()) {
+          throw Error(ErrorCode::Integrity, "Index '" + idx.first_name + "' of table '" + name +
+                                                "' is unique but two rows have the same key");
+        }
+      }
+      idx.built = BuildIndexPages(idx.entries, tdef_page, store);
+    }
+  }
+
+  TableDefinition Definition() const {
+    TableDefinition def;
+    def.name = name;
+    def.system = system;
+    def.layout = layout;
+    def.rows = rows;
+    def.last_autonumber = static_cast<std::uint32_t>(autonumber);
+    def.used_map = used_map;
+    def.free_map = free_map;
+    for (const RealIndexState& idx : real) {
+      RealIndexDef r;
+      for (const auto& [pos, ascending] : idx.columns) r.columns.emplace_back(layout.columns[pos].number, ascending);
+      r.usage_map = idx.usage_map;
+      r.root = idx.built.root;
+      r.flags = idx.flags;
+      r.rows = rows;
+      def.real_indexes.push_back(std::move(r));
+    }
+    def.logical_indexes = logical;
+    def.long_value_maps = long_value_maps;
+    return def;
+  }
+};
+
+TableWriter::TableWriter(std::unique_ptr<State> state) : state_(std::move(state)) {}
+TableWriter::~TableWriter() = default;
+const std::string& TableWriter::Name() const { return state_->name; }
+void TableWriter::Append(const Row& values) { state_->Append(values); }
+std::uint32_t TableWriter::RowCount() const { return state_->rows; }
+std::int64_t TableWriter::LastAutonumber() const { return state_->autonumber; }
+
+struct DatabaseWriter::State {
+  DatabaseOptions options;
+  PageStore store;
+  std::vector<std::unique_ptr<TableWriter>> system_tables;
+  std::vector<std::unique_ptr<TableWriter>> tables;
+  struct Relationship {
+    RelationshipSpec spec;
+    std::size_t parent_real = 0, child_real = 0;  // real indexes compared by the integrity check
+  };
+  std::vector<Relationship> relationships;
+  bool written = false;
+
+  TableWriter& NewTable(const std::string& name, const std::vector<ColumnSpec>& columns,
+                        const std::vector<IndexSpec>& indexes, bool system) {
+    if (written) throw Error(ErrorCode::ReadOnly, "The database has already been written");
+    if (name.empty() || name.size() > 64) {
+      throw Error(ErrorCode::Unsupported, "Table name '" + name + "' must have 1 to 64 characters");
+    }
+    for (const auto* list : {&system_tables, &tables}) {
+      for (const auto& t : *list) {
+        if (SameName(t->Name(), name)) throw Error(ErrorCode::Unsupported, "Table '" + name + "' is defined twice");
+      }
+    }
+    ToUcs2(name, "Table name '" + name + "'");
+    auto st = std::make_unique<TableWriter::State>();
+    st->name = name;
+    st->system = system;
+    st->layout = LayOut(name, columns, system);
+    for (std::size_t a = 0; a < columns.size(); ++a) {
+      for (std::size_t b = a + 1; b < columns.size(); ++b) {
+        if (SameName(columns[a].name, columns[b].name)) {
+          throw Error(ErrorCode::Unsupported, "Table '" + name + "' has two columns named '" + columns[b].name + "'");
+        }
+      }
+    }
+    st->store = &store;
+    st->tdef_page = store.Allocate();
+    st->data = std::make_unique<DataPageBuilder>(&store, st->tdef_page);
+    st->long_values.assign(columns.size(), nullptr);
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      if (IsLongValue(columns[k].type)) {
+        st->long_value_stores.push_back(std::make_unique<LongValueStore>(&store));
+        st->long_values[k] = st->long_value_stores.back().get();
+      }
+    }
+    if (indexes.size() > 32) throw Error(ErrorCode::Unsupported, "Table '" + name + "' has more than 32 indexes");
+    bool has_primary = false;
+    for (const IndexSpec& spec : indexes) {
+      std::string what = "Index '" + spec.name + "' of table '" + name + "'";
+      if (spec.name.empty() || spec.name.size() > 64) throw Error(ErrorCode::Unsupported, what + ": bad name");
+      if (spec.columns.empty() || spec.columns.size() > kMaxIndexColumns) {
+        throw Error(ErrorCode::Unsupported, what + ": an index has 1 to 10 columns");
+      }
+      if (!spec.descending.empty() && spec.descending.size() != spec.columns.size()) {
+        throw Error(ErrorCode::Unsupported, what + ": one order flag per column is needed");
+      }
+      if (spec.primary && has_primary) throw Error(ErrorCode::Unsupported, what + ": a second primary key");
+      has_primary = has_primary || spec.primary;
+      for (const LogicalIndexDef& l : st->logical) {
+        if (SameName(l.name, spec.name)) throw Error(ErrorCode::Unsupported, what + ": defined twice");
+      }
+      RealIndexState idx;
+      idx.first_name = spec.name;
+      for (std::size_t k = 0; k < spec.columns.size(); ++k) {
+        std::size_t pos = st->ColumnPosition(spec.columns[k], what);
+        ColumnType type = st->layout.columns[pos].spec.type;
+        if (!IsIndexable(type) && !(system && type == ColumnType::Binary)) {
+          throw Error(ErrorCode::Unsupported, what + ": column '" + spec.columns[k] + "' cannot be an index key");
+        }
+        idx.columns.emplace_back(pos, spec.descending.empty() || !spec.descending[k]);
+      }
+      if (spec.primary || spec.unique) idx.flags |= kIndexUnique;
+      if (spec.primary || spec.required) idx.flags |= kIndexRequired;
+      if (spec.ignore_nulls) idx.flags |= kIndexIgnoreNulls;
+      LogicalIndexDef l;
+      l.name = spec.name;
+      l.number = static_cast<std::uint32_t>(st->logical.size());
+      l.real = static_cast<std::uint32_t>(st->real.size());
+      l.kind = spec.primary ? 1 : 0;
+      st->real.push_back(std::move(idx));
+      st->logical.push_back(l);
+    }
+    auto& list = system ? system_tables : tables;
+    list.push_back(std::unique_ptr<TableWriter>(new TableWriter(std::move(st))));
+    return *list.back();
+  }
+
+  TableWriter::State& Find(std::string_view name) {
+    for (const auto* list : {&tables, &system_tables}) {
+      for (const auto& t : *list) {
+        if (SameName(t->Name(), name)) return *t->state_;
+      }
+    }
+    throw Error(ErrorCode::UnknownTable, "There is no table '" + std::string(name) + "'");
+  }
+
+  // The real index of `t` on exactly these columns, ascending; npos if none.
+  static std::size_t MatchingIndex(const TableWriter::State& t, const std::vector<std::size_t>& positions,
+                                   bool unique_only) {
+    for (std::size_t r = 0; r < t.real.size(); ++r) {
+      const RealIndexState& idx = t.real[r];
+      if (idx.columns.size() != positions.size()) continue;
+      if (unique_only && !(idx.flags & kIndexUnique)) continue;
+      bool same = true;
+      for (std::size_t k = 0; k < positions.size(); ++k) {
+        same = same && idx.columns[k].first == positions[k] && idx.columns[k].second;
+      }
+      if (same) return r;
+    }
+    return std::string::npos;
+  }
+
+  void AddRelationship(RelationshipSpec spec) {
+    if (written) throw Error(ErrorCode::ReadOnly, "The database has already been written");
+    TableWriter::State& parent = Find(spec.parent_table);
+    TableWriter::State& child = Find(spec.child_table);
+    if (spec.name.empty()) spec.name = parent.name + child.name;
+    std::string what = "Relationship '" + spec.name + "'";
+    for (const Relationship& r : relationships) {
+      if (SameName(r.spec.name, spec.name)) throw Error(ErrorCode::Unsupported, what + " is defined twice");
+    }
+    if (spec.parent_columns.empty() || spec.parent_columns.size() != spec.child_columns.size() ||
+        spec.parent_columns.size() > kMaxIndexColumns) {
+      throw Error(ErrorCode::Unsupported, what + ": the two sides need the same number of columns (1 to 10)");
+    }
+    std::vector<std::size_t> parent_pos, child_pos;
+    for (std::size_t k = 0; k < spec.parent_columns.size(); ++k) {
+      parent_pos.push_back(parent.ColumnPosition(spec.parent_columns[k], what));
+      child_pos.push_back(child.ColumnPosition(spec.child_columns[k], what));
+      if (parent.layout.columns[parent_pos.back()].spec.type != child.layout.columns[child_pos.back()].spec.type) {
+        throw Error(ErrorCode::TypeMismatch, what + ": columns '" + spec.parent_columns[k] + "' and '" +
+                                                 spec.child_columns[k] + "' differ in type");
+      }
+    }
+    Relationship rel;
+    if (spec.enforced) {
+      if (parent.rows > 0 || child.rows > 0) {
+        throw Error(ErrorCode::Unsupported, what + ": enforced relationships must be added before any rows");
+      }
+      rel.parent_real = MatchingIndex(parent, parent_pos, true);
+      if (rel.parent_real == std::string::npos) {
+        throw Error(ErrorCode::Unsupported, what + ": table '" + parent.name +
+                                                "' needs a unique index on the referenced columns");
+      }
+      rel.child_real = MatchingIndex(child, child_pos, false);
+      if (rel.child_real == std::string::npos) {
+        RealIndexState idx;
+        idx.first_name = spec.name;
+        for (std::size_t pos : child_pos) idx.columns.emplace_back(pos, true);
+        rel.child_real = child.real.size();
+        child.real.push_back(std::move(idx));
+      }
+      if (parent.next_reference_letter > 'Z') {
+        throw Error(ErrorCode::Unsupported, what + ": table '" + parent.name + "' has too many relationships");
+      }
+      LogicalIndexDef on_child, on_parent;
+      on_child.name = spec.name;
+      on_child.number = static_cast<std::uint32_t>(child.logical.size());
+      on_parent.name = std::string(".r") + parent.next_reference_letter++;
+      on_parent.number = static_cast<std::uint32_t>(parent.logical.size() + (&parent == &child ? 1 : 0));
+      on_child.real = static_cast<std::uint32_t>(rel.child_real);
+      on_parent.real = static_cast<std::uint32_t>(rel.parent_real);
+      on_child.kind = on_parent.kind = 2;
+      on_child.related_table_kind = 2;
+      on_parent.related_table_kind = 1;
+      on_child.related_index = static_cast<std::int32_t>(on_parent.number);
+      on_parent.related_index = static_cast<std::int32_t>(on_child.number);
+      on_child.related_tdef = parent.tdef_page;
+      on_parent.related_tdef = child.tdef_page;
+      on_child.cascade_updates = on_parent.cascade_updates = spec.cascade_updates;
+      on_child.cascade_deletes = on_parent.cascade_deletes = spec.cascade_deletes;
+      if (child.logical.size() + 1 > 32 || parent.logical.size() + 1 > 32) {
+        throw Error(ErrorCode::Unsupported, what + ": a table would have more than 32 indexes");
+      }
+      child.logical.push_back(on_child);
+      parent.logical.push_back(on_parent);
+    }
+    rel.spec = std::move(spec);
+    relationships.push_back(std::move(rel));
+  }
+
+  // Referring rows must have a referenced row, unless a key column is NULL.
+  void CheckIntegrity() {
+    for (const Relationship& rel : relationships) {
+      if (!rel.spec.enforced) continue;
+      const IndexEntries& parent = Find(rel.spec.parent_table).real[rel.parent_real].entries;
+      const IndexEntries& child = Find(rel.spec.child_table).real[rel.child_real].entries;
+      std::size_t p = 0;
+      for (std::size_t c = 0; c < child.Count(); ++c) {
+        if (child.HasNull(c)) continue;
+        std::string_view key = child.Key(c);
+        while (p < parent.Count() && parent.Key(p) < key) ++p;
+        if (p == parent.Count() || parent.Key(p) != key) {
+          throw Error(ErrorCode::Integrity, "Relationship '" + rel.spec.name + "': a row of table '" +
+                                                rel.spec.child_table + "' refers to no row of table '" +
+                                                rel.spec.parent_table + "'");
+        }
+      }
+    }
+  }
+
+  void FillCatalogue(double created) {
+    TableWriter& objects = *system_tables[0];
+    for (const Row& row : StandardObjectRows(created)) objects.Append(row);
+    for (const auto& t : tables) {
+      objects.Append(ObjectRow(static_cast<std::int32_t>(t->state_->tdef_page), catalogue::kTablesId, t->Name(),
+                               catalogue::kTypeTable, created, false, 0));
+    }
+    std::int32_t next_id = static_cast<std::int32_t>(0x80000000u);
+    TableWriter& relationship_rows = *system_tables[3];
+    for (const Relationship& rel : relationships) {
+      objects.Append(ObjectRow(next_id++, catalogue::kRelationshipsId, rel.spec.name, catalogue::kTypeRelationship,
+                               created, false, 0));
+      std::int32_t grbit = (rel.spec.enforced ? 0 : catalogue::kNotEnforced) |
+                           (rel.spec.cascade_updates ? catalogue::kCascadeUpdates : 0) |
+                           (rel.spec.cascade_deletes ? catalogue::kCascadeDeletes : 0);
+      const auto& parent = Find(rel.spec.parent_table);
+      const auto& child = Find(rel.spec.child_table);
+      auto n = static_cast<std::int64_t>(rel.spec.child_columns.size());
+      for (std::int64_t k = 0; k < n; ++k) {
+        auto col = static_cast<std::size_t>(k);
+        const std::string& child_col = child.layout.columns[child.ColumnPosition(rel.spec.child_columns[col], "")].spec.name;
+        const std::string& parent_col =
+            parent.layout.columns[parent.ColumnPosition(rel.spec.parent_columns[col], "")].spec.name;
+        relationship_rows.Append({Value::Str(rel.spec.name), Value::Int(grbit), Value::Int(n), Value::Int(k),
+                                  Value::Str(child.name), Value::Str(child_col), Value::Str(parent.name),
+                                  Value::Str(parent_col)});
+      }
+    }
+    for (const Row& row : DefaultAccessControlRows()) system_tables[1]->Append(row);
+  }
+
+  void Write(const std::string& path) {
+    if (written) throw Error(ErrorCode::ReadOnly, "The database has already been written");
+    double created = options.created != 0 ? options.created : NowAsJetDate();
+    FillCatalogue(created);
+    CheckIntegrity();
+    std::vector<TableWriter::State*> all;
+    for (auto& t : system_tables) all.push_back(t->state_.get());
+    for (auto& t : tables) all.push_back(t->state_.get());
+    for (TableWriter::State* t : all) t->Finish();
+
+    // Usage maps go, as rows, on data pages of their own.
+    DataPageBuilder maps(&store, 0);
+    auto add_map = [&](const std::vector<std::uint32_t>& pages) {
+      std::string row = BuildUsageMapRow(pages, &store);
+      auto bytes = reinterpret_cast<const std::uint8_t*>(row.data());
+      int slot = maps.Add(bytes, row.size());
+      if (slot < 0) {
+        maps.Close();
+        slot = maps.Add(bytes, row.size());
+      }
+      return RowPointer(maps.PageNumber(), static_cast<std::uint8_t>(slot));
+    };
+    for (TableWriter::State* t : all) {
+      t->used_map = add_map(t->data->Pages());
+      t->free_map = add_map({});
+      for (RealIndexState& idx : t->real) idx.usage_map = add_map(idx.built.pages);
+      std::size_t store_index = 0;
+      for (std::size_t k = 0; k < t->layout.columns.size(); ++k) {
+        if (!t->long_values[k]) continue;
+        LongValueMaps m;
+        m.column = t->layout.columns[k].number;
+        m.used = add_map(t->long_value_stores[store_index++]->Pages());
+        m.free = add_map({});
+        t->long_value_maps.push_back(m);
+      }
+    }
+    for (TableWriter::State* t : all) {
+      StoreTableDefinition(SerializeTableDefinition(t->Definition()), t->tdef_page, &store);
+    }
+
+    // Page 1: the database's own map of free pages (none below the end of the file).
+    std::uint8_t* global = store.At(1);
+    global[0] = page_type::kData;
+    global[1] = 0x01;
+    Put32(global + kDataOwnerAt, 1);
+    std::uint32_t pages = store.Count();
+    std::size_t low = kPageSize;
+    for (int r = 0; r < 2; ++r) {
+      low -= kUsageMapRowSize;
+      Put16(global + kDataSlotsAt + 2 * r, static_cast<std::uint16_t>(low));
+    }
+    std::uint8_t* free_map = global + kPageSize - kUsageMapRowSize;
+    for (std::uint32_t pg = pages; pg < kInlineMapBits; ++pg) {
+      free_map[5 + pg / 8] = static_cast<std::uint8_t>(free_map[5 + pg / 8] | (1u << (pg % 8)));
+    }
+    Put16(global + kDataRowCountAt, 2);
+    Put16(global + kDataFreeSpaceAt, static_cast<std::uint16_t>(low - kDataSlotsAt - 4));
+
+    HeaderFields header;
+    header.created = created;
+    header.password = ToUcs2(options.password, "The database password");
+    auto page0 = BuildHeaderPage(header);
+    std::memcpy(store.At(0), page0.data(), kPageSize);
+    written = true;
+    store.Save(path);
+  }
+};
+
+DatabaseWriter::DatabaseWriter(DatabaseOptions options) : state_(std::make_unique<State>()) {
+  if (options.password.size() > 80) {
+    throw Error(ErrorCode::Unsupported, "The database password is longer than the 20 characters Jet 4 allows");
+  }
+  if (ToUcs2(options.password, "The database password").size() > 20) {
+    throw Error(ErrorCode::Unsupported, "The database password is longer than the 20 characters Jet 4 allows");
+  }
+  state_->options = std::move(options);
+  state_->store.Allocate();  // header
+  state_->store.Allocate();  // free-page map
+  for (const SystemTableSpec& t : SystemTables()) state_->NewTable(t.name, t.columns, t.indexes, true);
+}
+
+DatabaseWriter::~DatabaseWriter() = default;
+
+TableWriter& DatabaseWriter::AddTable(const std::string& name, const std::vector<ColumnSpec>& columns,
+                                      const std::vector<IndexSpec>& indexes) {
+  if (name.size() >= 4 && SameName(name.substr(0, 4), "MSys")) {
+    throw Error(ErrorCode::Unsupported, "Table name '" + name + "' is reserved for system tables");
+  }
+  return state_->NewTable(name, columns, indexes, false);
+}
+
+TableWriter& DatabaseWriter::Table(std::string_view name) {
+  for (auto& t : state_->tables) {
+    if (SameName(t->Name(), name)) return *t;
+  }
+  throw Error(ErrorCode::UnknownTable, "There is no table '" + std::string(name) + "'");
+}
+
+void DatabaseWriter::AddRelationship(const RelationshipSpec& relationship) { state_->AddRelationship(relationship); }
+
+void DatabaseWriter::Write(const std::string& path) { state_->Write(path); }
+
+}  // namespace jet::create

@@ -1,0 +1,66 @@
+#pragma once
+// What a caller asks the writer to create: tables, their columns and indexes, and the
+// relationships between tables.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/value.h"
+
+namespace jet::create {
+
+struct ColumnSpec {
+  std::string name;
+  ColumnType type = ColumnType::Long;
+  int length = 0;           // Text: maximum characters (1..255); ignored otherwise
+  bool autonumber = false;  // Long only: NULL takes the next number
+  bool compressed = true;   // Text and Memo: store with Unicode compression where it helps
+};
+
+struct IndexSpec {
+  std::string name;
+  std::vector<std::string> columns;
+  std::vector<bool> descending;  // empty, or one flag per column
+  bool primary = false;          // implies unique and required
+  bool unique = false;
+  bool required = false;         // no NULL in any key column
+  bool ignore_nulls = false;
+};
+
+struct RelationshipSpec {
+  std::string name;  // empty: parent table name followed by child table name
+  std::string parent_table;
+  std::vector<std::string> parent_columns;
+  std::string child_table;
+  std::vector<std::string> child_columns;
+  bool enforced = true;
+  bool cascade_updates = false;
+  bool cascade_deletes = false;
+};
+
+// Column numbers, fixed offsets and variable slots as stored in the table definition
+// and used to lay out rows.
+struct ColumnLayout {
+  ColumnSpec spec;
+  std::uint16_t number = 0;
+  bool fixed = true;
+  std::uint16_t fixed_offset = 0;  // within the fixed area (after the column count)
+  std::uint16_t var_index = 0;     // slot in the variable offset table
+  std::uint16_t stored_length = 0; // the tdef's length: bytes (Text: 2 per character)
+  std::uint8_t flags = 0;          // column flags as stored
+};
+
+struct TableLayout {
+  std::vector<ColumnLayout> columns;
+  std::uint16_t fixed_size = 0;
+  std::uint16_t var_count = 0;
+};
+
+// Numbers the columns and assigns storage; throws jet::Error naming the table and column
+// for a type this writer does not create or an impossible length.
+TableLayout LayOut(const std::string& table, const std::vector<ColumnSpec>& columns, bool system);
+
+bool IsLongValue(ColumnType type);
+
+}  // namespace jet::create

@@ -1,0 +1,353 @@
+// make-site: writes a demonstration installation of the access-control product into a
+// folder: the marker file, the options file, the main database (with its database
+// password) and the journal, filled with reproducible synthetic data.
+//
+//   make-site DIR [--seed N] [--size N] [--events N] [--ri] [--now "YYYY-MM-DD HH:MM:SS"]
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "jet/create/database_writer.h"
+#include "jet/datetime.h"
+#include "jet/error.h"
+
+namespace {
+
+using jet::ColumnType;
+using jet::Value;
+using jet::create::ColumnSpec;
+using jet::create::IndexSpec;
+
+struct Options {
+  std::string dir;
+  std::uint64_t seed = 1;
+  int size = 200;
+  int events = 1000;
+  bool ri = false;
+  double now = 0;
+};
+
+// Draws from one seeded generator; the mapping to ranges is spelled out here so that the
+// same seed gives the same site with any standard library.
+class Dice {
+ public:
+  explicit Dice(std::uint64_t seed) : gen_(seed) {}
+  std::int64_t Between(std::int64_t lo, std::int64_t hi) {  // inclusive
+    return lo + static_cast<std::int64_t>(gen_() % static_cast<std::uint64_t>(hi - lo + 1));
+  }
+  bool Chance(int percent) { return Between(0, 99) < percent; }
+  template <typename T>
+  const T& Pick(const std::vector<T>& v) { return v[static_cast<std::size_t>(Between(0, static_cast<std::int64_t>(v.size()) - 1))]; }
+  template <typename T>
+  void Shuffle(std::vector<T>& v) {
+    for (std::size_t i = v.size(); i > 1; --i) std::swap(v[i - 1], v[static_cast<std::size_t>(Between(0, static_cast<std::int64_t>(i) - 1))]);
+  }
+
+ private:
+  std::mt19937_64 gen_;
+};
+
+constexpr double kMonth = 30.4375;
+
+// A date in the `months` before `now`, to the whole second.
+double DateBefore(Dice& dice, double now, int months) {
+  auto span = static_cast<std::int64_t>(months * kMonth * 86400.0);
+  std::int64_t back = dice.Between(1, span);
+  double whole_now = std::floor(now * 86400.0) / 86400.0;
+  return whole_now - static_cast<double>(back) / 86400.0;
+}
+
+Value DateOrNull(double d) { return Value::DateValue(d); }
+
+ColumnSpec Col(const char* name, ColumnType type, int length = 0, bool autonumber = false) {
+  ColumnSpec c;
+  c.name = name;
+  c.type = type;
+  c.length = length;
+  c.autonumber = autonumber;
+  return c;
+}
+
+IndexSpec Primary(std::vector<std::string> columns) {
+  IndexSpec i;
+  i.name = "PrimaryKey";
+  i.columns = std::move(columns);
+  i.primary = true;
+  return i;
+}
+
+IndexSpec Plain(const char* name, bool unique = false) {
+  IndexSpec i;
+  i.name = name;
+  i.columns = {name};
+  i.unique = unique;
+  return i;
+}
+
+const std::vector<std::string> kLastNames = {
+    "Andersen", "Berg",     "Dubois",  "Müller",   "Nguyễn", "Østergaard", "Łukasiewicz", "O'Brien",
+    "Smith-Jones", "García", "Keller", "Rossi",   "Novák",  "Larsen",     "Fischer",     "Moreau",
+    "Janssen",  "Svensson", "Weber",   "Kowalski", "Brown",  "Lefèvre",    "Søndergaard", "Dupont"};
+const std::vector<std::string> kFirstNames = {"Anne-Marie", "Björn", "Chloé", "Dmitri", "Eva",   "François",
+                                              "Grete",      "Hugo",  "Ingrid", "Jürgen", "Karl", "Léa",
+                                              "Mads",       "Nina",  "Øyvind", "Paul",   "Zoë",  "Tomasz"};
+const std::vector<std::string> kCompanies = {"Orvanta AG", "Nordlicht GmbH", "Café Léon", "Brückner & Söhne",
+                                             "Smith-Jones Ltd", "Kraków Services", "O'Neill Facilities"};
+
+struct Cardholder {
+  std::int64_t id;
+  double from;
+};
+
+void WriteMain(const Options& o, Dice& dice, std::vector<std::string>* badges) {
+  jet::create::DatabaseOptions db_options;
+  db_options.password = "Morvek3";
+  db_options.created = o.now;
+  jet::create::DatabaseWriter db(db_options);
+  auto& crdhld = db.AddTable("CRDHLD",
+                             {Col("ID", ColumnType::Long), Col("type", ColumnType::Integer),
+                              Col("Valid", ColumnType::Boolean), Col("From_Date", ColumnType::DateTime),
+                              Col("Loc_Date", ColumnType::DateTime), Col("LastName", ColumnType::Text, 50),
+                              Col("FirstName", ColumnType::Text, 50), Col("Company", ColumnType::Text, 50)},
+                             {Primary({"ID"})});
+  auto& card = db.AddTable("CARD",
+                           {Col("CardID", ColumnType::Long, 0, true), Col("Owner", ColumnType::Long),
+                            Col("CardNumber", ColumnType::Text, 20), Col("Issued", ColumnType::DateTime)},
+                           {Primary({"CardID"}), Plain("Owner"), Plain("CardNumber", true)});
+  auto& emp_ag = db.AddTable("Join_EmpAG", {Col("Emp_ID", ColumnType::Long), Col("AG_ID", ColumnType::Long)},
+                             {Primary({"Emp_ID", "AG_ID"})});
+  auto& lift = db.AddTable("Join_EmpAuthLift", {Col("Emp_ID", ColumnType::Long), Col("Lift_ID", ColumnType::Long)},
+                           {Plain("Emp_ID")});
+  auto& zone = db.AddTable("Join_EmpZoneID", {Col("Emp_ID", ColumnType::Long), Col("Zone_ID", ColumnType::Long)},
+                           {Plain("Emp_ID")});
+  auto& exception = db.AddTable("Exception",
+                                {Col("EmpID", ColumnType::Long), Col("Door_ID", ColumnType::Long),
+                                 Col("Allowed", ColumnType::Boolean)},
+                                {Plain("EmpID")});
+  auto& exception_ag = db.AddTable("ExceptionAG",
+                                   {Col("EmpID", ColumnType::Long), Col("AG_ID", ColumnType::Long),
+                                    Col("Start_Date", ColumnType::DateTime)},
+                                   {Plain("EmpID")});
+  if (o.ri) {
+    for (const auto& [child, column] : std::vector<std::pair<std::string, std::string>>{
+             {"CARD", "Owner"}, {"Join_EmpAG", "Emp_ID"}, {"Join_EmpAuthLift", "Emp_ID"},
+             {"Join_EmpZoneID", "Emp_ID"}, {"Exception", "EmpID"}, {"ExceptionAG", "EmpID"}}) {
+      jet::create::RelationshipSpec rel;
+      rel.parent_table = "CRDHLD";
+      rel.parent_columns = {"ID"};
+      rel.child_table = child;
+      rel.child_columns = {column};
+      db.AddRelationship(rel);
+    }
+  }
+
+  std::vector<Cardholder> holders;
+  std::int64_t id = o.ri ? 1 : 0;
+  for (int k = 0; k < o.size; ++k) {
+    id += dice.Between(1, 3);
+    int type = dice.Chance(55) ? 0 : (dice.Chance(65) ? 1 : 2);
+    bool valid = type == 0 ? dice.Chance(38) : dice.Chance(80);
+    double from = DateBefore(dice, o.now, 36);
+    double loc = from + static_cast<double>(dice.Between(0, static_cast<std::int64_t>((o.now - from) * 86400.0))) / 86400.0;
+    loc = std::floor(loc * 86400.0 + 0.5) / 86400.0;
+    Value from_value = dice.Chance(5) ? Value::Null() : DateOrNull(from);
+    Value loc_value = dice.Chance(4) ? Value::Null() : DateOrNull(loc);
+    Value company = dice.Chance(20) ? Value::Null() : Value::Str(dice.Pick(kCompanies));
+    crdhld.Append({Value::Int(id), Value::Int(type), Value::Bool(valid), from_value, loc_value,
+                   Value::Str(dice.Pick(kLastNames)), Value::Str(dice.Pick(kFirstNames)), company});
+    holders.push_back({id, from});
+  }
+
+  // Child rows are gathered first and stored in random order, as a busy site leaves them.
+  std::vector<jet::Row> cards, ags, lifts, zones, exceptions, exception_ags;
+  std::set<std::string> used_badges;
+  auto new_badge = [&] {
+    for (;;) {
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "%08llX", static_cast<unsigned long long>(dice.Between(0, 0xffffffffLL)));
+      if (used_badges.insert(buf).second) return std::string(buf);
+    }
+  };
+  for (const Cardholder& h : holders) {
+    Value owner = Value::Int(h.id);
+    for (std::int64_t n = dice.Between(0, 3); n > 0; --n) {
+      std::string badge = new_badge();
+      badges->push_back(badge);
+      cards.push_back({Value::Null(), owner, Value::Str(badge), Value::DateValue(DateBefore(dice, o.now, 36))});
+    }
+    std::set<std::int64_t> groups;
+    for (std::int64_t n = dice.Between(0, 3); n > 0; --n) groups.insert(dice.Between(1, 40));
+    for (std::int64_t g : groups) ags.push_back({owner, Value::Int(g)});
+    for (std::int64_t n = dice.Between(0, 3); n > 0; --n) lifts.push_back({owner, Value::Int(dice.Between(1, 12))});
+    for (std::int64_t n = dice.Between(0, 3); n > 0; --n) zones.push_back({owner, Value::Int(dice.Between(1, 30))});
+    for (std::int64_t n = dice.Between(0, 3); n > 0; --n) {
+      exceptions.push_back({owner, Value::Int(dice.Between(1, 200)), Value::Bool(dice.Chance(50))});
+    }
+    for (std::int64_t n = dice.Between(0, 3); n > 0; --n) {
+      exception_ags.push_back({owner, Value::Int(dice.Between(1, 40)), Value::DateValue(DateBefore(dice, o.now, 12))});
+    }
+  }
+  // A spare badge and rows that refer to no cardholder (NULL).
+  cards.push_back({Value::Null(), Value::Null(), Value::Str("SPARE0001"), Value::DateValue(DateBefore(dice, o.now, 36))});
+  lifts.push_back({Value::Null(), Value::Int(1)});
+  zones.push_back({Value::Null(), Value::Int(1)});
+  exceptions.push_back({Value::Null(), Value::Int(1), Value::Bool(true)});
+  exception_ags.push_back({Value::Null(), Value::Int(1), Value::DateValue(DateBefore(dice, o.now, 12))});
+  if (!o.ri) {
+    // Without enforced integrity, sites collect rows whose cardholder is gone.
+    std::int64_t orphans[] = {id + 1000, id + 2000};
+    for (int k = 0; k < 2; ++k) {
+      Value ghost = Value::Int(orphans[k]);
+      cards.push_back({Value::Null(), ghost, Value::Str(k == 0 ? "ORPHAN01" : "ORPHAN02"),
+                       Value::DateValue(DateBefore(dice, o.now, 36))});
+      ags.push_back({ghost, Value::Int(1)});
+      lifts.push_back({ghost, Value::Int(2)});
+      zones.push_back({ghost, Value::Int(2)});
+      exceptions.push_back({ghost, Value::Int(2), Value::Bool(false)});
+      exception_ags.push_back({ghost, Value::Int(2), Value::DateValue(DateBefore(dice, o.now, 12))});
+    }
+  }
+  for (auto* rows : {&cards, &ags, &lifts, &zones, &exceptions, &exception_ags}) dice.Shuffle(*rows);
+  for (const auto& r : cards) card.Append(r);
+  for (const auto& r : ags) emp_ag.Append(r);
+  for (const auto& r : lifts) lift.Append(r);
+  for (const auto& r : zones) zone.Append(r);
+  for (const auto& r : exceptions) exception.Append(r);
+  for (const auto& r : exception_ags) exception_ag.Append(r);
+  db.Write((std::filesystem::path(o.dir) / "Orvanta.mdb").string());
+}
+
+void WriteJournal(const Options& o, Dice& dice, const std::vector<std::string>& badges) {
+  jet::create::DatabaseOptions db_options;
+  db_options.created = o.now;
+  jet::create::DatabaseWriter db(db_options);
+  IndexSpec by_date = Plain("Date");
+  auto& log = db.AddTable("Log",
+                          {Col("ID", ColumnType::Long, 0, true), Col("Date", ColumnType::DateTime),
+                           Col("EventType", ColumnType::Integer), Col("CardNumber", ColumnType::Text, 20),
+                           Col("Message", ColumnType::Text, 255)},
+                          {Primary({"ID"}), by_date});
+  static const char* kDoorEvents[] = {"Access granted", "Access denied", "Door forced open", "Door held open",
+                                      "Unknown badge", "Badge expired"};
+  static const char* kSystemEvents[] = {"Controller online", "Controller offline", "Operator login",
+                                        "Operator logout", "Mains power lost", "Mains power restored",
+                                        "Tamper alarm", "Tamper restored", "Time synchronised",
+                                        "Database download", "Firmware updated", "Alarm acknowledged"};
+  double start = o.now - 24 * kMonth;
+  for (int k = 0; k < o.events; ++k) {
+    // In time order as a journal is written, with a few stragglers and missing dates.
+    double slot = (o.now - start) / std::max(1, o.events);
+    double when = start + slot * k + slot * static_cast<double>(dice.Between(0, 999)) / 1000.0;
+    if (dice.Chance(2)) when = DateBefore(dice, o.now, 24);
+    when = std::floor(when * 86400.0) / 86400.0;
+    Value date = dice.Chance(1) ? Value::Null() : Value::DateValue(when);
+    bool door = dice.Chance(70);
+    int type = door ? static_cast<int>(dice.Between(1, 6)) : static_cast<int>(dice.Between(10, 21));
+    Value badge = Value::Null();
+    std::string message = door ? kDoorEvents[type - 1] : kSystemEvents[type - 10];
+    if (door) {
+      if (!badges.empty() && dice.Chance(85)) {
+        badge = Value::Str(dice.Pick(badges));
+      } else if (dice.Chance(50)) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%08llX", static_cast<unsigned long long>(dice.Between(0, 0xffffffffLL)));
+        badge = Value::Str(buf);
+      }
+      message += " at door " + std::to_string(dice.Between(1, 200));
+    } else {
+      message += " (controller " + std::to_string(dice.Between(1, 16)) + ")";
+    }
+    log.Append({Value::Null(), date, Value::Int(type), badge, Value::Str(message)});
+  }
+  db.Write((std::filesystem::path(o.dir) / "Journal.mdb").string());
+}
+
+int Usage() {
+  std::cerr << "usage: make-site DIR [--seed N] [--size N] [--events N] [--ri] [--now \"YYYY-MM-DD HH:MM:SS\"]\n";
+  return 2;
+}
+
+bool ParseNumber(const char* text, long long lo, long long hi, long long* out) {
+  char* end = nullptr;
+  errno = 0;
+  long long v = std::strtoll(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int k = 1; k < argc; ++k) {
+    std::string arg = argv[k];
+    long long n = 0;
+    auto number = [&](long long lo, long long hi) {
+      if (k + 1 >= argc || !ParseNumber(argv[k + 1], lo, hi, &n)) {
+        std::cerr << "make-site: " << arg << " needs a number from " << lo << " to " << hi << "\n";
+        std::exit(2);
+      }
+      ++k;
+      return n;
+    };
+    if (arg == "--seed") {
+      o.seed = static_cast<std::uint64_t>(number(0, 0x7fffffffffffffffLL));
+    } else if (arg == "--size") {
+      o.size = static_cast<int>(number(0, 10000000));
+    } else if (arg == "--events") {
+      o.events = static_cast<int>(number(0, 50000000));
+    } else if (arg == "--ri") {
+      o.ri = true;
+    } else if (arg == "--now") {
+      jet::CivilTime t;
+      if (k + 1 >= argc || std::sscanf(argv[k + 1], "%d-%d-%d %d:%d:%d", &t.year, &t.month, &t.day, &t.hour,
+                                       &t.minute, &t.second) != 6 || !jet::IsValidCivil(t)) {
+        std::cerr << "make-site: --now needs \"YYYY-MM-DD HH:MM:SS\"\n";
+        return 2;
+      }
+      o.now = jet::ToJetDate(t);
+      ++k;
+    } else if (!arg.empty() && arg[0] == '-') {
+      return Usage();
+    } else if (o.dir.empty()) {
+      o.dir = arg;
+    } else {
+      return Usage();
+    }
+  }
+  if (o.dir.empty()) return Usage();
+  if (o.now == 0) {
+    auto secs = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch());
+    o.now = 25569.0 + static_cast<double>(secs.count()) / 86400.0;
+  }
+  try {
+    std::filesystem::create_directories(o.dir);
+    std::ofstream(std::filesystem::path(o.dir) / "Orvanta.nam", std::ios::binary | std::ios::trunc);
+    {
+      std::ofstream ini(std::filesystem::path(o.dir) / "Orvanta.ini", std::ios::binary | std::ios::trunc);
+      ini << "DBType=1\r\nVisitorMonths=6\r\nEventMonths=3\r\n";
+      if (!ini) throw std::runtime_error("cannot write Orvanta.ini in " + o.dir);
+    }
+    Dice dice(o.seed);
+    std::vector<std::string> badges;
+    WriteMain(o, dice, &badges);
+    WriteJournal(o, dice, badges);
+  } catch (const jet::Error& e) {
+    std::cerr << "make-site: error " << e.number() << ": " << e.what() << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    std::cerr << "make-site: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
