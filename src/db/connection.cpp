@@ -1,11 +1,15 @@
 #include "db/connection.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "db/backend.h"
 #include "db/connection_text.h"
 #include "db/error_numbers.h"
 #include "db/jet_backend.h"
 #include "db/odbc_backend.h"
 #include "db/odbc_text.h"
+#include "db/sql_browser.h"
 
 namespace scourex::db {
 
@@ -13,6 +17,27 @@ namespace {
 
 // Commands wait this long unless the job says otherwise, as with the product's layer.
 constexpr int kDefaultCommandTimeoutSeconds = 30;
+
+std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::string& user,
+                                       const std::string& password) {
+  const std::vector<std::string> drivers = InstalledOdbcDrivers();
+  if (UsesMicrosoftDriver(drivers)) return OpenOdbc(MapSqlServerText(text, drivers, user, password));
+
+  // FreeTDS's own instance lookup ignores the login timeout; look the port up here.
+  const ServerAddress address = SqlServerAddress(text);
+  const int timeout = ConnectTimeoutSeconds(text);
+  std::optional<int> instance_port;
+  const auto start = std::chrono::steady_clock::now();
+  if (!address.instance.empty() && !address.port) {
+    instance_port = ResolveInstancePort(address.host, address.instance, timeout);
+  }
+  OdbcTarget target = MapSqlServerText(text, drivers, user, password, DefaultFreeTdsLibrary(), instance_port);
+  if (timeout > 0 && instance_port) {
+    const auto spent = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+    target.login_timeout_seconds = std::max(1, timeout - static_cast<int>(spent.count()));
+  }
+  return OpenOdbc(target);
+}
 
 class DispatchingConnection : public Connection {
  public:
@@ -37,7 +62,7 @@ class DispatchingConnection : public Connection {
         backend_ = OpenJet(JetOptionsFromText(text, user, password));
         break;
       case ProviderKind::kSqlServer:
-        backend_ = OpenOdbc(MapSqlServerText(text, InstalledOdbcDrivers(), user, password));
+        backend_ = OpenSqlServer(text, user, password);
         break;
       case ProviderKind::kOdbc:
         backend_ = OpenOdbc(MapOdbcText(text, user, password));

@@ -122,13 +122,21 @@ std::string DefaultFreeTdsLibrary() {
   return std::string("/usr/lib/") + kMultiarch + "/odbc/libtdsodbc.so";
 }
 
+ServerAddress SqlServerAddress(const ConnectionText& text) {
+  return ParseServerAddress(text.GetAny({"Data Source", "Server", "Address", "Addr"}).value_or(""));
+}
+
+bool UsesMicrosoftDriver(const std::vector<std::string>& installed_drivers) {
+  return HasDriver(installed_drivers, kMsDriver18) || HasDriver(installed_drivers, kMsDriver17);
+}
+
 OdbcTarget MapSqlServerText(const ConnectionText& text, const std::vector<std::string>& installed_drivers,
                             const std::string& user, const std::string& password,
-                            const std::string& freetds_library) {
+                            const std::string& freetds_library, std::optional<int> instance_port) {
   OdbcTarget target;
   target.login_timeout_seconds = ConnectTimeoutSeconds(text);
 
-  const ServerAddress address = ParseServerAddress(text.GetAny({"Data Source", "Server", "Address", "Addr"}).value_or(""));
+  const ServerAddress address = SqlServerAddress(text);
   const std::optional<std::string> database = text.GetAny({"Initial Catalog", "Database"});
   const std::string uid = !user.empty() ? user : text.GetAny({"User ID", "UID", "User"}).value_or("");
   const std::string pwd = !password.empty() ? password : text.GetAny({"Password", "PWD"}).value_or("");
@@ -195,12 +203,13 @@ OdbcTarget MapSqlServerText(const ConnectionText& text, const std::vector<std::s
   // server's browser service unless a port is given.
   const bool freetds_registered = HasDriver(installed_drivers, kFreeTdsDriver);
   Append(out, "Driver", freetds_registered ? std::string(kFreeTdsDriver) : freetds_library);
-  if (address.port || address.instance.empty()) {
+  const std::optional<int> port = address.port ? address.port : address.instance.empty() ? std::nullopt : instance_port;
+  if (port || address.instance.empty()) {
     Append(out, "Server", address.host);
   } else {
     Append(out, "Server", address.host + "\\" + address.instance);
   }
-  if (address.port) Append(out, "Port", std::to_string(*address.port));
+  if (port) Append(out, "Port", std::to_string(*port));
   if (database) Append(out, "Database", *database);
   if (trusted) {
     Append(out, "Trusted_Connection", "Yes");

@@ -43,12 +43,21 @@ inline constexpr std::string_view kFreeTdsDriver = "FreeTDS";
 // Where Debian's tdsodbc puts the FreeTDS driver on this architecture.
 std::string DefaultFreeTdsLibrary();
 
+// The server a SQL Server text names (Data Source, Server, Address or Addr).
+ServerAddress SqlServerAddress(const ConnectionText& text);
+
+// Whether a SQL Server text goes to one of Microsoft's drivers rather than FreeTDS.
+bool UsesMicrosoftDriver(const std::vector<std::string>& installed_drivers);
+
 // Rewrites a SQL Server text for Microsoft's driver (18, else 17) when `installed_drivers`
 // lists one, else for FreeTDS (by name when registered, else by `freetds_library`).
 // `user` and `password`, when not empty, replace the text's User ID and Password.
+// `instance_port`, the port already found for a named instance, spares FreeTDS its own
+// lookup.
 OdbcTarget MapSqlServerText(const ConnectionText& text, const std::vector<std::string>& installed_drivers,
                             const std::string& user, const std::string& password,
-                            const std::string& freetds_library = DefaultFreeTdsLibrary());
+                            const std::string& freetds_library = DefaultFreeTdsLibrary(),
+                            std::optional<int> instance_port = std::nullopt);
 
 // Passes a plain ODBC text on (DSN=..., Driver=...) without its Provider and timeout
 // keys; the generic keys Data Source, User ID, Password and Initial Catalog become DSN,

@@ -80,6 +80,11 @@ TEST(SqlServerMapping, FreeTdsInstancesAndFallbackLibrary) {
   // A port makes the instance name irrelevant.
   EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=h\\I,1444", kFreeTdsOnly).connect_text,
             "Driver=FreeTDS;Server=h;Port=1444;UID=;PWD=;ClientCharset=UTF-8");
+  // A port already looked up for the instance goes to FreeTDS as such.
+  EXPECT_EQ(MapSqlServerText(ConnectionText::Parse("Provider=SQLOLEDB;Data Source=h\\I"), kFreeTdsOnly, "", "",
+                             "/lib/tds.so", 14330)
+                .connect_text,
+            "Driver=FreeTDS;Server=h;Port=14330;UID=;PWD=;ClientCharset=UTF-8");
   // Without FreeTDS registered the library itself is named.
   EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=h;Integrated Security=SSPI;Encrypt=yes", {}).connect_text,
             "Driver=/lib/tds.so;Server=h;Trusted_Connection=Yes;Encryption=require;ClientCharset=UTF-8");
