@@ -57,6 +57,7 @@ struct Format {
   std::uint32_t name_length_size;    // 1 (Jet 3) or 2 (Jet 4) bytes before each name
   std::uint32_t real_index_size;     // one physical index definition
   std::uint32_t real_index_lead;     // unknown bytes before its column list
+  std::uint32_t real_index_flags;    // flags, counted from the end of the column list
   std::uint32_t logical_index_size;  // one logical index definition
   std::uint32_t logical_index_lead;
 

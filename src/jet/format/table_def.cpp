@@ -126,11 +126,11 @@ TableDef ParseTableDef(ByteView b, std::uint32_t page, const Format& f, TextCode
     for (int k = 0; k < 10; ++k, p += 3) {
       std::uint16_t col = e.U16(p);
       if (col == 0xFFFF) continue;
-      r.columns.push_back({col, e.U8(p + 2) == 0x02});
+      r.columns.push_back({col, e.U8(p + 2) != 0x01});  // 0x01 ascending, 0x00 descending
     }
     r.used_pages = RowPointer::FromRaw(e.U32(p));
     r.root_page = e.U32(p + 4);
-    r.flags = e.U8(p + 8);
+    r.flags = e.U8(p + f.real_index_flags);
     r.row_count = real_counts[i];
     t.real_indexes.push_back(std::move(r));
   }
