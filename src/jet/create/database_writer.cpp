@@ -134,7 +134,7 @@ struct TableWriter::State {
   }
 
   // Index pages and usage maps, once all rows are in.
-  void Finish() {
+  void SortKeys() {
     data->Close();
     for (RealIndexState& idx : real) {
       idx.entries.Sort();
@@ -145,8 +145,11 @@ struct TableWriter::State {
                                                 "' is unique but two rows have the same key");
         }
       }
-      idx.built = BuildIndexPages(idx.entries, tdef_page, store);
     }
+  }
+
+  void BuildIndexes() {
+    for (RealIndexState& idx : real) idx.built = BuildIndexPages(idx.entries, tdef_page, store);
   }
 
   TableDefinition Definition() const {
@@ -416,11 +419,12 @@ struct DatabaseWriter::State {
     if (written) throw Error(ErrorCode::ReadOnly, "The database has already been written");
     double created = options.created != 0 ? options.created : NowAsJetDate();
     FillCatalogue(created);
-    CheckIntegrity();
     std::vector<TableWriter::State*> all;
     for (auto& t : system_tables) all.push_back(t->state_.get());
     for (auto& t : tables) all.push_back(t->state_.get());
-    for (TableWriter::State* t : all) t->Finish();
+    for (TableWriter::State* t : all) t->SortKeys();
+    CheckIntegrity();
+    for (TableWriter::State* t : all) t->BuildIndexes();
 
     // Usage maps go, as rows, on data pages of their own.
     DataPageBuilder maps(&store, 0);
