@@ -1,0 +1,184 @@
+// Opening: files that are not there, not readable or not Jet; database passwords of both
+// versions; encrypted pages.
+
+#include <gtest/gtest.h>
+#include <nettle/arcfour.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "jet/database.h"
+#include "jet/format/header.h"
+#include "jet/tsv.h"
+#include "support.h"
+
+namespace jet {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FixturesDir;
+using testing::TempDir;
+
+// Runs `f`, expecting a jet::Error of `code` whose description names `name`.
+template <class F>
+void ExpectError(ErrorCode code, const std::string& name, F f) {
+  try {
+    f();
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), code) << e.what();
+    EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+  }
+}
+
+TEST(Open, FilesThatCannotBeOpened) {
+  TempDir dir;
+  std::string missing = (dir.path() / "missing.mdb").string();
+  ExpectError(ErrorCode::FileNotFound, missing, [&] { Database::Open(missing); });
+  ExpectError(ErrorCode::NotJet, dir.path().string(), [&] { Database::Open(dir.path().string()); });
+
+  fs::path text = dir.path() / "notes.mdb";
+  testing::WriteAll(text, std::string(8192, 'x'));
+  ExpectError(ErrorCode::NotJet, text.string(), [&] { Database::Open(text.string()); });
+  fs::path empty = dir.path() / "empty.mdb";
+  testing::WriteAll(empty, "");
+  ExpectError(ErrorCode::NotJet, empty.string(), [&] { Database::Open(empty.string()); });
+
+  // Only a header's worth of a real file.
+  std::string head("\x00\x01\x00\x00Standard Jet DB\x00\x01\x00\x00\x00", 24);
+  fs::path stub = dir.path() / "stub.mdb";
+  testing::WriteAll(stub, head + std::string(100, '\0'));
+  ExpectError(ErrorCode::Corrupt, stub.string(), [&] { Database::Open(stub.string()); });
+
+  std::string ace = head;
+  ace.replace(4, 15, "Standard ACE DB");
+  testing::WriteAll(stub, ace + std::string(8192, '\0'));
+  ExpectError(ErrorCode::Unsupported, stub.string(), [&] { Database::Open(stub.string()); });
+}
+
+TEST(Open, NoPermission) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  TempDir dir;
+  fs::path p = dir.path() / "locked.mdb";
+  testing::WriteAll(p, "x");
+  fs::permissions(p, fs::perms::none);
+  ExpectError(ErrorCode::AccessDenied, p.string(), [&] { Database::Open(p.string()); });
+}
+
+TEST(Open, ReadWriteIsRefusedForNow) {
+  JET_REQUIRE_FIXTURES();
+  std::string p = (FixturesDir() / "access/testV1997.mdb").string();
+  ExpectError(ErrorCode::ReadOnly, p, [&] { Database::Open(p, {.password = "", .read_write = true}); });
+}
+
+TEST(Open, Jet4PasswordOfTheSiteFixture) {
+  JET_REQUIRE_FIXTURES();
+  std::string p = (FixturesDir() / "site-small/Orvanta.mdb").string();
+  for (const char* wrong : {"", "morvek3", "Morvek", "Morvek33"}) {
+    try {
+      Database::Open(p, {.password = wrong});
+      ADD_FAILURE() << "opened with '" << wrong << "'";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::WrongPassword);
+      EXPECT_EQ(e.number(), -2147217843);
+      std::string what = e.what();
+      EXPECT_NE(what.find(p), std::string::npos);
+      EXPECT_EQ(what.find("Morvek"), std::string::npos) << "the description gives the password away";
+    }
+  }
+  auto db = Database::Open(p, {.password = "Morvek3"});
+  EXPECT_TRUE(db->has_password());
+  // Without a database password any password is accepted.
+  auto journal = Database::Open((FixturesDir() / "site-small/Journal.mdb").string(), {.password = "whatever"});
+  EXPECT_FALSE(journal->has_password());
+}
+
+// The header page with its encoded region decoded by `edit` and encoded again.
+std::string EditHeader(std::string bytes, const std::function<void(std::uint8_t*, JetVersion)>& edit) {
+  auto* page = reinterpret_cast<std::uint8_t*>(bytes.data());
+  JetVersion v = page[0x14] == 0 ? JetVersion::Jet3 : JetVersion::Jet4;
+  ToggleHeaderEncoding(page, bytes.size(), v);
+  edit(page, v);
+  ToggleHeaderEncoding(page, bytes.size(), v);
+  return bytes;
+}
+
+TEST(Open, PasswordsSetInTheHeaderOfBothVersions) {
+  JET_REQUIRE_FIXTURES();
+  // Jet 3: the password in the code page, as is.
+  std::string jet3 = EditHeader(testing::ReadAll(FixturesDir() / "access/testV1997.mdb"), [](std::uint8_t* p, JetVersion) {
+    std::memcpy(p + kHeaderPassword, "S\xE9same", 6);  // "Sésame" in code page 1252
+  });
+  EXPECT_NO_THROW(Database::OpenBytes("jet3.mdb", jet3, {.password = "S\xC3\xA9same"}));
+  ExpectError(ErrorCode::WrongPassword, "jet3.mdb", [&] { Database::OpenBytes("jet3.mdb", jet3, {.password = "Sesame"}); });
+  ExpectError(ErrorCode::WrongPassword, "jet3.mdb", [&] { Database::OpenBytes("jet3.mdb", jet3); });
+
+  // Jet 4: UCS-2, each byte XOR-ed with the whole days of the creation date.
+  std::string jet4 = EditHeader(testing::ReadAll(FixturesDir() / "site-small/Journal.mdb"), [](std::uint8_t* p, JetVersion) {
+    double created;
+    std::memcpy(&created, p + kHeaderCreationDate, 8);
+    auto days = static_cast<std::uint32_t>(static_cast<std::int32_t>(created));
+    const char16_t pw[] = u"K\u00F8de";
+    for (int i = 0; i < 40; ++i) {
+      std::uint8_t b = i < 8 ? static_cast<std::uint8_t>(pw[i / 2] >> (8 * (i % 2))) : 0;
+      p[kHeaderPassword + i] = static_cast<std::uint8_t>(b ^ (days >> (8 * (i % 4))));
+    }
+  });
+  EXPECT_NO_THROW(Database::OpenBytes("jet4.mdb", jet4, {.password = "K\xC3\xB8" "de"}));
+  ExpectError(ErrorCode::WrongPassword, "jet4.mdb", [&] { Database::OpenBytes("jet4.mdb", jet4, {.password = "Kode"}); });
+}
+
+// A copy with a database key in the header and every later page RC4-encrypted with the
+// key XOR the page number (four bytes, least significant first).
+std::string Encrypt(std::string bytes, std::uint32_t key) {
+  std::size_t page_size = bytes[0x14] == 0 ? 2048 : 4096;
+  bytes = EditHeader(std::move(bytes), [&](std::uint8_t* p, JetVersion) {
+    for (int i = 0; i < 4; ++i) p[kHeaderDatabaseKey + i] = static_cast<std::uint8_t>(key >> (8 * i));
+  });
+  for (std::size_t n = 1; n * page_size < bytes.size(); ++n) {
+    std::uint32_t k = key ^ static_cast<std::uint32_t>(n);
+    std::uint8_t page_key[4] = {static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),
+                                static_cast<std::uint8_t>(k >> 16), static_cast<std::uint8_t>(k >> 24)};
+    arcfour_ctx ctx;
+    arcfour_set_key(&ctx, 4, page_key);
+    auto* page = reinterpret_cast<std::uint8_t*>(bytes.data() + n * page_size);
+    arcfour_crypt(&ctx, page_size, page, page);
+  }
+  return bytes;
+}
+
+// Every row of every user table and every index walk, as text.
+std::map<std::string, std::vector<std::string>> Contents(Database& db) {
+  std::map<std::string, std::vector<std::string>> out;
+  for (const auto& name : db.TableNames()) {
+    Table* t = db.GetTable(name);
+    t->Scan({}, [&](RowId id, const Row& row) {
+      out[name].push_back(std::to_string(id) + " " + FormatTsvRow(row));
+      return true;
+    });
+    for (const auto& index : t->Indexes())
+      for (RowId id : t->IndexRowIds(index)) out[name + "/" + index.name].push_back(std::to_string(id));
+  }
+  return out;
+}
+
+TEST(Open, EncryptedPagesReadTheSameAsPlainOnes) {
+  JET_REQUIRE_FIXTURES();
+  for (const char* file : {"access/indexTestV1997.mdb", "access/test2V2000.mdb", "site-small/Orvanta.mdb"}) {
+    SCOPED_TRACE(file);
+    OpenOptions options{.password = "Morvek3"};
+    std::string plain = testing::ReadAll(FixturesDir() / file);
+    std::string secret = Encrypt(plain, 0x5A3C9E17);
+    ASSERT_NE(plain, secret);
+    auto a = Database::OpenBytes("plain", plain, options);
+    auto b = Database::OpenBytes("encrypted", secret, options);
+    EXPECT_EQ(a->database_key(), 0u);
+    EXPECT_EQ(b->database_key(), 0x5A3C9E17u);
+    auto contents = Contents(*a);
+    EXPECT_FALSE(contents.empty());
+    EXPECT_EQ(contents, Contents(*b));
+  }
+}
+
+}  // namespace
+}  // namespace jet
