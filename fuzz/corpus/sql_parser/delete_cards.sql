@@ -1,0 +1,1 @@
+DELETE FROM CARD Where Owner in (Select ID From CRDHLD Where ([type] = 0) and ([Valid] = 0) and ([From_Date]< #10/01/2026 00:00# or [From_Date] is NULL))

@@ -1,0 +1,1 @@
+DELETE From CRDHLD Where ([Valid] = 0) and ([From_Date]< #06/01/2026 00:00# or [From_Date] is NULL)

@@ -1,0 +1,1 @@
+DELETE From [Log] where [Date] < #09/01/2026 00:00#

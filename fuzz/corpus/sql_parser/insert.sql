@@ -1,0 +1,1 @@
+INSERT INTO CRDHLD (Type, Valid, From_Date, Name, Key) VALUES (2, Yes, #3/6/2026 2:05:59 PM#, 'it''s', '{00112233-4455-6677-8899-AABBCCDDEEFF}')
