@@ -23,6 +23,25 @@ struct ExecuteOptions {
   double timeout_seconds = 0;  // 0: no limit; past it the statement fails with ErrorCode::Timeout
 };
 
+// The language, in Jet's own spelling (keywords in any letter case):
+//   SELECT *|COUNT(*)|expr [AS name], ... FROM table [[AS] alias] [WHERE cond]
+//          [ORDER BY expr [ASC|DESC], ...]
+//   DELETE [*] FROM table [WHERE cond]
+//   INSERT INTO table [(column, ...)] VALUES (value, ...)
+// Conditions: = <> < <= > >=, AND, OR, NOT, IS [NOT] NULL, [NOT] IN (list) or
+// IN (SELECT col FROM table [WHERE cond]), [NOT] BETWEEN a AND b (bounds in either
+// order), [NOT] LIKE with * ? # [set] [!set] [a-z], unary minus. Literals: numbers,
+// 'text' and "text", #month/day/year [h:mm[:ss] [AM|PM]]# and #year-month-day ...#,
+// True/False/Yes/No, NULL. Names bare, [bracketed] or `quoted`, optionally table.column.
+//
+// NULL follows three-valued logic; a WHERE keeps the rows where the condition is True.
+// An IN over an empty subquery is False. Numbers of every type compare by value
+// (exactly between integers and fixed-point values), Yes/No as -1 and 0, dates by the
+// moment they stand for and with numbers as day counts. Text compares with ASCII
+// letters folded to one case and every other byte as it is; text never compares with
+// numbers or dates (TypeMismatch). A subquery runs once per statement; scans ask the
+// table only for the columns the statement reads.
+//
 // Parses and runs one statement. Throws jet::Error: Syntax (with the position) for text
 // outside the supported language, UnknownTable / UnknownColumn, TypeMismatch, and
 // whatever the tables report.
