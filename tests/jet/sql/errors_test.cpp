@@ -9,7 +9,7 @@
 namespace jet::sqltest {
 namespace {
 
-class Refusals : public ::testing::Test {
+class SqlRefusals : public ::testing::Test {
  protected:
   void SetUp() override {
     table_ = &schema_.Add("T", {{"id", ColumnType::Long}, {"name", ColumnType::Text}});
@@ -42,7 +42,7 @@ class Refusals : public ::testing::Test {
   MemoryTable* other_ = nullptr;
 };
 
-TEST_F(Refusals, SyntaxErrorsNameTheirPosition) {
+TEST_F(SqlRefusals, SyntaxErrorsNameTheirPosition) {
   ExpectSyntax("SELECT id T", 11, "expected FROM");
   ExpectSyntax("DELETE FROM", 12, "expected a table name");
   ExpectSyntax("DELETE FROM T WHERE", 20, "expected an expression");
@@ -66,7 +66,7 @@ TEST_F(Refusals, SyntaxErrorsNameTheirPosition) {
   ExpectSyntax("SELECT * FROM T WHERE name = '\xC3\xA9\xC3\xA9' @", 35, "unexpected character '@'");
 }
 
-TEST_F(Refusals, ConstructsOutsideTheLanguage) {
+TEST_F(SqlRefusals, ConstructsOutsideTheLanguage) {
   ExpectSyntax("UPDATE T SET id = 2", 1, "not supported");
   ExpectSyntax("SELECT DISTINCT id FROM T", 8, "DISTINCT");
   ExpectSyntax("SELECT TOP 5 id FROM T", 8, "TOP");
@@ -87,7 +87,7 @@ TEST_F(Refusals, ConstructsOutsideTheLanguage) {
             ErrorCode::Unsupported);
 }
 
-TEST_F(Refusals, UnknownNamesAreNamed) {
+TEST_F(SqlRefusals, UnknownNamesAreNamed) {
   auto [code, message] = Refused("DELETE FROM Nowhere WHERE id = 1");
   EXPECT_EQ(code, ErrorCode::UnknownTable);
   EXPECT_NE(message.find("'Nowhere'"), std::string::npos) << message;
@@ -105,7 +105,7 @@ TEST_F(Refusals, UnknownNamesAreNamed) {
   EXPECT_EQ(table_->delete_calls, 0);
 }
 
-TEST_F(Refusals, NestingIsBoundedAndLongChainsAreFine) {
+TEST_F(SqlRefusals, NestingIsBoundedAndLongChainsAreFine) {
   std::string deep = "SELECT id FROM T WHERE " + std::string(5000, '(') + "id = 1" + std::string(5000, ')');
   EXPECT_EQ(Refused(deep).first, ErrorCode::Syntax);
   EXPECT_EQ(Refused("SELECT id FROM T WHERE " + std::string(5000, '-') + "id = 1").first, ErrorCode::Syntax);
@@ -114,7 +114,7 @@ TEST_F(Refusals, NestingIsBoundedAndLongChainsAreFine) {
   EXPECT_EQ(sql::Execute(schema_, chain).rows.size(), 1u);
 }
 
-TEST_F(Refusals, TimeoutStopsTheStatement) {
+TEST_F(SqlRefusals, TimeoutStopsTheStatement) {
   for (int k = 2; k < 10000; ++k) table_->Add({Value::Int(k), Value::Str("x")});
   sql::ExecuteOptions options;
   options.timeout_seconds = 1e-9;

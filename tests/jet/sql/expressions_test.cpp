@@ -10,7 +10,7 @@
 namespace jet::sqltest {
 namespace {
 
-class Expressions : public ::testing::Test {
+class SqlExpressions : public ::testing::Test {
  protected:
   void SetUp() override {
     auto& t = schema_.Add("T", {{"id", ColumnType::Long},
@@ -53,7 +53,7 @@ class Expressions : public ::testing::Test {
   MemorySchema schema_;
 };
 
-TEST_F(Expressions, ThreeValuedLogic) {
+TEST_F(SqlExpressions, ThreeValuedLogic) {
   // T: i = 5, F: i = 6, N: nl = 1
   EXPECT_EQ(Ask("nl = 1"), "N");
   EXPECT_EQ(Ask("nl <> 1"), "N");
@@ -73,7 +73,7 @@ TEST_F(Expressions, ThreeValuedLogic) {
   EXPECT_EQ(Ask("nl = NULL"), "N");
 }
 
-TEST_F(Expressions, InListsAndBetween) {
+TEST_F(SqlExpressions, InListsAndBetween) {
   EXPECT_EQ(Ask("i IN (1, 5)"), "T");
   EXPECT_EQ(Ask("i IN (1, 2)"), "F");
   EXPECT_EQ(Ask("i IN (1, NULL)"), "N");  // never False once the list holds a NULL
@@ -92,7 +92,7 @@ TEST_F(Expressions, InListsAndBetween) {
   EXPECT_EQ(Ask("dd BETWEEN #3/6/2026# AND #3/7/2026#"), "T");
 }
 
-TEST_F(Expressions, NumbersCompareAcrossTypes) {
+TEST_F(SqlExpressions, NumbersCompareAcrossTypes) {
   EXPECT_EQ(Ask("b = -1"), "T");  // Yes/No: True is -1
   EXPECT_EQ(Ask("b = True"), "T");
   EXPECT_EQ(Ask("b = Yes"), "T");
@@ -124,7 +124,7 @@ TEST_F(Expressions, NumbersCompareAcrossTypes) {
   EXPECT_EQ(Ask("s > 0.1"), "T");
 }
 
-TEST_F(Expressions, DatesCompareByMomentAndWithNumbers) {
+TEST_F(SqlExpressions, DatesCompareByMomentAndWithNumbers) {
   // dt is 29 December 1899, 06:00: stored as -1.25, whose raw double orders wrongly.
   EXPECT_EQ(Ask("dt < #12/30/1899#"), "T");
   EXPECT_EQ(Ask("dt > #12/29/1899#"), "T");
@@ -138,7 +138,7 @@ TEST_F(Expressions, DatesCompareByMomentAndWithNumbers) {
   EXPECT_EQ(Ask("dd > 46000"), "T");
 }
 
-TEST_F(Expressions, TextComparesWithoutRegardToCase) {
+TEST_F(SqlExpressions, TextComparesWithoutRegardToCase) {
   EXPECT_EQ(Ask("t = 'hello'"), "T");
   EXPECT_EQ(Ask("t = \"HELLO\""), "T");
   EXPECT_EQ(Ask("t < 'help'"), "T");
@@ -150,7 +150,7 @@ TEST_F(Expressions, TextComparesWithoutRegardToCase) {
   EXPECT_EQ(Ask("tn = 'x'"), "N");
 }
 
-TEST_F(Expressions, MismatchedTypesAreErrorsNotAnswers) {
+TEST_F(SqlExpressions, MismatchedTypesAreErrorsNotAnswers) {
   std::string message;
   EXPECT_EQ(Fails("t = 5", &message), ErrorCode::TypeMismatch);
   EXPECT_NE(message.find("Data type mismatch in criteria expression"), std::string::npos) << message;
@@ -164,7 +164,7 @@ TEST_F(Expressions, MismatchedTypesAreErrorsNotAnswers) {
   EXPECT_EQ(Fails("i IN (SELECT t FROM T)"), ErrorCode::TypeMismatch);
 }
 
-TEST_F(Expressions, LikePatterns) {
+TEST_F(SqlExpressions, LikePatterns) {
   EXPECT_EQ(Ask("t LIKE 'H*'"), "T");
   EXPECT_EQ(Ask("t LIKE 'h*'"), "T");
   EXPECT_EQ(Ask("t LIKE '*LL*'"), "T");
@@ -200,7 +200,7 @@ TEST_F(Expressions, LikePatterns) {
   EXPECT_EQ(Fails("t LIKE '[abc'"), ErrorCode::Syntax);
 }
 
-TEST_F(Expressions, DateLiteralForms) {
+TEST_F(SqlExpressions, DateLiteralForms) {
   // dd is 6 March 2026, 14:05:00.
   EXPECT_EQ(Ask("dd = #03/06/2026 14:05#"), "T");
   EXPECT_EQ(Ask("dd = #3/6/2026 2:05:00 PM#"), "T");

@@ -8,7 +8,7 @@
 namespace jet::sqltest {
 namespace {
 
-class Inserts : public ::testing::Test {
+class SqlInserts : public ::testing::Test {
  protected:
   void SetUp() override {
     table_ = &schema_.Add("Everything", {{"ID", ColumnType::Long, true},
@@ -51,7 +51,7 @@ class Inserts : public ::testing::Test {
   MemoryTable* table_ = nullptr;
 };
 
-TEST_F(Inserts, NumbersTakeTheColumnType) {
+TEST_F(SqlInserts, NumbersTakeTheColumnType) {
   EXPECT_EQ(Stored("Int", "2.5").i, 2);  // halves round to even
   EXPECT_EQ(Stored("Int", "3.5").i, 4);
   EXPECT_EQ(Stored("Int", "-2.5").i, -2);
@@ -80,7 +80,7 @@ TEST_F(Inserts, NumbersTakeTheColumnType) {
   EXPECT_TRUE(Stored("Dbl", "NULL").IsNull());
 }
 
-TEST_F(Inserts, DatesTextAndGuids) {
+TEST_F(SqlInserts, DatesTextAndGuids) {
   Value when = Stored("When", "#3/6/2026 2:05:59 PM#");
   EXPECT_EQ(when.kind, Value::Kind::Date);
   EXPECT_EQ(when.d, Date(2026, 3, 6, 14, 5, 59).d);
@@ -97,7 +97,7 @@ TEST_F(Inserts, DatesTextAndGuids) {
   EXPECT_EQ(guid.s, std::string("\x33\x22\x11\x00\x55\x44\x77\x66\x88\x99\xAA\xBB\xCC\xDD\xEE\xFF", 16));
 }
 
-TEST_F(Inserts, RowsGetAutonumbersAndNullsWhereNotNamed) {
+TEST_F(SqlInserts, RowsGetAutonumbersAndNullsWhereNotNamed) {
   sql::Execute(schema_, "insert into everything (Text, [Int]) values ('a', 1)");
   sql::Execute(schema_, "INSERT INTO Everything (Text) VALUES ('b')");
   ASSERT_EQ(table_->Size(), 2u);
@@ -109,7 +109,7 @@ TEST_F(Inserts, RowsGetAutonumbersAndNullsWhereNotNamed) {
   EXPECT_EQ(pair.Column("A"), (std::vector<std::int64_t>{-3}));
 }
 
-TEST_F(Inserts, RefusedValuesLeaveTheTableAlone) {
+TEST_F(SqlInserts, RefusedValuesLeaveTheTableAlone) {
   std::string message;
   EXPECT_EQ(Refused("INSERT INTO Everything (Small) VALUES (256)", &message), ErrorCode::TypeMismatch);
   EXPECT_NE(message.find("'Small'"), std::string::npos) << message;

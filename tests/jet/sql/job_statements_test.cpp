@@ -16,7 +16,7 @@ constexpr const char* kDeleteHolders =
     "DELETE From CRDHLD Where ([Valid] = 0) and ([Loc_Date]< #06/01/2026 00:00# or [Loc_Date] is NULL)";
 constexpr const char* kDeleteLog = "DELETE From [Log] where [Date] < #09/01/2026 00:00#";
 
-class JobStatements : public ::testing::Test {
+class SqlJobStatements : public ::testing::Test {
  protected:
   void SetUp() override {
     holders_ = &schema_.Add("CRDHLD", {{"ID", ColumnType::Long, true},
@@ -41,7 +41,7 @@ class JobStatements : public ::testing::Test {
   MemoryTable* log_ = nullptr;
 };
 
-TEST_F(JobStatements, CardsOfOldVisitorsGoInOneScanOfEachTable) {
+TEST_F(SqlJobStatements, CardsOfOldVisitorsGoInOneScanOfEachTable) {
   Holder(1, 0, false, Date(2026, 9, 15), Value::Null());           // old visitor
   Holder(2, 0, false, Value::Null(), Value::Null());               // visitor without a date: taken
   Holder(3, 0, true, Date(2026, 1, 1), Value::Null());             // still valid: kept
@@ -65,7 +65,7 @@ TEST_F(JobStatements, CardsOfOldVisitorsGoInOneScanOfEachTable) {
   EXPECT_EQ(holders_->last_wanted, (std::vector<bool>{true, false, true, true, true, false}));
 }
 
-TEST_F(JobStatements, SubqueryRunsOnceHoweverManyOuterRows) {
+TEST_F(SqlJobStatements, SubqueryRunsOnceHoweverManyOuterRows) {
   for (int id = 1; id <= 3000; ++id) Holder(id, id % 3 == 0 ? 1 : 0, id % 5 == 0, Date(2025, 1, 1), Value::Null());
   for (int id = 1; id <= 6000; ++id) Card(id, Value::Int((id % 3000) + 1));
 
@@ -82,7 +82,7 @@ TEST_F(JobStatements, SubqueryRunsOnceHoweverManyOuterRows) {
   for (std::int64_t owner : cards_->Column("Owner")) EXPECT_TRUE(owner % 3 == 0 || owner % 5 == 0) << owner;
 }
 
-TEST_F(JobStatements, CardholdersGoWhenInvalidAndOldOrUndated) {
+TEST_F(SqlJobStatements, CardholdersGoWhenInvalidAndOldOrUndated) {
   Holder(1, 0, false, Value::Null(), Date(2026, 5, 31, 23, 59, 59));
   Holder(2, 1, false, Value::Null(), Date(2026, 6, 1));
   Holder(3, 1, false, Value::Null(), Value::Null());
@@ -96,7 +96,7 @@ TEST_F(JobStatements, CardholdersGoWhenInvalidAndOldOrUndated) {
   EXPECT_EQ(holders_->Column("ID"), (std::vector<std::int64_t>{2, 4, 5}));
 }
 
-TEST_F(JobStatements, VisitorsOnlyWhenTheTypeIsAsked) {
+TEST_F(SqlJobStatements, VisitorsOnlyWhenTheTypeIsAsked) {
   Holder(1, 0, false, Value::Null(), Value::Null());
   Holder(2, 1, false, Value::Null(), Value::Null());
   Holder(3, 0, true, Value::Null(), Value::Null());
@@ -107,7 +107,7 @@ TEST_F(JobStatements, VisitorsOnlyWhenTheTypeIsAsked) {
   EXPECT_EQ(holders_->Column("ID"), (std::vector<std::int64_t>{2, 3}));
 }
 
-TEST_F(JobStatements, JournalEventsBeforeTheLimitGo) {
+TEST_F(SqlJobStatements, JournalEventsBeforeTheLimitGo) {
   log_->Add({Value::Int(1), Date(2026, 8, 31, 23, 59, 59), Value::Str("door")});
   log_->Add({Value::Int(2), Date(2026, 9, 1), Value::Str("door")});
   log_->Add({Value::Int(3), Value::Null(), Value::Str("undated")});
@@ -119,13 +119,13 @@ TEST_F(JobStatements, JournalEventsBeforeTheLimitGo) {
   EXPECT_EQ(log_->last_wanted, (std::vector<bool>{false, true, false}));
 }
 
-TEST_F(JobStatements, NothingToDeleteStillAsksTheTableOnce) {
+TEST_F(SqlJobStatements, NothingToDeleteStillAsksTheTableOnce) {
   auto r = sql::Execute(schema_, kDeleteLog);
   EXPECT_EQ(r.affected, 0);
   EXPECT_EQ(log_->delete_calls, 1);
 }
 
-TEST_F(JobStatements, FailuresOfTheTableReachTheCaller) {
+TEST_F(SqlJobStatements, FailuresOfTheTableReachTheCaller) {
   log_->Add({Value::Int(1), Date(2000, 1, 1), Value::Null()});
   log_->read_only = true;
   try {

@@ -1,4 +1,4 @@
-// Queries: what comes back, in which order, under which names, and how names and
+// SqlQueries: what comes back, in which order, under which names, and how names and
 // keywords may be written.
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 namespace jet::sqltest {
 namespace {
 
-class Queries : public ::testing::Test {
+class SqlQueries : public ::testing::Test {
  protected:
   void SetUp() override {
     people_ = &schema_.Add("People", {{"ID", ColumnType::Long, true},
@@ -40,7 +40,7 @@ class Queries : public ::testing::Test {
   MemoryTable* people_ = nullptr;
 };
 
-TEST_F(Queries, StarGivesEveryColumnInScanOrder) {
+TEST_F(SqlQueries, StarGivesEveryColumnInScanOrder) {
   auto r = sql::Execute(schema_, "SELECT * FROM People");
   EXPECT_TRUE(r.is_query);
   EXPECT_EQ(r.column_names, (std::vector<std::string>{"ID", "First Name", "Date", "Score", "Type"}));
@@ -51,7 +51,7 @@ TEST_F(Queries, StarGivesEveryColumnInScanOrder) {
   EXPECT_EQ(Ids("SELECT p.* FROM People AS p;"), (std::vector<std::int64_t>{1, 2, 3, 4, 5}));
 }
 
-TEST_F(Queries, ColumnsAreNamedAsTheQueryNamesThem) {
+TEST_F(SqlQueries, ColumnsAreNamedAsTheQueryNamesThem) {
   auto r = sql::Execute(schema_, "SELECT [first name], id AS Number, Type = 1 FROM people WHERE id = 2");
   EXPECT_EQ(r.column_names, (std::vector<std::string>{"first name", "Number", "Expr1000"}));
   ASSERT_EQ(r.rows.size(), 1u);
@@ -63,7 +63,7 @@ TEST_F(Queries, ColumnsAreNamedAsTheQueryNamesThem) {
   EXPECT_EQ(people_->last_wanted, (std::vector<bool>{true, true, false, false, true}));
 }
 
-TEST_F(Queries, CountStar) {
+TEST_F(SqlQueries, CountStar) {
   auto r = sql::Execute(schema_, "SELECT COUNT(*) FROM People");
   EXPECT_EQ(r.column_names, (std::vector<std::string>{"Expr1000"}));
   ASSERT_EQ(r.rows.size(), 1u);
@@ -77,7 +77,7 @@ TEST_F(Queries, CountStar) {
   EXPECT_EQ(r.rows[0][0].i, 0);
 }
 
-TEST_F(Queries, OrderByPutsNullsFirstAndKeepsTies) {
+TEST_F(SqlQueries, OrderByPutsNullsFirstAndKeepsTies) {
   EXPECT_EQ(Ids("SELECT ID FROM People ORDER BY [First Name]"), (std::vector<std::int64_t>{3, 2, 4, 1, 5}));
   EXPECT_EQ(Ids("SELECT ID FROM People ORDER BY [First Name] DESC"), (std::vector<std::int64_t>{5, 1, 2, 4, 3}));
   EXPECT_EQ(Ids("SELECT ID FROM People ORDER BY Score"), (std::vector<std::int64_t>{3, 2, 4, 1, 5}));
@@ -89,7 +89,7 @@ TEST_F(Queries, OrderByPutsNullsFirstAndKeepsTies) {
   EXPECT_EQ(Ids("SELECT [First Name], ID FROM People ORDER BY Score, ID", 1), (std::vector<std::int64_t>{3, 2, 4, 1, 5}));
 }
 
-TEST_F(Queries, KeywordsInAnyCaseAndNamesInBrackets) {
+TEST_F(SqlQueries, KeywordsInAnyCaseAndNamesInBrackets) {
   EXPECT_EQ(Ids("sElEcT iD fRoM pEoPlE wHeRe TYPE = 2 oRdEr By Id DeSc"), (std::vector<std::int64_t>{5, 2}));
   EXPECT_EQ(Ids("SELECT [ID] FROM [People] WHERE [First Name] = 'bob'"), (std::vector<std::int64_t>{1}));
   EXPECT_EQ(Ids("SELECT `ID` FROM `People` WHERE `Type` = 2"), (std::vector<std::int64_t>{2, 5}));
@@ -100,7 +100,7 @@ TEST_F(Queries, KeywordsInAnyCaseAndNamesInBrackets) {
             (std::vector<std::int64_t>{2, 5}));
 }
 
-TEST_F(Queries, SubqueryInSelectAndDistinct) {
+TEST_F(SqlQueries, SubqueryInSelectAndDistinct) {
   auto& tags = schema_.Add("Tags", {{"Person", ColumnType::Long}, {"Tag", ColumnType::Text}});
   tags.Add({Value::Int(1), Value::Str("x")});
   tags.Add({Value::Int(1), Value::Str("y")});
