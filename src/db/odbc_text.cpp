@@ -227,6 +227,10 @@ OdbcTarget MapSqlServerText(const ConnectionText& text, const std::vector<std::s
   }
   if (application) Append(out, "APP", *application);
   if (workstation) Append(out, "WSID", *workstation);
+  // FreeTDS's automatic version choice falls back to the Sybase protocol when a server
+  // does not answer in time, and that path can wait for ever. SQL Server answers a 7.4
+  // login with the version it speaks, so naming 7.4 loses nothing with older servers.
+  Append(out, "TDS_Version", "7.4");
   // Messages and names come back as UTF-8 rather than the server's code page.
   Append(out, "ClientCharset", "UTF-8");
   return target;

@@ -68,7 +68,7 @@ TEST(SqlServerMapping, FreeTdsGetsHostAndPortApart) {
       "Password='p;w';Connect Timeout=7;Application Name=Scourex",
       kFreeTdsOnly);
   EXPECT_EQ(target.connect_text,
-            "Driver=FreeTDS;Server=db1;Port=1500;Database=Acme;UID=sa;PWD={p;w};APP=Scourex;ClientCharset=UTF-8");
+            "Driver=FreeTDS;Server=db1;Port=1500;Database=Acme;UID=sa;PWD={p;w};APP=Scourex;TDS_Version=7.4;ClientCharset=UTF-8");
   EXPECT_EQ(target.login_timeout_seconds, 7);
   EXPECT_EQ(target.display_name, "SQL Server 'db1,1500', database 'Acme'");
   EXPECT_EQ(target.secrets, std::vector<std::string>{"p;w"});
@@ -76,18 +76,18 @@ TEST(SqlServerMapping, FreeTdsGetsHostAndPortApart) {
 
 TEST(SqlServerMapping, FreeTdsInstancesAndFallbackLibrary) {
   EXPECT_EQ(SqlServer("Provider=SQLNCLI11;Server=(local)\\SQLEXPRESS;Database=A", kFreeTdsOnly).connect_text,
-            "Driver=FreeTDS;Server=localhost\\SQLEXPRESS;Database=A;UID=;PWD=;ClientCharset=UTF-8");
+            "Driver=FreeTDS;Server=localhost\\SQLEXPRESS;Database=A;UID=;PWD=;TDS_Version=7.4;ClientCharset=UTF-8");
   // A port makes the instance name irrelevant.
   EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=h\\I,1444", kFreeTdsOnly).connect_text,
-            "Driver=FreeTDS;Server=h;Port=1444;UID=;PWD=;ClientCharset=UTF-8");
+            "Driver=FreeTDS;Server=h;Port=1444;UID=;PWD=;TDS_Version=7.4;ClientCharset=UTF-8");
   // A port already looked up for the instance goes to FreeTDS as such.
   EXPECT_EQ(MapSqlServerText(ConnectionText::Parse("Provider=SQLOLEDB;Data Source=h\\I"), kFreeTdsOnly, "", "",
                              "/lib/tds.so", 14330)
                 .connect_text,
-            "Driver=FreeTDS;Server=h;Port=14330;UID=;PWD=;ClientCharset=UTF-8");
+            "Driver=FreeTDS;Server=h;Port=14330;UID=;PWD=;TDS_Version=7.4;ClientCharset=UTF-8");
   // Without FreeTDS registered the library itself is named.
   EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=h;Integrated Security=SSPI;Encrypt=yes", {}).connect_text,
-            "Driver=/lib/tds.so;Server=h;Trusted_Connection=Yes;Encryption=require;ClientCharset=UTF-8");
+            "Driver=/lib/tds.so;Server=h;Trusted_Connection=Yes;Encryption=require;TDS_Version=7.4;ClientCharset=UTF-8");
 }
 
 TEST(SqlServerMapping, MicrosoftDriverPreferredNewestFirst) {
