@@ -17,8 +17,8 @@ class PageEditor {
   virtual const Format& format() const = 0;
   // The page as the statement currently sees it (its own changes included).
   virtual PageRef Read(std::uint32_t page_number) = 0;
-  // A writable copy of the page, journaled before the first change; valid until the next
-  // call on the editor. Written back (encrypted where the database is) when the
+  // A writable copy of the page, journaled before the first change; the reference stays valid until the
+  // statement ends (commit or rollback). Written back (encrypted where the database is) when the
   // statement commits.
   virtual std::vector<std::uint8_t>& Write(std::uint32_t page_number) = 0;
   // A new zeroed page at the end of the file (or a free page reused); its number.
