@@ -1,0 +1,302 @@
+// The purges on large Jet files, measured on the real scourex binary beside peers doing
+// the same work on the same data in the same run:
+//   - SQLite deleting the same rows from the same table with the same index (sqlite3
+//     shell, rollback journal, synchronous=FULL);
+//   - mdb-export reading the same table (a peer reader);
+//   - the engine's own full scan of the table.
+//
+//   bench_purge [--events 100000,1000000,2000000] [--cardholders 100000] [--keep]
+//
+// Sites are written with make-site; the event purge takes the events older than 12
+// months of a journal spanning 24, about half of them.
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "jet/database.h"
+#include "jet/datetime.h"
+#include "jet/error.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Run {
+  double seconds = 0;
+  long peak_kib = 0;
+  int status = -1;
+};
+
+// Runs a command through the shell, timing it and taking its peak resident memory.
+Run Measure(const std::string& command) {
+  Run r;
+  auto start = Clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  r.peak_kib = usage.ru_maxrss;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+void Require(const Run& r, const std::string& what) {
+  if (r.status != 0) {
+    std::cerr << "bench_purge: " << what << " failed with status " << r.status << "\n";
+    std::exit(1);
+  }
+}
+
+std::string SqlValue(const jet::Value& v) {
+  using K = jet::Value::Kind;
+  switch (v.kind) {
+    case K::Null: return "NULL";
+    case K::Boolean: return v.b ? "-1" : "0";
+    case K::Integer: return std::to_string(v.i);
+    case K::Currency: return std::to_string(static_cast<double>(v.i) / 10000.0);
+    case K::Single:
+    case K::Double: {
+      std::ostringstream s;
+      s.precision(17);
+      s << v.d;
+      return s.str();
+    }
+    case K::Date: return "'" + jet::FormatJetDate(v.d) + "'";
+    default: {
+      std::string q = "'";
+      for (char c : v.s) q += c == '\'' ? std::string("''") : std::string(1, c);
+      return q + "'";
+    }
+  }
+}
+
+// Copies the tables of a Jet file into a new SQLite database, with an index on each
+// column that one of the purges searches.
+void CopyToSqlite(const std::string& mdb, const std::string& password, const std::vector<std::string>& tables,
+                  const std::vector<std::string>& indexes, const std::string& sqlite_db) {
+  auto db = jet::Database::Open(mdb, {.password = password});
+  std::string script_path = sqlite_db + ".sql";
+  {
+    std::ofstream out(script_path);
+    out << "PRAGMA journal_mode=DELETE;\nBEGIN;\n";
+    for (const auto& name : tables) {
+      jet::Table* t = db->GetTable(name);
+      out << "CREATE TABLE [" << name << "] (";
+      for (std::size_t i = 0; i < t->Columns().size(); ++i) out << (i ? ", [" : "[") << t->Columns()[i].name << "]";
+      out << ");\n";
+      t->Scan({}, [&](jet::RowId, const jet::Row& row) {
+        out << "INSERT INTO [" << name << "] VALUES (";
+        for (std::size_t i = 0; i < row.size(); ++i) out << (i ? "," : "") << SqlValue(row[i]);
+        out << ");\n";
+        return true;
+      });
+    }
+    for (const auto& index : indexes) out << index << ";\n";
+    out << "COMMIT;\n";
+  }
+  Require(Measure("sqlite3 " + Quote(sqlite_db) + " < " + Quote(script_path)), "loading SQLite");
+  fs::remove(script_path);
+}
+
+std::string CutoffText(int months_back, bool jet_literal) {
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  tm.tm_mon -= months_back;
+  int day = tm.tm_mday;
+  tm.tm_mday = 1;
+  std::mktime(&tm);
+  int last = 31;
+  while (last > 28) {
+    std::tm probe = tm;
+    probe.tm_mday = last;
+    std::mktime(&probe);
+    if (probe.tm_mon == tm.tm_mon) break;
+    --last;
+  }
+  tm.tm_mday = std::min(day, last);
+  char buf[40];
+  if (jet_literal) {
+    std::strftime(buf, sizeof buf, "#%m/%d/%Y %H:%M#", &tm);
+  } else {
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:00", &tm);
+  }
+  return buf;
+}
+
+std::string LogCount(const std::string& log_path, const std::string& label) {
+  std::ifstream in(log_path);
+  std::string line, found = "?";
+  while (std::getline(in, line)) {
+    auto at = line.find(label);
+    if (at != std::string::npos) {
+      found = line.substr(at + label.size());
+      while (!found.empty() && (found.back() == '\r' || found.back() == ' ')) found.pop_back();
+    }
+  }
+  return found;
+}
+
+void Site(const fs::path& dir, const std::string& make_site_args, const std::string& own_options) {
+  fs::create_directories(dir);
+  Require(Measure(std::string(MAKE_SITE_BINARY) + " " + Quote(dir.string()) + " " + make_site_args + " >/dev/null"),
+          "make-site");
+  fs::copy_file(SCOUREX_BINARY, dir / "scourex", fs::copy_options::overwrite_existing);
+  std::ofstream(dir / "scourex.ini") << own_options;
+}
+
+void EventPurge(const fs::path& root, long events) {
+  fs::path dir = root / ("events-" + std::to_string(events));
+  Site(dir, "--seed 11 --size 20 --events " + std::to_string(events),
+       "VisitorMonths=0\r\nEventMonths=12\r\n");
+  std::string journal = (dir / "Journal.mdb").string();
+
+  // The engine's own full scan, and the rows the purge will take.
+  auto scan_start = Clock::now();
+  long rows = 0;
+  {
+    auto db = jet::Database::Open(journal);
+    db->GetTable("Log")->Scan({}, [&](jet::RowId, const jet::Row&) {
+      ++rows;
+      return true;
+    });
+  }
+  double scan_s = std::chrono::duration<double>(Clock::now() - scan_start).count();
+
+  Run export_run = Measure("mdb-export " + Quote(journal) + " Log > /dev/null");
+
+  std::string sqlite_db = (dir / "journal.sqlite").string();
+  CopyToSqlite(journal, "", {"Log"}, {"CREATE INDEX LogDate ON Log([Date])"}, sqlite_db);
+  std::string cutoff_sql = CutoffText(12, false);
+  Run sqlite_run = Measure("sqlite3 " + Quote(sqlite_db) + " " +
+                           Quote("PRAGMA synchronous=FULL; DELETE FROM Log WHERE [Date] < '" + cutoff_sql +
+                                 "'; SELECT changes();") +
+                           " > " + Quote((dir / "sqlite.out").string()));
+  Require(sqlite_run, "SQLite delete");
+  std::string sqlite_deleted;
+  std::ifstream(dir / "sqlite.out") >> sqlite_deleted;
+
+  Run job = Measure("cd / && " + Quote((dir / "scourex").string()) + " 2>/dev/null");
+  std::string deleted = LogCount((dir / "Scourex.log").string(), "Total Events Deleted ");
+
+  double n = std::atof(deleted.c_str());
+  std::printf("event purge, %ld events (%s MiB file)\n", rows,
+              std::to_string(fs::file_size(journal) >> 20).c_str());
+  std::printf("  scourex          %8.2f s  %10.0f rows deleted/s  peak %6.1f MiB  deleted %s (status %d)\n",
+              job.seconds, n / job.seconds, job.peak_kib / 1024.0, deleted.c_str(), job.status);
+  std::printf("  sqlite3 delete   %8.2f s  %10.0f rows deleted/s  deleted %s  -> scourex/sqlite %.2fx\n",
+              sqlite_run.seconds, std::atof(sqlite_deleted.c_str()) / sqlite_run.seconds, sqlite_deleted.c_str(),
+              job.seconds / sqlite_run.seconds);
+  std::printf("  mdb-export read  %8.2f s  %10.0f rows/s  -> scourex/mdb-export %.2fx\n", export_run.seconds,
+              rows / export_run.seconds, job.seconds / export_run.seconds);
+  std::printf("  engine scan      %8.2f s  %10.0f rows/s\n", scan_s, rows / scan_s);
+  std::fflush(stdout);
+}
+
+void VisitorPurge(const fs::path& root, long cardholders) {
+  fs::path dir = root / ("visitors-" + std::to_string(cardholders));
+  Site(dir, "--seed 12 --events 0 --size " + std::to_string(cardholders), "VisitorMonths=6\r\nEventMonths=0\r\n");
+  std::string main_db = (dir / "Orvanta.mdb").string();
+  std::string sqlite_db = (dir / "main.sqlite").string();
+  CopyToSqlite(main_db, "Morvek3",
+               {"CRDHLD", "CARD", "Join_EmpAG", "Join_EmpAuthLift", "Join_EmpZoneID", "Exception", "ExceptionAG"},
+               {"CREATE UNIQUE INDEX CrdhldId ON CRDHLD(ID)", "CREATE INDEX CardOwner ON CARD(Owner)",
+                "CREATE INDEX AgEmp ON Join_EmpAG(Emp_ID)", "CREATE INDEX LiftEmp ON Join_EmpAuthLift(Emp_ID)",
+                "CREATE INDEX ZoneEmp ON Join_EmpZoneID(Emp_ID)", "CREATE INDEX ExcEmp ON Exception(EmpID)",
+                "CREATE INDEX ExcAgEmp ON ExceptionAG(EmpID)"},
+               sqlite_db);
+  std::string cutoff = CutoffText(6, false);
+  std::string sub = "(Select ID From CRDHLD Where ([type] = 0) and ([Valid] = 0) and ([From_Date]< '" + cutoff +
+                    "' or [From_Date] is NULL))";
+  std::string script = "PRAGMA synchronous=FULL;\n";
+  for (const char* head : {"DELETE FROM CARD Where Owner in ", "DELETE FROM Join_EmpAG Where Emp_ID in ",
+                           "DELETE FROM Join_EmpAuthLift Where Emp_ID in ", "DELETE FROM Join_EmpZoneID Where Emp_ID in ",
+                           "DELETE FROM [Exception] Where EmpID in ", "DELETE FROM ExceptionAG Where EmpID in "}) {
+    script += std::string(head) + sub + ";\n";
+  }
+  script += "DELETE From CRDHLD Where ([type] = 0) and ([Valid] = 0) and ([From_Date]< '" + cutoff +
+            "' or [From_Date] is NULL);\n";
+  std::ofstream(dir / "purge.sql") << script;
+  Run sqlite_run = Measure("sqlite3 " + Quote(sqlite_db) + " < " + Quote((dir / "purge.sql").string()));
+  Require(sqlite_run, "SQLite visitor purge");
+
+  Run job = Measure("cd / && " + Quote((dir / "scourex").string()) + " 2>/dev/null");
+  std::string log = (dir / "Scourex.log").string();
+  std::printf("visitor purge, %ld cardholders\n", cardholders);
+  std::printf("  scourex          %8.2f s  peak %6.1f MiB  badges %s, visitors %s (status %d)\n", job.seconds,
+              job.peak_kib / 1024.0, LogCount(log, "Total Badges Deleted ").c_str(),
+              LogCount(log, "Total Visitor Deleted ").c_str(), job.status);
+  std::printf("  sqlite3, same 7  %8.2f s  -> scourex/sqlite %.2fx\n", sqlite_run.seconds,
+              job.seconds / sqlite_run.seconds);
+  std::fflush(stdout);
+}
+
+std::vector<long> ParseList(const std::string& s) {
+  std::vector<long> v;
+  std::stringstream in(s);
+  std::string item;
+  while (std::getline(in, item, ',')) v.push_back(std::atol(item.c_str()));
+  return v;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<long> events = {100000, 1000000, 2000000};
+  long cardholders = 100000;
+  bool keep = false;
+  for (int k = 1; k < argc; ++k) {
+    std::string arg = argv[k];
+    if (arg == "--events" && k + 1 < argc) events = ParseList(argv[++k]);
+    else if (arg == "--cardholders" && k + 1 < argc) cardholders = std::atol(argv[++k]);
+    else if (arg == "--keep") keep = true;
+    else {
+      std::cerr << "usage: bench_purge [--events N,N,...] [--cardholders N] [--keep]\n";
+      return 2;
+    }
+  }
+  if (std::string(MAKE_SITE_BINARY).empty()) {
+    std::cerr << "bench_purge: make-site was not built\n";
+    return 1;
+  }
+  char pattern[] = "/tmp/scourex-bench-XXXXXX";
+  fs::path root = mkdtemp(pattern);
+  try {
+    for (long n : events) EventPurge(root, n);
+    if (cardholders > 0) VisitorPurge(root, cardholders);
+  } catch (const jet::Error& e) {
+    std::cerr << "bench_purge: " << e.what() << "\n";
+    return 1;
+  }
+  if (keep) {
+    std::printf("files kept in %s\n", root.c_str());
+  } else {
+    fs::remove_all(root);
+  }
+  return 0;
+}
