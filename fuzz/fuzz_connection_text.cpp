@@ -1,5 +1,6 @@
-// Arbitrary connection texts through the parser and every mapping built on it: whatever
-// the bytes, the layer either maps them or reports a scourex::Error.
+// Arbitrary connection texts through the parser and every mapping built on it (and the
+// browser reply reader used for named instances): whatever the bytes, the layer either
+// maps them or reports a scourex::Error.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,10 +10,13 @@
 #include "db/connection_text.h"
 #include "db/jet_backend.h"
 #include "db/odbc_text.h"
+#include "db/sql_browser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   using namespace scourex::db;
+  // The same bytes as a SQL Server Browser reply, which comes from the network.
+  TcpPortFromBrowserReply(input);
   try {
     const ConnectionText text = ConnectionText::Parse(input);
     ClassifyProvider(text.Get("Provider"));
