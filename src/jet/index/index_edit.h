@@ -1,0 +1,92 @@
+#pragma once
+// Changing the index trees of an existing file while rows are deleted or added, through
+// the statement's PageEditor.
+//
+// Tree shape kept (as Jet writes it): leaves hold (key, row pointer) entries in byte order
+// of key followed by the pointer; leaves of one level and node pages of one level are
+// chained through prev/next; each node entry repeats the last entry of its child; the
+// rightmost node page of a level may keep its last child as its "tail" instead of an
+// entry, so that appends at the end of the index need not touch the nodes above. The root
+// keeps its page: an emptied index is an empty root leaf, and a full root moves its
+// entries down into new pages instead of being replaced, so the table definition never
+// needs a new root page from these functions.
+//
+//   auto removed = jet::RemoveIndexRows(editor, table_page, index.root_page, ids);
+//   jet::InsertIndexEntry(editor, table_page, index.root_page, key, id, {.unique = true, .index_name = "PrimaryKey"});
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/format/format.h"
+#include "jet/format/index_page.h"
+#include "jet/pager/page_editor.h"
+#include "jet/table_source.h"
+
+namespace jet {
+
+// ---- Index pages, the inverse of ParseIndexPage ----
+
+// The bytes the entries of `page` take after its bitmap, the shared prefix counted once.
+std::size_t IndexEntryBytes(const IndexPage& page);
+
+// Whether the entries of `page` fit one index page of `format`.
+bool IndexPageFits(const IndexPage& page, const Format& format);
+
+// The longest prefix all entries share (bounded by the shortest key, so that row and child
+// pointers are never folded into it); 0 for fewer than two entries.
+std::uint16_t CommonIndexPrefix(const std::vector<IndexEntry>& entries);
+
+// Writes `page` into `out`, which holds format.page_size bytes: type, owner, prev/next/tail,
+// free space, prefix length, the bitmap of entry ends and the entries, the first in full
+// and the others without page.prefix_length leading bytes. Bytes after the last entry are
+// zeroed; header bytes of unknown meaning are left as `out` holds them. Throws FormatError
+// when the entries do not fit or do not all share page.prefix_length bytes.
+void EncodeIndexPage(const IndexPage& page, const Format& format, std::uint8_t* out);
+
+// ---- Deleting rows ----
+
+struct IndexRemoval {
+  std::size_t entries_removed = 0;
+  std::size_t pages_written = 0;  // pages changed (a page written twice counts once per write)
+  std::size_t pages_freed = 0;    // emptied pages handed to PageEditor::Free
+  std::uint32_t root_page = 0;    // unchanged: the root keeps its page
+};
+
+// Removes every leaf entry of the index rooted at `root_page` (of the table defined at
+// `table_page`) whose row is in `rows` (ascending is fastest; other orders are sorted
+// here). One pass over the tree, left to right, holding one page per level: leaves that
+// lost entries are rewritten, emptied pages are unlinked from their level, dropped from
+// their parent and freed, parents are brought up to date with their children's last
+// entries, and a root left with one child takes that child's place. Rows not in the index
+// are ignored (an index may leave out NULL keys). Throws FormatError for pages that are
+// not index pages of this table, loops, or a tree deeper than any real one.
+IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page,
+                             const std::vector<RowId>& rows);
+
+// ---- Adding a row ----
+
+struct IndexInsertOptions {
+  // Refuse a key already present. Leave off for a key with a NULL column: Jet lets those
+  // repeat in a unique index.
+  bool unique = false;
+  std::string index_name;  // for error descriptions
+  std::string table_name;
+};
+
+struct IndexInsertion {
+  std::uint32_t root_page = 0;  // unchanged: a root split keeps the root's page
+  std::size_t pages_added = 0;  // pages taken from PageEditor::Allocate by splits
+};
+
+// Adds the entry (key, row) in order: after entries of equal key with lower row pointers,
+// before those with higher ones. A full page splits into two halves, the new page linked
+// in after it and announced to its parent, up to the root. `key` is the encoded key
+// (for Jet 4 see jet/create/index_key.h). Throws jet::Error(Integrity) naming the index
+// and table when `options.unique` and the key is present (nothing is changed then), and
+// FormatError for a damaged tree or a key too long for an index page.
+IndexInsertion InsertIndexEntry(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page,
+                                const std::string& key, RowId row, const IndexInsertOptions& options = {});
+
+}  // namespace jet
