@@ -123,7 +123,8 @@ std::string DefaultFreeTdsLibrary() {
 }
 
 ServerAddress SqlServerAddress(const ConnectionText& text) {
-  return ParseServerAddress(text.GetAny({"Data Source", "Server", "Address", "Addr"}).value_or(""));
+  // Address, when given, is where the server named by Data Source actually listens.
+  return ParseServerAddress(text.GetAny({"Address", "Addr", "Data Source", "Server"}).value_or(""));
 }
 
 bool UsesMicrosoftDriver(const std::vector<std::string>& installed_drivers) {

@@ -43,7 +43,7 @@ inline constexpr std::string_view kFreeTdsDriver = "FreeTDS";
 // Where Debian's tdsodbc puts the FreeTDS driver on this architecture.
 std::string DefaultFreeTdsLibrary();
 
-// The server a SQL Server text names (Data Source, Server, Address or Addr).
+// The server a SQL Server text names (Address or Addr, else Data Source or Server).
 ServerAddress SqlServerAddress(const ConnectionText& text);
 
 // Whether a SQL Server text goes to one of Microsoft's drivers rather than FreeTDS.

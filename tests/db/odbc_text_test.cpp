@@ -77,6 +77,9 @@ TEST(SqlServerMapping, FreeTdsGetsHostAndPortApart) {
 TEST(SqlServerMapping, FreeTdsInstancesAndFallbackLibrary) {
   EXPECT_EQ(SqlServer("Provider=SQLNCLI11;Server=(local)\\SQLEXPRESS;Database=A", kFreeTdsOnly).connect_text,
             "Driver=FreeTDS;Server=localhost\\SQLEXPRESS;Database=A;UID=;PWD=;TDS_Version=7.4;ClientCharset=UTF-8");
+  // Address says where the named server listens.
+  EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=PAYROLL;Address=10.0.0.5,1433", kFreeTdsOnly).connect_text,
+            "Driver=FreeTDS;Server=10.0.0.5;Port=1433;UID=;PWD=;TDS_Version=7.4;ClientCharset=UTF-8");
   // A port makes the instance name irrelevant.
   EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=h\\I,1444", kFreeTdsOnly).connect_text,
             "Driver=FreeTDS;Server=h;Port=1444;UID=;PWD=;TDS_Version=7.4;ClientCharset=UTF-8");
