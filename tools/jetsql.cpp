@@ -1,14 +1,21 @@
 // jetsql: looks into a Jet database from the command line.
 //
-//   jetsql FILE [-p PASSWORD] [-c SQL]      one SQL statement (from -c, else standard input)
+//   jetsql FILE [-p PASSWORD] [-w] [-t SECONDS] [-c SQL]
+//                                           one SQL statement (from -c, else standard input)
 //   jetsql FILE [-p PASSWORD] --tables      the user tables, one per line
 //   jetsql FILE [-p PASSWORD] --dump TABLE  every row of TABLE in scan order
+//
+// A DELETE or INSERT opens the file for writing (so does -w / --write, for any
+// statement) and is committed before jetsql ends, or undone completely on error; -t
+// limits the statement's running time.
 //
 // Results are tab-separated: a header line with the column names, then one line per
 // row (NULL as \N). A statement that is not a query prints the number of rows affected.
 // Errors go to standard error as "jetsql: error <number>: <description>", exit status 1.
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <iterator>
 #include <sstream>
@@ -16,13 +23,14 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/session.h"
 #include "jet/sql/sql.h"
 #include "jet/tsv.h"
 
 namespace {
 
 int Usage() {
-  std::cerr << "usage: jetsql FILE [-p PASSWORD] [-c SQL | --tables | --dump TABLE]\n";
+  std::cerr << "usage: jetsql FILE [-p PASSWORD] [-w] [-t SECONDS] [-c SQL | --tables | --dump TABLE]\n";
   return 2;
 }
 
@@ -49,8 +57,18 @@ int Dump(jet::Database& db, const std::string& name) {
   return 0;
 }
 
-int RunSql(jet::Database& db, const std::string& command) {
-  jet::sql::Result result = jet::sql::Execute(db, command);
+// Whether the statement changes the file: its first word is DELETE or INSERT.
+bool Changes(const std::string& command) {
+  std::size_t i = 0;
+  while (i < command.size() && std::isspace(static_cast<unsigned char>(command[i]))) ++i;
+  std::string word;
+  while (i < command.size() && std::isalpha(static_cast<unsigned char>(command[i])))
+    word += static_cast<char>(std::toupper(static_cast<unsigned char>(command[i++])));
+  return word == "DELETE" || word == "INSERT";
+}
+
+int RunSql(jet::Session& session, const std::string& command, double timeout) {
+  jet::sql::Result result = session.Execute(command, {.timeout_seconds = timeout});
   if (!result.is_query) {
     std::cout << result.affected << '\n';
     return 0;
@@ -65,7 +83,8 @@ int RunSql(jet::Database& db, const std::string& command) {
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   std::string file, password, command, dump;
-  bool have_command = false, tables = false, have_dump = false;
+  bool have_command = false, tables = false, have_dump = false, write = false;
+  double timeout = 0;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -74,6 +93,12 @@ int main(int argc, char** argv) {
     } else if (a == "-c" && i + 1 < args.size()) {
       command = args[++i];
       have_command = true;
+    } else if (a == "-w" || a == "--write") {
+      write = true;
+    } else if (a == "-t" && i + 1 < args.size()) {
+      char* end = nullptr;
+      timeout = std::strtod(args[++i].c_str(), &end);
+      if (end == nullptr || *end != '\0' || !(timeout >= 0)) return Usage();
     } else if (a == "--tables") {
       tables = true;
     } else if (a == "--dump" && i + 1 < args.size()) {
@@ -91,14 +116,15 @@ int main(int argc, char** argv) {
   if (file.empty() || (tables + have_dump + have_command) > 1) return Usage();
 
   try {
-    auto db = jet::Database::Open(file, {.password = password});
-    if (tables) {
+    if (tables || have_dump) {
+      auto db = jet::Database::Open(file, {.password = password});
+      if (have_dump) return Dump(*db, dump);
       for (const auto& n : db->TableNames()) std::cout << n << '\n';
       return 0;
     }
-    if (have_dump) return Dump(*db, dump);
     if (!have_command) command.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    return RunSql(*db, command);
+    auto session = jet::Session::Open(file, {.password = password, .read_write = write || Changes(command)});
+    return RunSql(*session, command, timeout);
   } catch (const jet::Error& e) {
     std::cout.flush();
     std::cerr << "jetsql: error " << e.number() << ": " << e.what() << '\n';

@@ -1,11 +1,25 @@
 #include "jet/database.h"
 
 #include "jet/index/index_walk.h"
+#include "jet/pager/journal.h"
+#include "jet/write/table_edit.h"
 
 namespace jet {
 
 Table::Table(Database* db, std::unique_ptr<TableReader> reader, bool system)
     : db_(db), reader_(std::move(reader)), system_(system) {
+  Describe();
+}
+
+void Table::Reload() {
+  TableDef def = ReadTableDef(db_->pager(), reader_->def().page);
+  reader_->Reset(std::move(def));
+  Describe();
+}
+
+void Table::Describe() {
+  columns_.clear();
+  indexes_.clear();
   const TableDef& def = reader_->def();
   for (const auto& c : def.columns) columns_.push_back({c.name, c.type, c.autonumber()});
   for (const auto& l : def.indexes) {
@@ -60,6 +74,14 @@ void Table::WalkIndex(const IndexInfo& index, const std::function<bool(RowId, co
   });
 }
 
+std::int64_t Table::DeleteRows(const std::vector<RowId>& ids) {
+  return db_->Change([&] { return write::DeleteRows(*db_, *this, ids); });
+}
+
+void Table::InsertRow(const Row& values) {
+  db_->Change([&] { write::InsertRow(*db_, *this, values); });
+}
+
 std::vector<RowId> Table::IndexRowIds(const IndexInfo& index) {
   std::vector<RowId> ids;
   WalkIndex(index, [&](RowId id, const std::string&) {
@@ -79,18 +101,130 @@ Database::Database(std::unique_ptr<os::File> file, const OpenOptions& options) {
   }
 }
 
-Database::~Database() = default;
+Database::~Database() {
+  if (in_statement_) RollbackStatement();
+}
+
+namespace {
+
+[[noreturn]] void ThrowInUse(const std::string& path) {
+  throw Error(ErrorCode::Locked, "Database '" + path + "' is in use by another program");
+}
+
+// The lock file Jet keeps beside a database while it is open: same name, ".ldb".
+std::string LockFilePath(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  std::string::size_type dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + ".ldb";
+  return path.substr(0, dot) + ".ldb";
+}
+
+std::unique_ptr<os::File> OpenForWriting(const std::string& path) {
+  std::unique_ptr<os::File> file = os::OpenFile(path, os::OpenMode::ReadWrite);
+  if (!file->TryLock(os::LockKind::Exclusive)) ThrowInUse(path);
+  // Access and the Jet engine on Windows (also through a file server) lock byte ranges
+  // of the lock file while they have the database open.
+  if (os::HasForeignLock(LockFilePath(path))) ThrowInUse(path);
+  PlayBackJournal(*file);
+  return file;
+}
+
+std::unique_ptr<os::File> OpenForReading(const std::string& path) {
+  for (int attempt = 0;; ++attempt) {
+    std::unique_ptr<os::File> file = os::OpenFile(path, os::OpenMode::ReadOnly);
+    if (!file->TryLock(os::LockKind::Shared)) ThrowInUse(path);
+    // Holding the shared lock, no writer is at work: a journal here is what a writer
+    // that died left behind, and the file may be half changed.
+    if (!os::Exists(JournalPath(path))) return file;
+    if (attempt > 0) ThrowInUse(path);
+    file.reset();
+    std::unique_ptr<os::File> writer;
+    try {
+      writer = os::OpenFile(path, os::OpenMode::ReadWrite);
+    } catch (const Error& e) {
+      if (e.code() != ErrorCode::AccessDenied) throw;
+      throw Error(ErrorCode::AccessDenied, "Database '" + path + "' holds an unfinished change (journal '" +
+                                               JournalPath(path) +
+                                               "') that must be undone before it can be read, which needs write "
+                                               "access to the file");
+    }
+    if (!writer->TryLock(os::LockKind::Exclusive)) ThrowInUse(path);
+    PlayBackJournal(*writer);
+  }
+}
+
+}  // namespace
 
 std::unique_ptr<Database> Database::Open(const std::string& path, const OpenOptions& options) {
-  if (options.read_write)
-    throw Error(ErrorCode::ReadOnly, "Database '" + path + "' can only be opened for reading in this version");
-  return std::unique_ptr<Database>(new Database(os::OpenFile(path, os::OpenMode::ReadOnly), options));
+  std::unique_ptr<os::File> file = options.read_write ? OpenForWriting(path) : OpenForReading(path);
+  return std::unique_ptr<Database>(new Database(std::move(file), options));
 }
 
 std::unique_ptr<Database> Database::OpenBytes(std::string name, std::string bytes, const OpenOptions& options) {
   if (options.read_write)
     throw Error(ErrorCode::ReadOnly, "Database '" + name + "' can only be opened for reading in this version");
   return std::unique_ptr<Database>(new Database(os::MemoryFile(std::move(name), std::move(bytes)), options));
+}
+
+void Database::CheckUsable() const {
+  if (broken_)
+    throw Error(ErrorCode::Io, "Database '" + path() +
+                                   "' could not undo a failed change; open it again to have the change undone");
+}
+
+void Database::BeginStatement(double timeout_seconds) {
+  CheckUsable();
+  if (in_statement_) throw Error(ErrorCode::Io, "Database '" + path() + "' is already running a statement");
+  deadline_ = Deadline(timeout_seconds);
+  in_statement_ = true;
+}
+
+Transaction& Database::Editor() {
+  CheckUsable();
+  if (!in_statement_) throw Error(ErrorCode::Io, "Database '" + path() + "': changes need a statement");
+  if (!transaction_) {
+    if (!writable()) throw Error(ErrorCode::ReadOnly, "Database '" + path() + "' is open for reading only");
+    transaction_ = std::make_unique<Transaction>(*pager_);
+  }
+  return *transaction_;
+}
+
+void Database::EndStatement() {
+  bool changed = transaction_ != nullptr;
+  transaction_.reset();
+  in_statement_ = false;
+  deadline_ = Deadline();
+  if (!changed || broken_) return;
+  for (auto& t : tables_) Guard([&] { t->Reload(); });
+}
+
+void Database::CommitStatement() {
+  if (!in_statement_) return;
+  if (transaction_) {
+    try {
+      Guard([&] { transaction_->Commit(); });
+    } catch (...) {
+      RollbackStatement();
+      throw;
+    }
+  }
+  EndStatement();
+}
+
+void Database::RollbackStatement() noexcept {
+  if (!in_statement_) return;
+  if (transaction_) {
+    try {
+      transaction_->Rollback();
+    } catch (...) {
+      broken_ = true;
+    }
+  }
+  try {
+    EndStatement();
+  } catch (...) {
+    broken_ = true;
+  }
 }
 
 Table* Database::GetTable(std::string_view name) {

@@ -7,25 +7,34 @@
 //   t->Scan({}, [](jet::RowId id, const jet::Row& row) { ...; return true; });
 //
 // Every failure is a jet::Error naming the file (and table or column where known).
+//
+// Opened for writing, the database holds an exclusive lock on the file for as long as it
+// is open; opened for reading, a shared one. A change is one statement: everything a
+// DeleteRows or InsertRow does between BeginStatement and CommitStatement happens
+// completely or not at all (see pager/transaction.h; jet::Session wraps this per SQL
+// statement). Without BeginStatement each DeleteRows or InsertRow is a statement of its own.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "jet/catalog/catalog.h"
 #include "jet/format/index_page.h"
 #include "jet/pager/pager.h"
+#include "jet/pager/transaction.h"
 #include "jet/table/table_reader.h"
 #include "jet/table_source.h"
+#include "jet/write/deadline.h"
 
 namespace jet {
 
 struct OpenOptions {
   std::string password;     // checked against the database password, if the file has one
-  bool read_write = false;  // not yet supported: files are opened for reading only
+  bool read_write = false;  // open for changes (an exclusive lock on the file while open)
 };
 
 struct IndexInfo {
@@ -68,6 +77,15 @@ class Table : public TableSource {
   const std::string& Name() const override { return reader_->name(); }
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
   void Scan(const std::vector<bool>& wanted, const std::function<bool(RowId, const Row&)>& visit) override;
+  // Deletes live rows (ids from Scan): their long values, their index entries, the rows
+  // of other tables that a cascading relationship takes along. Throws jet::Error:
+  // Integrity when an enforced relationship still has rows referring to one of them,
+  // ReadOnly, Timeout, Corrupt, Io. All or nothing.
+  std::int64_t DeleteRows(const std::vector<RowId>& ids) override;
+  // Jet 4 tables only (Unsupported for Jet 3). Throws Integrity for a duplicate key in a
+  // unique index or a reference to a row that does not exist, TypeMismatch for a value
+  // the column cannot hold.
+  void InsertRow(const Row& values) override;
 
   // One live row (ids from Scan or an index). Throws Corrupt when there is no such row.
   Row ReadRow(RowId id, const std::vector<bool>& wanted = {});
@@ -89,6 +107,9 @@ class Table : public TableSource {
  private:
   friend class Database;
   Table(Database* db, std::unique_ptr<TableReader> reader, bool system);
+  void Describe();
+  // Reads the definition again after a statement changed or restored it.
+  void Reload();
 
   Database* db_;
   std::unique_ptr<TableReader> reader_;
@@ -124,6 +145,40 @@ class Database : public Schema {
 
   Pager& pager() { return *pager_; }
   const Catalog& catalog() const { return *catalog_; }
+  bool writable() const { return pager_->writable(); }
+
+  // Statements. BeginStatement starts one (changes come with the first DeleteRows or
+  // InsertRow); CommitStatement makes its changes durable; RollbackStatement undoes
+  // them and never throws (should undoing fail, the database refuses further work and
+  // the journal is played back at the next opening). `timeout_seconds` <= 0: no limit.
+  void BeginStatement(double timeout_seconds = 0);
+  void CommitStatement();
+  void RollbackStatement() noexcept;
+  bool in_statement() const { return in_statement_; }
+
+  // For the layers that change tables: the statement's transaction (started on first
+  // use; ReadOnly when the file is open for reading only), and its deadline.
+  Transaction& Editor();
+  void CheckDeadline(const std::string& what) const { deadline_.Check(what); }
+  // Runs `f` inside the current statement, or inside one of its own when none is open.
+  template <class F>
+  auto Change(F&& f) -> decltype(f()) {
+    if (in_statement_) return Guard(f);
+    BeginStatement();
+    try {
+      if constexpr (std::is_void_v<decltype(f())>) {
+        Guard(f);
+        CommitStatement();
+      } else {
+        auto result = Guard(f);
+        CommitStatement();
+        return result;
+      }
+    } catch (...) {
+      RollbackStatement();
+      throw;
+    }
+  }
 
   // Runs `f`, turning damage found below into a Corrupt error naming this file.
   template <class F>
@@ -137,8 +192,14 @@ class Database : public Schema {
 
  private:
   explicit Database(std::unique_ptr<os::File> file, const OpenOptions& options);
+  void EndStatement();
+  void CheckUsable() const;
 
   std::unique_ptr<Pager> pager_;
+  std::unique_ptr<Transaction> transaction_;
+  Deadline deadline_;
+  bool in_statement_ = false;
+  bool broken_ = false;  // a rollback failed: the file is not to be trusted until reopened
   std::unique_ptr<Catalog> catalog_;
   std::vector<std::unique_ptr<Table>> tables_;
   bool relationships_loaded_ = false;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -13,6 +14,20 @@ namespace jet::os {
 namespace {
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+[[noreturn]] void ThrowIo(const std::string& what, const std::string& path, int err) {
+  throw Error(ErrorCode::Io, what + " " + Quoted(path) + ": " + std::strerror(err));
+}
+
+struct flock WholeFile(short type) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = 0;
+  fl.l_len = 0;  // to the end, however far the file grows
+  fl.l_pid = 0;  // required by open-file-description locks
+  return fl;
+}
 
 class PosixFile : public File {
  public:
@@ -33,12 +48,57 @@ class PosixFile : public File {
       ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
       if (got < 0) {
         if (errno == EINTR) continue;
-        throw Error(ErrorCode::Io, "Cannot read database file " + Quoted(path_) + ": " + std::strerror(errno));
+        ThrowIo("Cannot read file", path_, errno);
       }
       if (got == 0) break;
       done += static_cast<std::size_t>(got);
     }
     return done;
+  }
+
+  void WriteAt(std::uint64_t offset, const void* buf, std::size_t n) override {
+    if (!writable_) File::WriteAt(offset, buf, n);
+    std::size_t done = 0;
+    const auto* in = static_cast<const char*>(buf);
+    while (done < n) {
+      ssize_t put = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(offset + done));
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        ThrowIo("Cannot write file", path_, errno);
+      }
+      done += static_cast<std::size_t>(put);
+    }
+    size_ = std::max<std::uint64_t>(size_, offset + n);
+  }
+
+  void Sync() override {
+    if (!writable_) File::Sync();
+    while (::fsync(fd_) != 0) {
+      if (errno != EINTR) ThrowIo("Cannot save changes to file", path_, errno);
+    }
+  }
+
+  void Truncate(std::uint64_t size) override {
+    if (!writable_) File::Truncate(size);
+    while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+      if (errno != EINTR) ThrowIo("Cannot set the size of file", path_, errno);
+    }
+    size_ = size;
+  }
+
+  bool TryLock(LockKind kind) override {
+    struct flock fl = WholeFile(kind == LockKind::Exclusive ? F_WRLCK : F_RDLCK);
+    while (::fcntl(fd_, F_OFD_SETLK, &fl) != 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EACCES) return false;
+      ThrowIo("Cannot lock file", path_, errno);
+    }
+    return true;
+  }
+
+  void Unlock() override {
+    struct flock fl = WholeFile(F_UNLCK);
+    (void)::fcntl(fd_, F_OFD_SETLK, &fl);
   }
 
  private:
@@ -59,6 +119,7 @@ class MemFile : public File {
     std::memcpy(buf, bytes_.data() + offset, take);
     return take;
   }
+  bool TryLock(LockKind) override { return true; }
 
  private:
   std::string name_;
@@ -66,6 +127,15 @@ class MemFile : public File {
 };
 
 }  // namespace
+
+void File::WriteAt(std::uint64_t, const void*, std::size_t) {
+  throw Error(ErrorCode::ReadOnly, "File " + Quoted(Path()) + " is open for reading only");
+}
+void File::Sync() { throw Error(ErrorCode::ReadOnly, "File " + Quoted(Path()) + " is open for reading only"); }
+void File::Truncate(std::uint64_t) {
+  throw Error(ErrorCode::ReadOnly, "File " + Quoted(Path()) + " is open for reading only");
+}
+bool File::TryLock(LockKind) { return true; }
 
 std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode) {
   int flags = (mode == OpenMode::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
@@ -80,7 +150,8 @@ std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode) {
       case EACCES:
       case EPERM:
       case EROFS:
-        throw Error(ErrorCode::AccessDenied, "No permission to open database file " + Quoted(path) + ": " + why);
+        throw Error(ErrorCode::AccessDenied, "No permission to open database file " + Quoted(path) +
+                                                 (mode == OpenMode::ReadWrite ? " for writing: " : ": ") + why);
       case EISDIR:
         throw Error(ErrorCode::NotJet, Quoted(path) + " is a directory, not a Jet database");
       default:
@@ -101,8 +172,51 @@ std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode) {
   return std::make_unique<PosixFile>(path, fd, static_cast<std::uint64_t>(st.st_size), mode == OpenMode::ReadWrite);
 }
 
+std::unique_ptr<File> CreateFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    int err = errno;
+    if (err == EACCES || err == EPERM || err == EROFS)
+      throw Error(ErrorCode::AccessDenied, "No permission to create file " + Quoted(path) + ": " + std::strerror(err));
+    ThrowIo("Cannot create file", path, err);
+  }
+  return std::make_unique<PosixFile>(path, fd, 0, true);
+}
+
 std::unique_ptr<File> MemoryFile(std::string name, std::string bytes) {
   return std::make_unique<MemFile>(std::move(name), std::move(bytes));
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+void RemoveFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) ThrowIo("Cannot remove file", path, errno);
+}
+
+void SyncDirectoryOf(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) ThrowIo("Cannot open folder", dir, errno);
+  int rc;
+  while ((rc = ::fsync(fd)) != 0 && errno == EINTR) {
+  }
+  int err = errno;
+  ::close(fd);
+  // Some file systems cannot sync a folder; they have nothing to make durable then.
+  if (rc != 0 && err != EINVAL && err != EROFS) ThrowIo("Cannot save changes to folder", dir, err);
+}
+
+bool HasForeignLock(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  struct flock fl = WholeFile(F_WRLCK);
+  bool locked = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+  ::close(fd);
+  return locked;
 }
 
 }  // namespace jet::os

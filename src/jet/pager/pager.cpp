@@ -1,5 +1,7 @@
 #include "jet/pager/pager.h"
 
+#include "jet/pager/transaction.h"
+
 namespace jet {
 
 Pager::Pager(std::unique_ptr<os::File> file, std::string_view password) : file_(std::move(file)) {
@@ -28,6 +30,9 @@ Pager::Pager(std::unique_ptr<os::File> file, std::string_view password) : file_(
 }
 
 PageRef Pager::Read(std::uint32_t page_number) {
+  if (transaction_ != nullptr) {
+    if (PageRef changed = transaction_->Changed(page_number)) return changed;
+  }
   auto it = cache_.find(page_number);
   if (it != cache_.end()) {
     lru_.splice(lru_.begin(), lru_, it->second.position);
@@ -53,6 +58,18 @@ PageRef Pager::Read(std::uint32_t page_number) {
   PageRef ref = std::move(data);
   cache_.emplace(page_number, Cached{ref, lru_.begin()});
   return ref;
+}
+
+void Pager::Forget(std::uint32_t page_number) {
+  auto it = cache_.find(page_number);
+  if (it == cache_.end()) return;
+  lru_.erase(it->second.position);
+  cache_.erase(it);
+}
+
+void Pager::ForgetAll() {
+  cache_.clear();
+  lru_.clear();
 }
 
 }  // namespace jet

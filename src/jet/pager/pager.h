@@ -1,7 +1,7 @@
 #pragma once
 // Pages of a database file: the header decoded once, every other page read through a
-// small cache and decrypted when the database key is set. All page access goes through
-// here, so that a journal and locks for writing can be slotted in later.
+// small cache and decrypted when the database key is set. While a statement changes the
+// file (a Transaction), reads see the statement's own changes.
 
 #include <cstdint>
 #include <list>
@@ -26,6 +26,8 @@ inline ByteView ViewOf(const PageRef& page, const char* label = "page") {
   return ByteView(page->data(), page->size(), label);
 }
 
+class Transaction;
+
 class Pager {
  public:
   // Decodes the header and checks `password` against the database password (a file
@@ -49,8 +51,18 @@ class Pager {
 
   void set_cache_capacity(std::size_t pages) { capacity_ = pages == 0 ? 1 : pages; }
 
+  bool writable() const { return file_->Writable(); }
+  os::File& file() { return *file_; }
+  // The statement changing pages, if any.
+  Transaction* transaction() const { return transaction_; }
+
  private:
+  friend class Transaction;
+  void Forget(std::uint32_t page_number);
+  void ForgetAll();
+
   std::unique_ptr<os::File> file_;
+  Transaction* transaction_ = nullptr;
   const Format* format_ = nullptr;
   Header header_;
   PageData header_page_;

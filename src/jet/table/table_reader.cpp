@@ -7,6 +7,11 @@ namespace jet {
 TableReader::TableReader(Pager& pager, std::string name, TableDef def)
     : pager_(&pager), name_(std::move(name)), def_(std::move(def)), codec_(pager, def_, name_) {}
 
+void TableReader::Reset(TableDef def) {
+  def_ = std::move(def);
+  codec_ = RowCodec(*pager_, def_, name_);
+}
+
 std::vector<std::uint32_t> TableReader::DataPages() const {
   try {
     return ReadUsageMap(*pager_, def_.used_pages);

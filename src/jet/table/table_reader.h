@@ -27,6 +27,8 @@ class TableReader {
   const std::string& name() const { return name_; }
   const TableDef& def() const { return def_; }
   const RowCodec& codec() const { return codec_; }
+  // Takes a definition read again after it changed.
+  void Reset(TableDef def);
 
   // The table's data pages, ascending.
   std::vector<std::uint32_t> DataPages() const;

@@ -1,0 +1,151 @@
+#include "jet/pager/transaction.h"
+
+#include <algorithm>
+
+#include "jet/pager/failpoint.h"
+
+namespace jet {
+
+Transaction::Transaction(Pager& pager)
+    : pager_(&pager), original_pages_(pager.page_count_), original_size_(pager.file_->Size()) {
+  if (!pager.writable())
+    throw Error(ErrorCode::ReadOnly, "Database '" + pager.path() + "' is open for reading only");
+  if (pager.transaction_ != nullptr)
+    throw Error(ErrorCode::Io, "Database '" + pager.path() + "' is already being changed by another statement");
+  pager.transaction_ = this;
+}
+
+Transaction::~Transaction() {
+  if (!finished_) {
+    try {
+      Rollback();
+    } catch (const Error&) {
+    }
+  }
+  Finish();
+}
+
+void Transaction::Finish() {
+  finished_ = true;
+  if (pager_->transaction_ == this) pager_->transaction_ = nullptr;
+}
+
+PageRef Transaction::Changed(std::uint32_t page_number) const {
+  auto it = dirty_.find(page_number);
+  return it == dirty_.end() ? PageRef() : PageRef(it->second);
+}
+
+void Transaction::Journal(std::uint32_t page_number) {
+  if (page_number >= original_pages_) return;
+  if (journaled_.empty()) journaled_.assign(original_pages_, false);
+  if (journaled_[page_number]) return;
+  if (!journal_) journal_ = std::make_unique<JournalWriter>(pager_->path(), pager_->page_size(), original_size_);
+  PageData stored(pager_->page_size());
+  std::uint64_t offset = static_cast<std::uint64_t>(page_number) * pager_->page_size();
+  if (pager_->file_->ReadAt(offset, stored.data(), stored.size()) != stored.size())
+    ThrowCorrupt("page " + std::to_string(page_number) + " is cut short");
+  journal_->Add(page_number, stored.data());
+  journaled_[page_number] = true;
+}
+
+std::vector<std::uint8_t>& Transaction::Write(std::uint32_t page_number) {
+  if (finished_) throw Error(ErrorCode::Io, "Database '" + pager_->path() + "': the statement has ended");
+  auto it = dirty_.find(page_number);
+  if (it != dirty_.end()) return *it->second;
+  if (page_number == 0)
+    throw Error(ErrorCode::Unsupported, "Database '" + pager_->path() + "': the header page cannot be changed");
+  PageRef current = pager_->Read(page_number);  // checks the page exists
+  Journal(page_number);
+  auto copy = std::make_shared<PageData>(*current);
+  pager_->Forget(page_number);
+  ++changed_count_;
+  return *dirty_.emplace(page_number, std::move(copy)).first->second;
+}
+
+std::uint32_t Transaction::Allocate() {
+  if (finished_) throw Error(ErrorCode::Io, "Database '" + pager_->path() + "': the statement has ended");
+  if (pager_->page_count_ >= 0xFFFFFFu)
+    throw Error(ErrorCode::Io, "Database '" + pager_->path() + "' cannot grow any further");
+  if (!journal_) journal_ = std::make_unique<JournalWriter>(pager_->path(), pager_->page_size(), original_size_);
+  std::uint32_t number = pager_->page_count_++;
+  dirty_[number] = std::make_shared<PageData>(pager_->page_size(), 0);
+  ++changed_count_;
+  return number;
+}
+
+void Transaction::Free(std::uint32_t page_number) {
+  // Jet leaves unused pages where they are until the database is compacted; nothing
+  // refers to the page any more, so it simply stays unreferenced.
+  (void)page_number;
+}
+
+void Transaction::WriteOut() {
+  if (dirty_.empty()) return;
+  if (!journal_) journal_ = std::make_unique<JournalWriter>(pager_->path(), pager_->page_size(), original_size_);
+  journal_->Seal();
+  std::vector<std::uint32_t> numbers;
+  numbers.reserve(dirty_.size());
+  for (const auto& [n, page] : dirty_) numbers.push_back(n);
+  std::sort(numbers.begin(), numbers.end());
+  const std::uint32_t key = pager_->header().database_key;
+  PageData stored;
+  for (std::uint32_t n : numbers) {
+    const PageData& page = *dirty_[n];
+    const std::uint8_t* bytes = page.data();
+    if (key != 0) {
+      stored = page;
+      CryptPage(key, n, stored.data(), stored.size());
+      bytes = stored.data();
+    }
+    failpoint::Step("writing a database page");
+    touched_ = true;
+    pager_->file_->WriteAt(static_cast<std::uint64_t>(n) * pager_->page_size(), bytes, page.size());
+  }
+  dirty_.clear();
+}
+
+void Transaction::Release() {
+  if (dirty_.size() * pager_->page_size() > budget_) WriteOut();
+}
+
+void Transaction::Commit() {
+  if (finished_) throw Error(ErrorCode::Io, "Database '" + pager_->path() + "': the statement has ended");
+  if (!dirty_.empty() || touched_) {
+    WriteOut();
+    failpoint::Step("syncing the database");
+    pager_->file_->Sync();
+  }
+  if (journal_) {
+    journal_->Remove();
+    journal_.reset();
+  }
+  Finish();
+}
+
+void Transaction::Rollback() {
+  dirty_.clear();
+  pager_->page_count_ = original_pages_;
+  pager_->ForgetAll();
+  if (touched_) {
+    os::File& file = *pager_->file_;
+    const std::uint32_t page_size = pager_->page_size();
+    journal_->ForEach([&](std::uint32_t n, const std::uint8_t* stored) {
+      failpoint::Step("restoring a page");
+      file.WriteAt(static_cast<std::uint64_t>(n) * page_size, stored, page_size);
+    });
+    if (file.Size() != original_size_) {
+      failpoint::Step("restoring the database size");
+      file.Truncate(original_size_);
+    }
+    failpoint::Step("syncing the restored database");
+    file.Sync();
+    touched_ = false;
+  }
+  if (journal_) {
+    journal_->Remove();
+    journal_.reset();
+  }
+  Finish();
+}
+
+}  // namespace jet

@@ -1,0 +1,29 @@
+#pragma once
+// The moment a statement has to be finished by. The storage layer looks at the clock
+// every few hundred rows or pages while it changes a table.
+
+#include <chrono>
+#include <string>
+
+#include "jet/error.h"
+
+namespace jet {
+
+class Deadline {
+ public:
+  Deadline() = default;
+  // `seconds` <= 0: no limit.
+  explicit Deadline(double seconds);
+
+  bool limited() const { return seconds_ > 0; }
+  bool Passed() const { return limited() && Clock::now() > end_; }
+  // Throws jet::Error(Timeout) naming `what` once the moment has passed.
+  void Check(const std::string& what) const;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  double seconds_ = 0;
+  Clock::time_point end_{};
+};
+
+}  // namespace jet

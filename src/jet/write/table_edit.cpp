@@ -1,0 +1,294 @@
+#include "jet/write/table_edit.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <unordered_set>
+
+#include "jet/format/data_page.h"
+#include "jet/row/record.h"
+#include "jet/write/data_page_edit.h"
+#include "jet/write/index_edit.h"
+
+namespace jet::write {
+namespace {
+
+// How often, in pages, a long change looks at the clock and lets go of written pages.
+constexpr std::size_t kPagesPerCheck = 64;
+// Cascades deeper than this are taken for a cycle of relationships.
+constexpr int kMaxCascadeDepth = 32;
+
+void PutU32(std::vector<std::uint8_t>& p, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+std::uint32_t GetU32(const std::vector<std::uint8_t>& p, std::size_t at) {
+  return static_cast<std::uint32_t>(p[at]) | (static_cast<std::uint32_t>(p[at + 1]) << 8) |
+         (static_cast<std::uint32_t>(p[at + 2]) << 16) | (static_cast<std::uint32_t>(p[at + 3]) << 24);
+}
+
+void AppendPart(std::string* key, char tag, const void* data, std::size_t n) {
+  key->push_back(tag);
+  std::uint32_t len = static_cast<std::uint32_t>(n);
+  key->append(reinterpret_cast<const char*>(&len), sizeof len);
+  key->append(static_cast<const char*>(data), n);
+}
+
+std::vector<std::size_t> Positions(const Table& table, const std::vector<std::string>& names) {
+  std::vector<std::size_t> out;
+  const auto& cols = table.Columns();
+  for (const auto& n : names) {
+    std::size_t k = 0;
+    while (k < cols.size() && !SameName(cols[k].name, n)) ++k;
+    if (k == cols.size())
+      ThrowCorrupt("a relationship names column '" + n + "', which table '" + table.Name() + "' does not have");
+    out.push_back(k);
+  }
+  return out;
+}
+
+// Rows to delete that lie elsewhere than the rows themselves: the data of moved rows and
+// the rows of long values, by page.
+using SlotsByPage = std::map<std::uint32_t, std::vector<std::uint16_t>>;
+
+void CollectLongValue(Pager& pager, ByteView field, SlotsByPage* extra) {
+  if (field.size() < 12) ThrowCorrupt("a memo or OLE field is shorter than its 12-byte header");
+  std::uint32_t head = field.U32(0);
+  if (head & kLongValueInline) return;
+  std::uint32_t length = head & kLongValueLengthMask;
+  RowPointer at = RowPointer::FromRaw(field.U32(4));
+  if (head & kLongValueSingle) {
+    if (!at.IsNull()) (*extra)[at.page].push_back(at.row);
+    return;
+  }
+  std::uint64_t seen = 0;
+  std::uint32_t hops = 0;
+  while (seen < length && !at.IsNull()) {
+    if (++hops > pager.page_count() * 256u) ThrowCorrupt("a memo or OLE value's page chain forms a loop");
+    PageRef keep;
+    ByteView piece = ReadRowBytes(pager, at, &keep);
+    if (piece.size() < 4) ThrowCorrupt("a memo or OLE value's page chain holds a row too short for its link");
+    (*extra)[at.page].push_back(at.row);
+    seen += piece.size() - 4;
+    at = RowPointer::FromRaw(piece.U32(0));
+  }
+}
+
+class Deleter {
+ public:
+  explicit Deleter(Database& db) : db_(db), pager_(db.pager()), txn_(db.Editor()), format_(pager_.format()) {}
+
+  std::int64_t Delete(Table& table, std::vector<RowId> ids, int depth) {
+    if (ids.empty()) return 0;
+    if (table.is_system())
+      throw Error(ErrorCode::ReadOnly, "System table '" + table.Name() + "' of database '" + db_.path() +
+                                           "' cannot be changed");
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    Enforce(table, ids, depth);
+    RemoveIndexEntries(db_, table, txn_, ids);
+    txn_.Release();
+    MarkDeleted(table, ids);
+    UpdateCounts(table, ids.size());
+    txn_.Release();
+    return static_cast<std::int64_t>(ids.size());
+  }
+
+ private:
+  // Enforced relationships in which this table is the referenced side: rows of the other
+  // table may not go on referring to rows deleted here.
+  void Enforce(Table& table, const std::vector<RowId>& ids, int depth) {
+    for (const RelationshipInfo& r : db_.Relationships()) {
+      if (!r.enforced || !SameName(r.primary_table, table.Name())) continue;
+      Table* child = db_.GetTable(r.foreign_table);
+      if (child == nullptr)
+        ThrowCorrupt("relationship '" + r.name + "' names table '" + r.foreign_table + "', which does not exist");
+      std::vector<std::size_t> parent_cols = Positions(table, r.primary_columns);
+      std::vector<std::size_t> child_cols = Positions(*child, r.foreign_columns);
+      if (parent_cols.size() != child_cols.size() || parent_cols.empty())
+        ThrowCorrupt("relationship '" + r.name + "' pairs its columns unevenly");
+
+      std::vector<bool> wanted(table.Columns().size(), false);
+      for (std::size_t c : parent_cols) wanted[c] = true;
+      std::unordered_set<std::string> keys;
+      std::string key;
+      std::size_t n = 0;
+      for (RowId id : ids) {
+        if (RelationKey(table.ReadRow(id, wanted), parent_cols, &key)) keys.insert(key);
+        if (++n % 1024 == 0) db_.CheckDeadline("checking table '" + child->Name() + "'");
+      }
+      if (keys.empty()) continue;
+
+      const bool same_table = child == &table;
+      std::vector<bool> child_wanted(child->Columns().size(), false);
+      for (std::size_t c : child_cols) child_wanted[c] = true;
+      std::vector<RowId> referring;
+      n = 0;
+      child->Scan(child_wanted, [&](RowId id, const Row& row) {
+        if (++n % 4096 == 0) db_.CheckDeadline("checking table '" + child->Name() + "'");
+        if (same_table && std::binary_search(ids.begin(), ids.end(), id)) return true;
+        if (RelationKey(row, child_cols, &key) && keys.count(key) != 0) referring.push_back(id);
+        return true;
+      });
+      if (referring.empty()) continue;
+      if (!r.cascade_deletes)
+        throw Error(ErrorCode::Integrity, "The record cannot be deleted or changed because table '" + child->Name() +
+                                              "' includes related records.");
+      if (depth >= kMaxCascadeDepth)
+        throw Error(ErrorCode::Integrity, "Deleting from table '" + table.Name() +
+                                              "' cascades through too many relationships");
+      Delete(*child, std::move(referring), depth + 1);
+    }
+  }
+
+  void MarkDeleted(Table& table, const std::vector<RowId>& ids) {
+    const TableDef& def = table.definition();
+    std::vector<const ColumnDef*> long_columns;
+    for (const auto& c : def.columns)
+      if (c.type == ColumnType::Memo || c.type == ColumnType::Ole) long_columns.push_back(&c);
+    bool has_var = def.var_columns > 0;
+    for (const auto& c : def.columns)
+      if (!c.fixed()) has_var = true;
+
+    SlotsByPage extra;
+    std::vector<std::uint16_t> slots;
+    std::size_t pages = 0;
+    for (std::size_t i = 0; i < ids.size();) {
+      const std::uint32_t number = RowIdPage(ids[i]);
+      slots.clear();
+      {
+        if (number == 0 || number >= pager_.page_count()) NoRow(table, ids[i]);
+        PageRef p = pager_.Read(number);
+        if ((*p)[0] != static_cast<std::uint8_t>(PageType::Data)) NoRow(table, ids[i]);
+        DataPage page(p, number, format_);
+        if (page.owner() != def.page) NoRow(table, ids[i]);
+        for (; i < ids.size() && RowIdPage(ids[i]) == number; ++i) {
+          const std::uint8_t s = RowIdSlot(ids[i]);
+          if (s >= page.row_count()) NoRow(table, ids[i]);
+          Slot slot = page.slot(s);
+          if (slot.deleted() || slot.moved()) NoRow(table, ids[i]);
+          ByteView record = page.row(slot);
+          PageRef keep;
+          // A moved row: the slot holds where the data went; that goes too.
+          for (int hop = 0; slot.lookup(); ++hop) {
+            if (hop == 4 || record.size() < 4) ThrowCorrupt("a moved row of data page " + std::to_string(number) +
+                                                            " of table '" + table.Name() + "' lost its data");
+            RowPointer to = RowPointer::FromRaw(record.U32(0));
+            DataPage target(pager_.Read(to.page), to.page, format_);
+            if (target.owner() != def.page)
+              ThrowCorrupt("a moved row of table '" + table.Name() + "' points into another table");
+            extra[to.page].push_back(to.row);
+            keep = target.page();
+            slot = target.slot(to.row);
+            if (slot.deleted()) ThrowCorrupt("a moved row of table '" + table.Name() + "' points at a deleted row");
+            record = target.row(slot);
+          }
+          if (!long_columns.empty()) {
+            RecordLayout layout = ParseRecord(record, format_, has_var);
+            for (const ColumnDef* c : long_columns) {
+              if (c->number >= layout.column_count || !layout.NullBit(c->number) ||
+                  c->var_index >= layout.var_count())
+                continue;
+              std::uint16_t a = layout.var_offsets[c->var_index], b = layout.var_offsets[c->var_index + 1u];
+              if (b < a) ThrowCorrupt("column '" + c->name + "' of table '" + table.Name() + "' ends before it starts");
+              if (b > a) CollectLongValue(pager_, record.Sub(a, b - a), &extra);
+            }
+          }
+          slots.push_back(s);
+        }
+      }
+      DeleteSlots(txn_.Write(number), number, format_, slots);
+      if (++pages % kPagesPerCheck == 0) Pause(table);
+    }
+    for (auto& [number, more] : extra) {
+      DeleteSlots(txn_.Write(number), number, format_, more);
+      if (++pages % kPagesPerCheck == 0) Pause(table);
+    }
+  }
+
+  void Pause(const Table& table) {
+    db_.CheckDeadline("deleting from table '" + table.Name() + "'");
+    txn_.Release();
+  }
+
+  // The table definition counts the table's rows.
+  void UpdateCounts(Table& table, std::size_t removed) {
+    std::vector<std::uint8_t>& tdef = txn_.Write(table.definition().page);
+    std::uint32_t rows = GetU32(tdef, format_.tdef_row_count);
+    PutU32(tdef, format_.tdef_row_count, rows >= removed ? static_cast<std::uint32_t>(rows - removed) : 0);
+  }
+
+  [[noreturn]] void NoRow(const Table& table, RowId id) {
+    ThrowCorrupt("table '" + table.Name() + "' has no row at page " + std::to_string(RowIdPage(id)) + " slot " +
+                 std::to_string(RowIdSlot(id)) + " to delete");
+  }
+
+  Database& db_;
+  Pager& pager_;
+  Transaction& txn_;
+  const Format& format_;
+};
+
+}  // namespace
+
+bool RelationKey(const Row& row, const std::vector<std::size_t>& positions, std::string* key) {
+  key->clear();
+  for (std::size_t p : positions) {
+    const Value& v = row.at(p);
+    switch (v.kind) {
+      case Value::Kind::Null: return false;
+      case Value::Kind::Boolean: {
+        std::int64_t i = v.b ? -1 : 0;
+        AppendPart(key, 'i', &i, sizeof i);
+        break;
+      }
+      case Value::Kind::Integer:
+      case Value::Kind::Currency:
+        AppendPart(key, v.kind == Value::Kind::Integer ? 'i' : 'c', &v.i, sizeof v.i);
+        break;
+      case Value::Kind::Single:
+      case Value::Kind::Double:
+      case Value::Kind::Date: {
+        double d = v.d == 0 ? 0.0 : v.d;  // one zero
+        AppendPart(key, v.kind == Value::Kind::Date ? 'd' : 'f', &d, sizeof d);
+        break;
+      }
+      case Value::Kind::Decimal: {
+        Int128 dec = v.dec;
+        std::uint8_t scale = v.scale;
+        while (scale > 0 && dec % 10 == 0) {
+          dec /= 10;
+          --scale;
+        }
+        char buf[sizeof dec + 1];
+        std::memcpy(buf, &dec, sizeof dec);
+        buf[sizeof dec] = static_cast<char>(scale);
+        AppendPart(key, 'n', buf, sizeof buf);
+        break;
+      }
+      case Value::Kind::Text: {
+        std::string folded = v.s;
+        for (char& c : folded)
+          if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        AppendPart(key, 't', folded.data(), folded.size());
+        break;
+      }
+      case Value::Kind::Binary:
+      case Value::Kind::Guid: AppendPart(key, 'b', v.s.data(), v.s.size()); break;
+    }
+  }
+  return true;
+}
+
+std::int64_t DeleteRows(Database& db, Table& table, const std::vector<RowId>& ids) {
+  if (ids.empty()) return 0;
+  Deleter deleter(db);
+  return deleter.Delete(table, ids, 0);
+}
+
+void InsertRow(Database& db, Table& table, const Row& values) {
+  (void)values;
+  (void)db.Editor();
+  throw Error(ErrorCode::Unsupported, "Adding rows to table '" + table.Name() + "' is not supported yet");
+}
+
+}  // namespace jet::write

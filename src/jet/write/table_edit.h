@@ -1,0 +1,24 @@
+#pragma once
+// Changing the rows of a table inside the database's current statement: deleting rows
+// (with their long values, index entries and, through relationships, the rows that
+// depend on them) and appending rows. Table::DeleteRows and Table::InsertRow come here.
+
+#include <cstdint>
+#include <vector>
+
+#include "jet/database.h"
+
+namespace jet::write {
+
+// See Table::DeleteRows.
+std::int64_t DeleteRows(Database& db, Table& table, const std::vector<RowId>& ids);
+
+// See Table::InsertRow.
+void InsertRow(Database& db, Table& table, const Row& values);
+
+// A row's values in the columns at `positions` as one byte string that is equal for
+// values Jet considers equal in a relationship (text without regard to ASCII case);
+// nothing when one of them is NULL, since NULL never refers to anything.
+bool RelationKey(const Row& row, const std::vector<std::size_t>& positions, std::string* key);
+
+}  // namespace jet::write
