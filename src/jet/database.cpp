@@ -91,7 +91,7 @@ std::vector<RowId> Table::IndexRowIds(const IndexInfo& index) {
   return ids;
 }
 
-Database::Database(std::unique_ptr<os::File> file, const OpenOptions& options) {
+Database::Database(std::unique_ptr<os::File> file, const OpenOptions& options) : change_memory_(options.change_memory) {
   const std::string name = file->Path();
   try {
     pager_ = std::make_unique<Pager>(std::move(file), options.password);
@@ -185,6 +185,7 @@ Transaction& Database::Editor() {
   if (!transaction_) {
     if (!writable()) throw Error(ErrorCode::ReadOnly, "Database '" + path() + "' is open for reading only");
     transaction_ = std::make_unique<Transaction>(*pager_);
+    if (change_memory_ != 0) transaction_->set_memory_budget(change_memory_);
   }
   return *transaction_;
 }

@@ -35,6 +35,9 @@ namespace jet {
 struct OpenOptions {
   std::string password;     // checked against the database password, if the file has one
   bool read_write = false;  // open for changes (an exclusive lock on the file while open)
+  // Bytes of changed pages a statement keeps in memory before writing them to the file
+  // early (journaled first); 0 takes the default of 16 MiB.
+  std::size_t change_memory = 0;
 };
 
 struct IndexInfo {
@@ -198,6 +201,7 @@ class Database : public Schema {
   std::unique_ptr<Pager> pager_;
   std::unique_ptr<Transaction> transaction_;
   Deadline deadline_;
+  std::size_t change_memory_ = 0;
   bool in_statement_ = false;
   bool broken_ = false;  // a rollback failed: the file is not to be trusted until reopened
   std::unique_ptr<Catalog> catalog_;

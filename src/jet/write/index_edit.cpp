@@ -1,12 +1,24 @@
 #include "jet/write/index_edit.h"
 
+#include "jet/index/index_edit.h"
+
 namespace jet::write {
 
 void RemoveIndexEntries(Database& db, Table& table, Transaction& txn, const std::vector<RowId>& ids) {
-  (void)db;
-  (void)table;
-  (void)txn;
-  (void)ids;
+  const TableDef& def = table.definition();
+  for (std::size_t r = 0; r < def.real_indexes.size(); ++r) {
+    db.CheckDeadline("removing rows of table '" + table.Name() + "' from its indexes");
+    try {
+      RemoveIndexRows(txn, def.page, def.real_indexes[r].root_page, ids);
+    } catch (const FormatError& e) {
+      std::string name;
+      for (const auto& l : def.indexes)
+        if (l.real_index == r) name = l.name;
+      throw FormatError("index '" + name + "' of table '" + table.Name() + "': " + e.what());
+    }
+    // The pass held its pages only while it ran.
+    txn.Release();
+  }
 }
 
 }  // namespace jet::write

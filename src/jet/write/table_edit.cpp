@@ -210,11 +210,22 @@ class Deleter {
     txn_.Release();
   }
 
-  // The table definition counts the table's rows.
+  // The table definition counts the table's rows, and per index the distinct keys. Jet
+  // uses the latter only as an estimate (Access itself lets it drift): a unique index
+  // loses one per row, any other is kept no larger than the row count.
   void UpdateCounts(Table& table, std::size_t removed) {
-    std::vector<std::uint8_t>& tdef = txn_.Write(table.definition().page);
+    const TableDef& def = table.definition();
+    std::vector<std::uint8_t>& tdef = txn_.Write(def.page);
     std::uint32_t rows = GetU32(tdef, format_.tdef_row_count);
-    PutU32(tdef, format_.tdef_row_count, rows >= removed ? static_cast<std::uint32_t>(rows - removed) : 0);
+    rows = rows >= removed ? static_cast<std::uint32_t>(rows - removed) : 0;
+    PutU32(tdef, format_.tdef_row_count, rows);
+    for (std::size_t r = 0; r < def.real_indexes.size(); ++r) {
+      std::size_t at = format_.tdef_body + r * format_.tdef_real_index_counter + 4;
+      if (at + 4 > tdef.size()) break;
+      std::uint32_t keys = GetU32(tdef, at);
+      if (def.real_indexes[r].flags & kIndexUnique) keys = keys >= removed ? static_cast<std::uint32_t>(keys - removed) : 0;
+      PutU32(tdef, at, std::min(keys, rows));
+    }
   }
 
   [[noreturn]] void NoRow(const Table& table, RowId id) {

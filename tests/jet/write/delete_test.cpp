@@ -1,0 +1,255 @@
+// Deleting rows from files written by Access and by another Jet library: the right rows
+// go, every index follows, the counts agree, and other readers see the same result.
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "jet/session.h"
+#include "write_support.h"
+
+namespace jet {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CopyInto;
+using testing::ExpectConsistent;
+using testing::FixturesDir;
+using testing::Lines;
+using testing::RowMap;
+using testing::RowsOf;
+using testing::TempDir;
+
+std::string PasswordFor(const fs::path& file) { return file.filename() == "Orvanta.mdb" ? "Morvek3" : ""; }
+
+std::vector<fs::path> AllFixtures() {
+  std::vector<fs::path> files;
+  for (const char* folder : {"access", "site-small", "site-ri"})
+    for (const auto& e : fs::directory_iterator(FixturesDir() / folder))
+      if (e.path().extension() == ".mdb") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// In every table of every fixture, every other row goes in one statement (or, where a
+// relationship forbids it, nothing). The result holds after reopening, for mdbtools and
+// for mdb-reader too.
+TEST(WriteDelete, EveryOtherRowOfEveryFixtureTable) {
+  JET_REQUIRE_FIXTURES();
+  int deleted_tables = 0, refused = 0;
+  for (const fs::path& source : AllFixtures()) {
+    SCOPED_TRACE(source.string());
+    TempDir dir;
+    std::string path = CopyInto(source, dir);
+    std::string password = PasswordFor(source);
+    std::map<std::string, std::multiset<std::string>> expected;
+    {
+      auto db = Database::Open(path, {.password = password, .read_write = true});
+      for (const auto& name : db->TableNames()) expected[name] = Lines(RowsOf(*db, name));
+      for (const auto& name : db->TableNames()) {
+        SCOPED_TRACE(name);
+        Table* t = db->GetTable(name);
+        RowMap before = RowsOf(*t);
+        std::vector<RowId> doomed;
+        std::multiset<std::string> remaining;
+        std::size_t k = 0;
+        for (const auto& [id, line] : before) {
+          if (k++ % 2 == 0) doomed.push_back(id);
+          else remaining.insert(line);
+        }
+        if (doomed.empty()) continue;
+        try {
+          EXPECT_EQ(t->DeleteRows(doomed), static_cast<std::int64_t>(doomed.size()));
+          ++deleted_tables;
+          EXPECT_EQ(Lines(RowsOf(*t)), remaining);
+        } catch (const Error& e) {
+          ASSERT_EQ(e.code(), ErrorCode::Integrity) << e.what();
+          ++refused;
+          EXPECT_EQ(RowsOf(*t), before);
+        }
+        for (const auto& other : db->TableNames()) expected[other] = Lines(RowsOf(*db, other));
+        ExpectConsistent(*db);
+      }
+    }
+    EXPECT_FALSE(fs::exists(path + "-journal"));
+    auto db = Database::Open(path, {.password = password});
+    for (const auto& [name, lines] : expected) EXPECT_EQ(Lines(RowsOf(*db, name)), lines) << name;
+    ExpectConsistent(*db);
+    if (testing::HaveMdbtools()) {
+      for (const auto& name : db->TableNames()) {
+        std::vector<std::string> ours;
+        db->GetTable(name)->Scan({}, [&](RowId, const Row& row) {
+          std::string f = FormatTsvValue(row[0]);
+          ours.push_back(row[0].IsNull() ? "NULL" : f);
+          return true;
+        });
+        std::sort(ours.begin(), ours.end());
+        std::vector<std::string> theirs = testing::MdbExportFirstColumn(path, name);
+        EXPECT_EQ(theirs.size(), ours.size()) << "mdb-export, table " << name;
+      }
+    }
+    if (testing::HaveMdbReader()) {
+      EXPECT_EQ(testing::MdbReaderCounts(path, password), testing::EngineCounts(*db));
+    }
+  }
+  EXPECT_GT(deleted_tables, 30);
+  EXPECT_GT(refused, 0);  // site-ri's cardholders and indexTest's Table3 are referred to
+}
+
+struct Purge {
+  const char* condition;
+  std::array<int, 7> counts;  // CRDHLD, CARD, EmpAG, AuthLift, ZoneID, Exception, ExceptionAG
+};
+
+const char* const kChildren[][2] = {{"CARD", "Owner"},          {"Join_EmpAG", "Emp_ID"},
+                                    {"Join_EmpAuthLift", "Emp_ID"}, {"Join_EmpZoneID", "Emp_ID"},
+                                    {"Exception", "EmpID"},      {"ExceptionAG", "EmpID"}};
+
+// The purge as the job sends it: the rows of each child table first, then the
+// cardholders; the counts are the fixtures' published reference counts.
+void RunPurge(const std::string& folder, const Purge& purge) {
+  SCOPED_TRACE(folder + ": " + purge.condition);
+  TempDir dir;
+  std::string path = CopyInto(FixturesDir() / folder / "Orvanta.mdb", dir);
+  auto session = Session::Open(path, {.password = "Morvek3", .read_write = true});
+  Database& db = session->database();
+  std::map<std::string, RowMap> before;
+  for (const auto& name : db.TableNames()) before[name] = RowsOf(db, name);
+
+  std::map<std::string, std::multiset<std::string>> expected;
+  for (const auto& name : db.TableNames()) expected[name] = Lines(before[name]);
+  auto take = [&](const std::string& table, const std::string& where) {
+    auto doomed = session->Execute("SELECT * FROM " + table + " WHERE " + where);
+    for (const Row& row : doomed.rows) expected[table].erase(expected[table].find(FormatTsvRow(row)));
+    return static_cast<std::int64_t>(doomed.rows.size());
+  };
+  std::string select = "SELECT ID FROM CRDHLD WHERE " + std::string(purge.condition);
+  for (std::size_t c = 0; c < 6; ++c) {
+    std::string where = std::string("[") + kChildren[c][1] + "] IN (" + select + ")";
+    std::int64_t n = take(kChildren[c][0], where);
+    EXPECT_EQ(n, purge.counts[c + 1]) << kChildren[c][0];
+    EXPECT_EQ(session->Execute("DELETE FROM " + std::string(kChildren[c][0]) + " WHERE " + where,
+                               {.timeout_seconds = 30})
+                  .affected,
+              n);
+  }
+  EXPECT_EQ(take("CRDHLD", purge.condition), purge.counts[0]);
+  EXPECT_EQ(session->Execute("DELETE FROM CRDHLD WHERE " + std::string(purge.condition)).affected, purge.counts[0]);
+  for (const auto& [name, lines] : expected) EXPECT_EQ(Lines(RowsOf(db, name)), lines) << name;
+  ExpectConsistent(db);
+  session.reset();
+  auto reopened = Database::Open(path, {.password = "Morvek3"});
+  for (const auto& [name, lines] : expected) EXPECT_EQ(Lines(RowsOf(*reopened, name)), lines) << name;
+}
+
+TEST(WriteDelete, VisitorPurgeOnBothSites) {
+  JET_REQUIRE_FIXTURES();
+  const std::string v6 = "([type] = 0) and ([Valid] = 0) and ([From_Date]< #06/01/2026 00:00# or [From_Date] is NULL)";
+  const std::string a2 = "([Valid] = 0) and ([Loc_Date]< #10/01/2026 00:00# or [Loc_Date] is NULL)";
+  RunPurge("site-small", {v6.c_str(), {55, 82, 75, 82, 87, 83, 90}});
+  RunPurge("site-small", {a2.c_str(), {72, 119, 98, 104, 111, 106, 103}});
+  RunPurge("site-ri", {v6.c_str(), {61, 88, 85, 93, 91, 89, 103}});
+  RunPurge("site-ri", {a2.c_str(), {77, 112, 107, 118, 120, 109, 118}});
+}
+
+TEST(WriteDelete, EventPurgeOnBothSites) {
+  JET_REQUIRE_FIXTURES();
+  for (auto [folder, count] : {std::pair{"site-small", 870}, std::pair{"site-ri", 869}}) {
+    SCOPED_TRACE(folder);
+    TempDir dir;
+    std::string path = CopyInto(FixturesDir() / folder / "Journal.mdb", dir);
+    auto session = Session::Open(path, {.password = "", .read_write = true});
+    RowMap before = RowsOf(session->database(), "Log");
+    auto kept = session->Execute("SELECT * FROM Log WHERE NOT ([Date] < #09/01/2026 00:00#) OR [Date] IS NULL");
+    EXPECT_EQ(session->Execute("DELETE FROM Log WHERE [Date] < #09/01/2026 00:00#").affected, count);
+    std::multiset<std::string> expected;
+    for (const Row& row : kept.rows) expected.insert(FormatTsvRow(row));
+    Table& log = *session->database().GetTable("Log");
+    EXPECT_EQ(Lines(RowsOf(log)), expected);
+    EXPECT_EQ(before.size() - count, expected.size());
+    ExpectConsistent(log);
+    session.reset();
+    if (testing::HaveMdbtools()) {
+      EXPECT_EQ(testing::MdbExportFirstColumn(path, "Log").size(), expected.size());
+    }
+  }
+}
+
+// Jet refuses to delete a row that rows of an enforced relationship's other table still
+// refer to, and changes nothing; once those rows are gone it proceeds.
+TEST(WriteDelete, EnforcedRelationshipRefusesThenAllows) {
+  JET_REQUIRE_FIXTURES();
+  TempDir dir;
+  std::string path = CopyInto(FixturesDir() / "site-ri/Orvanta.mdb", dir);
+  const std::string original = testing::ReadAll(path);
+  const std::string cond = "([type] = 0) and ([Valid] = 0) and ([From_Date]< #06/01/2026 00:00# or [From_Date] is NULL)";
+  {
+    auto session = Session::Open(path, {.password = "Morvek3", .read_write = true});
+    try {
+      session->Execute("DELETE FROM CRDHLD WHERE " + cond);
+      ADD_FAILURE() << "the delete went through";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::Integrity);
+      EXPECT_EQ(e.number(), -2147217873);
+      EXPECT_STREQ(e.what(), "The record cannot be deleted or changed because table 'CARD' includes related records.");
+    }
+    EXPECT_FALSE(fs::exists(path + "-journal"));
+    // Only some children gone: still refused, naming a table that has some left.
+    session->Execute("DELETE FROM CARD WHERE Owner IN (SELECT ID FROM CRDHLD WHERE " + cond + ")");
+    try {
+      session->Execute("DELETE FROM CRDHLD WHERE " + cond);
+      ADD_FAILURE() << "the delete went through";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::Integrity);
+      EXPECT_NE(std::string(e.what()).find("'Join_EmpAG'"), std::string::npos) << e.what();
+    }
+  }
+  {
+    // A refused statement leaves the file exactly as it was.
+    TempDir dir2;
+    std::string copy = CopyInto(FixturesDir() / "site-ri/Orvanta.mdb", dir2);
+    auto session = Session::Open(copy, {.password = "Morvek3", .read_write = true});
+    EXPECT_THROW(session->Execute("DELETE FROM CRDHLD"), Error);
+    session.reset();
+    EXPECT_EQ(testing::ReadAll(copy), original);
+  }
+  auto session = Session::Open(path, {.password = "Morvek3", .read_write = true});
+  for (std::size_t c = 1; c < 6; ++c)
+    session->Execute(std::string("DELETE FROM ") + kChildren[c][0] + " WHERE [" + kChildren[c][1] +
+                     "] IN (SELECT ID FROM CRDHLD WHERE " + cond + ")");
+  EXPECT_EQ(session->Execute("DELETE FROM CRDHLD WHERE " + cond).affected, 61);
+  ExpectConsistent(session->database());
+}
+
+// indexTest: Table2 -> Table1 cascades deletes; Table3 -> Table1 does not.
+TEST(WriteDelete, CascadingRelationshipTakesReferringRows) {
+  JET_REQUIRE_FIXTURES();
+  for (const char* file : {"indexTestV2000.mdb", "indexTestV2003.mdb", "indexTestV1997.mdb"}) {
+    SCOPED_TRACE(file);
+    TempDir dir;
+    std::string path = CopyInto(FixturesDir() / "access" / file, dir);
+    auto session = Session::Open(path, {.password = "", .read_write = true});
+    Database& db = session->database();
+    auto referring = session->Execute("SELECT * FROM Table1 WHERE otherfk1 IN (SELECT id FROM Table2)");
+    ASSERT_GT(referring.rows.size(), 0u);
+    std::multiset<std::string> table1 = Lines(RowsOf(db, "Table1"));
+    for (const Row& row : referring.rows) table1.erase(table1.find(FormatTsvRow(row)));
+
+    auto t3 = session->Execute("SELECT COUNT(*) FROM Table1 WHERE otherfk2 IN (SELECT id FROM Table3)");
+    ASSERT_GT(t3.rows[0][0].i, 0);
+    try {
+      session->Execute("DELETE FROM Table3");
+      ADD_FAILURE() << "Table3 rows went";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::Integrity);
+      EXPECT_NE(std::string(e.what()).find("'Table1'"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(session->Execute("DELETE FROM Table2").affected, 3);
+    EXPECT_EQ(Lines(RowsOf(db, "Table1")), table1);
+    EXPECT_TRUE(RowsOf(db, "Table2").empty());
+    ExpectConsistent(db);
+  }
+}
+
+}  // namespace
+}  // namespace jet

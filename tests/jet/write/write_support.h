@@ -1,0 +1,141 @@
+#pragma once
+// Helpers of the write-path tests: working copies of databases, a table's rows as text,
+// checks that every index matches the rows, and what other readers see.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "jet/database.h"
+#include "jet/tsv.h"
+#include "../support.h"
+
+namespace jet::testing {
+
+// A writable copy of `source` inside `dir`.
+inline std::string CopyInto(const std::filesystem::path& source, const TempDir& dir) {
+  std::filesystem::path target = dir.path() / source.filename();
+  std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(target, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  return target.string();
+}
+
+// Rows by id, each as one TSV line.
+using RowMap = std::map<RowId, std::string>;
+
+inline RowMap RowsOf(Table& t) {
+  RowMap rows;
+  t.Scan({}, [&](RowId id, const Row& row) {
+    rows.emplace(id, FormatTsvRow(row));
+    return true;
+  });
+  return rows;
+}
+
+inline RowMap RowsOf(Database& db, const std::string& table) {
+  Table* t = db.GetTable(table);
+  EXPECT_NE(t, nullptr) << table;
+  return t ? RowsOf(*t) : RowMap{};
+}
+
+inline std::multiset<std::string> Lines(const RowMap& rows) {
+  std::multiset<std::string> out;
+  for (const auto& [id, line] : rows) out.insert(line);
+  return out;
+}
+
+// Every index of the table leads to exactly the live rows (those an index leaves out
+// for NULL keys aside), in key order; the recorded row count matches.
+inline void ExpectConsistent(Table& t) {
+  SCOPED_TRACE("table " + t.Name());
+  RowMap rows = RowsOf(t);
+  EXPECT_EQ(t.RecordedRowCount(), rows.size());
+  for (const IndexInfo& index : t.Indexes()) {
+    SCOPED_TRACE("index " + index.name);
+    std::vector<RowId> ids;
+    std::string last;
+    bool first = true, ordered = true;
+    t.WalkIndex(index, [&](RowId id, const std::string& key) {
+      if (!first && key < last) ordered = false;
+      last = key;
+      first = false;
+      ids.push_back(id);
+      return true;
+    });
+    EXPECT_TRUE(ordered);
+    std::set<RowId> unique(ids.begin(), ids.end());
+    EXPECT_EQ(unique.size(), ids.size()) << "an entry appears twice";
+    for (RowId id : ids) EXPECT_EQ(rows.count(id), 1u) << "entry for a row that is gone: " << id;
+    if (!index.ignore_nulls) {
+      EXPECT_EQ(ids.size(), rows.size());
+    }
+  }
+}
+
+inline void ExpectConsistent(Database& db) {
+  for (const auto& name : db.TableNames()) ExpectConsistent(*db.GetTable(name));
+}
+
+inline std::string Capture(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buf[65536];
+  for (std::size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
+  pclose(pipe);
+  return out;
+}
+
+inline bool HaveMdbtools() { return access("/usr/bin/mdb-export", X_OK) == 0; }
+
+// The first column of every row mdb-export reads from the table, sorted (NULL as "NULL").
+inline std::vector<std::string> MdbExportFirstColumn(const std::string& file, const std::string& table) {
+  std::string out = Capture("/usr/bin/mdb-export -H -d '\\t' -Q -0 NULL '" + file + "' '" + table + "' 2>&1");
+  std::vector<std::string> values;
+  std::size_t start = 0;
+  while (start < out.size()) {
+    std::size_t end = out.find('\n', start);
+    if (end == std::string::npos) end = out.size();
+    std::string line = out.substr(start, end - start);
+    values.push_back(line.substr(0, line.find('\t')));
+    start = end + 1;
+  }
+  std::sort(values.begin(), values.end());
+  return values;
+}
+
+inline std::filesystem::path MdbReaderDir() {
+  return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "js";
+}
+
+inline bool HaveMdbReader() { return std::filesystem::is_directory(MdbReaderDir() / "node_modules" / "mdb-reader"); }
+
+// The row count mdb-reader reports for each user table ("name count" lines, sorted), or
+// the error it printed.
+inline std::string MdbReaderCounts(const std::string& file, const std::string& password = "") {
+  std::string script =
+      "import {readFileSync} from 'node:fs'; import M from 'mdb-reader';"
+      "const [f, p] = process.argv.slice(1); const r = new M(readFileSync(f), p ? {password: p} : {});"
+      "for (const n of r.getTableNames().sort()) console.log(n + ' ' + r.getTable(n).getData().length);";
+  return Capture("cd '" + MdbReaderDir().string() + "' && node --input-type=module -e \"" + script + "\" '" + file +
+                 "' '" + password + "' 2>&1");
+}
+
+// What our engine counts, in the same form.
+inline std::string EngineCounts(Database& db) {
+  std::vector<std::string> names = db.TableNames();
+  std::sort(names.begin(), names.end());
+  std::string out;
+  for (const auto& name : names) out += name + " " + std::to_string(RowsOf(db, name).size()) + "\n";
+  return out;
+}
+
+}  // namespace jet::testing
