@@ -1,7 +1,11 @@
 #include "db/jet_backend.h"
 
+#include <cctype>
+
 #include "common/error.h"
 #include "db/error_numbers.h"
+#include "jet/error.h"
+#include "jet/session.h"
 
 namespace scourex::db {
 
@@ -16,13 +20,48 @@ JetOpenOptions JetOptionsFromText(const ConnectionText& text, const std::string&
   return options;
 }
 
+namespace {
+
+// The engine's failures carry the numbers an OLE DB consumer knows; they pass unchanged.
+Error FromJet(const jet::Error& e) { return Error(e.number(), e.what()); }
+
+// "Read" alone opens for reading; every other mode (ReadWrite, Share Deny …, none given)
+// lets the job change the file, as the Jet provider does.
+bool ModeWrites(const std::string& mode) {
+  std::string lower;
+  for (char c : mode) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower.find("write") != std::string::npos || lower.find("read") == std::string::npos;
+}
+
+class JetBackend : public Backend {
+ public:
+  explicit JetBackend(std::unique_ptr<jet::Session> session) : session_(std::move(session)) {}
+
+  void Execute(const std::string& command, int timeout_seconds, long* affected) override {
+    try {
+      jet::sql::Result r = session_->Execute(command, {.timeout_seconds = static_cast<double>(timeout_seconds)});
+      if (affected) *affected = r.is_query ? -1 : static_cast<long>(r.affected);
+    } catch (const jet::Error& e) {
+      throw FromJet(e);
+    }
+  }
+
+ private:
+  std::unique_ptr<jet::Session> session_;
+};
+
+}  // namespace
+
 std::unique_ptr<Backend> OpenJet(const JetOpenOptions& options) {
   if (options.data_source.empty()) {
     throw Error(errnum::kGeneral, "The connection text names no Data Source: no Jet database file to open.");
   }
-  // The engine under src/jet is not wired to the job yet.
-  throw Error(errnum::kGeneral,
-              "The Jet engine is not available in this build: cannot open '" + options.data_source + "'.");
+  try {
+    return std::make_unique<JetBackend>(jet::Session::Open(
+        options.data_source, {.password = options.database_password, .read_write = ModeWrites(options.mode)}));
+  } catch (const jet::Error& e) {
+    throw FromJet(e);
+  }
 }
 
 }  // namespace scourex::db
