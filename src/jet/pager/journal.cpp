@@ -157,8 +157,8 @@ void JournalWriter::ForEach(const std::function<void(std::uint32_t, const std::u
 }
 
 void JournalWriter::Remove() {
-  file_.reset();
   failpoint::Step("removing the journal");
+  file_.reset();
   os::RemoveFile(path_);
   os::SyncDirectoryOf(path_);
 }

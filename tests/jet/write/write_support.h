@@ -139,3 +139,39 @@ inline std::string EngineCounts(Database& db) {
 }
 
 }  // namespace jet::testing
+
+#include "jet/create/database_writer.h"
+
+namespace jet::testing {
+
+// A journal of `rows` events written by our own writer: ID autonumber (primary key), an
+// indexed date, a badge, and a memo that is inline, on a long-value page of its own, or
+// spread over several pages.
+inline void MakeEventDatabase(const std::string& path, int rows) {
+  create::DatabaseWriter db;
+  create::IndexSpec pk, date, badge;
+  pk.name = "PrimaryKey";
+  pk.columns = {"ID"};
+  pk.primary = true;
+  date.name = "Date";
+  date.columns = {"Date"};
+  badge.name = "Badge";
+  badge.columns = {"Badge"};
+  badge.descending = {true};
+  auto& t = db.AddTable("Log",
+                        {{"ID", ColumnType::Long, 0, true},
+                         {"Date", ColumnType::DateTime},
+                         {"Badge", ColumnType::Text, 20},
+                         {"Note", ColumnType::Memo}},
+                        {pk, date, badge});
+  for (int k = 0; k < rows; ++k) {
+    std::string note = "event " + std::to_string(k);
+    if (k % 7 == 0) note += std::string(200, static_cast<char>('a' + k % 26));
+    if (k % 997 == 0) note += std::string(9000, 'z');
+    t.Append({Value::Null(), Value::DateValue(45000.0 + k * 0.01 + (k % 5 == 0 ? 3.0 : 0.0)),
+              k % 9 == 0 ? Value::Null() : Value::Str("B" + std::to_string(k % 500)), Value::Str(note)});
+  }
+  db.Write(path);
+}
+
+}  // namespace jet::testing

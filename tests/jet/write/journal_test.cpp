@@ -1,0 +1,243 @@
+// All or nothing: statements interrupted at every durable step (by a failure, by the
+// process ending at that step, by SIGKILL at a random moment) leave the file with all of
+// the statement or none of it once it is opened again; journals that were never
+// completely written are discarded, damaged ones refused.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "jet/pager/failpoint.h"
+#include "jet/pager/journal.h"
+#include "jet/session.h"
+#include "write_support.h"
+
+namespace jet {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ExpectConsistent;
+using testing::Lines;
+using testing::RowsOf;
+using testing::TempDir;
+
+constexpr const char* kDelete = "DELETE FROM Log WHERE [Date] < 45020 OR Badge LIKE 'B1*'";
+constexpr std::size_t kSmallMemory = 64 * 1024;  // pages reach the file long before commit
+
+struct Scenario {
+  TempDir dir;
+  std::string pristine, path;
+  std::multiset<std::string> before, after;
+
+  explicit Scenario(int rows) {
+    pristine = (dir.path() / "pristine.mdb").string();
+    path = (dir.path() / "events.mdb").string();
+    testing::MakeEventDatabase(pristine, rows);
+    fs::copy_file(pristine, path);
+    before = Lines(RowsOf(*Database::Open(pristine), "Log"));
+    auto s = Session::Open(path, {.password = "", .read_write = true, .change_memory = kSmallMemory});
+    s->Execute(kDelete);
+    after = Lines(RowsOf(s->database(), "Log"));
+    s.reset();
+    EXPECT_LT(after.size(), before.size());
+    EXPECT_GT(after.size(), 0u);
+  }
+  void Reset() { fs::copy_file(pristine, path, fs::copy_options::overwrite_existing); }
+
+  // Runs the delete in a child process that ends at step `n` (or SIGKILL after `kill_us`
+  // microseconds); returns the child's exit status (-signal when killed).
+  int RunChild(std::uint64_t n, long kill_us = -1) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      int code = 0;
+      try {
+        auto s = Session::Open(path, {.password = "", .read_write = true, .change_memory = kSmallMemory});
+        if (n != 0) failpoint::Set(n, failpoint::Action::Exit);
+        s->Execute(kDelete);
+        failpoint::Set(0, failpoint::Action::None);
+      } catch (...) {
+        code = 1;
+      }
+      _exit(code);
+    }
+    if (kill_us >= 0) {
+      usleep(static_cast<useconds_t>(kill_us));
+      kill(pid, SIGKILL);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  }
+
+  // Opened again, the file holds the statement completely or not at all.
+  void ExpectAllOrNothing(const std::string& what) {
+    SCOPED_TRACE(what);
+    auto db = Database::Open(path, {.password = "", .read_write = true});
+    EXPECT_FALSE(fs::exists(path + "-journal"));
+    auto rows = Lines(RowsOf(*db, "Log"));
+    EXPECT_TRUE(rows == before || rows == after) << rows.size() << " rows";
+    ExpectConsistent(*db);
+  }
+};
+
+std::uint64_t StepsOfTheDelete(Scenario& s) {
+  s.Reset();
+  auto session = Session::Open(s.path, {.password = "", .read_write = true, .change_memory = kSmallMemory});
+  failpoint::Set(~std::uint64_t{0}, failpoint::Action::Fail);
+  session->Execute(kDelete);
+  std::uint64_t steps = failpoint::Steps();
+  failpoint::Set(0, failpoint::Action::None);
+  return steps;
+}
+
+TEST(WriteJournal, ProcessEndingAtEachDurableStep) {
+  Scenario s(3000);
+  const std::uint64_t steps = StepsOfTheDelete(s);
+  ASSERT_GT(steps, 20u);
+  int ended = 0;
+  for (std::uint64_t n = 1; n <= steps + 1; n += (n < 12 || n + 12 > steps ? 1 : 7)) {
+    s.Reset();
+    int status = s.RunChild(n);
+    if (n <= steps) {
+      EXPECT_EQ(status, failpoint::kExitStatus) << "step " << n;
+      ++ended;
+    }
+    s.ExpectAllOrNothing("ended at step " + std::to_string(n) + " of " + std::to_string(steps));
+  }
+  EXPECT_GT(ended, 20);
+  if (testing::HaveMdbtools()) {
+    EXPECT_EQ(testing::MdbExportFirstColumn(s.path, "Log").size(), s.after.size());
+  }
+}
+
+TEST(WriteJournal, FailureAtEachStepRollsBackInPlace) {
+  Scenario s(3000);
+  const std::uint64_t steps = StepsOfTheDelete(s);
+  const std::string original = testing::ReadAll(s.pristine);
+  for (std::uint64_t n = 1; n <= steps; n += (n < 8 || n + 8 > steps ? 1 : 11)) {
+    SCOPED_TRACE("failing step " + std::to_string(n));
+    s.Reset();
+    {
+      auto session = Session::Open(s.path, {.password = "", .read_write = true, .change_memory = kSmallMemory});
+      failpoint::Set(n, failpoint::Action::Fail);
+      try {
+        session->Execute(kDelete);
+        ADD_FAILURE() << "no failure";
+      } catch (const Error& e) {
+        EXPECT_EQ(e.code(), ErrorCode::Io);
+      }
+      failpoint::Set(0, failpoint::Action::None);
+      EXPECT_FALSE(fs::exists(s.path + "-journal"));
+      EXPECT_EQ(Lines(RowsOf(session->database(), "Log")), s.before);
+      // The session goes on working after a failed statement.
+      EXPECT_EQ(session->Execute("SELECT COUNT(*) FROM Log").rows[0][0].i, static_cast<std::int64_t>(s.before.size()));
+    }
+    EXPECT_EQ(testing::ReadAll(s.path), original);
+  }
+}
+
+TEST(WriteJournal, KilledAtRandomMoments) {
+  Scenario s(12000);
+  std::mt19937 gen(42);
+  for (int round = 0; round < 4; ++round) {
+    s.Reset();
+    long delay = static_cast<long>(gen() % 60000);
+    int status = s.RunChild(0, delay);
+    s.ExpectAllOrNothing("killed after " + std::to_string(delay) + " us (status " + std::to_string(status) + ")");
+  }
+}
+
+TEST(WriteJournal, UnfinishedJournalsAreDiscardedDamagedOnesRefused) {
+  Scenario s(3000);
+  const std::string original = testing::ReadAll(s.pristine);
+  const std::string journal = s.path + "-journal";
+
+  // Killed while the journal was being written: nothing was relied on.
+  for (const std::string& junk : {std::string(), std::string(100, 'x'), std::string("ScxJetJ\x01") + std::string(600, '\0')}) {
+    s.Reset();
+    testing::WriteAll(journal, junk);
+    s.ExpectAllOrNothing("junk journal of " + std::to_string(junk.size()) + " bytes");
+    EXPECT_EQ(testing::ReadAll(s.path), original);
+  }
+
+  // Ended right after the journal was sealed (its first header copy, at 64, written),
+  // before any page of the database was written: playing it back changes nothing.
+  std::string sealed;
+  for (std::uint64_t n = 1; n < 60 && sealed.empty(); ++n) {
+    s.Reset();
+    s.RunChild(n);
+    std::string j = fs::exists(journal) ? testing::ReadAll(journal) : std::string();
+    if (j.size() > 4096 && j.compare(64, 8, "ScxJetJ\x01") == 0) sealed = j;
+  }
+  ASSERT_FALSE(sealed.empty());
+  EXPECT_EQ(testing::ReadAll(s.path), original);
+  Database::Open(s.path, {.password = "", .read_write = true}).reset();
+  EXPECT_FALSE(fs::exists(journal));
+  EXPECT_EQ(testing::ReadAll(s.path), original);
+
+  // The same journal with a damaged page record is refused and kept.
+  std::string damaged = sealed;
+  damaged[512 + 100] = static_cast<char>(damaged[512 + 100] ^ 0x55);
+  testing::WriteAll(journal, damaged);
+  try {
+    Database::Open(s.path, {.password = "", .read_write = true});
+    ADD_FAILURE() << "opened through a damaged journal";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ErrorCode::Corrupt);
+    EXPECT_NE(std::string(e.what()).find(journal), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(fs::exists(journal));
+  EXPECT_EQ(testing::ReadAll(s.path), original);
+  fs::remove(journal);
+}
+
+TEST(WriteJournal, ReadOnlyOpeningUndoesAnInterruptedStatementFirst) {
+  Scenario s(3000);
+  const std::uint64_t steps = StepsOfTheDelete(s);
+  s.Reset();
+  // Past the first pages written, before the commit.
+  EXPECT_EQ(s.RunChild(steps - 5), failpoint::kExitStatus);
+  ASSERT_TRUE(fs::exists(s.path + "-journal"));
+  ASSERT_NE(testing::ReadAll(s.path), testing::ReadAll(s.pristine));
+  auto db = Database::Open(s.path);
+  EXPECT_FALSE(fs::exists(s.path + "-journal"));
+  EXPECT_EQ(Lines(RowsOf(*db, "Log")), s.before);
+  db.reset();
+  EXPECT_EQ(testing::ReadAll(s.path), testing::ReadAll(s.pristine));
+}
+
+TEST(WriteJournal, TimeoutRollsBack) {
+  Scenario s(6000);
+  s.Reset();
+  const std::string original = testing::ReadAll(s.path);
+  {
+    auto db = Database::Open(s.path, {.password = "", .read_write = true, .change_memory = kSmallMemory});
+    Table* log = db->GetTable("Log");
+    std::vector<RowId> ids;
+    log->Scan({}, [&](RowId id, const Row&) {
+      ids.push_back(id);
+      return true;
+    });
+    db->BeginStatement(1e-9);
+    try {
+      log->DeleteRows(ids);
+      ADD_FAILURE() << "no timeout";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::Timeout);
+      EXPECT_EQ(e.number(), -2147217871);
+    }
+    db->RollbackStatement();
+    EXPECT_EQ(Lines(RowsOf(*log)), s.before);
+  }
+  auto session = Session::Open(s.path, {.password = "", .read_write = true});
+  EXPECT_THROW(session->Execute("DELETE FROM Log", {.timeout_seconds = 1e-9}), Error);
+  EXPECT_FALSE(fs::exists(s.path + "-journal"));
+  session.reset();
+  EXPECT_EQ(testing::ReadAll(s.path), original);
+}
+
+}  // namespace
+}  // namespace jet
