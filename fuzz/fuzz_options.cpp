@@ -20,6 +20,7 @@ class MemoryPlatform : public scourex::Platform {
   std::vector<std::string> ListFiles() override { return {}; }
   std::string ReadFile(const std::string&) override { return contents; }
   void AppendToFile(const std::string&, const std::string&) override {}
+  bool LockInstallation(const std::string&) override { return true; }
   scourex::LocalDateTime Now() override { return {}; }
   void Debug(const std::string&) override {}
   void Beep() override {}

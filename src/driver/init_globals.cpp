@@ -16,7 +16,14 @@ void OpenConnection(Job& job, std::unique_ptr<db::Connection>& connection, const
   if (job.settings.DatabaseTimeout >= 0) {
     Trap(job.log, source, [&] { require().SetCommandTimeout(job.settings.DatabaseTimeout); });
   }
-  if (!Trap(job.log, source, [&] { require().Open(text, "", ""); })) job.database_failed = true;
+  bool opened = Trap(job.log, source, [&] {
+    if (!job.owns_installation) {
+      throw Error(-2147467259, "Another run of Scourex is working on the installation '" + job.AppFolder +
+                                   "': its databases are left to that run.");
+    }
+    require().Open(text, "", "");
+  });
+  if (!opened) job.database_failed = true;
 }
 
 }  // namespace
@@ -26,6 +33,7 @@ void InitGlobals(Job& job) {
   Platform& p = job.platform;
   Trap(job.log, source, [&] { job.AppFolder = AppFolderFor(p.ExecutableFolder(), p.PathSeparator()); });
   Trap(job.log, source, [&] { p.SetCurrentDirectory(job.AppFolder); });
+  Trap(job.log, source, [&] { job.owns_installation = p.LockInstallation(job.AppFolder); });
   Trap(job.log, source, [&] { job.ProductBase = ProductBaseFrom(p.ListFiles()); });
   job.OptionsFileName = job.ProductBase + ".ini";
   DefaultOptions(job.settings);

@@ -34,6 +34,7 @@ struct Job {
 
   Logger log{platform, OptionsFileName, settings.LogFile};
   bool database_failed = false;  // a connection did not open or a command failed
+  bool owns_installation = false;  // no other run of the job works on this installation
 };
 
 // Finds the installation, reads the options, names the databases, opens the connections.

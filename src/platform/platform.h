@@ -37,6 +37,11 @@ class Platform {
   // Appends `line` to the file in one write, creating the file when missing. Throws on failure.
   virtual void AppendToFile(const std::string& path, const std::string& line) = 0;
 
+  // Takes the exclusive lock that keeps two runs of the job off one installation, for the
+  // rest of the process (it goes with the process, however that ends). False when another
+  // process holds it.
+  virtual bool LockInstallation(const std::string& folder) = 0;
+
   virtual LocalDateTime Now() = 0;
   // One report on the diagnostic channel (a newline is added).
   virtual void Debug(const std::string& line) = 0;

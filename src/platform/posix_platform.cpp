@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,6 +109,20 @@ class PosixPlatform final : public Platform {
     if (n != static_cast<ssize_t>(line.size())) throw runtime::Make(runtime::kPathFileAccess);
   }
 
+  bool LockInstallation(const std::string& folder) override {
+    // A lock on the folder itself: nothing is created, nothing is left behind. Where the
+    // folder cannot be locked at all, the engine's own file locks still keep writers apart.
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return true;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      bool held_elsewhere = errno == EWOULDBLOCK;
+      ::close(fd);
+      return !held_elsewhere;
+    }
+    installation_lock_fd_ = fd;  // held until the process ends
+    return true;
+  }
+
   LocalDateTime Now() override {
     std::time_t t = std::time(nullptr);
     std::tm tm {};
@@ -132,6 +147,7 @@ class PosixPlatform final : public Platform {
  private:
   std::string folder_;
   std::string name_;
+  int installation_lock_fd_ = -1;
 };
 
 }  // namespace

@@ -54,6 +54,8 @@ class FakePlatform : public Platform {
     files[full] += line;
     events.push_back("append:" + full);
   }
+  bool installation_free = true;
+  bool LockInstallation(const std::string&) override { return installation_free; }
   LocalDateTime Now() override { return now; }
   void Debug(const std::string& line) override { debug.push_back(line); }
   void Beep() override {

@@ -1,0 +1,161 @@
+// The job under stress: killed at random moments of a large purge, and started twice on
+// one installation at once.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <regex>
+#include <thread>
+
+#include "jet/session.h"
+#include "support/process.h"
+
+namespace scourex {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadWholeFile;
+using testing::RunCommand;
+using testing::ShellQuote;
+using testing::TempFolder;
+using testing::WriteWholeFile;
+
+const std::vector<std::string> kMainTables = {"CARD", "Join_EmpAG", "Join_EmpAuthLift", "Join_EmpZoneID",
+                                              "Exception", "ExceptionAG", "CRDHLD"};
+
+void MakeSite(const TempFolder& dir, const std::string& args) {
+  auto made = RunCommand(std::string(MAKE_SITE_BINARY) + " " + ShellQuote(dir.path()) + " " + args + " 2>&1");
+  ASSERT_EQ(made.status, 0) << made.out;
+  fs::copy_file(SCOUREX_BINARY, dir / "scourex");
+  WriteWholeFile(dir / "scourex.ini", "VisitorMonths=6\r\nEventMonths=3\r\n");
+}
+
+// Row counts of every table the purges touch; opening for writing plays back a journal
+// left by a killed run, as the next run would.
+std::map<std::string, std::int64_t> Counts(const TempFolder& dir) {
+  std::map<std::string, std::int64_t> counts;
+  auto count = [&](const std::string& file, const std::string& password, const std::string& table) {
+    auto session = jet::Session::Open(dir / file, {.password = password, .read_write = true});
+    counts[table] = session->Execute("SELECT COUNT(*) FROM [" + table + "]").rows.at(0).at(0).i;
+  };
+  for (const auto& t : kMainTables) count("Orvanta.mdb", "Morvek3", t);
+  count("Journal.mdb", "", "Log");
+  return counts;
+}
+
+pid_t Start(const std::string& binary) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 2);
+    if (chdir("/") != 0) _exit(126);
+    execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+int Wait(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Reliability, KilledAtRandomMomentsEveryStatementIsAllOrNothing) {
+  const std::string args = "--seed 21 --size 4000 --events 60000";
+  // Where the purge ends, from an undisturbed run on a site of its own.
+  TempFolder reference;
+  MakeSite(reference, args);
+  auto before = Counts(reference);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Wait(Start(reference / "scourex")), 0);
+  auto full_run = std::chrono::steady_clock::now() - start;
+  auto after = Counts(reference);
+  ASSERT_NE(before, after);
+
+  // Each round starts from the untouched site and kills the run at a random moment.
+  TempFolder site;
+  MakeSite(site, args);
+  ASSERT_EQ(Counts(site), before);
+  TempFolder pristine;
+  for (const char* f : {"Orvanta.mdb", "Journal.mdb"}) fs::copy_file(site / f, pristine / f);
+  std::mt19937 dice(7);
+  const auto span = std::chrono::duration_cast<std::chrono::microseconds>(full_run).count();
+  int partial = 0;  // kills that left some statements done and others not
+  for (int round = 0; round < 200; ++round) {
+    for (const char* f : {"Orvanta.mdb", "Journal.mdb"}) {
+      fs::copy_file(pristine / f, site / f, fs::copy_options::overwrite_existing);
+    }
+    pid_t pid = Start(site / "scourex");
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<long>(0, span)(dice)));
+    kill(pid, SIGKILL);
+    Wait(pid);
+    auto now = Counts(site);
+    int done = 0;
+    for (const auto& [table, n] : now) {
+      EXPECT_TRUE(n == before[table] || n == after[table])
+          << "round " << round << ": " << table << " holds " << n << " rows, neither " << before[table] << " nor "
+          << after[table];
+      done += n != before[table];
+    }
+    partial += done > 0 && done < static_cast<int>(now.size());
+    for (const char* leftover : {"Orvanta.mdb-journal", "Journal.mdb-journal"}) {
+      ASSERT_FALSE(fs::exists(site / leftover)) << "round " << round;
+    }
+    if (round % 40 == 0) {
+      for (const auto& t : kMainTables) {
+        auto exported = RunCommand("mdb-export " + ShellQuote(site / "Orvanta.mdb") + " " + t + " | wc -l");
+        if (exported.status == 0) {
+          EXPECT_EQ(std::stol(exported.out), now[t] + 1) << t << " round " << round;
+        }
+      }
+    }
+  }
+  EXPECT_GT(partial, 0) << "no kill landed between two statements";
+  // A last run finishes the purge.
+  EXPECT_EQ(Wait(Start(site / "scourex")), 0);
+  EXPECT_EQ(Counts(site), after);
+}
+
+TEST(Reliability, TwoRunsOnOneInstallation) {
+  TempFolder site;
+  MakeSite(site, "--seed 22 --size 2000 --events 200000");
+  // A run started while another holds the installation leaves the databases alone.
+  {
+    int fd = open(site.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(Wait(Start(site / "scourex")), 1);
+    close(fd);
+    std::string log = ReadWholeFile(site / "Scourex.log");
+    EXPECT_THAT(log, ::testing::HasSubstr("Another run of Scourex is working on the installation"));
+    EXPECT_THAT(log, ::testing::HasSubstr(" Total Events Deleted 0\r\n"));
+    fs::remove(site / "Scourex.log");
+  }
+  // Two runs at once: one purges, the other fails its opens; the log's lines stay whole.
+  pid_t a = Start(site / "scourex"), b = Start(site / "scourex");
+  int status_a = Wait(a), status_b = Wait(b);
+  EXPECT_EQ(status_a + status_b, 1) << status_a << " " << status_b;
+  std::string log = ReadWholeFile(site / "Scourex.log");
+  const std::regex line_layout(
+      "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d( \\*\\*\\* Error # -?\\d+ - .* \\*\\*\\* .*|  .*)?");
+  int lines = 0, refusals = 0;
+  for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2, ++lines) {
+    std::string line = log.substr(at, end - at);
+    EXPECT_TRUE(line.empty() || std::regex_match(line, line_layout)) << "torn or mixed line: " << line;
+    refusals += line.find("Another run of Scourex") != std::string::npos;
+  }
+  EXPECT_EQ(refusals, 2);
+  EXPECT_EQ(lines, 6 + 16);  // a full run's lines, and a refused run's
+}
+
+}  // namespace
+}  // namespace scourex
