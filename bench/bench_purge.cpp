@@ -119,7 +119,7 @@ void CopyToSqlite(const std::string& mdb, const std::string& password, const std
     for (const auto& index : indexes) out << index << ";\n";
     out << "COMMIT;\n";
   }
-  Require(Measure("sqlite3 " + Quote(sqlite_db) + " < " + Quote(script_path)), "loading SQLite");
+  Require(Measure("sqlite3 " + Quote(sqlite_db) + " < " + Quote(script_path) + " > /dev/null"), "loading SQLite");
   fs::remove(script_path);
 }
 
