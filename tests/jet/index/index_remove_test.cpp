@@ -1,0 +1,253 @@
+// Removing rows from index trees: every index of the fixtures and big trees written by the
+// engine's own writer, with subsets of rows that empty nothing, single entries, whole
+// leaves, whole subtrees and everything. After each removal the tree must hold exactly the
+// remaining entries in the same order, keep its shape, and have freed exactly the pages it
+// no longer uses.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "../support.h"
+#include "index_big_tree.h"
+#include "index_test_support.h"
+#include "jet/format/bytes.h"
+#include "jet/index/index_edit.h"
+#include "jet/table/table_reader.h"
+
+namespace {
+
+using index_test::Leaf;
+using index_test::MemoryEditor;
+
+struct Subset {
+  std::string name;
+  std::vector<jet::RowId> rows;
+};
+
+std::vector<jet::RowId> RowsOf(const std::vector<Leaf>& e, std::size_t begin, std::size_t end, std::size_t step = 1) {
+  std::vector<jet::RowId> rows;
+  for (std::size_t k = begin; k < end && k < e.size(); k += step) rows.push_back(e[k].row);
+  return rows;
+}
+
+// The row sets tried on one index, chosen from its entries in tree order.
+std::vector<Subset> Subsets(const index_test::TreeReport& tree, MemoryEditor& ed, std::uint32_t seed) {
+  const auto& e = tree.entries;
+  const std::size_t n = e.size();
+  std::vector<Subset> out;
+  out.push_back({"none", {}});
+  out.push_back({"unknown rows", {jet::MakeRowId(0xFFFFF0, 1), jet::MakeRowId(3, 254)}});
+  if (n == 0) return out;
+  std::mt19937 gen(seed);
+  out.push_back({"one", RowsOf(e, gen() % n, gen() % n + 1)});
+  out.push_back({"first", RowsOf(e, 0, 1)});
+  out.push_back({"last", RowsOf(e, n - 1, n)});
+  out.push_back({"every other", RowsOf(e, 0, n, 2)});
+  out.push_back({"all", RowsOf(e, 0, n)});
+  out.push_back({"all but the last", RowsOf(e, 0, n - 1)});
+  out.push_back({"all but the first", RowsOf(e, 1, n)});
+  std::vector<jet::RowId> half;
+  for (const auto& l : e)
+    if (gen() % 2) half.push_back(l.row);
+  std::shuffle(half.begin(), half.end(), gen);  // the caller's order does not matter
+  out.push_back({"random half, unsorted", half});
+  if (tree.leaves.size() >= 3) {
+    // Whole leaves from the second to the one before last: their pages go, their
+    // neighbours link to each other.
+    std::size_t first = 0, last = 0, k = 0;
+    for (std::size_t i = 0; i < tree.leaves.size(); ++i) {
+      auto page = jet::ParseIndexPage(jet::ViewOf(ed.Read(tree.leaves[i])), tree.leaves[i], ed.format());
+      if (i == 1) first = k;
+      k += page.entries.size();
+      if (i + 2 == tree.leaves.size()) last = k;
+    }
+    out.push_back({"whole inner leaves", RowsOf(e, first, last)});
+    out.push_back({"the tail leaf and a bit", RowsOf(e, first + (last - first) / 2, n)});
+  } else {
+    out.push_back({"a run", RowsOf(e, n / 4, n - n / 4)});
+  }
+  return out;
+}
+
+// Removes `rows` on a fresh copy and checks the outcome; returns the tree afterwards.
+index_test::TreeReport RemoveAndCheck(const std::string& bytes, const std::string& password,
+                                      const index_test::IndexRef& idx, const Subset& subset, bool reopen) {
+  SCOPED_TRACE(idx.table + "." + idx.index + ", " + subset.name);
+  MemoryEditor ed(bytes, password);
+  auto before = index_test::CheckTree(ed, idx.table_page, idx.root_page);
+  std::vector<jet::RowId> sorted = subset.rows;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<Leaf> expected;
+  for (const auto& l : before.entries)
+    if (!std::binary_search(sorted.begin(), sorted.end(), l.row)) expected.push_back(l);
+
+  jet::IndexRemoval r = jet::RemoveIndexRows(ed, idx.table_page, idx.root_page, subset.rows);
+  EXPECT_EQ(r.root_page, idx.root_page);
+  EXPECT_EQ(r.entries_removed, before.entries.size() - expected.size());
+  EXPECT_EQ(r.pages_freed, ed.freed().size());
+  for (const auto& m : ed.misuse()) ADD_FAILURE() << m;
+  if (r.entries_removed == 0) {
+    EXPECT_EQ(ed.writes(), 0u) << "an untouched index was written";
+  }
+
+  auto after = index_test::CheckTree(ed, idx.table_page, idx.root_page);
+  for (const auto& p : after.problems) ADD_FAILURE() << p;
+  EXPECT_TRUE(after.entries == expected) << after.entries.size() << " entries left, " << expected.size() << " expected";
+  // Every page the tree gave up was freed, and no page still in it.
+  std::set<std::uint32_t> gone;
+  for (std::uint32_t p : before.pages)
+    if (after.pages.count(p) == 0) gone.insert(p);
+  EXPECT_EQ(gone, ed.freed());
+  for (std::uint32_t p : after.pages) EXPECT_TRUE(before.pages.count(p) != 0 || p >= ed.original_pages()) << p;
+  if (expected.empty()) {
+    EXPECT_EQ(after.pages.size(), 1u);
+    EXPECT_EQ(ed.Read(idx.root_page)->at(0), 0x04) << "an emptied index is an empty root leaf";
+  }
+  if (reopen) {
+    // The engine's reader sees the same through a file with the changed pages.
+    auto pager = ed.Reopen();
+    EXPECT_TRUE(index_test::Walk(*pager, idx.table_page, idx.root_page) == expected);
+  }
+  return after;
+}
+
+TEST(IndexRemove, EveryFixtureIndexWithManySubsets) {
+  JET_REQUIRE_FIXTURES();
+  std::size_t indexes = 0, multi_level = 0;
+  for (const auto& fx : index_test::IndexFixtures()) {
+    SCOPED_TRACE(fx.path);
+    std::string bytes = jet::testing::ReadAll(fx.path);
+    for (const auto& idx : index_test::IndexesOf(bytes, fx.password)) {
+      MemoryEditor probe(bytes, fx.password);
+      auto tree = index_test::CheckTree(probe, idx.table_page, idx.root_page);
+      ASSERT_TRUE(tree.problems.empty()) << idx.table << "." << idx.index << ": " << tree.problems.front();
+      ++indexes;
+      multi_level += tree.levels > 1;
+      for (const Subset& s : Subsets(tree, probe, static_cast<std::uint32_t>(indexes)))
+        RemoveAndCheck(bytes, fx.password, idx, s, true);
+    }
+  }
+  EXPECT_GT(indexes, 60u);
+  EXPECT_GE(multi_level, 4u);
+}
+
+TEST(IndexRemove, FixtureNodeTreeShrinksToItsRoot) {
+  JET_REQUIRE_FIXTURES();
+  // 512 rows over two leaves under a root node with a tail: removing the tail leaf's rows
+  // frees it and the root takes the remaining leaf's entries.
+  std::string bytes = jet::testing::ReadAll(jet::testing::FixturesDir() / "access/compIndexTestV2000.mdb");
+  for (const auto& idx : index_test::IndexesOf(bytes, "")) {
+    MemoryEditor probe(bytes);
+    auto tree = index_test::CheckTree(probe, idx.table_page, idx.root_page);
+    if (tree.levels < 2) continue;
+    ASSERT_EQ(tree.leaves.size(), 2u);
+    auto first_leaf = jet::ParseIndexPage(jet::ViewOf(probe.Read(tree.leaves[0])), tree.leaves[0], probe.format());
+    std::size_t split = first_leaf.entries.size();
+    auto after = RemoveAndCheck(bytes, "", idx, {"tail leaf", RowsOf(tree.entries, split, tree.entries.size())}, true);
+    EXPECT_EQ(after.levels, 1);
+    after = RemoveAndCheck(bytes, "", idx, {"first leaf", RowsOf(tree.entries, 0, split)}, true);
+    EXPECT_EQ(after.levels, 1);
+    after = RemoveAndCheck(bytes, "", idx, {"a few", RowsOf(tree.entries, 0, split, 7)}, true);
+    EXPECT_EQ(after.levels, 2);
+    return;
+  }
+  FAIL() << "no index with node pages in compIndexTestV2000.mdb";
+}
+
+TEST(IndexRemove, BigTreesWrittenByTheEngine) {
+  const auto& big = index_test::BigTree();
+  std::size_t deep = 0;
+  for (const auto& idx : index_test::IndexesOf(big.bytes, "")) {
+    if (idx.table != "Event") continue;
+    MemoryEditor probe(big.bytes);
+    auto tree = index_test::CheckTree(probe, idx.table_page, idx.root_page);
+    ASSERT_TRUE(tree.problems.empty()) << tree.problems.front();
+    ASSERT_EQ(tree.entries.size(), big.rows);
+    deep += tree.levels >= 3;
+    const auto& e = tree.entries;
+    const std::size_t n = e.size();
+    std::mt19937 gen(11);
+    std::vector<jet::RowId> random_half;
+    for (const auto& l : e)
+      if (gen() % 2) random_half.push_back(l.row);
+    std::vector<Subset> subsets = {
+        {"every other", RowsOf(e, 0, n, 2)},
+        {"a run over whole subtrees", RowsOf(e, n / 10, n * 6 / 10)},
+        {"first half", RowsOf(e, 0, n / 2)},
+        {"last half", RowsOf(e, n / 2, n)},
+        {"all but the first three", RowsOf(e, 3, n)},
+        {"random half", random_half},
+        {"all", RowsOf(e, 0, n)},
+    };
+    for (const auto& s : subsets) {
+      auto after = RemoveAndCheck(big.bytes, "", idx, s, s.name == "every other" || s.name == "all but the first three");
+      if (s.name == "all but the first three") {
+        EXPECT_EQ(after.levels, 1) << "a root with one child takes its place";
+      }
+    }
+  }
+  EXPECT_GE(deep, 1u) << "no index of three levels or more";
+}
+
+TEST(IndexRemove, OnlyTheLeavesThatLoseEntriesAreWritten) {
+  const auto& big = index_test::BigTree();
+  for (const auto& idx : index_test::IndexesOf(big.bytes, "")) {
+    if (idx.table != "Event" || idx.index != "PrimaryKey") continue;
+    MemoryEditor ed(big.bytes);
+    auto tree = index_test::CheckTree(ed, idx.table_page, idx.root_page);
+    // The second entry of every leaf: each leaf is written once, no node changes.
+    std::vector<jet::RowId> rows;
+    std::size_t k = 0;
+    for (std::uint32_t leaf : tree.leaves) {
+      auto page = jet::ParseIndexPage(jet::ViewOf(ed.Read(leaf)), leaf, ed.format());
+      rows.push_back(tree.entries[k + 1].row);
+      k += page.entries.size();
+    }
+    auto r = jet::RemoveIndexRows(ed, idx.table_page, idx.root_page, rows);
+    EXPECT_EQ(r.entries_removed, tree.leaves.size());
+    EXPECT_EQ(r.pages_written, tree.leaves.size());
+    EXPECT_EQ(ed.writes(), tree.leaves.size());
+    EXPECT_EQ(r.pages_freed, 0u);
+    auto after = index_test::CheckTree(ed, idx.table_page, idx.root_page);
+    EXPECT_TRUE(after.problems.empty());
+    return;
+  }
+  FAIL() << "no primary key in the big tree";
+}
+
+TEST(IndexRemove, DamagedTreesAreReportedNotFollowed) {
+  const auto& big = index_test::BigTree();
+  for (const auto& idx : index_test::IndexesOf(big.bytes, "")) {
+    if (idx.table != "Event" || idx.index != "PrimaryKey") continue;
+    MemoryEditor probe(big.bytes);
+    auto tree = index_test::CheckTree(probe, idx.table_page, idx.root_page);
+    ASSERT_GE(tree.levels, 2);
+    auto root = jet::ParseIndexPage(jet::ViewOf(probe.Read(idx.root_page)), idx.root_page, probe.format());
+    std::vector<jet::RowId> all = RowsOf(tree.entries, 0, tree.entries.size());
+    {
+      // A child pointer to the table definition.
+      MemoryEditor ed(big.bytes);
+      root.entries[0].child_page = idx.table_page;
+      jet::EncodeIndexPage(root, ed.format(), ed.Write(idx.root_page).data());
+      EXPECT_THROW(jet::RemoveIndexRows(ed, idx.table_page, idx.root_page, all), jet::FormatError);
+    }
+    {
+      // A node entry pointing back at the root.
+      MemoryEditor ed(big.bytes);
+      root.entries[0].child_page = idx.root_page;
+      jet::EncodeIndexPage(root, ed.format(), ed.Write(idx.root_page).data());
+      EXPECT_THROW(jet::RemoveIndexRows(ed, idx.table_page, idx.root_page, all), jet::FormatError);
+    }
+    {
+      // The index of another table.
+      MemoryEditor ed(big.bytes);
+      EXPECT_THROW(jet::RemoveIndexRows(ed, idx.table_page + 1, idx.root_page, all), jet::FormatError);
+    }
+    return;
+  }
+  FAIL() << "no primary key in the big tree";
+}
+
+}  // namespace
