@@ -46,6 +46,25 @@ std::string StoredBytes(const IndexEntry& e, bool leaf) {
 // Entries sort by key and then row pointer, compared byte by byte as stored.
 std::string SortBytes(const IndexEntry& e) { return StoredBytes(e, true); }
 
+// Compares the entry's sort bytes (as SortBytes gives them) with `bytes`, without building them.
+int CompareSort(const IndexEntry& e, const std::string& bytes) {
+  const unsigned char ptr[4] = {static_cast<unsigned char>(e.data_page >> 16), static_cast<unsigned char>(e.data_page >> 8),
+                                static_cast<unsigned char>(e.data_page), e.data_row};
+  const std::size_t n = e.key.size() + 4;
+  for (std::size_t i = 0; i < n && i < bytes.size(); ++i) {
+    unsigned char a = i < e.key.size() ? static_cast<unsigned char>(e.key[i]) : ptr[i - e.key.size()];
+    unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (a != b) return a < b ? -1 : 1;
+  }
+  return n < bytes.size() ? -1 : (n > bytes.size() ? 1 : 0);
+}
+
+// The first entry that does not sort before `bytes`.
+std::size_t LowerBound(const std::vector<IndexEntry>& es, const std::string& bytes) {
+  auto it = std::partition_point(es.begin(), es.end(), [&](const IndexEntry& e) { return CompareSort(e, bytes) < 0; });
+  return static_cast<std::size_t>(it - es.begin());
+}
+
 bool SameRow(const IndexEntry& a, const IndexEntry& b) {
   return a.key == b.key && a.data_page == b.data_page && a.data_row == b.data_row;
 }
@@ -568,8 +587,7 @@ IndexInsertion InsertIndexEntry(PageEditor& editor, std::uint32_t table_page, st
     page = tree.Load(number);
     if (page.leaf) break;
     const auto& es = page.entries;
-    std::size_t slot = 0;
-    while (slot < es.size() && SortBytes(es[slot]) < wanted) ++slot;
+    std::size_t slot = LowerBound(es, wanted);
     std::uint32_t child;
     if (slot < es.size()) {
       child = es[slot].child_page;
@@ -586,9 +604,8 @@ IndexInsertion InsertIndexEntry(PageEditor& editor, std::uint32_t table_page, st
   }
 
   auto& es = page.entries;
-  std::size_t pos = 0;
-  while (pos < es.size() && SortBytes(es[pos]) < wanted) ++pos;
-  if (pos < es.size() && SortBytes(es[pos]) == wanted)
+  std::size_t pos = LowerBound(es, wanted);
+  if (pos < es.size() && CompareSort(es[pos], wanted) == 0)
     ThrowCorrupt(PageName(number) + " already holds an entry for row " + std::to_string(entry.data_page) + ":" +
                  std::to_string(entry.data_row));
 

@@ -71,8 +71,8 @@ struct IndexInsertOptions {
   // Refuse a key already present. Leave off for a key with a NULL column: Jet lets those
   // repeat in a unique index.
   bool unique = false;
-  std::string index_name;  // for error descriptions
-  std::string table_name;
+  std::string index_name{};  // for error descriptions
+  std::string table_name{};
 };
 
 struct IndexInsertion {

@@ -27,7 +27,7 @@ jet::create::IndexSpec Idx(const char* name, const char* column, bool primary = 
 
 BigTreeFile Build() {
   BigTreeFile out;
-  out.rows = 20000;
+  out.rows = 12000;
   jet::testing::TempDir dir;
   std::string path = (dir.path() / "big.mdb").string();
   jet::create::DatabaseWriter db;

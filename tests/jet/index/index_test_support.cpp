@@ -26,7 +26,7 @@ MemoryEditor::MemoryEditor(std::string bytes, const std::string& password)
 jet::PageRef MemoryEditor::Read(std::uint32_t n) {
   if (freed_.count(n) != 0) misuse_.push_back("read of freed page " + std::to_string(n));
   auto it = changed_.find(n);
-  if (it != changed_.end()) return std::make_shared<const jet::PageData>(it->second);
+  if (it != changed_.end()) return it->second;  // later writes show through, as they would in the pager
   return pager_->Read(n);
 }
 
@@ -35,15 +35,15 @@ std::vector<std::uint8_t>& MemoryEditor::Write(std::uint32_t n) {
   if (n == 0) misuse_.push_back("write of the header page");
   ++writes_;
   auto it = changed_.find(n);
-  if (it != changed_.end()) return it->second;
+  if (it != changed_.end()) return *it->second;
   jet::PageRef p = pager_->Read(n);
-  return changed_.emplace(n, *p).first->second;
+  return *changed_.emplace(n, std::make_shared<std::vector<std::uint8_t>>(*p)).first->second;
 }
 
 std::uint32_t MemoryEditor::Allocate() {
   std::uint32_t n = next_page_++;
   ++allocated_;
-  changed_.emplace(n, std::vector<std::uint8_t>(pager_->page_size(), 0));
+  changed_.emplace(n, std::make_shared<std::vector<std::uint8_t>>(pager_->page_size(), 0));
   return n;
 }
 
@@ -57,7 +57,7 @@ std::string MemoryEditor::Bytes() const {
   out.resize(static_cast<std::size_t>(next_page_) * size, '\0');
   const std::uint32_t key = pager_->header().database_key;
   for (const auto& [n, page] : changed_) {
-    std::vector<std::uint8_t> copy = page;
+    std::vector<std::uint8_t> copy = *page;
     if (key != 0) jet::CryptPage(key, n, copy.data(), copy.size());
     std::memcpy(out.data() + static_cast<std::size_t>(n) * size, copy.data(), size);
   }

@@ -43,7 +43,7 @@ class MemoryEditor : public jet::PageEditor {
   std::string bytes_;
   std::string password_;
   std::unique_ptr<jet::Pager> pager_;
-  std::map<std::uint32_t, std::vector<std::uint8_t>> changed_;
+  std::map<std::uint32_t, std::shared_ptr<std::vector<std::uint8_t>>> changed_;
   std::set<std::uint32_t> freed_;
   std::uint32_t next_page_ = 0;
   std::uint32_t original_pages_ = 0;

@@ -1,0 +1,262 @@
+// Adding entries to index trees: random orders that split leaves and nodes up through
+// new levels, rising keys that should fill pages, equal keys ordered by row, the unique
+// check, and insertion into the fixtures' Jet 3 and Jet 4 trees.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "../support.h"
+#include "index_big_tree.h"
+#include "index_test_support.h"
+#include "jet/error.h"
+#include "jet/format/bytes.h"
+#include "jet/index/index_edit.h"
+#include "jet/table/table_reader.h"
+
+namespace {
+
+using index_test::Leaf;
+using index_test::MemoryEditor;
+
+std::string SortBytes(const Leaf& l) {
+  std::string s = l.key;
+  std::uint32_t page = jet::RowIdPage(l.row);
+  s.push_back(static_cast<char>(page >> 16));
+  s.push_back(static_cast<char>(page >> 8));
+  s.push_back(static_cast<char>(page));
+  s.push_back(static_cast<char>(jet::RowIdSlot(l.row)));
+  return s;
+}
+
+void SortEntries(std::vector<Leaf>* v) {
+  std::sort(v->begin(), v->end(), [](const Leaf& a, const Leaf& b) { return SortBytes(a) < SortBytes(b); });
+}
+
+std::string RandomKey(std::mt19937& gen, std::size_t length) {
+  std::string k = "\x7f";
+  for (std::size_t i = 0; i < length; ++i) k.push_back(static_cast<char>('0' + gen() % 40));
+  return k;
+}
+
+std::string LongKey(std::uint32_t v) {
+  std::string k = "\x7f";
+  v ^= 0x80000000u;
+  for (int s = 24; s >= 0; s -= 8) k.push_back(static_cast<char>(v >> s));
+  return k;
+}
+
+const index_test::IndexRef& Find(const std::vector<index_test::IndexRef>& all, const std::string& table,
+                                 const std::string& index) {
+  for (const auto& r : all)
+    if (r.table == table && r.index == index) return r;
+  throw std::runtime_error("no index " + table + "." + index);
+}
+
+void ExpectSound(MemoryEditor& ed, const index_test::IndexRef& idx, const std::vector<Leaf>& expected,
+                 index_test::TreeReport* out = nullptr) {
+  auto tree = index_test::CheckTree(ed, idx.table_page, idx.root_page);
+  for (const auto& p : tree.problems) ADD_FAILURE() << p;
+  for (const auto& m : ed.misuse()) ADD_FAILURE() << m;
+  EXPECT_TRUE(tree.entries == expected) << tree.entries.size() << " entries, " << expected.size() << " expected";
+  if (out != nullptr) *out = std::move(tree);
+}
+
+TEST(IndexInsert, RandomOrderSplitsLeavesAndNodesUpThroughNewLevels) {
+  const auto& big = index_test::BigTree();
+  auto all = index_test::IndexesOf(big.bytes, "");
+  const auto& idx = Find(all, "Empty", "Path");
+  MemoryEditor ed(big.bytes);
+  std::mt19937 gen(3);
+  std::vector<Leaf> expected;
+  std::size_t added = 0;
+  for (std::uint32_t k = 0; k < 3000; ++k) {
+    Leaf l{RandomKey(gen, 60 + gen() % 40), jet::MakeRowId(100 + k / 40, static_cast<std::uint8_t>(k % 40))};
+    auto r = jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, l.key, l.row);
+    ASSERT_EQ(r.root_page, idx.root_page);
+    added += r.pages_added;
+    expected.push_back(l);
+    if (k % 750 == 749) {
+      SortEntries(&expected);
+      ExpectSound(ed, idx, expected);
+    }
+  }
+  SortEntries(&expected);
+  index_test::TreeReport tree;
+  ExpectSound(ed, idx, expected, &tree);
+  EXPECT_GE(tree.levels, 3);
+  EXPECT_EQ(added, ed.allocated());
+  EXPECT_EQ(tree.pages.size(), ed.allocated() + 1) << "every page allocated is in the tree";
+  auto pager = ed.Reopen();
+  EXPECT_TRUE(index_test::Walk(*pager, idx.table_page, idx.root_page) == expected);
+}
+
+TEST(IndexInsert, RisingKeysFillTheirPages) {
+  const auto& big = index_test::BigTree();
+  auto all = index_test::IndexesOf(big.bytes, "");
+  const auto& idx = Find(all, "Empty", "PrimaryKey");
+  MemoryEditor ed(big.bytes);
+  std::vector<Leaf> expected;
+  for (std::uint32_t k = 0; k < 12000; ++k) {
+    Leaf l{LongKey(k * 7), jet::MakeRowId(200 + k / 100, static_cast<std::uint8_t>(k % 100))};
+    jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, l.key, l.row, {.unique = true});
+    expected.push_back(l);
+  }
+  index_test::TreeReport tree;
+  ExpectSound(ed, idx, expected, &tree);
+  // Every page but the last of each level is full: the first entry of the next page would
+  // not have fitted on it (with the shared prefix it then had).
+  std::size_t loose = 0;
+  for (std::uint32_t p : tree.pages) {
+    auto page = jet::ParseIndexPage(jet::ViewOf(ed.Read(p)), p, ed.format());
+    if (page.next_page == 0) continue;
+    auto next = jet::ParseIndexPage(jet::ViewOf(ed.Read(page.next_page)), page.next_page, ed.format());
+    page.entries.push_back(next.entries.front());
+    page.prefix_length = jet::CommonIndexPrefix(page.entries);
+    if (jet::IndexPageFits(page, ed.format())) {
+      ++loose;
+      ADD_FAILURE() << "page " << p << " has room for " << page.entries.size() << " entries";
+    }
+  }
+  EXPECT_EQ(loose, 0u);
+  EXPECT_GE(tree.levels, 2);
+}
+
+TEST(IndexInsert, EqualKeysFollowRowOrder) {
+  const auto& big = index_test::BigTree();
+  auto all = index_test::IndexesOf(big.bytes, "");
+  const auto& idx = Find(all, "Empty", "Group");
+  MemoryEditor ed(big.bytes);
+  std::mt19937 gen(9);
+  std::vector<Leaf> expected;
+  std::vector<std::uint32_t> order(4000);
+  for (std::uint32_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::shuffle(order.begin(), order.end(), gen);
+  for (std::uint32_t k : order) {
+    Leaf l{LongKey(k % 5), jet::MakeRowId(300 + k / 200, static_cast<std::uint8_t>(k % 200))};
+    jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, l.key, l.row);
+    expected.push_back(l);
+  }
+  SortEntries(&expected);
+  index_test::TreeReport tree;
+  ExpectSound(ed, idx, expected, &tree);
+  EXPECT_GE(tree.leaves.size(), 5u);
+  // The same row again is refused.
+  std::size_t writes = ed.writes();
+  EXPECT_THROW(jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, expected[10].key, expected[10].row),
+               jet::FormatError);
+  EXPECT_EQ(ed.writes(), writes);
+}
+
+TEST(IndexInsert, UniqueIndexRefusesAKeyPresentAndChangesNothing) {
+  const auto& big = index_test::BigTree();
+  auto all = index_test::IndexesOf(big.bytes, "");
+  const auto& idx = Find(all, "Event", "PrimaryKey");
+  MemoryEditor ed(big.bytes);
+  auto tree = index_test::CheckTree(ed, idx.table_page, idx.root_page);
+  ASSERT_GE(tree.leaves.size(), 3u);
+  auto first = jet::ParseIndexPage(jet::ViewOf(ed.Read(tree.leaves[0])), tree.leaves[0], ed.format());
+  const std::size_t boundary = first.entries.size();  // the first entry of the second leaf
+  const jet::IndexInsertOptions unique{.unique = true, .index_name = "PrimaryKey", .table_name = "Event"};
+  struct Attempt {
+    std::string what;
+    Leaf entry;
+  };
+  const Leaf& last_of_first = tree.entries[boundary - 1];
+  const Leaf& first_of_second = tree.entries[boundary];
+  std::vector<Attempt> attempts = {
+      {"middle, higher row", {tree.entries[5].key, tree.entries[5].row + 1}},
+      {"middle, lower row", {tree.entries[5].key, tree.entries[5].row - 1}},
+      // Equal keys on the neighbouring leaf.
+      {"after the last entry of a leaf", {last_of_first.key, jet::MakeRowId(0xFFFFFF, 255)}},
+      {"before the first entry of a leaf", {first_of_second.key, jet::MakeRowId(1, 0)}},
+      {"the very first", {tree.entries.front().key, jet::MakeRowId(1, 0)}},
+      {"the very last", {tree.entries.back().key, jet::MakeRowId(0xFFFFFF, 255)}},
+  };
+  for (const auto& a : attempts) {
+    SCOPED_TRACE(a.what);
+    try {
+      jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, a.entry.key, a.entry.row, unique);
+      ADD_FAILURE() << "a repeated key was accepted";
+    } catch (const jet::Error& e) {
+      EXPECT_EQ(e.code(), jet::ErrorCode::Integrity);
+      EXPECT_NE(std::string(e.what()).find("PrimaryKey"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("Event"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(ed.writes(), 0u);
+  }
+  // Keys between the present ones go in; the same keys are fine where uniqueness is not asked.
+  std::vector<Leaf> expected = tree.entries;
+  for (std::uint32_t v : {0u, 2u, 20000u, 40002u}) {
+    Leaf l{LongKey(v), jet::MakeRowId(900, 1)};
+    jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, l.key, l.row, unique);
+    expected.push_back(l);
+  }
+  Leaf again{first_of_second.key, jet::MakeRowId(1, 0)};
+  jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, again.key, again.row);
+  expected.push_back(again);
+  SortEntries(&expected);
+  ExpectSound(ed, idx, expected);
+}
+
+TEST(IndexInsert, FixtureTreesOfBothVersionsTakeNewEntries) {
+  JET_REQUIRE_FIXTURES();
+  std::size_t indexes = 0, jet3 = 0, split = 0;
+  for (const auto& fx : index_test::IndexFixtures()) {
+    SCOPED_TRACE(fx.path);
+    std::string bytes = jet::testing::ReadAll(fx.path);
+    for (const auto& idx : index_test::IndexesOf(bytes, fx.password)) {
+      SCOPED_TRACE(idx.table + "." + idx.index);
+      MemoryEditor ed(bytes, fx.password);
+      auto tree = index_test::CheckTree(ed, idx.table_page, idx.root_page);
+      std::vector<Leaf> expected = tree.entries;
+      std::mt19937 gen(static_cast<std::uint32_t>(indexes));
+      for (std::uint32_t k = 0; k < 150; ++k) {
+        Leaf l{RandomKey(gen, 20 + gen() % 20), jet::MakeRowId(0x10000 + k, static_cast<std::uint8_t>(k))};
+        jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, l.key, l.row);
+        expected.push_back(l);
+      }
+      SortEntries(&expected);
+      ExpectSound(ed, idx, expected);
+      auto pager = ed.Reopen();
+      EXPECT_TRUE(index_test::Walk(*pager, idx.table_page, idx.root_page) == expected);
+      ++indexes;
+      jet3 += ed.format().page_size == 2048;
+      split += ed.allocated() > 0;
+    }
+  }
+  EXPECT_GT(indexes, 30u);
+  EXPECT_GT(jet3, 5u);
+  EXPECT_GT(split, 10u);
+}
+
+TEST(IndexInsert, AfterRemovalTheTreeTakesEntriesAgain) {
+  const auto& big = index_test::BigTree();
+  auto all = index_test::IndexesOf(big.bytes, "");
+  for (const char* name : {"When", "Path"}) {
+    SCOPED_TRACE(name);
+    const auto& idx = Find(all, "Event", name);
+    MemoryEditor ed(big.bytes);
+    auto tree = index_test::CheckTree(ed, idx.table_page, idx.root_page);
+    std::vector<jet::RowId> rows;
+    std::vector<Leaf> expected;
+    for (std::size_t k = 0; k < tree.entries.size(); ++k) {
+      if (k % 3 != 0 || (k > 5000 && k < 12000)) rows.push_back(tree.entries[k].row);
+      else expected.push_back(tree.entries[k]);
+    }
+    jet::RemoveIndexRows(ed, idx.table_page, idx.root_page, rows);
+    std::mt19937 gen(4);
+    for (std::uint32_t k = 0; k < 2000; ++k) {
+      // Keys like those present, some equal to removed ones.
+      Leaf l{tree.entries[gen() % tree.entries.size()].key, jet::MakeRowId(0x20000 + k, 3)};
+      jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, l.key, l.row);
+      expected.push_back(l);
+    }
+    SortEntries(&expected);
+    ExpectSound(ed, idx, expected);
+    for (std::uint32_t p : ed.freed()) EXPECT_EQ(tree.pages.count(p), 1u);
+  }
+}
+
+}  // namespace
