@@ -35,16 +35,21 @@ PageRef Transaction::Changed(std::uint32_t page_number) const {
   return it == dirty_.end() ? PageRef() : PageRef(it->second);
 }
 
-void Transaction::Journal(std::uint32_t page_number) {
+void Transaction::Journal(std::uint32_t page_number, const PageData& current) {
   if (page_number >= original_pages_) return;
   if (journaled_.empty()) journaled_.assign(original_pages_, false);
   if (journaled_[page_number]) return;
   if (!journal_) journal_ = std::make_unique<JournalWriter>(pager_->path(), pager_->page_size(), original_size_);
-  PageData stored(pager_->page_size());
-  std::uint64_t offset = static_cast<std::uint64_t>(page_number) * pager_->page_size();
-  if (pager_->file_->ReadAt(offset, stored.data(), stored.size()) != stored.size())
-    ThrowCorrupt("page " + std::to_string(page_number) + " is cut short");
-  journal_->Add(page_number, stored.data());
+  if (pager_->header().database_key == 0) {
+    // Not yet changed by this statement, so what the pager read is what the file holds.
+    journal_->Add(page_number, current.data());
+  } else {
+    PageData stored(pager_->page_size());
+    std::uint64_t offset = static_cast<std::uint64_t>(page_number) * pager_->page_size();
+    if (pager_->file_->ReadAt(offset, stored.data(), stored.size()) != stored.size())
+      ThrowCorrupt("page " + std::to_string(page_number) + " is cut short");
+    journal_->Add(page_number, stored.data());
+  }
   journaled_[page_number] = true;
 }
 
@@ -55,7 +60,7 @@ std::vector<std::uint8_t>& Transaction::Write(std::uint32_t page_number) {
   if (page_number == 0)
     throw Error(ErrorCode::Unsupported, "Database '" + pager_->path() + "': the header page cannot be changed");
   PageRef current = pager_->Read(page_number);  // checks the page exists
-  Journal(page_number);
+  Journal(page_number, *current);
   auto copy = std::make_shared<PageData>(*current);
   pager_->Forget(page_number);
   ++changed_count_;
@@ -88,19 +93,28 @@ void Transaction::WriteOut() {
   for (const auto& [n, page] : dirty_) numbers.push_back(n);
   std::sort(numbers.begin(), numbers.end());
   const std::uint32_t key = pager_->header().database_key;
-  PageData stored;
-  for (std::uint32_t n : numbers) {
-    const PageData& page = *dirty_[n];
-    const std::uint8_t* bytes = page.data();
-    if (key != 0) {
-      stored = page;
-      CryptPage(key, n, stored.data(), stored.size());
-      bytes = stored.data();
-    }
-    failpoint::Step("writing a database page");
+  const std::size_t page_size = pager_->page_size();
+  // Neighbouring pages go out in one write, up to a run of this many.
+  constexpr std::size_t kRun = 64;
+  std::vector<std::uint8_t> run;
+  run.reserve(kRun * page_size);
+  std::uint32_t first = 0;
+  auto flush = [&] {
+    if (run.empty()) return;
+    failpoint::Step("writing database pages");
     touched_ = true;
-    pager_->file_->WriteAt(static_cast<std::uint64_t>(n) * pager_->page_size(), bytes, page.size());
+    pager_->file_->WriteAt(static_cast<std::uint64_t>(first) * page_size, run.data(), run.size());
+    run.clear();
+  };
+  for (std::uint32_t n : numbers) {
+    if (!run.empty() && (n != first + run.size() / page_size || run.size() == kRun * page_size)) flush();
+    if (run.empty()) first = n;
+    const PageData& page = *dirty_[n];
+    std::size_t at = run.size();
+    run.insert(run.end(), page.begin(), page.end());
+    if (key != 0) CryptPage(key, n, run.data() + at, page_size);
   }
+  flush();
   dirty_.clear();
 }
 

@@ -52,7 +52,7 @@ class Transaction : public PageEditor {
   PageRef Changed(std::uint32_t page_number) const;
 
  private:
-  void Journal(std::uint32_t page_number);
+  void Journal(std::uint32_t page_number, const PageData& current);
   void WriteOut();
   void Finish();
 

@@ -45,6 +45,13 @@ ByteView TableReader::Resolve(const DataPage& page, std::uint16_t slot, PageRef*
 
 void TableReader::Scan(const std::vector<bool>& wanted, const std::function<bool(RowId, const Row&)>& visit) const {
   std::vector<std::uint32_t> pages = DataPages();
+  // One row reused for every record: only the wanted columns are ever filled, and each
+  // record overwrites them all.
+  const std::size_t ncols = def_.columns.size();
+  Row row(ncols);
+  bool has_var = def_.var_columns > 0;
+  for (const auto& c : def_.columns)
+    if (!c.fixed()) has_var = true;
   try {
     for (std::uint32_t number : pages) {
       PageRef p = pager_->Read(number);
@@ -57,7 +64,11 @@ void TableReader::Scan(const std::vector<bool>& wanted, const std::function<bool
         PageRef keep;
         ByteView record = Resolve(page, slot, &keep);
         if (record.empty()) continue;
-        Row row = codec_.Decode(record, wanted);
+        RecordLayout layout = ParseRecord(record, pager_->format(), has_var);
+        for (std::size_t i = 0; i < ncols; ++i) {
+          if (!wanted.empty() && (i >= wanted.size() || !wanted[i])) continue;
+          row[i] = codec_.DecodeColumn(layout, record, def_.columns[i]);
+        }
         if (!visit(MakeRowId(number, static_cast<std::uint8_t>(slot)), row)) return;
       }
     }
