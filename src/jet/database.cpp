@@ -2,6 +2,7 @@
 
 #include "jet/index/index_walk.h"
 #include "jet/pager/journal.h"
+#include "jet/write/row_insert.h"
 #include "jet/write/table_edit.h"
 
 namespace jet {

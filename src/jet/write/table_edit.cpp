@@ -296,10 +296,4 @@ std::int64_t DeleteRows(Database& db, Table& table, const std::vector<RowId>& id
   return deleter.Delete(table, ids, 0);
 }
 
-void InsertRow(Database& db, Table& table, const Row& values) {
-  (void)values;
-  (void)db.Editor();
-  throw Error(ErrorCode::Unsupported, "Adding rows to table '" + table.Name() + "' is not supported yet");
-}
-
 }  // namespace jet::write

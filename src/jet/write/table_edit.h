@@ -13,9 +13,6 @@ namespace jet::write {
 // See Table::DeleteRows.
 std::int64_t DeleteRows(Database& db, Table& table, const std::vector<RowId>& ids);
 
-// See Table::InsertRow.
-void InsertRow(Database& db, Table& table, const Row& values);
-
 // A row's values in the columns at `positions` as one byte string that is equal for
 // values Jet considers equal in a relationship (text without regard to ASCII case);
 // nothing when one of them is NULL, since NULL never refers to anything.

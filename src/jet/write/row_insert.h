@@ -1,0 +1,14 @@
+#pragma once
+// Appending one row to a Jet 4 table inside the database's current statement: the record
+// encoded, placed on a page of the table with room (or a new page added to the table's
+// page map), its long values on pages of their own, an autonumber handed out, an entry
+// added to every index, and the relationships in which the table refers to another
+// checked.
+
+#include "jet/database.h"
+
+namespace jet::write {
+
+void InsertRow(Database& db, Table& table, const Row& values);
+
+}  // namespace jet::write

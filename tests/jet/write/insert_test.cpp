@@ -1,0 +1,117 @@
+// Appending rows to Jet 4 tables: values read back as given, autonumbers continue, every
+// index takes the row, unique indexes and relationships refuse what Jet refuses (and the
+// statement then changes nothing), other readers see the new rows.
+
+#include <gtest/gtest.h>
+
+#include "jet/session.h"
+#include "write_support.h"
+
+namespace jet {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CopyInto;
+using testing::ExpectConsistent;
+using testing::FixturesDir;
+using testing::Lines;
+using testing::RowsOf;
+using testing::TempDir;
+
+TEST(WriteInsert, RowsAutonumbersAndIndexesOnOurOwnFile) {
+  TempDir dir;
+  std::string path = (dir.path() / "events.mdb").string();
+  testing::MakeEventDatabase(path, 500);
+  std::string long_note(1500, 'q');
+  {
+    auto s = Session::Open(path, {.password = "", .read_write = true});
+    s->Execute("INSERT INTO Log ([Date], Badge, Note) VALUES (#03/04/2026 05:06:07#, 'B7', 'short')");
+    s->Execute("INSERT INTO Log ([Date], Badge, Note) VALUES (#03/04/2026#, NULL, '" + long_note + "')");
+    s->Execute("INSERT INTO Log (ID, [Date]) VALUES (9000, NULL)");
+    s->Execute("INSERT INTO Log ([Date], Badge) VALUES (#03/05/2026#, 'B8')");
+    auto r = s->Execute("SELECT ID, Badge, Note FROM Log WHERE ID > 500 ORDER BY ID");
+    ASSERT_EQ(r.rows.size(), 4u);
+    EXPECT_EQ(FormatTsvRow(r.rows[0]), "501\tB7\tshort");
+    EXPECT_EQ(FormatTsvRow(r.rows[1]), "502\t\\N\t" + long_note);
+    EXPECT_EQ(FormatTsvRow(r.rows[2]), "9000\t\\N\t\\N");
+    EXPECT_EQ(FormatTsvRow(r.rows[3]), "9001\tB8\t\\N");
+
+    // Many rows in one statement: new pages join the table.
+    Database& db = s->database();
+    Table* log = db.GetTable("Log");
+    db.BeginStatement();
+    for (int k = 0; k < 3000; ++k)
+      log->InsertRow({Value::Null(), Value::DateValue(46000.0 - k), Value::Str("N" + std::to_string(k % 37)),
+                      Value::Str("bulk " + std::to_string(k))});
+    db.CommitStatement();
+    EXPECT_EQ(log->RecordedRowCount(), 3504u);
+    ExpectConsistent(db);
+  }
+  auto db = Database::Open(path);
+  EXPECT_EQ(RowsOf(*db, "Log").size(), 3504u);
+  ExpectConsistent(*db);
+  if (testing::HaveMdbtools()) {
+    EXPECT_EQ(testing::MdbExportFirstColumn(path, "Log").size(), 3504u);
+  }
+  if (testing::HaveMdbReader()) {
+    EXPECT_EQ(testing::MdbReaderCounts(path), "Log 3504\n");
+  }
+}
+
+TEST(WriteInsert, RefusalsChangeNothing) {
+  JET_REQUIRE_FIXTURES();
+  TempDir dir;
+  std::string path = CopyInto(FixturesDir() / "site-ri/Orvanta.mdb", dir);
+  const std::string original = testing::ReadAll(path);
+  {
+    auto s = Session::Open(path, {.password = "Morvek3", .read_write = true});
+    auto expect = [&](ErrorCode code, const std::string& sql, const std::string& text) {
+      try {
+        s->Execute(sql);
+        ADD_FAILURE() << "accepted: " << sql;
+      } catch (const Error& e) {
+        EXPECT_EQ(e.code(), code) << e.what();
+        EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
+      }
+    };
+    std::string spare = s->Execute("SELECT CardNumber FROM CARD WHERE Owner IS NULL").rows.at(0).at(0).s;
+    expect(ErrorCode::Integrity, "INSERT INTO CARD (Owner, CardNumber) VALUES (2, '" + spare + "')", "'CardNumber'");
+    expect(ErrorCode::Integrity, "INSERT INTO CARD (Owner, CardNumber) VALUES (3, 'NEWCARD1')", "table 'CRDHLD'");
+    expect(ErrorCode::Integrity, "INSERT INTO CRDHLD (ID, LastName) VALUES (2, 'Twice')", "'PrimaryKey'");
+    expect(ErrorCode::Integrity, "INSERT INTO CRDHLD (LastName) VALUES ('Nobody')", "Null");
+    expect(ErrorCode::TypeMismatch, "INSERT INTO CRDHLD (ID, type) VALUES (5000, 70000)", "'type'");
+    expect(ErrorCode::ReadOnly, "INSERT INTO MSysObjects (Id) VALUES (1)", "MSysObjects");
+  }
+  EXPECT_EQ(testing::ReadAll(path), original);
+
+  auto s = Session::Open(path, {.password = "Morvek3", .read_write = true});
+  Database& db = s->database();
+  auto before = Lines(RowsOf(db, "CARD"));
+  s->Execute("INSERT INTO CARD (Owner, CardNumber, Issued) VALUES (NULL, 'SPARE0002', #11/30/2026#)");
+  s->Execute("INSERT INTO CARD (Owner, CardNumber, Issued) VALUES (2, 'NEWCARD2', #11/30/2026#)");
+  auto after = Lines(RowsOf(db, "CARD"));
+  EXPECT_EQ(after.size(), before.size() + 2);
+  EXPECT_EQ(after.count("278\t\\N\tSPARE0002\t2026-11-30 00:00:00"), 1u);
+  EXPECT_EQ(after.count("279\t2\tNEWCARD2\t2026-11-30 00:00:00"), 1u);
+  ExpectConsistent(db);
+  // The new rows take part in the relationships like any other.
+  EXPECT_THROW(s->Execute("DELETE FROM CRDHLD WHERE ID = 2"), Error);
+}
+
+TEST(WriteInsert, Jet3FilesAreRefused) {
+  JET_REQUIRE_FIXTURES();
+  TempDir dir;
+  std::string path = CopyInto(FixturesDir() / "access/indexTestV1997.mdb", dir);
+  auto s = Session::Open(path, {.password = "", .read_write = true});
+  try {
+    s->Execute("INSERT INTO Table2 (id, data) VALUES (99, 'x')");
+    ADD_FAILURE() << "inserted into a Jet 3 file";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ErrorCode::Unsupported);
+    EXPECT_NE(std::string(e.what()).find("Jet 3"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(fs::exists(path + "-journal"));
+}
+
+}  // namespace
+}  // namespace jet
