@@ -213,7 +213,7 @@ class TreeEditor {
         numbers[k] = number;
       } else {
         numbers[k] = ed_.Allocate();
-        ++allocated_;
+        added_.push_back(numbers[k]);
       }
     }
     std::vector<Piece> pieces;
@@ -289,7 +289,7 @@ class TreeEditor {
   PageEditor& editor() { return ed_; }
   const Format& format() const { return f_; }
   std::size_t written() const { return written_; }
-  std::size_t allocated() const { return allocated_; }
+  const std::vector<std::uint32_t>& added() const { return added_; }
 
  private:
   static std::optional<IndexEntry> LastOf(const std::vector<IndexEntry>& entries, std::uint32_t tail,
@@ -370,7 +370,7 @@ class TreeEditor {
   const Format& f_;
   std::uint32_t table_;
   std::size_t written_ = 0;
-  std::size_t allocated_ = 0;
+  std::vector<std::uint32_t> added_;
 };
 
 // One left-to-right pass removing the entries of a set of rows.
@@ -395,6 +395,7 @@ class Remover {
     Collapse(root);
     result_.pages_written = tree_.written();
     result_.root_page = root;
+    result_.added = tree_.added();
     return result_;
   }
 
@@ -432,6 +433,7 @@ class Remover {
   void Release(std::uint32_t number) {
     tree_.editor().Free(number);
     freed_.insert(number);
+    result_.freed.push_back(number);
     ++result_.pages_freed;
   }
 
@@ -675,7 +677,8 @@ IndexInsertion InsertIndexEntry(PageEditor& editor, std::uint32_t table_page, st
 
   IndexInsertion result;
   result.root_page = root_page;
-  result.pages_added = tree.allocated();
+  result.added = tree.added();
+  result.pages_added = result.added.size();
   return result;
 }
 

@@ -47,11 +47,15 @@ void EncodeIndexPage(const IndexPage& page, const Format& format, std::uint8_t* 
 
 // ---- Deleting rows ----
 
+// Pages an edit took or gave up, for the index's own map of the pages it owns (the
+// real index's "used pages" in the table definition), which the caller keeps.
 struct IndexRemoval {
   std::size_t entries_removed = 0;
-  std::size_t pages_written = 0;  // pages changed (a page written twice counts once per write)
+  std::size_t pages_written = 0;  // writes through PageEditor::Write (a page may count more than once)
   std::size_t pages_freed = 0;    // emptied pages handed to PageEditor::Free
   std::uint32_t root_page = 0;    // unchanged: the root keeps its page
+  std::vector<std::uint32_t> freed{};  // the pages freed
+  std::vector<std::uint32_t> added{};  // pages allocated (rare: a node whose entries grew past a page)
 };
 
 // Removes every leaf entry of the index rooted at `root_page` (of the table defined at
@@ -78,6 +82,7 @@ struct IndexInsertOptions {
 struct IndexInsertion {
   std::uint32_t root_page = 0;  // unchanged: a root split keeps the root's page
   std::size_t pages_added = 0;  // pages taken from PageEditor::Allocate by splits
+  std::vector<std::uint32_t> added{};  // their numbers
 };
 
 // Adds the entry (key, row) in order: after entries of equal key with lower row pointers,

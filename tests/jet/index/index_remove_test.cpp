@@ -217,6 +217,51 @@ TEST(IndexRemove, OnlyTheLeavesThatLoseEntriesAreWritten) {
   FAIL() << "no primary key in the big tree";
 }
 
+// Leaves whose last entry is short and whose other entries are long: removing the short
+// ones makes every entry above them long.
+std::vector<std::vector<Leaf>> GrowingLeaves(std::size_t count, std::vector<jet::RowId>* shorts) {
+  std::vector<std::vector<Leaf>> leaves;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string id = {'\x7f', static_cast<char>(i >> 8), static_cast<char>(i)};
+    auto row = [&](int j) { return jet::MakeRowId(static_cast<std::uint32_t>(10 + i), static_cast<std::uint8_t>(j)); };
+    leaves.push_back({{id + std::string(200, 'A') + "1", row(0)}, {id + std::string(200, 'A') + "2", row(1)}, {id + "B", row(2)}});
+    shorts->push_back(row(2));
+  }
+  return leaves;
+}
+
+TEST(IndexRemove, NodeEntriesGrowingPastTheirPageSplitIt) {
+  const auto& big = index_test::BigTree();
+  const std::uint32_t table = 0x4321;
+  struct Shape {
+    std::size_t leaves, fanout;
+  };
+  // A root over 60 leaves that overflows; then three nodes under the root that do.
+  for (Shape shape : {Shape{60, 60}, Shape{60, 20}}) {
+    SCOPED_TRACE(shape.fanout);
+    MemoryEditor ed(big.bytes);
+    std::vector<jet::RowId> shorts;
+    auto leaves = GrowingLeaves(shape.leaves, &shorts);
+    std::uint32_t root = index_test::BuildTree(ed, table, leaves, shape.fanout);
+    auto before = index_test::CheckTree(ed, table, root);
+    ASSERT_TRUE(before.problems.empty()) << before.problems.front();
+    std::vector<Leaf> expected;
+    for (const auto& run : leaves) expected.insert(expected.end(), run.begin(), run.end() - 1);
+
+    auto r = jet::RemoveIndexRows(ed, table, root, shorts);
+    EXPECT_EQ(r.entries_removed, shape.leaves);
+    EXPECT_EQ(r.root_page, root);
+    EXPECT_FALSE(r.added.empty());
+    EXPECT_TRUE(r.freed.empty());
+    auto after = index_test::CheckTree(ed, table, root);
+    for (const auto& p : after.problems) ADD_FAILURE() << p;
+    EXPECT_TRUE(after.entries == expected);
+    EXPECT_EQ(after.levels, before.levels + (shape.fanout == 60 ? 1 : 0));
+    for (std::uint32_t p : r.added) EXPECT_EQ(after.pages.count(p), 1u);
+    EXPECT_EQ(after.pages.size(), before.pages.size() + r.added.size());
+  }
+}
+
 TEST(IndexRemove, DamagedTreesAreReportedNotFollowed) {
   const auto& big = index_test::BigTree();
   for (const auto& idx : index_test::IndexesOf(big.bytes, "")) {

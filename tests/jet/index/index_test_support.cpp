@@ -10,6 +10,7 @@
 #include "jet/catalog/catalog.h"
 #include "jet/format/table_def.h"
 #include "jet/format/header.h"
+#include "jet/index/index_edit.h"
 #include "jet/index/index_walk.h"
 #include "jet/os/file.h"
 #include "jet/table/table_reader.h"
@@ -190,6 +191,64 @@ std::vector<Leaf> Walk(jet::Pager& pager, std::uint32_t table_page, std::uint32_
     return true;
   });
   return out;
+}
+
+std::uint32_t BuildTree(MemoryEditor& ed, std::uint32_t table_page, const std::vector<std::vector<Leaf>>& leaves,
+                        std::size_t fanout) {
+  struct Child {
+    std::uint32_t page;
+    Leaf last;
+  };
+  auto entry = [](const Leaf& l, std::uint32_t child) {
+    jet::IndexEntry e;
+    e.key = l.key;
+    e.data_page = jet::RowIdPage(l.row);
+    e.data_row = jet::RowIdSlot(l.row);
+    e.child_page = child;
+    return e;
+  };
+  std::vector<jet::IndexPage> pages;
+  std::vector<std::uint32_t> numbers;
+  std::vector<Child> level;
+  for (const auto& run : leaves) {
+    jet::IndexPage p;
+    p.owner = table_page;
+    for (const auto& l : run) p.entries.push_back(entry(l, 0));
+    pages.push_back(std::move(p));
+    numbers.push_back(ed.Allocate());
+    level.push_back({numbers.back(), run.back()});
+  }
+  auto flush = [&]() {
+    for (std::size_t k = 0; k < pages.size(); ++k) {
+      pages[k].prev_page = k > 0 ? numbers[k - 1] : 0;
+      pages[k].next_page = k + 1 < pages.size() ? numbers[k + 1] : 0;
+      pages[k].prefix_length = jet::CommonIndexPrefix(pages[k].entries);
+      jet::EncodeIndexPage(pages[k], ed.format(), ed.Write(numbers[k]).data());
+    }
+    pages.clear();
+    numbers.clear();
+  };
+  flush();
+  while (level.size() > 1) {
+    std::vector<Child> up;
+    for (std::size_t begin = 0; begin < level.size(); begin += fanout) {
+      std::size_t end = std::min(level.size(), begin + fanout);
+      jet::IndexPage p;
+      p.leaf = false;
+      p.owner = table_page;
+      bool last_node = end == level.size();
+      for (std::size_t k = begin; k < end; ++k) {
+        if (last_node && k + 1 == end && end - begin >= 2) p.tail_page = level[k].page;
+        else p.entries.push_back(entry(level[k].last, level[k].page));
+      }
+      pages.push_back(std::move(p));
+      numbers.push_back(ed.Allocate());
+      up.push_back({numbers.back(), level[end - 1].last});
+    }
+    flush();
+    level = std::move(up);
+  }
+  return level.front().page;
 }
 
 std::vector<IndexRef> IndexesOf(const std::string& bytes, const std::string& password) {

@@ -76,6 +76,12 @@ TreeReport CheckTree(jet::PageEditor& editor, std::uint32_t table_page, std::uin
 // The entries of the index as jet::WalkIndex reads them.
 std::vector<Leaf> Walk(jet::Pager& pager, std::uint32_t table_page, std::uint32_t root_page);
 
+// Writes a tree over `leaves` (each the entries of one leaf, all in order) onto new pages:
+// leaves linked, node levels of at most `fanout` children, the last child of each level's
+// last node kept as its tail. Returns the root page.
+std::uint32_t BuildTree(MemoryEditor& editor, std::uint32_t table_page, const std::vector<std::vector<Leaf>>& leaves,
+                        std::size_t fanout);
+
 struct IndexRef {
   std::string table;
   std::string index;  // the first logical index over the physical one
