@@ -228,7 +228,7 @@ class TreeEditor {
       part.entries.assign(std::make_move_iterator(page.entries.begin() + static_cast<std::ptrdiff_t>(ranges[k].begin)),
                           std::make_move_iterator(page.entries.begin() + static_cast<std::ptrdiff_t>(ranges[k].end)));
       part.prefix_length = CommonIndexPrefix(part.entries);
-      Put(numbers[k], part);
+      Put(numbers[k], part, numbers[k] != number);
       pieces.push_back(Piece{numbers[k], LastOf(part.entries, part.tail_page, last ? c.tail_last : std::nullopt)});
     }
     if (!root) return pieces;
@@ -299,9 +299,12 @@ class TreeEditor {
     return LeafPart(entries.back());
   }
 
-  void Put(std::uint32_t number, const IndexPage& page) {
+  // `fresh`: a page just allocated, whose bytes of unknown meaning start at zero (a reused
+  // page may hold anything).
+  void Put(std::uint32_t number, const IndexPage& page, bool fresh = false) {
     std::vector<std::uint8_t>& w = ed_.Write(number);
     if (w.size() != f_.page_size) ThrowCorrupt(PageName(number) + " has the wrong size");
+    if (fresh) std::fill(w.begin(), w.end(), std::uint8_t{0});
     EncodeIndexPage(page, f_, w.data());
     ++written_;
   }
@@ -392,7 +395,7 @@ class Remover {
     }
     for (auto& [level, link] : levels_)
       if (link.next != 0 && freed_.count(link.next) != 0) tree_.SetNext(link.page, 0);
-    Collapse(root);
+    if (result_.entries_removed > 0) Collapse(root);
     result_.pages_written = tree_.written();
     result_.root_page = root;
     result_.added = tree_.added();

@@ -44,7 +44,8 @@ std::vector<std::uint8_t>& MemoryEditor::Write(std::uint32_t n) {
 std::uint32_t MemoryEditor::Allocate() {
   std::uint32_t n = next_page_++;
   ++allocated_;
-  changed_.emplace(n, std::make_shared<std::vector<std::uint8_t>>(pager_->page_size(), 0));
+  // Filled with junk, like a reused page that was not cleared: nothing may depend on zeros.
+  changed_.emplace(n, std::make_shared<std::vector<std::uint8_t>>(pager_->page_size(), 0xA5));
   return n;
 }
 

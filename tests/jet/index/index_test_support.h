@@ -18,6 +18,7 @@ namespace index_test {
 
 // Pages of a database file in memory: reads come from the file (decrypted by a Pager) or
 // from the copies writes made; freed pages are remembered and must not be touched again.
+// Allocated pages start filled with junk.
 class MemoryEditor : public jet::PageEditor {
  public:
   MemoryEditor(std::string bytes, const std::string& password = "");
