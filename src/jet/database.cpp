@@ -163,7 +163,7 @@ std::unique_ptr<Database> Database::Open(const std::string& path, const OpenOpti
 
 std::unique_ptr<Database> Database::OpenBytes(std::string name, std::string bytes, const OpenOptions& options) {
   if (options.read_write)
-    throw Error(ErrorCode::ReadOnly, "Database '" + name + "' can only be opened for reading in this version");
+    throw Error(ErrorCode::ReadOnly, "Database '" + name + "' lives in memory and can only be read");
   return std::unique_ptr<Database>(new Database(os::MemoryFile(std::move(name), std::move(bytes)), options));
 }
 
