@@ -65,12 +65,6 @@ TEST(Open, NoPermission) {
   ExpectError(ErrorCode::AccessDenied, p.string(), [&] { Database::Open(p.string()); });
 }
 
-TEST(Open, ReadWriteIsRefusedForNow) {
-  JET_REQUIRE_FIXTURES();
-  std::string p = (FixturesDir() / "access/testV1997.mdb").string();
-  ExpectError(ErrorCode::ReadOnly, p, [&] { Database::Open(p, {.password = "", .read_write = true}); });
-}
-
 TEST(Open, Jet4PasswordOfTheSiteFixture) {
   JET_REQUIRE_FIXTURES();
   std::string p = (FixturesDir() / "site-small/Orvanta.mdb").string();
