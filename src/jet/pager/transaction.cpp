@@ -73,6 +73,7 @@ std::uint32_t Transaction::Allocate() {
     throw Error(ErrorCode::Io, "Database '" + pager_->path() + "' cannot grow any further");
   if (!journal_) journal_ = std::make_unique<JournalWriter>(pager_->path(), pager_->page_size(), original_size_);
   std::uint32_t number = pager_->page_count_++;
+  allocated_.push_back(number);
   dirty_[number] = std::make_shared<PageData>(pager_->page_size(), 0);
   ++changed_count_;
   return number;

@@ -45,6 +45,8 @@ class Transaction : public PageEditor {
   void Rollback();
 
   bool changed() const { return !dirty_.empty() || journal_ != nullptr; }
+  // Pages added at the end of the file by this statement, in order.
+  const std::vector<std::uint32_t>& allocated() const { return allocated_; }
   std::size_t pages_changed() const { return changed_count_; }
   void set_memory_budget(std::size_t bytes) { budget_ = bytes; }
 
@@ -61,6 +63,7 @@ class Transaction : public PageEditor {
   std::uint64_t original_size_;
   std::unordered_map<std::uint32_t, std::shared_ptr<PageData>> dirty_;
   std::vector<bool> journaled_;  // per original page
+  std::vector<std::uint32_t> allocated_;
   std::unique_ptr<JournalWriter> journal_;
   std::size_t budget_ = 16u << 20;
   std::size_t changed_count_ = 0;
