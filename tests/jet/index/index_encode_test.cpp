@@ -35,20 +35,12 @@ TEST(IndexEncode, EveryFixtureIndexPageRoundTrips) {
         std::size_t end = f.index_entries + jet::IndexEntryBytes(page);
         ASSERT_EQ(0, std::memcmp(out.data(), original->data(), end)) << "page " << n;
         for (std::size_t k = end; k < out.size(); ++k) ASSERT_EQ(out[k], 0) << "page " << n << " byte " << k;
-        // Encoding into a zeroed page gives the same entries back.
+        // Into a zeroed page: the same bytes but for those of unknown meaning in the header.
         std::vector<std::uint8_t> fresh(f.page_size, 0);
         jet::EncodeIndexPage(page, f, fresh.data());
-        jet::IndexPage again = jet::ParseIndexPage(jet::ByteView(fresh.data(), fresh.size()), n, f);
-        ASSERT_EQ(again.entries.size(), page.entries.size());
-        for (std::size_t k = 0; k < page.entries.size(); ++k) {
-          EXPECT_EQ(again.entries[k].key, page.entries[k].key);
-          EXPECT_EQ(again.entries[k].data_page, page.entries[k].data_page);
-          EXPECT_EQ(again.entries[k].data_row, page.entries[k].data_row);
-          EXPECT_EQ(again.entries[k].child_page, page.entries[k].child_page);
-        }
-        EXPECT_EQ(again.tail_page, page.tail_page);
-        EXPECT_EQ(again.next_page, page.next_page);
-        EXPECT_EQ(again.prev_page, page.prev_page);
+        for (std::size_t k : {8, 9, 10, 11, 26})
+          if (f.page_size == 4096) fresh[k] = out[k];
+        EXPECT_TRUE(fresh == out) << "page " << n;
         ++pages;
         identical += out == *original;
         nodes += !page.leaf;

@@ -1,6 +1,6 @@
 // Adding entries to index trees: random orders that split leaves and nodes up through
 // new levels, rising keys that should fill pages, equal keys ordered by row, the unique
-// check, and insertion into the fixtures' Jet 3 and Jet 4 trees.
+// check, and insertion into (and removal again from) the fixtures' Jet 3 and Jet 4 trees.
 
 #include <gtest/gtest.h>
 
@@ -104,7 +104,7 @@ TEST(IndexInsert, RisingKeysFillTheirPages) {
   const auto& idx = Find(all, "Empty", "PrimaryKey");
   MemoryEditor ed(big.bytes);
   std::vector<Leaf> expected;
-  for (std::uint32_t k = 0; k < 12000; ++k) {
+  for (std::uint32_t k = 0; k < 8000; ++k) {
     Leaf l{LongKey(k * 7), jet::MakeRowId(200 + k / 100, static_cast<std::uint8_t>(k % 100))};
     jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, l.key, l.row, {.unique = true});
     expected.push_back(l);
@@ -213,6 +213,7 @@ TEST(IndexInsert, FixtureTreesOfBothVersionsTakeNewEntries) {
     SCOPED_TRACE(fx.path);
     std::string bytes = jet::testing::ReadAll(fx.path);
     for (const auto& idx : index_test::IndexesOf(bytes, fx.password)) {
+      if (idx.table.rfind("MSys", 0) == 0) continue;  // the removal tests cover those
       SCOPED_TRACE(idx.table + "." + idx.index);
       MemoryEditor ed(bytes, fx.password);
       auto tree = index_test::CheckTree(ed, idx.table_page, idx.root_page);
@@ -227,14 +228,20 @@ TEST(IndexInsert, FixtureTreesOfBothVersionsTakeNewEntries) {
       ExpectSound(ed, idx, expected);
       auto pager = ed.Reopen();
       EXPECT_TRUE(index_test::Walk(*pager, idx.table_page, idx.root_page) == expected);
+      // Removing them again (from trees that now have node pages) gives the original entries.
+      std::vector<jet::RowId> added;
+      for (std::uint32_t k = 0; k < 150; ++k) added.push_back(jet::MakeRowId(0x10000 + k, static_cast<std::uint8_t>(k)));
+      auto removed = jet::RemoveIndexRows(ed, idx.table_page, idx.root_page, added);
+      EXPECT_EQ(removed.entries_removed, added.size());
+      ExpectSound(ed, idx, tree.entries);
       ++indexes;
       jet3 += ed.format().page_size == 2048;
       split += ed.allocated() > 0;
     }
   }
-  EXPECT_GT(indexes, 30u);
-  EXPECT_GT(jet3, 5u);
-  EXPECT_GT(split, 10u);
+  EXPECT_GT(indexes, 40u);
+  EXPECT_GT(jet3, 10u);
+  EXPECT_EQ(split, indexes) << "every tree grew past its pages";
 }
 
 TEST(IndexInsert, AfterRemovalTheTreeTakesEntriesAgain) {
