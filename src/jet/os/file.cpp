@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "jet/error.h"
+#include "jet/os/faults.h"
 
 namespace jet::os {
 namespace {
@@ -42,6 +43,7 @@ class PosixFile : public File {
   bool Writable() const override { return writable_; }
 
   std::size_t ReadAt(std::uint64_t offset, void* buf, std::size_t n) override {
+    if (int err = faults::Check(faults::Op::Read)) ThrowIo("Cannot read file", path_, err);
     std::size_t done = 0;
     auto* out = static_cast<char*>(buf);
     while (done < n) {
@@ -58,8 +60,15 @@ class PosixFile : public File {
 
   void WriteAt(std::uint64_t offset, const void* buf, std::size_t n) override {
     if (!writable_) File::WriteAt(offset, buf, n);
-    std::size_t done = 0;
     const auto* in = static_cast<const char*>(buf);
+    if (int err = faults::Check(faults::Op::Write)) {
+      // A full disk takes part of the write before it refuses the rest.
+      if (err == ENOSPC && n > 1 && ::pwrite(fd_, in, n / 2, static_cast<off_t>(offset)) > 0) {
+        size_ = std::max<std::uint64_t>(size_, offset + n / 2);
+      }
+      ThrowIo("Cannot write file", path_, err);
+    }
+    std::size_t done = 0;
     while (done < n) {
       ssize_t put = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(offset + done));
       if (put < 0) {
@@ -73,6 +82,7 @@ class PosixFile : public File {
 
   void Sync() override {
     if (!writable_) File::Sync();
+    if (int err = faults::Check(faults::Op::Sync)) ThrowIo("Cannot save changes to file", path_, err);
     while (::fsync(fd_) != 0) {
       if (errno != EINTR) ThrowIo("Cannot save changes to file", path_, errno);
     }
@@ -202,6 +212,10 @@ void SyncDirectoryOf(const std::string& path) {
   int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) ThrowIo("Cannot open folder", dir, errno);
   int rc;
+  if (int simulated = faults::Check(faults::Op::Sync)) {
+    ::close(fd);
+    ThrowIo("Cannot save changes to folder", dir, simulated);
+  }
   while ((rc = ::fsync(fd)) != 0 && errno == EINTR) {
   }
   int err = errno;
