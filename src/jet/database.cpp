@@ -176,6 +176,7 @@ void Database::CheckUsable() const {
 void Database::BeginStatement(double timeout_seconds) {
   CheckUsable();
   if (in_statement_) throw Error(ErrorCode::Io, "Database '" + path() + "' is already running a statement");
+  ReloadIfPending();
   deadline_ = Deadline(timeout_seconds);
   in_statement_ = true;
 }
@@ -196,8 +197,14 @@ void Database::EndStatement() {
   transaction_.reset();
   in_statement_ = false;
   deadline_ = Deadline();
-  if (!changed || broken_) return;
+  if (changed && !broken_) reload_pending_ = true;
+  ReloadIfPending();
+}
+
+void Database::ReloadIfPending() {
+  if (!reload_pending_) return;
   for (auto& t : tables_) Guard([&] { t->Reload(); });
+  reload_pending_ = false;
 }
 
 void Database::CommitStatement() {
@@ -210,7 +217,12 @@ void Database::CommitStatement() {
       throw;
     }
   }
-  EndStatement();
+  try {
+    EndStatement();
+  } catch (...) {
+    // The change is on disk: the statement succeeded. The table definitions are read
+    // again before the next use.
+  }
 }
 
 void Database::RollbackStatement() noexcept {
@@ -225,11 +237,12 @@ void Database::RollbackStatement() noexcept {
   try {
     EndStatement();
   } catch (...) {
-    broken_ = true;
+    // The file is as it was; the definitions are read again before the next use.
   }
 }
 
 Table* Database::GetTable(std::string_view name) {
+  if (!in_statement_) ReloadIfPending();
   const CatalogObject* object = catalog_->FindTable(name);
   if (object == nullptr) return nullptr;
   for (auto& t : tables_)

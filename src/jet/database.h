@@ -196,6 +196,9 @@ class Database : public Schema {
  private:
   explicit Database(std::unique_ptr<os::File> file, const OpenOptions& options);
   void EndStatement();
+  // Reads the table definitions again after a statement changed the file; a failure
+  // leaves the reload pending for the next use rather than undoing a committed change.
+  void ReloadIfPending();
   void CheckUsable() const;
 
   std::unique_ptr<Pager> pager_;
@@ -204,6 +207,7 @@ class Database : public Schema {
   std::size_t change_memory_ = 0;
   bool in_statement_ = false;
   bool broken_ = false;  // a rollback failed: the file is not to be trusted until reopened
+  bool reload_pending_ = false;
   std::unique_ptr<Catalog> catalog_;
   std::vector<std::unique_ptr<Table>> tables_;
   bool relationships_loaded_ = false;

@@ -145,6 +145,7 @@ void JournalWriter::Seal() {
 }
 
 void JournalWriter::ForEach(const std::function<void(std::uint32_t, const std::uint8_t*)>& visit) {
+  if (!file_) throw Error(ErrorCode::Io, "The journal '" + path_ + "' has already been removed");
   FlushBuffer();
   std::size_t record = 4 + page_size_ + kChecksumSize;
   std::vector<std::uint8_t> r(record);
@@ -158,9 +159,17 @@ void JournalWriter::ForEach(const std::function<void(std::uint32_t, const std::u
 
 void JournalWriter::Remove() {
   failpoint::Step("removing the journal");
-  file_.reset();
+  // Removing the journal is the moment the change stands; until then the open journal
+  // can still undo it.
   os::RemoveFile(path_);
-  os::SyncDirectoryOf(path_);
+  file_.reset();
+  try {
+    os::SyncDirectoryOf(path_);
+  } catch (const Error&) {
+    // The change is on disk and the journal gone. A folder that cannot be synced only
+    // means that a power loss now might bring the journal back, and the next opening
+    // would then undo this change: nothing is lost either way.
+  }
 }
 
 bool PlayBackJournal(os::File& database) {
