@@ -1,13 +1,17 @@
 #pragma once
 // Helpers shared by the engine's tests: where the shared fixtures are, temporary
-// folders, whole-file reads and writes.
+// folders, whole-file reads and writes, expected errors, the other readers' programs.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include "jet/error.h"
 
 namespace jet::testing {
 
@@ -49,5 +53,53 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// Runs `f`, expecting a jet::Error of `code` whose description contains `fragment`.
+template <class F>
+void ExpectJetError(ErrorCode code, const std::string& fragment, F f) {
+  try {
+    f();
+    ADD_FAILURE() << "no error; expected one mentioning " << fragment;
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), code) << e.what();
+    EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << e.what();
+  }
+}
+
+// Runs a shell command; its standard output, and its exit status in *status.
+inline std::string Shell(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    if (status != nullptr) *status = -1;
+    return out;
+  }
+  char buf[65536];
+  for (std::size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
+  int rc = pclose(pipe);
+  if (status != nullptr) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+inline std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+inline bool HaveCommand(const std::string& name) {
+  int status = 0;
+  Shell("command -v " + name + " >/dev/null 2>&1", &status);
+  return status == 0;
+}
+
+// tests/js/read_mdb.mjs: prints a file as mdb-reader (npm) reads it, as JSON.
+inline std::filesystem::path ReadMdbScript() {
+  return std::filesystem::path(__FILE__).parent_path().parent_path() / "js" / "read_mdb.mjs";
+}
+inline bool HaveReadMdb() {
+  return HaveCommand("node") &&
+         std::filesystem::exists(ReadMdbScript().parent_path() / "node_modules" / "mdb-reader" / "package.json");
+}
 
 }  // namespace jet::testing
