@@ -8,7 +8,6 @@
 #include <random>
 
 #include "../support.h"
-#include "index_big_tree.h"
 #include "index_test_support.h"
 #include "jet/error.h"
 #include "jet/format/bytes.h"
@@ -20,19 +19,7 @@ namespace {
 using index_test::Leaf;
 using index_test::MemoryEditor;
 
-std::string SortBytes(const Leaf& l) {
-  std::string s = l.key;
-  std::uint32_t page = jet::RowIdPage(l.row);
-  s.push_back(static_cast<char>(page >> 16));
-  s.push_back(static_cast<char>(page >> 8));
-  s.push_back(static_cast<char>(page));
-  s.push_back(static_cast<char>(jet::RowIdSlot(l.row)));
-  return s;
-}
-
-void SortEntries(std::vector<Leaf>* v) {
-  std::sort(v->begin(), v->end(), [](const Leaf& a, const Leaf& b) { return SortBytes(a) < SortBytes(b); });
-}
+using index_test::SortEntries;
 
 std::string RandomKey(std::mt19937& gen, std::size_t length) {
   std::string k = "\x7f";
@@ -47,13 +34,6 @@ std::string LongKey(std::uint32_t v) {
   return k;
 }
 
-const index_test::IndexRef& Find(const std::vector<index_test::IndexRef>& all, const std::string& table,
-                                 const std::string& index) {
-  for (const auto& r : all)
-    if (r.table == table && r.index == index) return r;
-  throw std::runtime_error("no index " + table + "." + index);
-}
-
 void ExpectSound(MemoryEditor& ed, const index_test::IndexRef& idx, const std::vector<Leaf>& expected,
                  index_test::TreeReport* out = nullptr) {
   auto tree = index_test::CheckTree(ed, idx.table_page, idx.root_page);
@@ -65,8 +45,7 @@ void ExpectSound(MemoryEditor& ed, const index_test::IndexRef& idx, const std::v
 
 TEST(IndexInsert, RandomOrderSplitsLeavesAndNodesUpThroughNewLevels) {
   const auto& big = index_test::BigTree();
-  auto all = index_test::IndexesOf(big.bytes, "");
-  const auto& idx = Find(all, "Empty", "Path");
+  const auto idx = index_test::FindIndex(big.bytes, "Empty", "Path");
   MemoryEditor ed(big.bytes);
   std::mt19937 gen(3);
   std::vector<Leaf> expected;
@@ -100,8 +79,7 @@ TEST(IndexInsert, RandomOrderSplitsLeavesAndNodesUpThroughNewLevels) {
 
 TEST(IndexInsert, RisingKeysFillTheirPages) {
   const auto& big = index_test::BigTree();
-  auto all = index_test::IndexesOf(big.bytes, "");
-  const auto& idx = Find(all, "Empty", "PrimaryKey");
+  const auto idx = index_test::FindIndex(big.bytes, "Empty", "PrimaryKey");
   MemoryEditor ed(big.bytes);
   std::vector<Leaf> expected;
   for (std::uint32_t k = 0; k < 8000; ++k) {
@@ -131,8 +109,7 @@ TEST(IndexInsert, RisingKeysFillTheirPages) {
 
 TEST(IndexInsert, EqualKeysFollowRowOrder) {
   const auto& big = index_test::BigTree();
-  auto all = index_test::IndexesOf(big.bytes, "");
-  const auto& idx = Find(all, "Empty", "Group");
+  const auto idx = index_test::FindIndex(big.bytes, "Empty", "Group");
   MemoryEditor ed(big.bytes);
   std::mt19937 gen(9);
   std::vector<Leaf> expected;
@@ -157,8 +134,7 @@ TEST(IndexInsert, EqualKeysFollowRowOrder) {
 
 TEST(IndexInsert, UniqueIndexRefusesAKeyPresentAndChangesNothing) {
   const auto& big = index_test::BigTree();
-  auto all = index_test::IndexesOf(big.bytes, "");
-  const auto& idx = Find(all, "Event", "PrimaryKey");
+  const auto idx = index_test::FindIndex(big.bytes, "Event", "PrimaryKey");
   MemoryEditor ed(big.bytes);
   auto tree = index_test::CheckTree(ed, idx.table_page, idx.root_page);
   ASSERT_GE(tree.leaves.size(), 3u);
@@ -246,10 +222,9 @@ TEST(IndexInsert, FixtureTreesOfBothVersionsTakeNewEntries) {
 
 TEST(IndexInsert, AfterRemovalTheTreeTakesEntriesAgain) {
   const auto& big = index_test::BigTree();
-  auto all = index_test::IndexesOf(big.bytes, "");
   for (const char* name : {"When", "Path"}) {
     SCOPED_TRACE(name);
-    const auto& idx = Find(all, "Event", name);
+    const auto idx = index_test::FindIndex(big.bytes, "Event", name);
     MemoryEditor ed(big.bytes);
     auto tree = index_test::CheckTree(ed, idx.table_page, idx.root_page);
     std::vector<jet::RowId> rows;

@@ -1,6 +1,9 @@
 #include "index_test_support.h"
 
+#include <algorithm>
 #include <cstring>
+#include <random>
+#include <stdexcept>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -8,6 +11,7 @@
 
 #include "../support.h"
 #include "jet/catalog/catalog.h"
+#include "jet/create/database_writer.h"
 #include "jet/format/table_def.h"
 #include "jet/format/header.h"
 #include "jet/index/index_edit.h"
@@ -70,8 +74,6 @@ std::unique_ptr<jet::Pager> MemoryEditor::Reopen() const {
   return std::make_unique<jet::Pager>(jet::os::MemoryFile("edited.mdb", Bytes()), password_);
 }
 
-namespace {
-
 std::string SortBytes(const Leaf& l) {
   std::string s = l.key;
   std::uint32_t page = jet::RowIdPage(l.row);
@@ -81,6 +83,18 @@ std::string SortBytes(const Leaf& l) {
   s.push_back(static_cast<char>(jet::RowIdSlot(l.row)));
   return s;
 }
+
+void SortEntries(std::vector<Leaf>* v) {
+  std::sort(v->begin(), v->end(), [](const Leaf& a, const Leaf& b) { return SortBytes(a) < SortBytes(b); });
+}
+
+IndexRef FindIndex(const std::string& bytes, const std::string& table, const std::string& index) {
+  for (const auto& r : IndexesOf(bytes, ""))
+    if (r.table == table && r.index == index) return r;
+  throw std::runtime_error("no index " + table + "." + index);
+}
+
+namespace {
 
 class Checker {
  public:
@@ -302,6 +316,57 @@ std::string Hex(const std::string& s) {
     out.push_back(digits[c & 15]);
   }
   return out;
+}
+
+namespace {
+
+jet::create::ColumnSpec BigCol(const char* name, jet::ColumnType type, int length = 0) {
+  jet::create::ColumnSpec c;
+  c.name = name;
+  c.type = type;
+  c.length = length;
+  return c;
+}
+
+jet::create::IndexSpec BigIdx(const char* name, const char* column, bool primary = false) {
+  jet::create::IndexSpec i;
+  i.name = name;
+  i.columns = {column};
+  i.primary = primary;
+  i.unique = primary;
+  return i;
+}
+
+BigTreeFile Build() {
+  BigTreeFile out;
+  out.rows = 12000;
+  jet::testing::TempDir dir;
+  std::string path = (dir.path() / "big.mdb").string();
+  jet::create::DatabaseWriter db;
+  std::vector<jet::create::ColumnSpec> columns = {BigCol("ID", jet::ColumnType::Long), BigCol("When", jet::ColumnType::DateTime),
+                                                  BigCol("Path", jet::ColumnType::Text, 120),
+                                                  BigCol("Group", jet::ColumnType::Long)};
+  std::vector<jet::create::IndexSpec> indexes = {BigIdx("PrimaryKey", "ID", true), BigIdx("When", "When"), BigIdx("Path", "Path"),
+                                                 BigIdx("Group", "Group")};
+  auto& t = db.AddTable("Event", columns, indexes);
+  db.AddTable("Empty", columns, indexes);
+  std::mt19937 gen(5);
+  for (std::size_t k = 0; k < out.rows; ++k) {
+    std::string path_text;
+    for (int n = 0; n < 10; ++n) path_text += "/" + std::to_string(gen() % 10000000);
+    t.Append({jet::Value::Int(static_cast<int>(k) * 2 + 1), jet::Value::DateValue(40000.0 + static_cast<double>(k) / 97.0),
+              jet::Value::Str(path_text), jet::Value::Int(static_cast<int>(gen() % 30))});
+  }
+  db.Write(path);
+  out.bytes = jet::testing::ReadAll(path);
+  return out;
+}
+
+}  // namespace
+
+const BigTreeFile& BigTree() {
+  static const BigTreeFile file = Build();
+  return file;
 }
 
 }  // namespace index_test

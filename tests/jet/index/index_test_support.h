@@ -103,4 +103,21 @@ std::vector<FixtureFile> IndexFixtures();
 
 std::string Hex(const std::string& s);
 
+// The bytes entries sort by: the key, then the row pointer.
+std::string SortBytes(const Leaf& l);
+void SortEntries(std::vector<Leaf>* entries);
+// The index `index` of `table`; throws std::runtime_error when there is none.
+IndexRef FindIndex(const std::string& bytes, const std::string& table, const std::string& index);
+
+// A database written once per test run by the engine's writer, with indexes deep enough
+// to have several levels of node pages. Table "Event": ID Long (PrimaryKey), When
+// Date/Time (index When), Path Text(120) (index Path: long keys, three levels), Group Long
+// (index Group: many equal keys); and an empty table "Empty" with the same columns and
+// indexes.
+struct BigTreeFile {
+  std::string bytes;
+  std::size_t rows = 0;
+};
+const BigTreeFile& BigTree();
+
 }  // namespace index_test
