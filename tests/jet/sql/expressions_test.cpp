@@ -39,6 +39,10 @@ class SqlExpressions : public ::testing::Test {
     return yes ? "T" : (no ? "F" : "N");
   }
 
+  void Expect(const std::string& answer, std::initializer_list<const char*> conditions) {
+    for (const char* c : conditions) EXPECT_EQ(Ask(c), answer) << c;
+  }
+
   ErrorCode Fails(const std::string& condition, std::string* message = nullptr) {
     try {
       sql::Execute(schema_, "SELECT id FROM T WHERE " + condition);
@@ -53,101 +57,37 @@ class SqlExpressions : public ::testing::Test {
   MemorySchema schema_;
 };
 
-TEST_F(SqlExpressions, ThreeValuedLogic) {
-  // T: i = 5, F: i = 6, N: nl = 1
-  EXPECT_EQ(Ask("nl = 1"), "N");
-  EXPECT_EQ(Ask("nl <> 1"), "N");
-  EXPECT_EQ(Ask("i = 5 AND nl = 1"), "N");
-  EXPECT_EQ(Ask("i = 6 AND nl = 1"), "F");
-  EXPECT_EQ(Ask("nl = 1 AND i = 6"), "F");
-  EXPECT_EQ(Ask("i = 5 OR nl = 1"), "T");
-  EXPECT_EQ(Ask("nl = 1 OR i = 5"), "T");
-  EXPECT_EQ(Ask("i = 6 OR nl = 1"), "N");
-  EXPECT_EQ(Ask("nl = 1 OR nl = 2"), "N");
-  EXPECT_EQ(Ask("i = 5 AND i = 5 AND i = 6"), "F");
-  EXPECT_EQ(Ask("NOT NOT i = 5"), "T");
-  EXPECT_EQ(Ask("nl IS NULL"), "T");
-  EXPECT_EQ(Ask("nl IS NOT NULL"), "F");
-  EXPECT_EQ(Ask("i IS NULL"), "F");
-  EXPECT_EQ(Ask("NULL IS NULL"), "T");
-  EXPECT_EQ(Ask("nl = NULL"), "N");
+TEST_F(SqlExpressions, ThreeValuedLogicInListsAndBetween) {
+  // True: i = 5, False: i = 6, NULL: nl = 1.
+  Expect("T", {"i = 5 OR nl = 1", "nl = 1 OR i = 5", "NOT NOT i = 5", "nl IS NULL", "NULL IS NULL", "i IN (1, 5)",
+               "i IN (NULL, 5)", "i NOT IN (1, 2)", "i IN (5.0, 7)", "i BETWEEN 1 AND 5", "i NOT BETWEEN 6 AND 9",
+               "i BETWEEN 1 AND 5 AND i = 5", "dd BETWEEN #3/6/2026# AND #3/7/2026#",
+               "i BETWEEN 9 AND 1"});  // the bounds in either order
+  Expect("F", {"i = 6 AND nl = 1", "nl = 1 AND i = 6", "i = 5 AND i = 5 AND i = 6", "nl IS NOT NULL", "i IS NULL",
+               "i IN (1, 2)", "i BETWEEN 6 AND 9"});
+  Expect("N", {"nl = 1", "nl <> 1", "nl = NULL", "i = 5 AND nl = 1", "i = 6 OR nl = 1", "nl = 1 OR nl = 2",
+               "nl IN (1, 2)", "i BETWEEN NULL AND 9", "nl BETWEEN 1 AND 9",
+               "i IN (1, NULL)", "i NOT IN (1, NULL)"});  // never False once the list holds a NULL
 }
 
-TEST_F(SqlExpressions, InListsAndBetween) {
-  EXPECT_EQ(Ask("i IN (1, 5)"), "T");
-  EXPECT_EQ(Ask("i IN (1, 2)"), "F");
-  EXPECT_EQ(Ask("i IN (1, NULL)"), "N");  // never False once the list holds a NULL
-  EXPECT_EQ(Ask("i IN (NULL, 5)"), "T");
-  EXPECT_EQ(Ask("nl IN (1, 2)"), "N");
-  EXPECT_EQ(Ask("i NOT IN (1, 2)"), "T");
-  EXPECT_EQ(Ask("i NOT IN (1, NULL)"), "N");
-  EXPECT_EQ(Ask("i IN (5.0, 7)"), "T");
-  EXPECT_EQ(Ask("i BETWEEN 1 AND 5"), "T");
-  EXPECT_EQ(Ask("i BETWEEN 6 AND 9"), "F");
-  EXPECT_EQ(Ask("i BETWEEN 9 AND 1"), "T");  // the bounds in either order
-  EXPECT_EQ(Ask("i NOT BETWEEN 6 AND 9"), "T");
-  EXPECT_EQ(Ask("i BETWEEN NULL AND 9"), "N");
-  EXPECT_EQ(Ask("nl BETWEEN 1 AND 9"), "N");
-  EXPECT_EQ(Ask("i BETWEEN 1 AND 5 AND i = 5"), "T");
-  EXPECT_EQ(Ask("dd BETWEEN #3/6/2026# AND #3/7/2026#"), "T");
-}
-
-TEST_F(SqlExpressions, NumbersCompareAcrossTypes) {
-  EXPECT_EQ(Ask("b = -1"), "T");  // Yes/No: True is -1
-  EXPECT_EQ(Ask("b = True"), "T");
-  EXPECT_EQ(Ask("b = Yes"), "T");
-  EXPECT_EQ(Ask("b <> No"), "T");
-  EXPECT_EQ(Ask("b = 1"), "F");
-  EXPECT_EQ(Ask("b < 0"), "T");
-  EXPECT_EQ(Ask("b"), "T");
-  EXPECT_EQ(Ask("i = 5.0"), "T");
-  EXPECT_EQ(Ask("i = 5e0"), "T");
-  EXPECT_EQ(Ask("i < 5.5"), "T");
-  EXPECT_EQ(Ask("i = -(-5)"), "T");
-  EXPECT_EQ(Ask("-i = -5"), "T");
-  EXPECT_EQ(Ask("l > 32767"), "T");
-  EXPECT_EQ(Ask("i > d"), "T");
-  EXPECT_EQ(Ask("d = 2.5"), "T");
-  EXPECT_EQ(Ask("c = 1.5"), "T");
-  EXPECT_EQ(Ask("c = 1.5000"), "T");
-  EXPECT_EQ(Ask("c > 1.4999"), "T");
-  EXPECT_EQ(Ask("c = 1.50001"), "F");
-  EXPECT_EQ(Ask("c < d"), "T");
-  EXPECT_EQ(Ask("n = 123.45"), "T");
-  EXPECT_EQ(Ask("n > 123.449999999999999999"), "T");  // exact: as doubles they would be equal
-  EXPECT_EQ(Ask("n > c"), "T");
-  EXPECT_EQ(Ask("9007199254740993 > 9007199254740992"), "T");
-  EXPECT_EQ(Ask("99999999999999999999999 > 99999999999999999999998"), "T");
-  EXPECT_EQ(Ask("1.5 = 1.50"), "T");
+TEST_F(SqlExpressions, NumbersDatesAndTextCompareAcrossTypes) {
+  // Yes/No: True is -1. Currency and Numeric compare exactly, not as doubles.
+  Expect("T", {"b = -1", "b = True", "b <> No", "b < 0", "b", "i = 5.0", "i = 5e0", "i < 5.5", "i = -(-5)", "-i = -5",
+               "l > 32767", "i > d", "d = 2.5", "c = 1.5", "c > 1.4999", "c < d", "n = 123.45",
+               "n > 123.449999999999999999", "n > c", "9007199254740993 > 9007199254740992",
+               "99999999999999999999999 > 99999999999999999999998", "1.5 = 1.50"});
+  Expect("F", {"b = 1", "c = 1.50001"});
   // A Single holds 0.1 only approximately and Jet widens it as it is.
-  EXPECT_EQ(Ask("s = 0.1"), "F");
-  EXPECT_EQ(Ask("s > 0.1"), "T");
-}
-
-TEST_F(SqlExpressions, DatesCompareByMomentAndWithNumbers) {
+  Expect("F", {"s = 0.1"});
+  Expect("T", {"s > 0.1"});
   // dt is 29 December 1899, 06:00: stored as -1.25, whose raw double orders wrongly.
-  EXPECT_EQ(Ask("dt < #12/30/1899#"), "T");
-  EXPECT_EQ(Ask("dt > #12/29/1899#"), "T");
-  EXPECT_EQ(Ask("dt = #12/29/1899 06:00#"), "T");
-  EXPECT_EQ(Ask("dt > #12/29/1899 05:00#"), "T");
-  EXPECT_EQ(Ask("dt < #12/29/1899 07:00#"), "T");
-  EXPECT_EQ(Ask("dt < dd"), "T");
-  EXPECT_EQ(Ask("dt < 0"), "T");
-  EXPECT_EQ(Ask("dt = -1.25"), "T");
-  EXPECT_EQ(Ask("#1/1/1900# = 2"), "T");
-  EXPECT_EQ(Ask("dd > 46000"), "T");
-}
-
-TEST_F(SqlExpressions, TextComparesWithoutRegardToCase) {
-  EXPECT_EQ(Ask("t = 'hello'"), "T");
-  EXPECT_EQ(Ask("t = \"HELLO\""), "T");
-  EXPECT_EQ(Ask("t < 'help'"), "T");
-  EXPECT_EQ(Ask("t > 'Hell'"), "T");
-  EXPECT_EQ(Ask("t <> 'Hello '"), "T");
-  EXPECT_EQ(Ask("'it''s' = \"it's\""), "T");
-  EXPECT_EQ(Ask("\"say \"\"hi\"\"\" = 'say \"hi\"'"), "T");
-  EXPECT_EQ(Ask("'\xC3\x89' = '\xC3\xA9'"), "F");  // only ASCII letters fold
-  EXPECT_EQ(Ask("tn = 'x'"), "N");
+  Expect("T", {"dt < #12/30/1899#", "dt > #12/29/1899#", "dt = #12/29/1899 06:00#", "dt > #12/29/1899 05:00#",
+               "dt < #12/29/1899 07:00#", "dt < dd", "dt < 0", "dt = -1.25", "#1/1/1900# = 2", "dd > 46000"});
+  // Text without regard to case (ASCII letters only), both quote styles.
+  Expect("T", {"t = 'hello'", "t = \"HELLO\"", "t < 'help'", "t > 'Hell'", "t <> 'Hello '", "'it''s' = \"it's\"",
+               "\"say \"\"hi\"\"\" = 'say \"hi\"'"});
+  Expect("F", {"'\xC3\x89' = '\xC3\xA9'"});
+  Expect("N", {"tn = 'x'"});
 }
 
 TEST_F(SqlExpressions, MismatchedTypesAreErrorsNotAnswers) {
@@ -165,35 +105,15 @@ TEST_F(SqlExpressions, MismatchedTypesAreErrorsNotAnswers) {
 }
 
 TEST_F(SqlExpressions, LikePatterns) {
-  EXPECT_EQ(Ask("t LIKE 'H*'"), "T");
-  EXPECT_EQ(Ask("t LIKE 'h*'"), "T");
-  EXPECT_EQ(Ask("t LIKE '*LL*'"), "T");
-  EXPECT_EQ(Ask("t LIKE 'H?llo'"), "T");
-  EXPECT_EQ(Ask("t LIKE 'H?lo'"), "F");
-  EXPECT_EQ(Ask("t LIKE '[GH]ello'"), "T");
-  EXPECT_EQ(Ask("t LIKE '[!GH]ello'"), "F");
-  EXPECT_EQ(Ask("t LIKE '[a-z]ello'"), "T");
-  EXPECT_EQ(Ask("t LIKE 'Hello*'"), "T");
-  EXPECT_EQ(Ask("t LIKE '*'"), "T");
-  EXPECT_EQ(Ask("t LIKE ''"), "F");
-  EXPECT_EQ(Ask("t NOT LIKE 'H*'"), "F");
-  EXPECT_EQ(Ask("t LIKE t"), "T");
-  EXPECT_EQ(Ask("'a*a' LIKE 'a[*]a'"), "T");
-  EXPECT_EQ(Ask("'aaa' LIKE 'a[*]a'"), "F");
-  EXPECT_EQ(Ask("'a1a' LIKE 'a#a'"), "T");
-  EXPECT_EQ(Ask("'a10a' LIKE 'a#a'"), "F");
-  EXPECT_EQ(Ask("'aBBBa' LIKE 'a*a'"), "T");
-  EXPECT_EQ(Ask("'aBC' LIKE 'a*a'"), "F");
-  EXPECT_EQ(Ask("'a-b' LIKE 'a[-x]b'"), "T");
-  EXPECT_EQ(Ask("'a!b' LIKE 'a!b'"), "T");
-  EXPECT_EQ(Ask("'ab' LIKE 'a[]b'"), "T");
-  EXPECT_EQ(Ask("'h\xC3\xA9llo' LIKE 'h?llo'"), "T");  // ? is one character, not one byte
-  EXPECT_EQ(Ask("'mississippi' LIKE '*sip*'"), "T");
-  EXPECT_EQ(Ask("'mississippi' LIKE 'm*iss*ppi'"), "T");
-  EXPECT_EQ(Ask("'mississippi' LIKE '*ss*ss*ss*'"), "F");
-  EXPECT_EQ(Ask("i LIKE '5'"), "T");  // numbers match as their text
-  EXPECT_EQ(Ask("nl LIKE '*'"), "N");
-  EXPECT_EQ(Ask("t LIKE NULL"), "N");
+  Expect("T", {"t LIKE 'H*'", "t LIKE 'h*'", "t LIKE '*LL*'", "t LIKE 'H?llo'", "t LIKE '[GH]ello'",
+               "t LIKE '[a-z]ello'", "t LIKE 'Hello*'", "t LIKE '*'", "t LIKE t", "'a*a' LIKE 'a[*]a'",
+               "'a1a' LIKE 'a#a'", "'aBBBa' LIKE 'a*a'", "'a-b' LIKE 'a[-x]b'", "'a!b' LIKE 'a!b'", "'ab' LIKE 'a[]b'",
+               "'h\xC3\xA9llo' LIKE 'h?llo'",  // ? is one character, not one byte
+               "'mississippi' LIKE '*sip*'", "'mississippi' LIKE 'm*iss*ppi'",
+               "i LIKE '5'"});  // numbers match as their text
+  Expect("F", {"t LIKE 'H?lo'", "t LIKE '[!GH]ello'", "t LIKE ''", "t NOT LIKE 'H*'", "'aaa' LIKE 'a[*]a'",
+               "'a10a' LIKE 'a#a'", "'aBC' LIKE 'a*a'", "'mississippi' LIKE '*ss*ss*ss*'"});
+  Expect("N", {"nl LIKE '*'", "t LIKE NULL"});
   std::string message;
   EXPECT_EQ(Fails("t LIKE 'a[Z-A]'", &message), ErrorCode::Syntax);
   EXPECT_NE(message.find("position 31"), std::string::npos) << message;
@@ -202,19 +122,10 @@ TEST_F(SqlExpressions, LikePatterns) {
 
 TEST_F(SqlExpressions, DateLiteralForms) {
   // dd is 6 March 2026, 14:05:00.
-  EXPECT_EQ(Ask("dd = #03/06/2026 14:05#"), "T");
-  EXPECT_EQ(Ask("dd = #3/6/2026 2:05:00 PM#"), "T");
-  EXPECT_EQ(Ask("dd = #3/6/2026 2:05 pm#"), "T");
-  EXPECT_EQ(Ask("dd = #2026-03-06 14:05:00#"), "T");
-  EXPECT_EQ(Ask("dd > #2026-03-06#"), "T");
-  EXPECT_EQ(Ask("dd < #2026/3/7#"), "T");
-  EXPECT_EQ(Ask("dd < #3/6/2026 2:05:59 PM#"), "T");
-  EXPECT_EQ(Ask("#3/6/26# = #2026-03-06#"), "T");
-  EXPECT_EQ(Ask("#3/6/99# = #1999-03-06#"), "T");
-  EXPECT_EQ(Ask("# 2/29/2024 # = #2024-02-29#"), "T");
-  EXPECT_EQ(Ask("#14:05# = #12/30/1899 14:05#"), "T");
-  EXPECT_EQ(Ask("#12:00 AM# = #00:00#"), "T");
-  EXPECT_EQ(Ask("#12:30 PM# = #12:30#"), "T");
+  Expect("T", {"dd = #03/06/2026 14:05#", "dd = #3/6/2026 2:05:00 PM#", "dd = #3/6/2026 2:05 pm#",
+               "dd = #2026-03-06 14:05:00#", "dd > #2026-03-06#", "dd < #2026/3/7#", "dd < #3/6/2026 2:05:59 PM#",
+               "#3/6/26# = #2026-03-06#", "#3/6/99# = #1999-03-06#", "# 2/29/2024 # = #2024-02-29#",
+               "#14:05# = #12/30/1899 14:05#", "#12:00 AM# = #00:00#", "#12:30 PM# = #12:30#"});
   for (const char* bad : {"#02/30/2026#", "#13/01/2026#", "#2/29/2025#", "#25:00#", "#1/1/2026 13:00 PM#", "#abc#",
                           "#1/1/2026 10#", "##", "#1/1/2026", "#1/1/10000#", "#1/1/2026 10:00 XM#"}) {
     std::string message;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "../support.h"
 #include "jet/database.h"
 #include "jet/sql/sql.h"
 
@@ -34,7 +35,7 @@ constexpr Case kCases[] = {
     {"site-ri", "06/01/2026", "Loc_Date", true, 43, 66, 79},
 };
 
-std::filesystem::path Fixtures() { return std::filesystem::path(SCOUREX_SHARED_DIR) / "fixtures"; }
+using testing::FixturesDir;
 
 std::int64_t Count(Schema& db, const std::string& command) {
   auto r = sql::Execute(db, command);
@@ -43,10 +44,10 @@ std::int64_t Count(Schema& db, const std::string& command) {
 }
 
 TEST(SqlOnSampleSites, PurgeConditionsSelectTheReferenceCounts) {
-  if (!std::filesystem::exists(Fixtures())) GTEST_SKIP() << "no shared fixtures at " << Fixtures();
+  JET_REQUIRE_FIXTURES();
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::string(c.site) + " " + c.cutoff + " " + c.column + (c.visitors_only ? " visitors" : " all"));
-    auto db = Database::Open((Fixtures() / c.site / "Orvanta.mdb").string(), {.password = "Morvek3"});
+    auto db = Database::Open((FixturesDir() / c.site / "Orvanta.mdb").string(), {.password = "Morvek3"});
     std::string col = std::string("[") + c.column + "]";
     std::string cond = std::string(c.visitors_only ? "([type] = 0) and " : "") + "([Valid] = 0) and (" + col + "< #" +
                        c.cutoff + " 00:00# or " + col + " is NULL)";
@@ -58,9 +59,9 @@ TEST(SqlOnSampleSites, PurgeConditionsSelectTheReferenceCounts) {
 }
 
 TEST(SqlOnSampleSites, JournalEventsBeforeTheCutoff) {
-  if (!std::filesystem::exists(Fixtures())) GTEST_SKIP() << "no shared fixtures at " << Fixtures();
+  JET_REQUIRE_FIXTURES();
   for (auto [site, expected] : {std::pair{"site-small", 870}, std::pair{"site-ri", 869}}) {
-    auto db = Database::Open((Fixtures() / site / "Journal.mdb").string());
+    auto db = Database::Open((FixturesDir() / site / "Journal.mdb").string());
     EXPECT_EQ(Count(*db, "SELECT COUNT(*) From [Log] where [Date] < #09/01/2026 00:00#"), expected) << site;
   }
 }

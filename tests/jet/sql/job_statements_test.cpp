@@ -94,17 +94,14 @@ TEST_F(SqlJobStatements, CardholdersGoWhenInvalidAndOldOrUndated) {
   auto r = sql::Execute(schema_, kDeleteHolders);
   EXPECT_EQ(r.affected, 3);
   EXPECT_EQ(holders_->Column("ID"), (std::vector<std::int64_t>{2, 4, 5}));
-}
-
-TEST_F(SqlJobStatements, VisitorsOnlyWhenTheTypeIsAsked) {
-  Holder(1, 0, false, Value::Null(), Value::Null());
-  Holder(2, 1, false, Value::Null(), Value::Null());
-  Holder(3, 0, true, Value::Null(), Value::Null());
-  auto r = sql::Execute(schema_,
-                        "DELETE From CRDHLD Where ([type] = 0) and ([Valid] = 0) and ([Loc_Date]< #06/01/2026 00:00# "
-                        "or [Loc_Date] is NULL)");
+  // Visitors only when the type is asked.
+  Holder(7, 0, false, Value::Null(), Value::Null());
+  Holder(8, 1, false, Value::Null(), Value::Null());
+  r = sql::Execute(schema_,
+                   "DELETE From CRDHLD Where ([type] = 0) and ([Valid] = 0) and ([Loc_Date]< #06/01/2026 00:00# "
+                   "or [Loc_Date] is NULL)");
   EXPECT_EQ(r.affected, 1);
-  EXPECT_EQ(holders_->Column("ID"), (std::vector<std::int64_t>{2, 3}));
+  EXPECT_EQ(holders_->Column("ID"), (std::vector<std::int64_t>{2, 4, 5, 8}));
 }
 
 TEST_F(SqlJobStatements, JournalEventsBeforeTheLimitGo) {
@@ -119,13 +116,9 @@ TEST_F(SqlJobStatements, JournalEventsBeforeTheLimitGo) {
   EXPECT_EQ(log_->last_wanted, (std::vector<bool>{false, true, false}));
 }
 
-TEST_F(SqlJobStatements, NothingToDeleteStillAsksTheTableOnce) {
-  auto r = sql::Execute(schema_, kDeleteLog);
-  EXPECT_EQ(r.affected, 0);
+TEST_F(SqlJobStatements, NothingToDeleteAsksTheTableOnceAndFailuresReachTheCaller) {
+  EXPECT_EQ(sql::Execute(schema_, kDeleteLog).affected, 0);
   EXPECT_EQ(log_->delete_calls, 1);
-}
-
-TEST_F(SqlJobStatements, FailuresOfTheTableReachTheCaller) {
   log_->Add({Value::Int(1), Date(2000, 1, 1), Value::Null()});
   log_->read_only = true;
   try {
