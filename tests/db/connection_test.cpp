@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 #include "db/error_numbers.h"
 #include "db/jet_backend.h"
 #include "db/odbc_backend.h"
+#include "support/process.h"
 
 namespace scourex::db {
 namespace {
@@ -40,22 +40,6 @@ bool SqliteDriverRegistered() {
   const std::vector<std::string> drivers = InstalledOdbcDrivers();
   return std::find(drivers.begin(), drivers.end(), "SQLite3") != drivers.end();
 }
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "scourex-db-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 // A TCP server on 127.0.0.1 that accepts connections and never says a word, as a hung
 // database server would. It lets go of them after a while so nothing waits for ever.
@@ -104,8 +88,7 @@ class SqliteConnection : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!SqliteDriverRegistered()) GTEST_SKIP() << "unixODBC has no SQLite3 driver registered (libsqliteodbc)";
-    ASSERT_FALSE(dir_.path().empty());
-    database_ = (dir_.path() / "x.db").string();
+    database_ = dir_ / "x.db";
     connection_ = CreateConnection();
     connection_->Open(Text(), "", "");
     connection_->Execute("CREATE TABLE Visitors (Id INTEGER PRIMARY KEY, Name TEXT NOT NULL, Stamp INTEGER)", nullptr);
@@ -118,7 +101,7 @@ class SqliteConnection : public ::testing::Test {
 
   std::string Text(const std::string& extra = "") const { return "Driver=SQLite3;Database=" + database_ + extra; }
 
-  TempDir dir_;
+  testing::TempFolder dir_;
   std::string database_;
   std::unique_ptr<Connection> connection_;
 };
@@ -180,7 +163,7 @@ TEST_F(SqliteConnection, CommandErrorsAreClassifiedAndClean) {
 }
 
 TEST_F(SqliteConnection, ReopeningClosesTheFormerDatabase) {
-  const std::string second = (dir_.path() / "y.db").string();
+  const std::string second = dir_ / "y.db";
   connection_->Open("Driver=SQLite3;Database=" + second, "", "");
   Error error = ErrorOf([&] { connection_->Execute("DELETE FROM Visitors", nullptr); });
   EXPECT_EQ(error.number(), errnum::kUnknownTable);
