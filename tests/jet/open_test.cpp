@@ -19,41 +19,31 @@ namespace fs = std::filesystem;
 using testing::FixturesDir;
 using testing::TempDir;
 
-// Runs `f`, expecting a jet::Error of `code` whose description names `name`.
-template <class F>
-void ExpectError(ErrorCode code, const std::string& name, F f) {
-  try {
-    f();
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.code(), code) << e.what();
-    EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
-  }
-}
+using testing::ExpectJetError;
 
 TEST(Open, FilesThatCannotBeOpened) {
   TempDir dir;
   std::string missing = (dir.path() / "missing.mdb").string();
-  ExpectError(ErrorCode::FileNotFound, missing, [&] { Database::Open(missing); });
-  ExpectError(ErrorCode::NotJet, dir.path().string(), [&] { Database::Open(dir.path().string()); });
+  ExpectJetError(ErrorCode::FileNotFound, missing, [&] { Database::Open(missing); });
+  ExpectJetError(ErrorCode::NotJet, dir.path().string(), [&] { Database::Open(dir.path().string()); });
 
   fs::path text = dir.path() / "notes.mdb";
   testing::WriteAll(text, std::string(8192, 'x'));
-  ExpectError(ErrorCode::NotJet, text.string(), [&] { Database::Open(text.string()); });
+  ExpectJetError(ErrorCode::NotJet, text.string(), [&] { Database::Open(text.string()); });
   fs::path empty = dir.path() / "empty.mdb";
   testing::WriteAll(empty, "");
-  ExpectError(ErrorCode::NotJet, empty.string(), [&] { Database::Open(empty.string()); });
+  ExpectJetError(ErrorCode::NotJet, empty.string(), [&] { Database::Open(empty.string()); });
 
   // Only a header's worth of a real file.
   std::string head("\x00\x01\x00\x00Standard Jet DB\x00\x01\x00\x00\x00", 24);
   fs::path stub = dir.path() / "stub.mdb";
   testing::WriteAll(stub, head + std::string(100, '\0'));
-  ExpectError(ErrorCode::Corrupt, stub.string(), [&] { Database::Open(stub.string()); });
+  ExpectJetError(ErrorCode::Corrupt, stub.string(), [&] { Database::Open(stub.string()); });
 
   std::string ace = head;
   ace.replace(4, 15, "Standard ACE DB");
   testing::WriteAll(stub, ace + std::string(8192, '\0'));
-  ExpectError(ErrorCode::Unsupported, stub.string(), [&] { Database::Open(stub.string()); });
+  ExpectJetError(ErrorCode::Unsupported, stub.string(), [&] { Database::Open(stub.string()); });
 }
 
 TEST(Open, NoPermission) {
@@ -62,7 +52,7 @@ TEST(Open, NoPermission) {
   fs::path p = dir.path() / "locked.mdb";
   testing::WriteAll(p, "x");
   fs::permissions(p, fs::perms::none);
-  ExpectError(ErrorCode::AccessDenied, p.string(), [&] { Database::Open(p.string()); });
+  ExpectJetError(ErrorCode::AccessDenied, p.string(), [&] { Database::Open(p.string()); });
 }
 
 TEST(Open, Jet4PasswordOfTheSiteFixture) {
@@ -104,8 +94,8 @@ TEST(Open, PasswordsSetInTheHeaderOfBothVersions) {
     std::memcpy(p + kHeaderPassword, "S\xE9same", 6);  // "Sésame" in code page 1252
   });
   EXPECT_NO_THROW(Database::OpenBytes("jet3.mdb", jet3, {.password = "S\xC3\xA9same"}));
-  ExpectError(ErrorCode::WrongPassword, "jet3.mdb", [&] { Database::OpenBytes("jet3.mdb", jet3, {.password = "Sesame"}); });
-  ExpectError(ErrorCode::WrongPassword, "jet3.mdb", [&] { Database::OpenBytes("jet3.mdb", jet3); });
+  ExpectJetError(ErrorCode::WrongPassword, "jet3.mdb", [&] { Database::OpenBytes("jet3.mdb", jet3, {.password = "Sesame"}); });
+  ExpectJetError(ErrorCode::WrongPassword, "jet3.mdb", [&] { Database::OpenBytes("jet3.mdb", jet3); });
 
   // Jet 4: UCS-2, each byte XOR-ed with the whole days of the creation date.
   std::string jet4 = EditHeader(testing::ReadAll(FixturesDir() / "site-small/Journal.mdb"), [](std::uint8_t* p, JetVersion) {
@@ -119,7 +109,7 @@ TEST(Open, PasswordsSetInTheHeaderOfBothVersions) {
     }
   });
   EXPECT_NO_THROW(Database::OpenBytes("jet4.mdb", jet4, {.password = "K\xC3\xB8" "de"}));
-  ExpectError(ErrorCode::WrongPassword, "jet4.mdb", [&] { Database::OpenBytes("jet4.mdb", jet4, {.password = "Kode"}); });
+  ExpectJetError(ErrorCode::WrongPassword, "jet4.mdb", [&] { Database::OpenBytes("jet4.mdb", jet4, {.password = "Kode"}); });
 }
 
 // A copy with a database key in the header and every later page RC4-encrypted with the
