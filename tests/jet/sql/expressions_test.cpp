@@ -44,14 +44,9 @@ class SqlExpressions : public ::testing::Test {
   }
 
   ErrorCode Fails(const std::string& condition, std::string* message = nullptr) {
-    try {
-      sql::Execute(schema_, "SELECT id FROM T WHERE " + condition);
-    } catch (const Error& e) {
-      if (message != nullptr) *message = e.what();
-      return e.code();
-    }
-    ADD_FAILURE() << "no error for " << condition;
-    return ErrorCode::Io;
+    auto [code, what] = Refusal(schema_, "SELECT id FROM T WHERE " + condition);
+    if (message != nullptr) *message = what;
+    return code;
   }
 
   MemorySchema schema_;

@@ -3,6 +3,8 @@
 // are used (scans, projections, deletes) so that tests can check the layer's manners
 // as well as its answers.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -13,6 +15,7 @@
 
 #include "jet/datetime.h"
 #include "jet/error.h"
+#include "jet/sql/sql.h"
 #include "jet/table_source.h"
 #include "jet/value.h"
 
@@ -119,6 +122,18 @@ class MemorySchema : public Schema {
  private:
   std::vector<std::unique_ptr<MemoryTable>> tables_;
 };
+
+// The error a command ends in (code and description); a test failure when it succeeds.
+inline std::pair<ErrorCode, std::string> Refusal(Schema& schema, const std::string& command,
+                                                 const sql::ExecuteOptions& options = {}) {
+  try {
+    sql::Execute(schema, command, options);
+  } catch (const Error& e) {
+    return {e.code(), e.what()};
+  }
+  ADD_FAILURE() << "accepted: " << command;
+  return {ErrorCode::Io, ""};
+}
 
 inline Value Date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
   CivilTime t;
