@@ -1,6 +1,7 @@
 // Adding entries to index trees: random orders that split leaves and nodes up through
 // new levels, rising keys that should fill pages, equal keys ordered by row, the unique
-// check, and insertion into (and removal again from) the fixtures' Jet 3 and Jet 4 trees.
+// check, and entries again after a removal. (The fixtures' trees take new entries in the
+// removal tests' fixture sweep.)
 
 #include <gtest/gtest.h>
 
@@ -180,44 +181,6 @@ TEST(IndexInsert, UniqueIndexRefusesAKeyPresentAndChangesNothing) {
   expected.push_back(again);
   SortEntries(&expected);
   ExpectSound(ed, idx, expected);
-}
-
-TEST(IndexInsert, FixtureTreesOfBothVersionsTakeNewEntries) {
-  JET_REQUIRE_FIXTURES();
-  std::size_t indexes = 0, jet3 = 0, split = 0;
-  for (const auto& fx : index_test::IndexFixtures()) {
-    SCOPED_TRACE(fx.path);
-    std::string bytes = jet::testing::ReadAll(fx.path);
-    for (const auto& idx : index_test::IndexesOf(bytes, fx.password)) {
-      if (idx.table.rfind("MSys", 0) == 0) continue;  // the removal tests cover those
-      SCOPED_TRACE(idx.table + "." + idx.index);
-      MemoryEditor ed(bytes, fx.password);
-      auto tree = index_test::CheckTree(ed, idx.table_page, idx.root_page);
-      std::vector<Leaf> expected = tree.entries;
-      std::mt19937 gen(static_cast<std::uint32_t>(indexes));
-      for (std::uint32_t k = 0; k < 150; ++k) {
-        Leaf l{RandomKey(gen, 20 + gen() % 20), jet::MakeRowId(0x10000 + k, static_cast<std::uint8_t>(k))};
-        jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, l.key, l.row);
-        expected.push_back(l);
-      }
-      SortEntries(&expected);
-      ExpectSound(ed, idx, expected);
-      auto pager = ed.Reopen();
-      EXPECT_TRUE(index_test::Walk(*pager, idx.table_page, idx.root_page) == expected);
-      // Removing them again (from trees that now have node pages) gives the original entries.
-      std::vector<jet::RowId> added;
-      for (std::uint32_t k = 0; k < 150; ++k) added.push_back(jet::MakeRowId(0x10000 + k, static_cast<std::uint8_t>(k)));
-      auto removed = jet::RemoveIndexRows(ed, idx.table_page, idx.root_page, added);
-      EXPECT_EQ(removed.entries_removed, added.size());
-      ExpectSound(ed, idx, tree.entries);
-      ++indexes;
-      jet3 += ed.format().page_size == 2048;
-      split += ed.allocated() > 0;
-    }
-  }
-  EXPECT_GT(indexes, 40u);
-  EXPECT_GT(jet3, 10u);
-  EXPECT_EQ(split, indexes) << "every tree grew past its pages";
 }
 
 TEST(IndexInsert, AfterRemovalTheTreeTakesEntriesAgain) {
