@@ -17,24 +17,13 @@
 #include <thread>
 
 #include "db/error_numbers.h"
+#include "db/error_of.h"
 #include "db/jet_backend.h"
 #include "db/odbc_backend.h"
 #include "support/process.h"
 
 namespace scourex::db {
 namespace {
-
-// Runs `action` and returns the scourex::Error it throws (a failure if it throws none).
-template <typename Action>
-Error ErrorOf(Action action) {
-  try {
-    action();
-  } catch (const Error& error) {
-    return error;
-  }
-  ADD_FAILURE() << "expected a scourex::Error";
-  return Error(0, "");
-}
 
 bool SqliteDriverRegistered() {
   const std::vector<std::string> drivers = InstalledOdbcDrivers();

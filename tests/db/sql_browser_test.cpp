@@ -14,6 +14,7 @@
 
 #include "common/error.h"
 #include "db/error_numbers.h"
+#include "db/error_of.h"
 
 namespace scourex::db {
 namespace {
@@ -88,14 +89,10 @@ TEST(InstanceLookup, AsksForTheInstanceAndReadsThePort) {
 TEST(InstanceLookup, FailsClearlyWithoutAUsableAnswer) {
   {
     FakeBrowser browser(Reply("ServerName;LOCAL;InstanceName;PIPES;np;\\\\LOCAL\\pipe;;"));
-    try {
-      ResolveInstancePort("127.0.0.1", "PIPES", 5, browser.port());
-      ADD_FAILURE() << "expected an error";
-    } catch (const Error& error) {
-      EXPECT_EQ(error.number(), errnum::kGeneral);
-      EXPECT_NE(error.description().find("'PIPES'"), std::string::npos) << error.description();
-      EXPECT_NE(error.description().find("TCP"), std::string::npos) << error.description();
-    }
+    const Error error = ErrorOf([&] { ResolveInstancePort("127.0.0.1", "PIPES", 5, browser.port()); });
+    EXPECT_EQ(error.number(), errnum::kGeneral);
+    EXPECT_NE(error.description().find("'PIPES'"), std::string::npos) << error.description();
+    EXPECT_NE(error.description().find("TCP"), std::string::npos) << error.description();
   }
   // Nothing listens on a port just given back: the lookup fails rather than waits.
   int free_port = 0;
@@ -104,13 +101,9 @@ TEST(InstanceLookup, FailsClearlyWithoutAUsableAnswer) {
     free_port = closed.port();
     EXPECT_THROW(ResolveInstancePort("127.0.0.1", "ANY", 5, free_port), Error);  // lets the stand-in finish
   }
-  try {
-    ResolveInstancePort("127.0.0.1", "GONE", 2, free_port);
-    ADD_FAILURE() << "expected an error";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.number(), errnum::kGeneral);
-    EXPECT_NE(error.description().find("'GONE' on '127.0.0.1'"), std::string::npos) << error.description();
-  }
+  const Error gone = ErrorOf([&] { ResolveInstancePort("127.0.0.1", "GONE", 2, free_port); });
+  EXPECT_EQ(gone.number(), errnum::kGeneral);
+  EXPECT_NE(gone.description().find("'GONE' on '127.0.0.1'"), std::string::npos) << gone.description();
 }
 
 }  // namespace
