@@ -2,9 +2,6 @@
 // running a statement, and reporting errors on standard error with status 1.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
 
 #include "support.h"
 
@@ -20,14 +17,10 @@ struct Result {
 
 Result RunJetsql(const std::string& args, const std::string& input = "") {
   testing::TempDir dir;
-  std::string out = (dir.path() / "out").string(), err = (dir.path() / "err").string(),
-              in = (dir.path() / "in").string();
+  std::string err = (dir.path() / "err").string(), in = (dir.path() / "in").string();
   testing::WriteAll(in, input);
-  std::string command = std::string(JETSQL_BINARY) + " " + args + " <'" + in + "' >'" + out + "' 2>'" + err + "'";
   Result r;
-  int raw = std::system(command.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = testing::ReadAll(out);
+  r.out = testing::Shell(std::string(JETSQL_BINARY) + " " + args + " <'" + in + "' 2>'" + err + "'", &r.status);
   r.err = testing::ReadAll(err);
   return r;
 }
