@@ -44,93 +44,67 @@ void ExpectSound(MemoryEditor& ed, const index_test::IndexRef& idx, const std::v
   if (out != nullptr) *out = std::move(tree);
 }
 
-TEST(IndexInsert, RandomOrderSplitsLeavesAndNodesUpThroughNewLevels) {
+// Entries into empty trees of the big file in three orders: long random keys split leaves
+// and nodes up through new levels; rising keys should leave every page full; equal keys
+// arriving in random row order line up by row.
+TEST(IndexInsert, EmptyTreesGrowFromRandomRisingAndEqualKeys) {
   const auto& big = index_test::BigTree();
-  const auto idx = index_test::FindIndex(big.bytes, "Empty", "Path");
-  MemoryEditor ed(big.bytes);
   std::mt19937 gen(3);
-  std::vector<Leaf> expected;
-  std::size_t added = 0;
-  for (std::uint32_t k = 0; k < 3000; ++k) {
-    Leaf l{RandomKey(gen, 60 + gen() % 40), jet::MakeRowId(100 + k / 40, static_cast<std::uint8_t>(k % 40))};
-    auto r = jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, l.key, l.row);
-    ASSERT_EQ(r.root_page, idx.root_page);
-    added += r.pages_added;
-    expected.push_back(l);
-    if (k % 750 == 749) {
-      SortEntries(&expected);
-      ExpectSound(ed, idx, expected);
+  for (const std::string name : {"Path", "PrimaryKey", "Group"}) {
+    SCOPED_TRACE(name);
+    const auto idx = index_test::FindIndex(big.bytes, "Empty", name);
+    const bool random = name == "Path", rising = name == "PrimaryKey", equal = name == "Group";
+    MemoryEditor ed(big.bytes);
+    std::vector<std::uint32_t> order(random ? 3000 : rising ? 8000 : 4000);
+    for (std::uint32_t k = 0; k < order.size(); ++k) order[k] = k;
+    if (equal) std::shuffle(order.begin(), order.end(), gen);
+    std::vector<Leaf> expected;
+    std::size_t added = 0;
+    for (std::uint32_t k : order) {
+      Leaf l = random ? Leaf{RandomKey(gen, 60 + gen() % 40), jet::MakeRowId(100 + k / 40, static_cast<std::uint8_t>(k % 40))}
+               : rising ? Leaf{LongKey(k * 7), jet::MakeRowId(200 + k / 100, static_cast<std::uint8_t>(k % 100))}
+                        : Leaf{LongKey(k % 5), jet::MakeRowId(300 + k / 200, static_cast<std::uint8_t>(k % 200))};
+      auto r = jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, l.key, l.row, {.unique = rising});
+      ASSERT_EQ(r.root_page, idx.root_page);
+      added += r.pages_added;
+      expected.push_back(l);
+      if (expected.size() % 1000 == 0) {
+        std::vector<Leaf> sorted = expected;
+        SortEntries(&sorted);
+        ExpectSound(ed, idx, sorted);
+      }
+    }
+    SortEntries(&expected);
+    index_test::TreeReport tree;
+    ExpectSound(ed, idx, expected, &tree);
+    EXPECT_GE(tree.levels, random ? 3 : 2);
+    EXPECT_GE(tree.leaves.size(), 5u);
+    EXPECT_EQ(added, ed.allocated());
+    EXPECT_EQ(tree.pages.size(), ed.allocated() + 1) << "every page allocated is in the tree";
+    EXPECT_TRUE(index_test::Walk(*ed.Reopen(), idx.table_page, idx.root_page) == expected);
+    for (std::uint32_t p : tree.pages) {
+      auto page = jet::ParseIndexPage(jet::ViewOf(ed.Read(p)), p, ed.format());
+      // Header bytes of unknown meaning are zero on new pages, not what the page held.
+      jet::PageRef bytes = ed.Read(p);
+      if (p != idx.root_page) {
+        EXPECT_EQ((*bytes)[8] | (*bytes)[9] | (*bytes)[10] | (*bytes)[11] | (*bytes)[26], 0) << p;
+      }
+      // Rising keys: every page but the last of its level is full, the first entry of the
+      // next page would not have fitted on it (with the shared prefix it then had).
+      if (!rising || page.next_page == 0) continue;
+      auto next = jet::ParseIndexPage(jet::ViewOf(ed.Read(page.next_page)), page.next_page, ed.format());
+      page.entries.push_back(next.entries.front());
+      page.prefix_length = jet::CommonIndexPrefix(page.entries);
+      EXPECT_FALSE(jet::IndexPageFits(page, ed.format())) << "page " << p << " has room for " << page.entries.size();
+    }
+    if (equal) {
+      // The same row again is refused.
+      std::size_t writes = ed.writes();
+      EXPECT_THROW(jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, expected[10].key, expected[10].row),
+                   jet::FormatError);
+      EXPECT_EQ(ed.writes(), writes);
     }
   }
-  SortEntries(&expected);
-  index_test::TreeReport tree;
-  ExpectSound(ed, idx, expected, &tree);
-  EXPECT_GE(tree.levels, 3);
-  EXPECT_EQ(added, ed.allocated());
-  EXPECT_EQ(tree.pages.size(), ed.allocated() + 1) << "every page allocated is in the tree";
-  for (std::uint32_t p : tree.pages) {
-    // Header bytes of unknown meaning are zero on new pages, not what the page held.
-    jet::PageRef page = ed.Read(p);
-    if (p == idx.root_page) continue;
-    EXPECT_EQ((*page)[8] | (*page)[9] | (*page)[10] | (*page)[11] | (*page)[26], 0) << p;
-  }
-  auto pager = ed.Reopen();
-  EXPECT_TRUE(index_test::Walk(*pager, idx.table_page, idx.root_page) == expected);
-}
-
-TEST(IndexInsert, RisingKeysFillTheirPages) {
-  const auto& big = index_test::BigTree();
-  const auto idx = index_test::FindIndex(big.bytes, "Empty", "PrimaryKey");
-  MemoryEditor ed(big.bytes);
-  std::vector<Leaf> expected;
-  for (std::uint32_t k = 0; k < 8000; ++k) {
-    Leaf l{LongKey(k * 7), jet::MakeRowId(200 + k / 100, static_cast<std::uint8_t>(k % 100))};
-    jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, l.key, l.row, {.unique = true});
-    expected.push_back(l);
-  }
-  index_test::TreeReport tree;
-  ExpectSound(ed, idx, expected, &tree);
-  // Every page but the last of each level is full: the first entry of the next page would
-  // not have fitted on it (with the shared prefix it then had).
-  std::size_t loose = 0;
-  for (std::uint32_t p : tree.pages) {
-    auto page = jet::ParseIndexPage(jet::ViewOf(ed.Read(p)), p, ed.format());
-    if (page.next_page == 0) continue;
-    auto next = jet::ParseIndexPage(jet::ViewOf(ed.Read(page.next_page)), page.next_page, ed.format());
-    page.entries.push_back(next.entries.front());
-    page.prefix_length = jet::CommonIndexPrefix(page.entries);
-    if (jet::IndexPageFits(page, ed.format())) {
-      ++loose;
-      ADD_FAILURE() << "page " << p << " has room for " << page.entries.size() << " entries";
-    }
-  }
-  EXPECT_EQ(loose, 0u);
-  EXPECT_GE(tree.levels, 2);
-}
-
-TEST(IndexInsert, EqualKeysFollowRowOrder) {
-  const auto& big = index_test::BigTree();
-  const auto idx = index_test::FindIndex(big.bytes, "Empty", "Group");
-  MemoryEditor ed(big.bytes);
-  std::mt19937 gen(9);
-  std::vector<Leaf> expected;
-  std::vector<std::uint32_t> order(4000);
-  for (std::uint32_t k = 0; k < order.size(); ++k) order[k] = k;
-  std::shuffle(order.begin(), order.end(), gen);
-  for (std::uint32_t k : order) {
-    Leaf l{LongKey(k % 5), jet::MakeRowId(300 + k / 200, static_cast<std::uint8_t>(k % 200))};
-    jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, l.key, l.row);
-    expected.push_back(l);
-  }
-  SortEntries(&expected);
-  index_test::TreeReport tree;
-  ExpectSound(ed, idx, expected, &tree);
-  EXPECT_GE(tree.leaves.size(), 5u);
-  // The same row again is refused.
-  std::size_t writes = ed.writes();
-  EXPECT_THROW(jet::InsertIndexEntry(ed, idx.table_page, idx.root_page, expected[10].key, expected[10].row),
-               jet::FormatError);
-  EXPECT_EQ(ed.writes(), writes);
 }
 
 TEST(IndexInsert, UniqueIndexRefusesAKeyPresentAndChangesNothing) {

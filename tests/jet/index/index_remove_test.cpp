@@ -329,17 +329,10 @@ TEST(IndexRemove, DamagedTreesAreReportedNotFollowed) {
     ASSERT_GE(tree.levels, 2);
     auto root = jet::ParseIndexPage(jet::ViewOf(probe.Read(idx.root_page)), idx.root_page, probe.format());
     std::vector<jet::RowId> all = RowsOf(tree.entries, 0, tree.entries.size());
-    {
-      // A child pointer to the table definition.
+    // A child pointer to the table definition, and one back at the root.
+    for (std::uint32_t child : {idx.table_page, idx.root_page}) {
       MemoryEditor ed(big.bytes);
-      root.entries[0].child_page = idx.table_page;
-      jet::EncodeIndexPage(root, ed.format(), ed.Write(idx.root_page).data());
-      EXPECT_THROW(jet::RemoveIndexRows(ed, idx.table_page, idx.root_page, all), jet::FormatError);
-    }
-    {
-      // A node entry pointing back at the root.
-      MemoryEditor ed(big.bytes);
-      root.entries[0].child_page = idx.root_page;
+      root.entries[0].child_page = child;
       jet::EncodeIndexPage(root, ed.format(), ed.Write(idx.root_page).data());
       EXPECT_THROW(jet::RemoveIndexRows(ed, idx.table_page, idx.root_page, all), jet::FormatError);
     }
