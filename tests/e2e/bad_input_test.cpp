@@ -80,7 +80,7 @@ TEST(BadInput, MalformedConnectionTextsAndJunkOptions) {
        {std::string("DBType=2\r\nSQL_Connect=Provider=SQLOLEDB;Data Source='unclosed;Password=Secr3t\r\n"),
         std::string("DBType=2\r\nSQL_Connect=Provider=MSDASQL;Driver={SQLite3;Database=\"x\r\n"),
         std::string("DBType=2\r\nSQL_Connect=;;;===;\r\n"),
-        std::string("\x01\x02\xff\xfe=\x00\x00\r\nVisitorMonths=\x80\x81\r\n", 30),
+        std::string("\x01\x02\xff\xfe=\x00\x00\r\nVisitorMonths=\x80\x81\r\n", 27),
         std::string(100000, '\xff') + "\r\nEventMonths=1\r\n"}) {
     FakePlatform platform;
     platform.files["/opt/site/Orvanta.nam"] = "";
