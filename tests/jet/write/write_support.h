@@ -84,21 +84,11 @@ inline void ExpectConsistent(Database& db) {
   for (const auto& name : db.TableNames()) ExpectConsistent(*db.GetTable(name));
 }
 
-inline std::string Capture(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buf[65536];
-  for (std::size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
-  pclose(pipe);
-  return out;
-}
-
-inline bool HaveMdbtools() { return access("/usr/bin/mdb-export", X_OK) == 0; }
+inline bool HaveMdbtools() { return HaveCommand("mdb-export"); }
 
 // The first column of every row mdb-export reads from the table, sorted (NULL as "NULL").
 inline std::vector<std::string> MdbExportFirstColumn(const std::string& file, const std::string& table) {
-  std::string out = Capture("/usr/bin/mdb-export -H -d '\\t' -Q -0 NULL '" + file + "' '" + table + "' 2>&1");
+  std::string out = Shell("/usr/bin/mdb-export -H -d '\\t' -Q -0 NULL '" + file + "' '" + table + "' 2>&1");
   std::vector<std::string> values;
   std::size_t start = 0;
   while (start < out.size()) {
@@ -112,11 +102,9 @@ inline std::vector<std::string> MdbExportFirstColumn(const std::string& file, co
   return values;
 }
 
-inline std::filesystem::path MdbReaderDir() {
-  return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "js";
-}
+inline std::filesystem::path MdbReaderDir() { return ReadMdbScript().parent_path(); }
 
-inline bool HaveMdbReader() { return std::filesystem::is_directory(MdbReaderDir() / "node_modules" / "mdb-reader"); }
+inline bool HaveMdbReader() { return HaveReadMdb(); }
 
 // The row count mdb-reader reports for each user table of each file ("name count" lines,
 // sorted, after a line with the file's name), or the error it printed. One node process
@@ -129,7 +117,7 @@ inline std::string MdbReaderCounts(const std::vector<std::pair<std::string, std:
       " for (const n of r.getTableNames().sort()) console.log(n + ' ' + r.getTable(n).getData().length); }";
   std::string args;
   for (const auto& [file, password] : files) args += " '" + file + "' '" + password + "'";
-  return Capture("cd '" + MdbReaderDir().string() + "' && node --input-type=module -e \"" + script + "\"" + args +
+  return Shell("cd '" + MdbReaderDir().string() + "' && node --input-type=module -e \"" + script + "\"" + args +
                  " 2>&1");
 }
 
