@@ -15,12 +15,14 @@ echo "== build and test"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+scripts/check-skips.sh build
 
 echo "== sanitizer build (address, undefined) and test"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSCOUREX_SANITIZE=ON >/dev/null
 ninja -C build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+scripts/check-skips.sh build-asan
 
 if ls fuzz/fuzz_*.cpp >/dev/null 2>&1; then
   echo "== fuzzing, ${fuzz_seconds}s per target (libFuzzer, address and undefined sanitizers)"

@@ -76,7 +76,7 @@ class SilentServer {
 class SqliteConnection : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!SqliteDriverRegistered()) GTEST_SKIP() << "unixODBC has no SQLite3 driver registered (libsqliteodbc)";
+    ASSERT_TRUE(SqliteDriverRegistered()) << "unixODBC has no SQLite3 driver registered (libsqliteodbc)";
     database_ = dir_ / "x.db";
     connection_ = CreateConnection();
     connection_->Open(Text(), "", "");
@@ -214,7 +214,7 @@ TEST(ConnectionUse, SilentSqlServerTimesOutAtTheConnectTimeout) {
   const std::vector<std::string> drivers = InstalledOdbcDrivers();
   if (std::find(drivers.begin(), drivers.end(), "FreeTDS") == drivers.end() &&
       !std::filesystem::exists(DefaultFreeTdsLibrary())) {
-    GTEST_SKIP() << "no FreeTDS driver (tdsodbc)";
+    GTEST_FAIL() << "no FreeTDS driver (tdsodbc)";
   }
   SilentServer server;
   auto connection = CreateConnection();

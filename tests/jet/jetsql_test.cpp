@@ -28,7 +28,7 @@ Result RunJetsql(const std::string& args, const std::string& input = "") {
 class Jetsql : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (std::string(JETSQL_BINARY).empty()) GTEST_SKIP() << "jetsql was not built";
+    ASSERT_FALSE(std::string(JETSQL_BINARY).empty()) << "jetsql was not built";
     JET_REQUIRE_FIXTURES();
   }
   static std::string Fixture(const char* rel) { return "'" + (FixturesDir() / rel).string() + "'"; }

@@ -1,5 +1,5 @@
 #pragma once
-// Helpers shared by the engine's tests: where the shared fixtures are, temporary
+// Helpers shared by the engine's tests: where the fixtures are, temporary
 // folders, whole-file reads and writes, expected errors, the other readers' programs.
 
 #include <gtest/gtest.h>
@@ -15,13 +15,13 @@
 
 namespace jet::testing {
 
-inline std::filesystem::path FixturesDir() { return std::filesystem::path(SCOUREX_SHARED_DIR) / "fixtures"; }
+inline std::filesystem::path FixturesDir() { return std::filesystem::path(SCOUREX_FIXTURES_DIR); }
 
-// Skips the calling test when the shared fixtures are absent.
-#define JET_REQUIRE_FIXTURES()                                                             \
-  do {                                                                                     \
-    if (!std::filesystem::is_directory(::jet::testing::FixturesDir()))                     \
-      GTEST_SKIP() << "shared fixtures not found at " << ::jet::testing::FixturesDir();    \
+// The fixtures belong to the repository: their absence is a failure, never a skip.
+#define JET_REQUIRE_FIXTURES()                                                            \
+  do {                                                                                    \
+    if (!std::filesystem::is_directory(::jet::testing::FixturesDir()))                    \
+      GTEST_FAIL() << "the test fixtures are missing at " << ::jet::testing::FixturesDir(); \
   } while (0)
 
 inline std::string ReadAll(const std::filesystem::path& p) {
