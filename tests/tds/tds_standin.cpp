@@ -182,11 +182,14 @@ TdsStandIn::TdsStandIn(Options options) : options_(std::move(options)) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  listen(listener_, 16);
-  socklen_t length = sizeof address;
-  getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
+  address.sin_port = htons(static_cast<std::uint16_t>(options_.port));
+  const int on = 1;
+  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener_, 16) == 0) {
+    socklen_t length = sizeof address;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
   if (pipe2(wake_, O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
   thread_ = std::thread([this] { Serve(); });
 }

@@ -46,6 +46,7 @@ class TdsStandIn {
     // not even to the pre-login (kSilence).
     TdsReply login = TdsReply::Rows(0);
     std::function<TdsReply(const std::string& sql)> batch;  // default: no rows affected
+    int port = 0;  // 0: any free port
     int max_connections = 8;
     std::chrono::seconds lifetime{60};
   };
@@ -55,7 +56,8 @@ class TdsStandIn {
   TdsStandIn(const TdsStandIn&) = delete;
   TdsStandIn& operator=(const TdsStandIn&) = delete;
 
-  int port() const { return port_; }
+  int port() const { return port_; }  // 0 when the port could not be had
+
   std::vector<TdsLogin> logins() const;
   std::vector<std::string> batches() const;  // the SQL text of each batch, UTF-8
 
