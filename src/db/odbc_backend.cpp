@@ -1,5 +1,8 @@
 #include "db/odbc_backend.h"
 
+#ifdef _WIN32
+#include <windows.h>  // the ODBC headers of Windows build on its types
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

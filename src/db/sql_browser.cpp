@@ -1,15 +1,21 @@
 #include "db/sql_browser.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "common/error.h"
@@ -24,23 +30,58 @@ namespace {
 constexpr int kUnlimitedWaitSeconds = 30;
 constexpr auto kResendInterval = std::chrono::seconds(1);
 
+// The few socket calls the lookup needs, on POSIX and on Windows.
+#ifdef _WIN32
+using SocketHandle = SOCKET;
+constexpr SocketHandle kNoSocket = INVALID_SOCKET;
+constexpr int kSocketFlags = 0;
+constexpr int kSendFlags = 0;
+constexpr int kReceiveFlags = 0;
+void CloseSocket(SocketHandle handle) { closesocket(handle); }
+int Poll(pollfd* polls, size_t count, int milliseconds) {
+  return WSAPoll(polls, static_cast<ULONG>(count), milliseconds);
+}
+// Windows reports an ICMP "port unreachable" to the next receive on the socket.
+bool LastReceiveRefused() { return WSAGetLastError() == WSAECONNRESET; }
+bool Interrupted() { return false; }
+void StartSockets() {
+  static const bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  (void)started;
+}
+#else
+using SocketHandle = int;
+constexpr SocketHandle kNoSocket = -1;
+constexpr int kSocketFlags = SOCK_CLOEXEC;
+constexpr int kSendFlags = MSG_NOSIGNAL;
+constexpr int kReceiveFlags = MSG_DONTWAIT;
+void CloseSocket(SocketHandle handle) { close(handle); }
+int Poll(pollfd* polls, size_t count, int milliseconds) { return poll(polls, count, milliseconds); }
+bool LastReceiveRefused() { return errno == ECONNREFUSED; }
+bool Interrupted() { return errno == EINTR; }
+void StartSockets() {}
+#endif
+
 class Socket {
  public:
-  explicit Socket(int fd) : fd_(fd) {}
+  explicit Socket(SocketHandle handle) : handle_(handle) {}
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
-  Socket(Socket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Socket(Socket&& other) noexcept : handle_(std::exchange(other.handle_, kNoSocket)) {}
   Socket& operator=(Socket&& other) noexcept {
-    std::swap(fd_, other.fd_);
+    std::swap(handle_, other.handle_);
     return *this;
   }
   ~Socket() {
-    if (fd_ >= 0) close(fd_);
+    if (handle_ != kNoSocket) CloseSocket(handle_);
   }
-  int fd() const { return fd_; }
+  bool valid() const { return handle_ != kNoSocket; }
+  SocketHandle handle() const { return handle_; }
 
  private:
-  int fd_;
+  SocketHandle handle_;
 };
 
 }  // namespace
@@ -79,6 +120,7 @@ int ResolveInstancePort(const std::string& host, const std::string& instance, in
   const int wait_seconds = timeout_seconds > 0 ? timeout_seconds : kUnlimitedWaitSeconds;
   const std::string target = "SQL Server instance '" + instance + "' on '" + host + "'";
 
+  StartSockets();
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_DGRAM;
@@ -99,12 +141,12 @@ int ResolveInstancePort(const std::string& host, const std::string& instance, in
   };
   std::vector<Asked> asked;
   for (const addrinfo* address = addresses.get(); address != nullptr; address = address->ai_next) {
-    Socket socket(::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol));
-    if (socket.fd() < 0 || address->ai_addrlen > sizeof(sockaddr_storage)) continue;
-#if defined(IP_RECVERR) && defined(IPV6_RECVERR)
+    Socket socket(::socket(address->ai_family, address->ai_socktype | kSocketFlags, address->ai_protocol));
+    if (!socket.valid() || address->ai_addrlen > sizeof(sockaddr_storage)) continue;
+#ifdef __linux__
     const int on = 1;
-    if (address->ai_family == AF_INET) setsockopt(socket.fd(), IPPROTO_IP, IP_RECVERR, &on, sizeof on);
-    if (address->ai_family == AF_INET6) setsockopt(socket.fd(), IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
+    if (address->ai_family == AF_INET) setsockopt(socket.handle(), IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    if (address->ai_family == AF_INET6) setsockopt(socket.handle(), IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
 #endif
     Asked entry{std::move(socket), {}, static_cast<socklen_t>(address->ai_addrlen)};
     std::memcpy(&entry.address, address->ai_addr, address->ai_addrlen);
@@ -128,7 +170,7 @@ int ResolveInstancePort(const std::string& host, const std::string& instance, in
     if (now >= next_send) {
       for (Asked& entry : asked) {
         if (!entry.refused) {
-          sendto(entry.socket.fd(), request.data(), request.size(), MSG_NOSIGNAL,
+          sendto(entry.socket.handle(), request.data(), static_cast<int>(request.size()), kSendFlags,
                  reinterpret_cast<const sockaddr*>(&entry.address), entry.length);
         }
       }
@@ -138,7 +180,7 @@ int ResolveInstancePort(const std::string& host, const std::string& instance, in
     std::vector<size_t> owners;
     for (size_t i = 0; i < asked.size(); ++i) {
       if (asked[i].refused) continue;
-      polls.push_back(pollfd{asked[i].socket.fd(), POLLIN, 0});
+      polls.push_back(pollfd{asked[i].socket.handle(), POLLIN, 0});
       owners.push_back(i);
     }
     if (polls.empty()) {
@@ -148,15 +190,15 @@ int ResolveInstancePort(const std::string& host, const std::string& instance, in
     }
     const auto until = std::min(deadline, next_send);
     const auto wait_ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    const int ready = poll(polls.data(), polls.size(), static_cast<int>(std::max<long long>(wait_ms, 0) + 1));
-    if (ready < 0 && errno != EINTR) break;
+    const int ready = Poll(polls.data(), polls.size(), static_cast<int>(std::max<long long>(wait_ms, 0) + 1));
+    if (ready < 0 && !Interrupted()) break;
     for (size_t p = 0; p < polls.size(); ++p) {
       if (polls[p].revents == 0) continue;
       char buffer[4096];
-      const ssize_t received = recvfrom(polls[p].fd, buffer, sizeof buffer, MSG_DONTWAIT, nullptr, nullptr);
+      const auto received = recvfrom(polls[p].fd, buffer, sizeof buffer, kReceiveFlags, nullptr, nullptr);
       if (received < 0) {
-        if (errno == ECONNREFUSED) asked[owners[p]].refused = true;
-#ifdef MSG_ERRQUEUE
+        if (LastReceiveRefused()) asked[owners[p]].refused = true;
+#ifdef __linux__
         // Take the queued report so that it does not wake the next poll again.
         char discard[512];
         recv(polls[p].fd, discard, sizeof discard, MSG_ERRQUEUE | MSG_DONTWAIT);
