@@ -127,6 +127,18 @@ TEST_F(SqlServerJob, LogsTheServersRefusalInItsOwnWordsWithTheAuthenticationNumb
   }
 }
 
+TEST_F(SqlServerJob, ASilentServerTimesTheOpensOutAndTheRunGoesOn) {
+  TdsStandIn::Options options;
+  options.login = TdsReply::Silence();
+  TdsStandIn server(options);
+  const testing::ProcessResult result = Run(At(server) + ";Connect Timeout=1");
+  EXPECT_EQ(result.status, 1);
+  size_t timeouts = 0;
+  for (size_t at = 0; (at = log_.find(" *** Error # -2147217871 - ", at)) != std::string::npos; ++at) ++timeouts;
+  EXPECT_EQ(timeouts, 2u) << log_;
+  EXPECT_NE(log_.find(" Stop Application Scourex"), std::string::npos) << log_;
+}
+
 TEST_F(SqlServerJob, LogsTheDriversCauseForAnUnknownHost) {
   Run("nosuchhost.invalid", "");
   EXPECT_NE(log_.find("Unknown host machine name. (connecting to SQL Server 'nosuchhost.invalid')"), std::string::npos)

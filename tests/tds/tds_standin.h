@@ -57,7 +57,6 @@ class TdsStandIn {
   TdsStandIn& operator=(const TdsStandIn&) = delete;
 
   int port() const { return port_; }  // 0 when the port could not be had
-
   std::vector<TdsLogin> logins() const;
   std::vector<std::string> batches() const;  // the SQL text of each batch, UTF-8
 
