@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
          {std::vector<std::string>{}, std::vector<std::string>{"FreeTDS"},
           std::vector<std::string>{"ODBC Driver 17 for SQL Server"}, std::vector<std::string>{"ODBC Driver 18 for SQL Server"}}) {
       try {
-        MapSqlServerText(text, drivers, "", "", "/lib/tds.so");
+        MapSqlServerText(text, SqlServerDrivers{drivers, "/lib/tds.so", false}, "", "");
       } catch (const scourex::Error&) {
       }
     }

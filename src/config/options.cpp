@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/text_encoding.h"
 
 namespace scourex {
 namespace {
@@ -104,7 +105,7 @@ std::int16_t ConvertInteger(std::string_view text) {
 }
 
 void DefaultOptions(Settings& settings) {
-  settings.SQLServerDateFormat = "yyyy\\-mm\\-dd hh\\:nn\\:ss";
+  settings.SQLServerDateFormat = kDefaultSqlServerDateFormat;
   settings.DatabaseTimeout = 0;
   settings.LogFile = "Scourex.log";
   settings.EventMonths = 3;
@@ -150,7 +151,8 @@ void ApplyLine(Settings& settings, std::string_view line) {
 
 void ReAdoptions(Settings& settings, Platform& platform, Logger& log, const std::string& path) {
   try {
-    std::string text = platform.ReadFile(path);
+    // Sites copy these files from Windows: UTF-8 when valid, else Windows-1252.
+    std::string text = DecodeOptionsText(platform.ReadFile(path));
     for (std::string_view line : SplitLines(text)) ApplyLine(settings, line);
   } catch (const Error& e) {
     // The reader's number text carries the leading space of a non-negative number.

@@ -23,10 +23,13 @@ struct Settings {
   bool DeleteAlsoCardholder = false;
 };
 
+inline constexpr const char* kDefaultSqlServerDateFormat = "yyyy\\-mm\\-dd hh\\:nn\\:ss";
+
 // Sets the six settings that have defaults; the other four keep their empty values.
 void DefaultOptions(Settings& settings);
 
-// Reads one options file over `settings`. The first error (missing file, bad or
+// Reads one options file over `settings`. Its bytes become text as UTF-8 when they are
+// valid UTF-8, else as Windows-1252 (files copied from Windows sites). The first error (missing file, bad or
 // out-of-range integer, overlong line) is logged and ends the reading of that file.
 void ReAdoptions(Settings& settings, Platform& platform, Logger& log, const std::string& path);
 

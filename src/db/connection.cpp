@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "db/backend.h"
 #include "db/connection_text.h"
@@ -18,10 +19,15 @@ namespace {
 // Commands wait this long unless the job says otherwise, as with the product's layer.
 constexpr int kDefaultCommandTimeoutSeconds = 30;
 
-std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::string& user,
-                                       const std::string& password) {
-  const std::vector<std::string> drivers = InstalledOdbcDrivers();
-  if (UsesMicrosoftDriver(drivers)) return OpenOdbc(MapSqlServerText(text, drivers, user, password));
+std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::string& user, const std::string& password,
+                                       std::vector<std::string>& notes) {
+  SqlServerDrivers drivers;
+  drivers.installed = InstalledOdbcDrivers();
+  if (UsesMicrosoftDriver(drivers.installed)) return OpenOdbc(MapSqlServerText(text, drivers, user, password));
+  drivers.freetds_ca_configured = FreeTdsCaConfigured();
+
+  // The whole text is checked before anything goes on the network.
+  MapSqlServerText(text, drivers, user, password);
 
   // FreeTDS's own instance lookup ignores the login timeout; look the port up here.
   const ServerAddress address = SqlServerAddress(text);
@@ -30,9 +36,11 @@ std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::st
   const auto start = std::chrono::steady_clock::now();
   if (!address.instance.empty() && !address.port) {
     instance_port = ResolveInstancePort(address.host, address.instance, timeout);
+    notes.push_back("SQL Server instance '" + address.instance + "' on '" + address.host + "' listens on TCP port " +
+                    std::to_string(*instance_port) + ".");
   }
-  OdbcTarget target = MapSqlServerText(text, drivers, user, password, DefaultFreeTdsLibrary(), instance_port);
-  if (timeout > 0 && instance_port) {
+  OdbcTarget target = MapSqlServerText(text, drivers, user, password, instance_port);
+  if (instance_port) {
     const auto spent = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
     target.login_timeout_seconds = std::max(1, timeout - static_cast<int>(spent.count()));
   }
@@ -52,6 +60,7 @@ class DispatchingConnection : public Connection {
   void Open(const std::string& connection_text, const std::string& user, const std::string& password) override {
     // Opening again starts from a closed connection, whatever happens next.
     backend_.reset();
+    notes_.clear();
     if (TrimSpaces(connection_text).empty()) {
       throw Error(errnum::kGeneral, "The connection text is empty: it names no provider and no data source.");
     }
@@ -62,7 +71,7 @@ class DispatchingConnection : public Connection {
         backend_ = OpenJet(JetOptionsFromText(text, user, password));
         break;
       case ProviderKind::kSqlServer:
-        backend_ = OpenSqlServer(text, user, password);
+        backend_ = OpenSqlServer(text, user, password, notes_);
         break;
       case ProviderKind::kOdbc:
         backend_ = OpenOdbc(MapOdbcText(text, user, password));
@@ -82,13 +91,37 @@ class DispatchingConnection : public Connection {
     backend_->Execute(command, timeout_seconds_, affected);
   }
 
+  std::vector<std::string> TakeNotes() override { return std::exchange(notes_, {}); }
+
  private:
   int timeout_seconds_ = kDefaultCommandTimeoutSeconds;
   std::unique_ptr<Backend> backend_;
+  std::vector<std::string> notes_;
 };
 
 }  // namespace
 
 std::unique_ptr<Connection> CreateConnection() { return std::make_unique<DispatchingConnection>(); }
+
+}  // namespace scourex::db
+
+namespace scourex::db {
+
+bool ReachesSqlServer(std::string_view connection_text) {
+  try {
+    const ConnectionText text = ConnectionText::Parse(connection_text);
+    const std::optional<std::string> provider = text.Get("Provider");
+    switch (ClassifyProvider(provider)) {
+      case ProviderKind::kSqlServer:
+        return true;
+      case ProviderKind::kOdbc:
+        return NamesSqlServerDriver(text);
+      default:
+        return false;
+    }
+  } catch (const Error&) {
+    return false;  // a text that cannot be read opens nothing
+  }
+}
 
 }  // namespace scourex::db

@@ -5,6 +5,8 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "common/error.h"
 
@@ -20,8 +22,15 @@ class Connection {
   // Runs one command; `affected`, when not null, receives the number of rows it changed.
   // Any result set that comes back is released at once.
   virtual void Execute(const std::string& command, long* affected) = 0;
+  // What the last open found out that an operator should read (the port a named SQL
+  // Server instance was found on), as information lines; empty once taken.
+  virtual std::vector<std::string> TakeNotes() { return {}; }
 };
 
 std::unique_ptr<Connection> CreateConnection();
+
+// Whether a connection text reaches SQL Server: a SQL Server provider, or an ODBC text
+// naming a SQL Server driver. A DSN's driver is not known here and counts as not.
+bool ReachesSqlServer(std::string_view connection_text);
 
 }  // namespace scourex::db

@@ -182,8 +182,10 @@ ProviderKind ClassifyProvider(const std::optional<std::string>& provider) {
 }
 
 std::string OdbcQuote(std::string_view value) {
-  const bool needs_braces = value.find_first_of(";{}") != std::string_view::npos ||
-                            (!value.empty() && (IsSpace(value.front()) || IsSpace(value.back())));
+  // Braces only when a driver would otherwise misread the value: some drivers keep a
+  // doubled closing brace as two, so a value that needs none must not get them.
+  const bool needs_braces = value.find(';') != std::string_view::npos ||
+                            (!value.empty() && (value.front() == '{' || IsSpace(value.front()) || IsSpace(value.back())));
   if (!needs_braces) return std::string(value);
   std::string quoted = "{";
   for (char c : value) {

@@ -49,8 +49,8 @@ ProviderKind ClassifyProvider(const std::optional<std::string>& provider);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 std::string TrimSpaces(std::string_view text);
 
-// Writes `value` for an ODBC connection text, in braces when it holds characters ODBC
-// would otherwise read as syntax (; { } or surrounding spaces).
+// Writes `value` for an ODBC connection text, in braces (a '}' inside doubled) only when
+// ODBC would otherwise misread it: it holds a ';', starts with '{', or has spaces at its ends.
 std::string OdbcQuote(std::string_view value);
 
 // Replaces with "***" the values of password-like keys (PWD, Password, Jet OLEDB:Database

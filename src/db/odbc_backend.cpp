@@ -1,5 +1,8 @@
 #include "db/odbc_backend.h"
 
+#ifdef _WIN32
+#include <windows.h>  // the ODBC headers of Windows build on its types
+#endif
 #include <sql.h>
 #include <sqlext.h>
 
@@ -8,6 +11,7 @@
 #include <utility>
 
 #include "common/error.h"
+#include "common/text_encoding.h"
 #include "db/error_numbers.h"
 #include "db/odbc_diagnostics.h"
 
@@ -16,6 +20,26 @@ namespace scourex::db {
 namespace {
 
 constexpr SQLHANDLE kNoHandle = nullptr;
+
+// Every text crosses the wide interface. SQLWCHAR is a UTF-16 unit on unixODBC (unsigned
+// short) and on Windows (wchar_t) alike, so one conversion serves both.
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "SQLWCHAR must be a UTF-16 code unit");
+using WideText = std::basic_string<SQLWCHAR>;
+
+WideText ToWide(std::string_view utf8) {
+  const std::u16string units = Utf8ToUtf16(utf8);
+  return WideText(units.begin(), units.end());
+}
+
+std::string FromWide(const SQLWCHAR* text, size_t length) {
+  std::u16string units;
+  units.reserve(length);
+  for (size_t i = 0; i < length && text[i] != 0; ++i) units += static_cast<char16_t>(text[i]);
+  return Utf16ToUtf8(units);
+}
+
+// The wide calls take writable buffers.
+SQLWCHAR* Writable(WideText& text) { return text.data(); }
 
 // One ODBC handle, freed with its owner. A connection handle is disconnected first.
 class Handle {
@@ -62,33 +86,32 @@ bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WIT
 std::vector<DiagRecord> ReadDiagnostics(const Handle& handle) {
   std::vector<DiagRecord> records;
   for (SQLSMALLINT index = 1;; ++index) {
-    SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {};
+    SQLWCHAR state[SQL_SQLSTATE_SIZE + 1] = {};
     SQLINTEGER native = 0;
-    std::vector<SQLCHAR> message(1024);
+    std::vector<SQLWCHAR> message(1024);
     SQLSMALLINT length = 0;
-    SQLRETURN rc = SQLGetDiagRec(handle.type(), handle.get(), index, state, &native, message.data(),
-                                 static_cast<SQLSMALLINT>(message.size()), &length);
+    SQLRETURN rc = SQLGetDiagRecW(handle.type(), handle.get(), index, state, &native, message.data(),
+                                  static_cast<SQLSMALLINT>(message.size()), &length);
     if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
       message.resize(static_cast<size_t>(length) + 1);
-      rc = SQLGetDiagRec(handle.type(), handle.get(), index, state, &native, message.data(),
-                         static_cast<SQLSMALLINT>(message.size()), &length);
+      rc = SQLGetDiagRecW(handle.type(), handle.get(), index, state, &native, message.data(),
+                          static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (!Succeeded(rc)) break;
     DiagRecord record;
-    record.sqlstate = reinterpret_cast<const char*>(state);
+    record.sqlstate = FromWide(state, SQL_SQLSTATE_SIZE);
     record.native = native;
     const size_t used = std::min(static_cast<size_t>(length < 0 ? 0 : length), message.size() - 1);
-    record.message.assign(reinterpret_cast<const char*>(message.data()), used);
+    record.message = FromWide(message.data(), used);
     records.push_back(std::move(record));
   }
   return records;
 }
 
-Error Failure(const Handle& handle, const std::vector<std::string>& secrets, std::string_view context,
-              std::string_view fallback) {
+Error Failure(const Handle& handle, const DiagnosticContext& context, std::string_view fallback) {
   std::vector<DiagRecord> records = ReadDiagnostics(handle);
   if (records.empty()) return Error(errnum::kGeneral, std::string(fallback));
-  return ErrorFromDiagnostics(records, secrets, context);
+  return ErrorFromDiagnostics(records, context);
 }
 
 Handle AllocateEnvironment() {
@@ -98,20 +121,22 @@ Handle AllocateEnvironment() {
   }
   Handle handle(SQL_HANDLE_ENV, env);
   if (!Succeeded(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
-    throw Failure(handle, {}, {}, "The ODBC driver manager refused ODBC version 3.");
+    throw Failure(handle, {}, "The ODBC driver manager refused ODBC version 3.");
   }
   return handle;
 }
 
 class OdbcBackend : public Backend {
  public:
-  OdbcBackend(Handle environment, Handle connection, std::vector<std::string> secrets)
-      : environment_(std::move(environment)), connection_(std::move(connection)), secrets_(std::move(secrets)) {}
+  OdbcBackend(Handle environment, Handle connection, DiagnosticContext diagnostics)
+      : environment_(std::move(environment)),
+        connection_(std::move(connection)),
+        diagnostics_(std::move(diagnostics)) {}
 
   void Execute(const std::string& command, int timeout_seconds, long* affected) override {
     SQLHANDLE raw = kNoHandle;
     if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, connection_.get(), &raw))) {
-      throw Failure(connection_, secrets_, {}, "The ODBC driver could not prepare a statement.");
+      throw Failure(connection_, diagnostics_, "The ODBC driver could not prepare a statement.");
     }
     Handle statement(SQL_HANDLE_STMT, raw);
     if (timeout_seconds > 0) {
@@ -121,15 +146,14 @@ class OdbcBackend : public Backend {
                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout_seconds)), 0);
     }
 
-    std::vector<SQLCHAR> text(command.begin(), command.end());
-    text.push_back(0);
-    const SQLRETURN rc = SQLExecDirect(raw, text.data(), SQL_NTS);
+    WideText text = ToWide(command);
+    const SQLRETURN rc = SQLExecDirectW(raw, Writable(text), static_cast<SQLINTEGER>(text.size()));
     if (rc == SQL_NO_DATA) {
       // A searched DELETE or UPDATE that matched nothing.
       if (affected) *affected = 0;
       return;
     }
-    if (!Succeeded(rc)) throw Failure(statement, secrets_, {}, "The command failed without a diagnostic.");
+    if (!Succeeded(rc)) throw Failure(statement, diagnostics_, "The command failed without a diagnostic.");
 
     SQLSMALLINT columns = 0;
     SQLNumResultCols(raw, &columns);
@@ -145,7 +169,7 @@ class OdbcBackend : public Backend {
       while (true) {
         const SQLRETURN more = SQLMoreResults(raw);
         if (more == SQL_NO_DATA || more == SQL_INVALID_HANDLE) break;
-        if (!Succeeded(more)) throw Failure(statement, secrets_, {}, "The command failed without a diagnostic.");
+        if (!Succeeded(more)) throw Failure(statement, diagnostics_, "The command failed without a diagnostic.");
         SQLSMALLINT more_columns = 0;
         SQLNumResultCols(raw, &more_columns);
         if (more_columns > 0) {
@@ -160,7 +184,7 @@ class OdbcBackend : public Backend {
  private:
   Handle environment_;  // declared first: freed after the connection that needs it
   Handle connection_;
-  std::vector<std::string> secrets_;
+  DiagnosticContext diagnostics_;  // for commands: the secrets and the driver's kind, no target
 };
 
 }  // namespace
@@ -171,14 +195,14 @@ std::vector<std::string> InstalledOdbcDrivers() {
     Handle environment = AllocateEnvironment();
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
     while (true) {
-      SQLCHAR name[512] = {};
-      SQLCHAR attributes[2048] = {};
+      SQLWCHAR name[512] = {};
+      SQLWCHAR attributes[2048] = {};
       SQLSMALLINT name_length = 0;
       SQLSMALLINT attributes_length = 0;
-      const SQLRETURN rc = SQLDrivers(environment.get(), direction, name, sizeof name, &name_length, attributes,
-                                      sizeof attributes, &attributes_length);
+      const SQLRETURN rc = SQLDriversW(environment.get(), direction, name, std::size(name), &name_length, attributes,
+                                       std::size(attributes), &attributes_length);
       if (!Succeeded(rc)) break;
-      drivers.emplace_back(reinterpret_cast<const char*>(name));
+      drivers.push_back(FromWide(name, std::size(name)));
       direction = SQL_FETCH_NEXT;
     }
   } catch (const Error&) {
@@ -188,27 +212,38 @@ std::vector<std::string> InstalledOdbcDrivers() {
 }
 
 std::unique_ptr<Backend> OpenOdbc(const OdbcTarget& target) {
+  DiagnosticContext connecting;
+  connecting.secrets = target.secrets;
+  connecting.sql_server = target.sql_server;
+  connecting.target = "connecting to " + target.display_name;
+  connecting.hint = target.failure_hint;
+
   Handle environment = AllocateEnvironment();
   SQLHANDLE raw = kNoHandle;
   if (!Succeeded(SQLAllocHandle(SQL_HANDLE_DBC, environment.get(), &raw))) {
-    throw Failure(environment, target.secrets, target.display_name, "The ODBC driver manager could not allocate a connection.");
+    throw Failure(environment, connecting, "The ODBC driver manager could not allocate a connection.");
   }
   Handle connection(SQL_HANDLE_DBC, raw);
-  SQLSetConnectAttr(raw, SQL_ATTR_LOGIN_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(target.login_timeout_seconds)), 0);
+  SQLSetConnectAttrW(raw, SQL_ATTR_LOGIN_TIMEOUT,
+                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(target.login_timeout_seconds)), 0);
+  if (target.packet_size) {
+    SQLSetConnectAttrW(raw, SQL_ATTR_PACKET_SIZE, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(*target.packet_size)),
+                       0);
+  }
 
-  std::vector<SQLCHAR> text(target.connect_text.begin(), target.connect_text.end());
-  text.push_back(0);
-  SQLCHAR completed[1024] = {};
+  WideText text = ToWide(target.connect_text);
+  SQLWCHAR completed[1024] = {};
   SQLSMALLINT completed_length = 0;
-  const SQLRETURN rc = SQLDriverConnect(raw, nullptr, text.data(), SQL_NTS, completed, sizeof completed,
-                                        &completed_length, SQL_DRIVER_NOPROMPT);
+  const SQLRETURN rc = SQLDriverConnectW(raw, nullptr, Writable(text), static_cast<SQLSMALLINT>(text.size()), completed,
+                                         std::size(completed), &completed_length, SQL_DRIVER_NOPROMPT);
   if (!Succeeded(rc)) {
-    throw Failure(connection, target.secrets, "connecting to " + target.display_name,
-                  "Cannot connect to " + target.display_name + ".");
+    throw Failure(connection, connecting, "Cannot connect to " + target.display_name + ".");
   }
   connection.set_connected();
-  return std::make_unique<OdbcBackend>(std::move(environment), std::move(connection), target.secrets);
+  DiagnosticContext commands;
+  commands.secrets = target.secrets;
+  commands.sql_server = target.sql_server;
+  return std::make_unique<OdbcBackend>(std::move(environment), std::move(connection), std::move(commands));
 }
 
 }  // namespace scourex::db

@@ -21,6 +21,51 @@ bool StartsWith(std::string_view text, std::string_view prefix) { return text.su
 
 bool IsWarning(const DiagRecord& record) { return StartsWith(record.sqlstate, "01"); }
 
+// Informational records every successful login or command produces; they are never a
+// failure's cause.
+bool IsChatter(const DiagRecord& record) {
+  return record.native == 5701 || record.native == 5703 || record.native == 5704;
+}
+
+// SQL Server's error numbers (and the FreeTDS client's own, 20000 and up) that say which
+// class of failure they are whatever SQLSTATE the driver reports with them.
+long ClassifySqlServerNative(long native) {
+  switch (native) {
+    case 18456:  // login failed
+    case 18452:  // login from an untrusted domain (integrated security)
+    case 18470:  // account disabled
+    case 18486:  // account locked out
+    case 18487:  // password expired
+    case 18488:  // password must be changed
+    case 4060:   // cannot open the database the login asked for
+    case 4064:   // cannot open the login's default database
+      return errnum::kLoginFailed;
+    case 208:
+      return errnum::kUnknownTable;
+    case 207:
+      return errnum::kUnknownColumn;
+    case 102:
+    case 105:
+    case 156:
+    case 170:
+      return errnum::kCommandText;
+    case 241:  // a date literal the server cannot read
+    case 242:  // a date literal out of range (a day read as a month)
+    case 8114:
+    case 245:
+      return errnum::kConversion;
+    case 515:
+    case 547:
+    case 2601:
+    case 2627:
+      return errnum::kIntegrity;
+    case 20003:  // FreeTDS: the server did not answer in time
+      return errnum::kTimeout;
+    default:
+      return 0;
+  }
+}
+
 // Drivers that report everything as HY000 (SQLite's among them) still say what went
 // wrong in words.
 long ClassifyMessage(std::string_view message) {
@@ -40,7 +85,10 @@ long ClassifyMessage(std::string_view message) {
 
 }  // namespace
 
-long ClassifyDiagnostic(const DiagRecord& record) {
+long ClassifyDiagnostic(const DiagRecord& record, bool sql_server) {
+  if (sql_server) {
+    if (const long number = ClassifySqlServerNative(record.native)) return number;
+  }
   const std::string_view state = record.sqlstate;
   if (state == "28000") return errnum::kLoginFailed;
   if (state == "HYT00" || state == "HYT01" || state == "S1T00") return errnum::kTimeout;
@@ -66,44 +114,68 @@ std::string CleanDriverMessage(std::string_view message, long native) {
   return text;
 }
 
-Error ErrorFromDiagnostics(const std::vector<DiagRecord>& records, const std::vector<std::string>& secrets,
-                           std::string_view context) {
+Error ErrorFromDiagnostics(const std::vector<DiagRecord>& records, const DiagnosticContext& context) {
+  const bool connecting = !context.target.empty();
   std::vector<const DiagRecord*> errors;
+  std::vector<const DiagRecord*> causes;
   for (const DiagRecord& record : records) {
-    if (!IsWarning(record)) errors.push_back(&record);
+    if (!IsWarning(record)) {
+      errors.push_back(&record);
+    } else if (!IsChatter(record)) {
+      causes.push_back(&record);
+    }
   }
-  // A failure reported only through warnings still deserves their words.
+  // A failure reported only through warnings still deserves their words; a connection's
+  // warnings say why it failed.
   if (errors.empty()) {
-    for (const DiagRecord& record : records) errors.push_back(&record);
+    errors = causes;
+    causes.clear();
+  } else if (!connecting) {
+    causes.clear();
   }
 
   long number = errnum::kGeneral;
   for (const DiagRecord* record : errors) {
-    const long candidate = ClassifyDiagnostic(*record);
+    const long candidate = ClassifyDiagnostic(*record, context.sql_server);
     if (candidate != errnum::kGeneral) {
       number = candidate;
       break;
     }
   }
+  // A native error in a cause decides as well (FreeTDS gives a timeout that way).
+  if (number == errnum::kGeneral && context.sql_server) {
+    for (const DiagRecord* record : causes) {
+      if (const long candidate = ClassifySqlServerNative(record->native)) {
+        number = candidate;
+        break;
+      }
+    }
+  }
 
   std::vector<std::string> messages;
-  for (const DiagRecord* record : errors) {
-    std::string message = CleanDriverMessage(record->message, record->native);
-    if (!message.empty() && std::find(messages.begin(), messages.end(), message) == messages.end()) {
-      messages.push_back(std::move(message));
+  for (const auto* group : {&errors, &causes}) {
+    for (const DiagRecord* record : *group) {
+      std::string message = CleanDriverMessage(record->message, record->native);
+      if (!message.empty() && std::find(messages.begin(), messages.end(), message) == messages.end()) {
+        messages.push_back(std::move(message));
+      }
     }
   }
   std::string description;
   for (const std::string& message : messages) {
-    if (!description.empty()) description += ' ';
+    if (!description.empty()) {
+      const char last = description.back();
+      if (last != '.' && last != '!' && last != '?' && last != ':') description += '.';
+      description += ' ';
+    }
     description += message;
   }
   if (description.empty()) description = "The ODBC driver reported a failure without a message.";
-  description = ScrubSecrets(std::move(description), secrets);
-  if (!context.empty() && (number == errnum::kGeneral || number == errnum::kTimeout)) {
-    description += " (" + ScrubSecrets(std::string(context), secrets) + ")";
+  if (connecting && (number == errnum::kGeneral || number == errnum::kTimeout)) {
+    description += " (" + context.target + ")";
   }
-  return Error(number, description);
+  if (connecting && !context.hint.empty()) description += " " + context.hint;
+  return Error(number, ScrubSecrets(std::move(description), context.secrets));
 }
 
 }  // namespace scourex::db

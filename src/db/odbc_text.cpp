@@ -1,7 +1,10 @@
 #include "db/odbc_text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cstdlib>
+#include <fstream>
 
 #include "common/error.h"
 #include "db/error_numbers.h"
@@ -62,7 +65,16 @@ std::string ServerAddress::Display() const {
 
 ServerAddress ParseServerAddress(std::string_view data_source) {
   std::string text = TrimSpaces(data_source);
-  if (text.size() >= 4 && EqualsNoCase(std::string_view(text).substr(0, 4), "tcp:")) text = TrimSpaces(text.substr(4));
+  const size_t colon = text.find(':');
+  if (colon != std::string::npos && colon > 0 && text.find_first_of("\\,") > colon) {
+    const std::string prefix = text.substr(0, colon);
+    if (EqualsNoCase(prefix, "tcp")) {
+      text = TrimSpaces(text.substr(colon + 1));
+    } else if (EqualsNoCase(prefix, "np") || EqualsNoCase(prefix, "lpc") || EqualsNoCase(prefix, "admin")) {
+      throw Error(errnum::kGeneral, "The server name '" + std::string(TrimSpaces(data_source)) + "' asks for the '" +
+                                        prefix + "' protocol: only TCP/IP reaches SQL Server from here.");
+    }
+  }
 
   ServerAddress address;
   const size_t comma = text.rfind(',');
@@ -97,7 +109,7 @@ int ConnectTimeoutSeconds(const ConnectionText& text) {
                 "The connection text's 'Connect Timeout' must be a whole number of seconds (0 or more), not '" +
                     TrimSpaces(*value) + "'.");
   }
-  return static_cast<int>(*seconds);
+  return *seconds == 0 ? kUnlimitedConnectTimeoutSeconds : static_cast<int>(*seconds);
 }
 
 std::string DefaultFreeTdsLibrary() {
@@ -122,44 +134,261 @@ std::string DefaultFreeTdsLibrary() {
   return std::string("/usr/lib/") + kMultiarch + "/odbc/libtdsodbc.so";
 }
 
+bool FreeTdsCaConfigured() {
+  std::vector<std::string> candidates;
+  if (const char* named = std::getenv("FREETDSCONF"); named != nullptr && *named != '\0') candidates.push_back(named);
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    candidates.push_back(std::string(home) + "/.freetds.conf");
+  }
+  candidates.push_back("/etc/freetds/freetds.conf");
+  for (const std::string& path : candidates) {
+    std::ifstream file(path);
+    if (!file) continue;
+    // FreeTDS reads the first file it finds; its keys are case-blind and spaced freely.
+    bool global = false;
+    std::string line;
+    while (std::getline(file, line)) {
+      const std::string trimmed = TrimSpaces(line);
+      if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') continue;
+      if (trimmed[0] == '[') {
+        global = EqualsNoCase(trimmed, "[global]");
+        continue;
+      }
+      const size_t equals = trimmed.find('=');
+      if (!global || equals == std::string::npos) continue;
+      std::string key;
+      for (char c : trimmed.substr(0, equals)) {
+        if (c != ' ' && c != '\t') key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      }
+      if (key == "cafile" && !TrimSpaces(trimmed.substr(equals + 1)).empty()) return true;
+    }
+    return false;
+  }
+  return false;
+}
+
 ServerAddress SqlServerAddress(const ConnectionText& text) {
-  // Address, when given, is where the server named by Data Source actually listens.
-  return ParseServerAddress(text.GetAny({"Address", "Addr", "Data Source", "Server"}).value_or(""));
+  return ParseServerAddress(
+      text.GetAny({"Network Address", "Address", "Addr", "Data Source", "Server"}).value_or(""));
 }
 
 bool UsesMicrosoftDriver(const std::vector<std::string>& installed_drivers) {
   return HasDriver(installed_drivers, kMsDriver18) || HasDriver(installed_drivers, kMsDriver17);
 }
 
-OdbcTarget MapSqlServerText(const ConnectionText& text, const std::vector<std::string>& installed_drivers,
-                            const std::string& user, const std::string& password,
-                            const std::string& freetds_library, std::optional<int> instance_port) {
+namespace {
+
+// What each keyword of a SQL Server text means. Synonyms share a meaning; within one
+// meaning the last keyword written wins.
+enum class Meaning {
+  kProvider, kServer, kAddress, kNetworkLibrary, kDatabase, kUser, kPassword, kIntegrated, kEncrypt,
+  kTrustCertificate, kApplication, kWorkstation, kLanguage, kAttachFile, kConnectTimeout, kPacketSize,
+  kNoEffect,  // settings of the OLE DB layer that change nothing in how the job connects or what it sends
+};
+
+struct Keyword {
+  std::string_view name;
+  Meaning meaning;
+};
+
+constexpr Keyword kSqlServerKeywords[] = {
+    {"Provider", Meaning::kProvider},
+    {"Data Source", Meaning::kServer},
+    {"Server", Meaning::kServer},
+    {"Network Address", Meaning::kAddress},
+    {"Address", Meaning::kAddress},
+    {"Addr", Meaning::kAddress},
+    {"Network Library", Meaning::kNetworkLibrary},
+    {"Network", Meaning::kNetworkLibrary},
+    {"Net", Meaning::kNetworkLibrary},
+    {"Initial Catalog", Meaning::kDatabase},
+    {"Database", Meaning::kDatabase},
+    {"User ID", Meaning::kUser},
+    {"UID", Meaning::kUser},
+    {"User", Meaning::kUser},
+    {"Password", Meaning::kPassword},
+    {"PWD", Meaning::kPassword},
+    {"Integrated Security", Meaning::kIntegrated},
+    {"Trusted_Connection", Meaning::kIntegrated},
+    {"Encrypt", Meaning::kEncrypt},
+    {"Use Encryption for Data", Meaning::kEncrypt},
+    {"TrustServerCertificate", Meaning::kTrustCertificate},
+    {"Trust Server Certificate", Meaning::kTrustCertificate},
+    {"Application Name", Meaning::kApplication},
+    {"APP", Meaning::kApplication},
+    {"Workstation ID", Meaning::kWorkstation},
+    {"WSID", Meaning::kWorkstation},
+    {"Current Language", Meaning::kLanguage},
+    {"Language", Meaning::kLanguage},
+    {"Initial File Name", Meaning::kAttachFile},
+    {"AttachDBFileName", Meaning::kAttachFile},
+    {"Connect Timeout", Meaning::kConnectTimeout},
+    {"Connection Timeout", Meaning::kConnectTimeout},
+    {"Packet Size", Meaning::kPacketSize},
+    {"Persist Security Info", Meaning::kNoEffect},
+    {"Auto Translate", Meaning::kNoEffect},  // every text crosses as Unicode
+    {"Use Procedure for Prepare", Meaning::kNoEffect},  // the job prepares nothing
+    {"OLE DB Services", Meaning::kNoEffect},
+    {"Tag with column collation when possible", Meaning::kNoEffect},
+};
+
+Error Refused(std::string_view key, const std::string& why) {
+  return Error(errnum::kBadConnectionText, "The connection text's '" + std::string(key) + "' " + why);
+}
+
+// A value as given, with the keyword it was written under (for errors).
+struct Given {
+  std::string key;
+  std::string value;
+  explicit operator bool() const { return !key.empty(); }
+};
+
+enum class Encryption { kUnsaid, kOff, kOn, kStrict };
+
+struct SqlServerText {
+  Given server, address, network_library, database, user, password, integrated, encrypt, trust, application,
+      workstation, language, attach_file, packet_size;
+  std::string provider;
+};
+
+SqlServerText ReadSqlServerText(const ConnectionText& text) {
+  SqlServerText read;
+  for (const ConnectionItem& item : text.items()) {
+    const Keyword* keyword = nullptr;
+    for (const Keyword& candidate : kSqlServerKeywords) {
+      if (EqualsNoCase(item.key, candidate.name)) keyword = &candidate;
+    }
+    if (keyword == nullptr) {
+      throw Refused(item.key, "is not a keyword this job can honour for SQL Server: remove it, or write it as one "
+                              "of the keywords of the SQLOLEDB provider.");
+    }
+    const Given given{item.key, item.value};
+    switch (keyword->meaning) {
+      case Meaning::kProvider:
+        if (read.provider.empty()) read.provider = TrimSpaces(item.value);
+        break;
+      case Meaning::kServer: read.server = given; break;
+      case Meaning::kAddress: read.address = given; break;
+      case Meaning::kNetworkLibrary: read.network_library = given; break;
+      case Meaning::kDatabase: read.database = given; break;
+      case Meaning::kUser: read.user = given; break;
+      case Meaning::kPassword: read.password = given; break;
+      case Meaning::kIntegrated: read.integrated = given; break;
+      case Meaning::kEncrypt: read.encrypt = given; break;
+      case Meaning::kTrustCertificate: read.trust = given; break;
+      case Meaning::kApplication: read.application = given; break;
+      case Meaning::kWorkstation: read.workstation = given; break;
+      case Meaning::kLanguage: read.language = given; break;
+      case Meaning::kAttachFile: read.attach_file = given; break;
+      case Meaning::kPacketSize: read.packet_size = given; break;
+      case Meaning::kConnectTimeout:
+      case Meaning::kNoEffect:
+        break;
+    }
+  }
+  return read;
+}
+
+bool ReadSwitch(const Given& given, bool absent) {
+  if (!given) return absent;
+  if (IsTrue(given.value)) return true;
+  if (IsFalse(given.value)) return false;
+  throw Refused(given.key, "must be true or false (yes or no).");
+}
+
+Encryption ReadEncryption(const Given& given) {
+  if (!given) return Encryption::kUnsaid;
+  const std::string wanted = TrimSpaces(given.value);
+  if (IsTrue(wanted) || EqualsNoCase(wanted, "mandatory")) return Encryption::kOn;
+  if (IsFalse(wanted) || EqualsNoCase(wanted, "optional")) return Encryption::kOff;
+  if (EqualsNoCase(wanted, "strict")) return Encryption::kStrict;
+  throw Refused(given.key, "must be true, false, mandatory, optional or strict.");
+}
+
+// Writes `key=value` for a driver. A value goes in braces only when it must: it holds a
+// semicolon, starts with a brace, or has spaces at its ends. Microsoft's drivers read a
+// doubled closing brace inside braces as one, as ODBC says. FreeTDS (1.3) does not: it
+// ends a braced value at the first '}' directly followed by ';' and keeps every other
+// brace as it stands. So for FreeTDS the braces go round the value unchanged, every item
+// is followed by another, and a value holding "};" cannot reach it intact.
+void AppendFor(std::string& out, bool freetds, std::string_view key, const std::string& value,
+               std::string_view written_key) {
+  std::string quoted = OdbcQuote(value);
+  if (freetds && quoted != value) {
+    if (value.find("};") != std::string::npos) {
+      throw Refused(written_key,
+                    "holds '};', which the FreeTDS driver cannot be given intact. Change the value, or install "
+                    "Microsoft's ODBC driver.");
+    }
+    quoted = "{" + value + "}";
+  }
+  if (!out.empty()) out += ';';
+  out += key;
+  out += '=';
+  out += quoted;
+}
+
+constexpr std::string_view kKerberosHint =
+    "Integrated Security here means Kerberos: the job's user needs a valid Kerberos ticket for the server's "
+    "domain (kinit, or a keytab renewed by the system), and the connection text must name the server by its "
+    "host name as registered for SQL Server in that domain, not by an IP address.";
+
+}  // namespace
+
+OdbcTarget MapSqlServerText(const ConnectionText& text, const SqlServerDrivers& drivers, const std::string& user,
+                            const std::string& password, std::optional<int> instance_port) {
+  const SqlServerText read = ReadSqlServerText(text);
   OdbcTarget target;
+  target.sql_server = true;
   target.login_timeout_seconds = ConnectTimeoutSeconds(text);
 
+  if (read.network_library) {
+    std::string library = TrimSpaces(read.network_library.value);
+    if (library.size() > 4 && EqualsNoCase(std::string_view(library).substr(library.size() - 4), ".dll")) {
+      library.resize(library.size() - 4);
+    }
+    if (!EqualsNoCase(library, "DBMSSOCN")) {
+      throw Refused(read.network_library.key,
+                    "names a network library other than TCP/IP (DBMSSOCN): only TCP/IP reaches SQL Server from here.");
+    }
+  }
+  if (read.packet_size) {
+    const std::optional<long> size = ParseWhole(read.packet_size.value);
+    if (!size || *size < 512 || *size > 32767) throw Refused(read.packet_size.key, "must be a number of bytes from 512 to 32767.");
+    target.packet_size = static_cast<int>(*size);
+  }
+  const bool trusted = ReadSwitch(read.integrated, false);  // SSPI counts as true
+  Encryption encryption = ReadEncryption(read.encrypt);
+  const bool trust_said = static_cast<bool>(read.trust);
+  const bool trust_certificate = ReadSwitch(read.trust, false);
+  // The newest provider encrypted and checked the certificate unless told otherwise.
+  if (encryption == Encryption::kUnsaid && EqualsNoCase(read.provider, "MSOLEDBSQL19")) encryption = Encryption::kOn;
+
   const ServerAddress address = SqlServerAddress(text);
-  const std::optional<std::string> database = text.GetAny({"Initial Catalog", "Database"});
-  const std::string uid = !user.empty() ? user : text.GetAny({"User ID", "UID", "User"}).value_or("");
-  const std::string pwd = !password.empty() ? password : text.GetAny({"Password", "PWD"}).value_or("");
-  const std::optional<std::string> integrated = text.GetAny({"Integrated Security", "Trusted_Connection"});
-  const bool trusted = integrated && IsTrue(*integrated);
-  const std::optional<std::string> encrypt = text.Get("Encrypt");
-  const std::optional<std::string> trust_certificate = text.Get("TrustServerCertificate");
-  const std::optional<std::string> application = text.GetAny({"Application Name", "APP"});
-  const std::optional<std::string> workstation = text.GetAny({"Workstation ID", "WSID"});
+  const std::string uid = !user.empty() ? user : read.user.value;
+  const std::string pwd = !password.empty() ? password : read.password.value;
+  const std::string_view user_key = !user.empty() || !read.user ? std::string_view("User ID") : read.user.key;
+  const std::string_view password_key =
+      !password.empty() || !read.password ? std::string_view("Password") : read.password.key;
 
   target.display_name = "SQL Server '" + address.Display() + "'";
-  if (database && !database->empty()) target.display_name += ", database '" + *database + "'";
+  if (read.database && !read.database.value.empty()) target.display_name += ", database '" + read.database.value + "'";
   AddSecret(target.secrets, pwd);
   for (const ConnectionItem& item : text.items()) {
     if (IsPasswordKey(item.key)) AddSecret(target.secrets, item.value);
   }
+  if (trusted) target.failure_hint = kKerberosHint;
 
   std::string& out = target.connect_text;
-  const bool ms18 = HasDriver(installed_drivers, kMsDriver18);
-  const bool ms17 = !ms18 && HasDriver(installed_drivers, kMsDriver17);
-  if (ms18 || ms17) {
-    Append(out, "Driver", ms18 ? kMsDriver18 : kMsDriver17);
+  const bool ms18 = HasDriver(drivers.installed, kMsDriver18);
+  const bool ms17 = !ms18 && HasDriver(drivers.installed, kMsDriver17);
+  const bool freetds = !ms18 && !ms17;
+  auto append = [&](std::string_view key, const std::string& value, std::string_view written_key) {
+    AppendFor(out, freetds, key, value, written_key);
+  };
+
+  if (!freetds) {
+    append("Driver", std::string(ms18 ? kMsDriver18 : kMsDriver17), "Driver");
     std::string server;
     if (address.port) {
       server = "tcp:" + address.host + "," + std::to_string(*address.port);
@@ -168,77 +397,110 @@ OdbcTarget MapSqlServerText(const ConnectionText& text, const std::vector<std::s
     } else {
       server = address.host;
     }
-    Append(out, "Server", server);
-    if (database) Append(out, "Database", *database);
+    append("Server", server, "Data Source");
+    if (read.database) append("Database", read.database.value, read.database.key);
     if (trusted) {
-      Append(out, "Trusted_Connection", "yes");
+      append("Trusted_Connection", "yes", read.integrated.key);
     } else {
-      Append(out, "UID", uid);
-      Append(out, "PWD", pwd);
+      append("UID", uid, user_key);
+      append("PWD", pwd, password_key);
     }
-    // Driver 18 encrypts and checks the certificate unless told otherwise; the older
-    // providers did neither, and only MSOLEDBSQL19 shares the newer default.
-    std::optional<std::string> encrypt_value;
-    if (encrypt) {
-      const std::string wanted = TrimSpaces(*encrypt);
-      if (IsTrue(wanted) || EqualsNoCase(wanted, "mandatory")) {
-        encrypt_value = "yes";
-      } else if (IsFalse(wanted) || EqualsNoCase(wanted, "optional")) {
-        encrypt_value = "no";
-      } else if (EqualsNoCase(wanted, "strict")) {
-        encrypt_value = ms18 ? "strict" : "yes";
-      } else {
-        encrypt_value = wanted;
-      }
-    } else if (!EqualsNoCase(TrimSpaces(text.Get("Provider").value_or("")), "MSOLEDBSQL19")) {
-      encrypt_value = "no";
+    // Driver 18 encrypts and checks the certificate unless told otherwise, and fails on
+    // the self-signed certificate of a server that forces encryption. A text that says
+    // nothing asks for what the older providers did: no encryption of its own, and the
+    // server's certificate taken as it is when the server encrypts anyway.
+    switch (encryption) {
+      case Encryption::kUnsaid:
+      case Encryption::kOff:
+        append("Encrypt", "no", read.encrypt.key);
+        append("TrustServerCertificate", (trust_said ? trust_certificate : true) ? "yes" : "no", read.trust.key);
+        break;
+      case Encryption::kOn:
+        append("Encrypt", "yes", read.encrypt.key);
+        append("TrustServerCertificate", trust_certificate ? "yes" : "no", read.trust.key);
+        break;
+      case Encryption::kStrict:
+        if (!ms18) {
+          throw Refused(read.encrypt.key, "asks for strict encryption, which needs Microsoft's ODBC Driver 18: "
+                                          "only Driver 17 is installed.");
+        }
+        append("Encrypt", "strict", read.encrypt.key);
+        break;
     }
-    if (encrypt_value) Append(out, "Encrypt", *encrypt_value);
-    if (trust_certificate) Append(out, "TrustServerCertificate", IsTrue(*trust_certificate) ? "yes" : "no");
-    if (application) Append(out, "APP", *application);
-    if (workstation) Append(out, "WSID", *workstation);
+    if (read.application) append("APP", read.application.value, read.application.key);
+    if (read.workstation) append("WSID", read.workstation.value, read.workstation.key);
+    if (read.language) append("Language", read.language.value, read.language.key);
+    if (read.attach_file) append("AttachDBFileName", read.attach_file.value, read.attach_file.key);
     return target;
   }
 
-  // FreeTDS: the port goes apart from the host; an instance is looked up through the
-  // server's browser service unless a port is given.
-  const bool freetds_registered = HasDriver(installed_drivers, kFreeTdsDriver);
-  Append(out, "Driver", freetds_registered ? std::string(kFreeTdsDriver) : freetds_library);
-  const std::optional<int> port = address.port ? address.port : address.instance.empty() ? std::nullopt : instance_port;
-  if (port || address.instance.empty()) {
-    Append(out, "Server", address.host);
-  } else {
-    Append(out, "Server", address.host + "\\" + address.instance);
-  }
-  if (port) Append(out, "Port", std::to_string(*port));
-  if (database) Append(out, "Database", *database);
+  // FreeTDS takes the port apart from the host and knows no default port of its own
+  // outside its configuration file: a server named without one listens on 1433. A named
+  // instance's port was looked up through the server's browser service.
+  const bool freetds_registered = HasDriver(drivers.installed, kFreeTdsDriver);
+  append("Driver", freetds_registered ? std::string(kFreeTdsDriver) : drivers.freetds_library, "Driver");
+  std::optional<int> port = address.port;
+  if (!port && !address.instance.empty()) port = instance_port;
+  if (!port && address.instance.empty()) port = kSqlServerPort;
+  append("Server", port ? address.host : address.host + "\\" + address.instance, "Data Source");
+  if (port) append("Port", std::to_string(*port), "Data Source");
+  if (read.database) append("Database", read.database.value, read.database.key);
   if (trusted) {
-    Append(out, "Trusted_Connection", "Yes");
+    append("Trusted_Connection", "Yes", read.integrated.key);
   } else {
-    Append(out, "UID", uid);
-    Append(out, "PWD", pwd);
+    append("UID", uid, user_key);
+    append("PWD", pwd, password_key);
   }
-  if (encrypt) {
-    const std::string wanted = TrimSpaces(*encrypt);
-    if (IsTrue(wanted) || EqualsNoCase(wanted, "mandatory") || EqualsNoCase(wanted, "strict")) {
-      Append(out, "Encryption", "require");
-    } else if (IsFalse(wanted) || EqualsNoCase(wanted, "optional")) {
-      Append(out, "Encryption", "request");
-    }
+  switch (encryption) {
+    case Encryption::kUnsaid:
+      break;
+    case Encryption::kOff:
+      // The older providers encrypted when the server insisted; so does "request".
+      append("Encryption", "request", read.encrypt.key);
+      break;
+    case Encryption::kOn:
+      if (!trust_certificate && !drivers.freetds_ca_configured) {
+        throw Refused(read.encrypt.key,
+                      "asks for encryption with the server's certificate checked, and the FreeTDS driver checks "
+                      "certificates only against a CA file named in its configuration ('ca file' in the [global] "
+                      "section of freetds.conf), which names none. Name the CA there, or say "
+                      "TrustServerCertificate=True to accept the certificate unchecked.");
+      }
+      append("Encryption", "require", read.encrypt.key);
+      break;
+    case Encryption::kStrict:
+      throw Refused(read.encrypt.key,
+                    "asks for strict encryption, which the FreeTDS driver cannot make: install Microsoft's ODBC "
+                    "Driver 18.");
   }
-  if (application) Append(out, "APP", *application);
-  if (workstation) Append(out, "WSID", *workstation);
+  if (read.application) append("APP", read.application.value, read.application.key);
+  if (read.workstation) append("WSID", read.workstation.value, read.workstation.key);
+  // FreeTDS logs in as us_english unless told; the providers sent no language, so the
+  // server used the login's own, which the site's date patterns and messages assume.
+  append("Language", read.language ? read.language.value : std::string(), read.language ? read.language.key : "Language");
+  if (read.attach_file) append("AttachDbFilename", read.attach_file.value, read.attach_file.key);
   // FreeTDS's automatic version choice falls back to the Sybase protocol when a server
   // does not answer in time, and that path can wait for ever. SQL Server answers a 7.4
   // login with the version it speaks, so naming 7.4 loses nothing with older servers.
-  Append(out, "TDS_Version", "7.4");
+  append("TDS_Version", "7.4", "TDS_Version");
   // Messages and names come back as UTF-8 rather than the server's code page.
-  Append(out, "ClientCharset", "UTF-8");
+  append("ClientCharset", "UTF-8", "ClientCharset");
   return target;
+}
+
+bool NamesSqlServerDriver(const ConnectionText& text) {
+  std::string driver = TrimSpaces(text.Get("Driver").value_or(""));
+  if (driver.size() >= 2 && driver.front() == '{' && driver.back() == '}') driver = driver.substr(1, driver.size() - 2);
+  std::string lowered(driver);
+  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+  return lowered.find("sql server") != std::string::npos || lowered.find("freetds") != std::string::npos ||
+         lowered.find("tdsodbc") != std::string::npos || lowered.find("sql native client") != std::string::npos;
 }
 
 OdbcTarget MapOdbcText(const ConnectionText& text, const std::string& user, const std::string& password) {
   OdbcTarget target;
+  target.sql_server = NamesSqlServerDriver(text);
   target.login_timeout_seconds = ConnectTimeoutSeconds(text);
 
   std::string& out = target.connect_text;

@@ -24,6 +24,9 @@ void OpenConnection(Job& job, std::unique_ptr<db::Connection>& connection, const
     require().Open(text, "", "");
   });
   if (!opened) job.database_failed = true;
+  if (connection) {
+    for (const std::string& note : connection->TakeNotes()) job.log.LogError(kInfo, " " + note, "");
+  }
 }
 
 }  // namespace

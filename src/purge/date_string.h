@@ -21,7 +21,9 @@ LocalDateTime AddMonths(const LocalDateTime& t, int months);
 std::string FormatDate(const LocalDateTime& t, const std::string& pattern);
 
 // The literal for the configured engine: #MM/DD/YYYY HH:NN# for Jet files,
-// 'text in SQLServerDateFormat' for SQL Server, empty otherwise.
+// 'text in SQLServerDateFormat' for other sources of DBType 2, and for SQL Server too
+// unless the pattern is the default, which becomes 'YYYYMMDD HH:NN:SS' (read the same
+// under every login language); empty otherwise.
 std::string GetDateString(const Settings& settings, const LocalDateTime& t);
 
 }  // namespace scourex

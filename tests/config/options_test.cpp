@@ -48,6 +48,14 @@ TEST_F(OptionsFixture, KeysValuesCommentsAndSections) {
   EXPECT_TRUE(LogLines().empty());
 }
 
+TEST_F(OptionsFixture, TextIsUtf8WhereValidElseWindows1252) {
+  Read("\xEF\xBB\xBFSQL_Connect=Password=Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\r\nDbsFolder=/d\r\n");
+  EXPECT_EQ(settings.SQL_Connect, "Password=Grüß €");
+  EXPECT_EQ(settings.DbsFolder, "/d/");  // the byte-order mark did not hide the first key
+  Read("SQL_Connect=Password=Gr\xFC\xDF \x80\x81\r\n");
+  EXPECT_EQ(settings.SQL_Connect, "Password=Grüß €\xC2\x81");
+}
+
 TEST_F(OptionsFixture, DeleteAlsoCardholderIsTrueOnlyForOne) {
   for (auto [value, expected] : std::vector<std::pair<std::string, bool>>{
            {"1", true}, {"  1  ", true}, {"01", false}, {"-1", false}, {"true", false}, {"yes", false}, {"", false}}) {

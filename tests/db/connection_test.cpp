@@ -3,18 +3,9 @@
 
 #include "db/connection.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <filesystem>
-#include <thread>
 
 #include "db/error_numbers.h"
 #include "db/error_of.h"
@@ -29,49 +20,6 @@ bool SqliteDriverRegistered() {
   const std::vector<std::string> drivers = InstalledOdbcDrivers();
   return std::find(drivers.begin(), drivers.end(), "SQLite3") != drivers.end();
 }
-
-// A TCP server on 127.0.0.1 that accepts connections and never says a word, as a hung
-// database server would. It lets go of them after a while so nothing waits for ever.
-class SilentServer {
- public:
-  SilentServer() {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 8);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~SilentServer() {
-    stop_ = true;
-    thread_.join();
-    close(listener_);
-  }
-  int port() const { return port_; }
-
- private:
-  void Serve() {
-    std::vector<int> accepted;
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!stop_ && std::chrono::steady_clock::now() < give_up) {
-      pollfd poll_fd{listener_, POLLIN, 0};
-      if (poll(&poll_fd, 1, 100) > 0) {
-        const int fd = accept(listener_, nullptr, nullptr);
-        if (fd >= 0) accepted.push_back(fd);
-      }
-    }
-    for (int fd : accepted) close(fd);
-  }
-
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
 
 class SqliteConnection : public ::testing::Test {
  protected:
@@ -208,24 +156,6 @@ TEST(ConnectionUse, UnreachableSqlServerFailsQuicklyWithoutThePassword) {
   EXPECT_NE(error.description().find("127.0.0.1,1"), std::string::npos) << error.description();
   EXPECT_EQ(error.description().find("Secr3t!"), std::string::npos) << error.description();
   EXPECT_EQ(error.description().find('['), std::string::npos) << error.description();
-}
-
-TEST(ConnectionUse, SilentSqlServerTimesOutAtTheConnectTimeout) {
-  const std::vector<std::string> drivers = InstalledOdbcDrivers();
-  if (std::find(drivers.begin(), drivers.end(), "FreeTDS") == drivers.end() &&
-      !std::filesystem::exists(DefaultFreeTdsLibrary())) {
-    GTEST_FAIL() << "no FreeTDS driver (tdsodbc)";
-  }
-  SilentServer server;
-  auto connection = CreateConnection();
-  const std::string data_source = "127.0.0.1," + std::to_string(server.port());
-  Error error = ErrorOf([&] {
-    connection->Open("Provider=SQLOLEDB;Data Source=" + data_source + ";User ID=sa;Password=Secr3t!;Connect Timeout=1",
-                     "", "");
-  });
-  EXPECT_EQ(error.number(), errnum::kTimeout) << error.description();
-  EXPECT_NE(error.description().find(data_source), std::string::npos) << error.description();
-  EXPECT_EQ(error.description().find("Secr3t!"), std::string::npos) << error.description();
 }
 
 TEST(ConnectionUse, JetTextsNameTheFileAndHideThePassword) {

@@ -84,7 +84,8 @@ TEST(ProviderClassification, RecognisesEachFamily) {
 TEST(OdbcQuoting, BracesOnlyWhatOdbcWouldMisread) {
   EXPECT_EQ(OdbcQuote("plain value"), "plain value");
   EXPECT_EQ(OdbcQuote("a;b"), "{a;b}");
-  EXPECT_EQ(OdbcQuote("x}y"), "{x}}y}");
+  EXPECT_EQ(OdbcQuote("x}y"), "x}y");
+  EXPECT_EQ(OdbcQuote("x}y;"), "{x}}y;}");
   EXPECT_EQ(OdbcQuote("{x"), "{{x}");
   EXPECT_EQ(OdbcQuote(" lead"), "{ lead}");
   EXPECT_EQ(OdbcQuote(""), "");

@@ -42,20 +42,47 @@ TEST(DiagnosticMessages, LoseTheirTagsAndRepeatedCode) {
   EXPECT_EQ(CleanDriverMessage("[unclosed tag", 0), "[unclosed tag");
 }
 
+TEST(DiagnosticClassification, SqlServerNativeErrorsDecideBeforeTheSqlState) {
+  // FreeTDS reports a refused login before its SQLSTATE table applies.
+  EXPECT_EQ(ClassifyDiagnostic({"42000", 18456, "Login failed for user 'sa'."}, true), errnum::kLoginFailed);
+  EXPECT_EQ(ClassifyDiagnostic({"42000", 4060, "Cannot open database \"x\"."}, true), errnum::kLoginFailed);
+  EXPECT_EQ(ClassifyDiagnostic({"22007", 242, "out-of-range value"}, true), errnum::kConversion);
+  EXPECT_EQ(ClassifyDiagnostic({"42000", 208, "Invalid object name 'T'."}, true), errnum::kUnknownTable);
+  // Other drivers' native codes mean something else.
+  EXPECT_EQ(ClassifyDiagnostic({"42000", 4060, "x"}, false), errnum::kCommandText);
+  EXPECT_EQ(ClassifyDiagnostic({"42000", 1, "x"}, true), errnum::kCommandText);
+}
+
 TEST(DiagnosticErrors, MostSpecificNumberAllMessagesNoSecrets) {
   const std::vector<DiagRecord> records = {
-      {"01000", 0, "[FreeTDS][SQL Server]Changed database context to 'x'."},
+      {"01000", 5701, "[FreeTDS][SQL Server]Changed database context to 'x'."},
       {"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"},
       {"28000", 18456, "[FreeTDS][SQL Server]Login failed for user 'sa'."},
       {"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"},
   };
-  const Error error = ErrorFromDiagnostics(records, {"Secr3t!"}, "connecting to SQL Server 'h'");
+  DiagnosticContext connecting{{"Secr3t!"}, true, "connecting to SQL Server 'h'", ""};
+  const Error error = ErrorFromDiagnostics(records, connecting);
   EXPECT_EQ(error.number(), errnum::kLoginFailed);
-  EXPECT_EQ(error.description(), "Unable to connect to data source Login failed for user 'sa'.");
+  EXPECT_EQ(error.description(), "Unable to connect to data source. Login failed for user 'sa'.");
+
+  // A failed connection keeps the driver's informational records: they hold the cause.
+  connecting.hint = "Kerberos hint.";
+  const Error cause = ErrorFromDiagnostics({{"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"},
+                                            {"01000", 20013, "[FreeTDS][SQL Server]Unknown host machine name."},
+                                            {"01000", 20002, "[FreeTDS][SQL Server]Adaptive Server connection failed"}},
+                                           connecting);
+  EXPECT_EQ(cause.number(), errnum::kGeneral);
+  EXPECT_EQ(cause.description(),
+            "Unable to connect to data source. Unknown host machine name. Adaptive Server connection failed "
+            "(connecting to SQL Server 'h') Kerberos hint.");
+  // A command's informational records (PRINT output) are not its cause.
+  const Error command = ErrorFromDiagnostics(
+      {{"01000", 0, "[x]printed"}, {"42S02", 208, "[x]Invalid object name 'T'."}}, DiagnosticContext{{}, true, "", ""});
+  EXPECT_EQ(command.description(), "Invalid object name 'T'.");
 
   const Error general = ErrorFromDiagnostics(
-      {{"IM002", 0, "[unixODBC][Driver Manager]Data source name not found (DSN=x;PWD=Secr3t!)"}}, {"Secr3t!"},
-      "connecting to ODBC data source 'x'");
+      {{"IM002", 0, "[unixODBC][Driver Manager]Data source name not found (DSN=x;PWD=Secr3t!)"}},
+      DiagnosticContext{{"Secr3t!"}, false, "connecting to ODBC data source 'x'", ""});
   EXPECT_EQ(general.number(), errnum::kGeneral);
   EXPECT_EQ(general.description(),
             "Data source name not found (DSN=x;PWD=***) (connecting to ODBC data source 'x')");

@@ -13,9 +13,17 @@ const std::vector<std::string> kFreeTdsOnly = {"FreeTDS", "SQLite3"};
 const std::vector<std::string> kMs17 = {"FreeTDS", "ODBC Driver 17 for SQL Server"};
 const std::vector<std::string> kMs18 = {"ODBC Driver 17 for SQL Server", "ODBC Driver 18 for SQL Server", "FreeTDS"};
 
+// FreeTDS's fixed tail: the protocol version, UTF-8 and no language of its own.
+const std::string kTdsTail = ";Language=;TDS_Version=7.4;ClientCharset=UTF-8";
+
 OdbcTarget SqlServer(const std::string& text, const std::vector<std::string>& drivers, const std::string& user = "",
-                     const std::string& password = "") {
-  return MapSqlServerText(ConnectionText::Parse(text), drivers, user, password, "/lib/tds.so");
+                     const std::string& password = "", bool ca_configured = false) {
+  return MapSqlServerText(ConnectionText::Parse(text), SqlServerDrivers{drivers, "/lib/tds.so", ca_configured}, user,
+                          password);
+}
+
+Error Refusal(const std::string& text, const std::vector<std::string>& drivers) {
+  return ErrorOf([&] { SqlServer(text, drivers); });
 }
 
 TEST(ServerAddress, ReadsEveryForm) {
@@ -37,17 +45,18 @@ TEST(ServerAddress, ReadsEveryForm) {
   EXPECT_EQ(ParseServerAddress(".\\INST").host, "localhost");
   EXPECT_EQ(ParseServerAddress("").host, "localhost");
 
-  for (const char* bad : {"db1,", "db1,0", "db1,70000", "db1,12x"}) {
+  for (const char* bad : {"db1,", "db1,0", "db1,70000", "db1,12x", "np:\\\\db1\\pipe\\sql\\query", "lpc:db1"}) {
     const Error error = ErrorOf([&] { ParseServerAddress(bad); });
     EXPECT_EQ(error.number(), errnum::kGeneral) << bad;
     EXPECT_NE(std::string(error.what()).find(bad), std::string::npos) << error.what();
   }
 }
 
-TEST(ConnectTimeout, DefaultsToFifteenAndRejectsNonsense) {
+TEST(ConnectTimeout, DefaultsToFifteenBoundsZeroAndRejectsNonsense) {
   EXPECT_EQ(ConnectTimeoutSeconds(ConnectionText::Parse("Data Source=x")), 15);
   EXPECT_EQ(ConnectTimeoutSeconds(ConnectionText::Parse("Connect Timeout= 2 ")), 2);
-  EXPECT_EQ(ConnectTimeoutSeconds(ConnectionText::Parse("Connection Timeout=0")), 0);
+  EXPECT_EQ(ConnectTimeoutSeconds(ConnectionText::Parse("Connection Timeout=0")), kUnlimitedConnectTimeoutSeconds);
+  EXPECT_LE(kUnlimitedConnectTimeoutSeconds, 60);
   for (const char* bad : {"Connect Timeout=-1", "Connect Timeout=abc", "Connect Timeout=", "Connect Timeout=1.5"}) {
     const Error error = ErrorOf([&] { ConnectTimeoutSeconds(ConnectionText::Parse(bad)); });
     EXPECT_EQ(error.number(), errnum::kBadConnectionText) << bad;
@@ -55,59 +64,158 @@ TEST(ConnectTimeout, DefaultsToFifteenAndRejectsNonsense) {
   }
 }
 
-TEST(SqlServerMapping, FreeTdsGetsHostAndPortApart) {
+TEST(SqlServerMapping, FreeTdsGetsHostAndPortApartWithTheDefaultPort) {
   const OdbcTarget target = SqlServer(
       "Provider=SQLOLEDB.1;Persist Security Info=False;Data Source=tcp:db1,1500;Initial Catalog=Acme;User ID=sa;"
       "Password='p;w';Connect Timeout=7;Application Name=Scourex",
       kFreeTdsOnly);
   EXPECT_EQ(target.connect_text,
-            "Driver=FreeTDS;Server=db1;Port=1500;Database=Acme;UID=sa;PWD={p;w};APP=Scourex;TDS_Version=7.4;ClientCharset=UTF-8");
+            "Driver=FreeTDS;Server=db1;Port=1500;Database=Acme;UID=sa;PWD={p;w};APP=Scourex" + kTdsTail);
   EXPECT_EQ(target.login_timeout_seconds, 7);
   EXPECT_EQ(target.display_name, "SQL Server 'db1,1500', database 'Acme'");
   EXPECT_EQ(target.secrets, std::vector<std::string>{"p;w"});
+  EXPECT_TRUE(target.sql_server);
+  // A server named without a port listens on 1433, as the providers assumed.
+  for (const char* source : {"SRV01", "(local)", ".", "localhost"}) {
+    const std::string host = std::string(source) == "SRV01" ? "SRV01" : "localhost";
+    EXPECT_EQ(SqlServer(std::string("Provider=SQLOLEDB;Data Source=") + source, kFreeTdsOnly).connect_text,
+              "Driver=FreeTDS;Server=" + host + ";Port=1433;UID=;PWD=" + kTdsTail)
+        << source;
+  }
 }
 
-TEST(SqlServerMapping, FreeTdsInstancesAndFallbackLibrary) {
+TEST(SqlServerMapping, FreeTdsInstancesAddressesAndFallbackLibrary) {
   EXPECT_EQ(SqlServer("Provider=SQLNCLI11;Server=(local)\\SQLEXPRESS;Database=A", kFreeTdsOnly).connect_text,
-            "Driver=FreeTDS;Server=localhost\\SQLEXPRESS;Database=A;UID=;PWD=;TDS_Version=7.4;ClientCharset=UTF-8");
-  // Address says where the named server listens.
-  EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=PAYROLL;Address=10.0.0.5,1433", kFreeTdsOnly).connect_text,
-            "Driver=FreeTDS;Server=10.0.0.5;Port=1433;UID=;PWD=;TDS_Version=7.4;ClientCharset=UTF-8");
-  // A port makes the instance name irrelevant.
+            "Driver=FreeTDS;Server=localhost\\SQLEXPRESS;Database=A;UID=;PWD=" + kTdsTail);
+  // Network Address (or Address) says where the named server listens, wherever it stands.
+  for (const char* text : {"Provider=SQLOLEDB;Network Address=10.0.0.5,1433;Data Source=PAYROLL",
+                           "Provider=SQLOLEDB;Data Source=PAYROLL;Address=10.0.0.5,1433;Network Library=DBMSSOCN"}) {
+    EXPECT_EQ(SqlServer(text, kFreeTdsOnly).connect_text, "Driver=FreeTDS;Server=10.0.0.5;Port=1433;UID=;PWD=" + kTdsTail)
+        << text;
+  }
   EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=h\\I,1444", kFreeTdsOnly).connect_text,
-            "Driver=FreeTDS;Server=h;Port=1444;UID=;PWD=;TDS_Version=7.4;ClientCharset=UTF-8");
-  // A port already looked up for the instance goes to FreeTDS as such.
-  EXPECT_EQ(MapSqlServerText(ConnectionText::Parse("Provider=SQLOLEDB;Data Source=h\\I"), kFreeTdsOnly, "", "",
-                             "/lib/tds.so", 14330)
+            "Driver=FreeTDS;Server=h;Port=1444;UID=;PWD=" + kTdsTail);
+  EXPECT_EQ(MapSqlServerText(ConnectionText::Parse("Provider=SQLOLEDB;Data Source=h\\I"),
+                             SqlServerDrivers{kFreeTdsOnly, "/lib/tds.so", false}, "", "", 14330)
                 .connect_text,
-            "Driver=FreeTDS;Server=h;Port=14330;UID=;PWD=;TDS_Version=7.4;ClientCharset=UTF-8");
-  // Without FreeTDS registered the library itself is named.
-  EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=h;Integrated Security=SSPI;Encrypt=yes", {}).connect_text,
-            "Driver=/lib/tds.so;Server=h;Trusted_Connection=Yes;Encryption=require;TDS_Version=7.4;ClientCharset=UTF-8");
+            "Driver=FreeTDS;Server=h;Port=14330;UID=;PWD=" + kTdsTail);
+  const OdbcTarget trusted = SqlServer("Provider=SQLOLEDB;Data Source=h;Integrated Security=SSPI", {});
+  EXPECT_EQ(trusted.connect_text, "Driver=/lib/tds.so;Server=h;Port=1433;Trusted_Connection=Yes" + kTdsTail);
+  EXPECT_NE(trusted.failure_hint.find("Kerberos ticket"), std::string::npos) << trusted.failure_hint;
+  EXPECT_NE(trusted.failure_hint.find("host name"), std::string::npos) << trusted.failure_hint;
 }
 
-TEST(SqlServerMapping, MicrosoftDriverPreferredNewestFirst) {
-  EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=db1,1500;Initial Catalog=Acme;User ID=sa;Password=x", kMs18)
-                .connect_text,
-            "Driver=ODBC Driver 18 for SQL Server;Server=tcp:db1,1500;Database=Acme;UID=sa;PWD=x;Encrypt=no");
-  EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=.\\SQLEXPRESS;Integrated Security=true;"
-                      "TrustServerCertificate=True;Workstation ID=ws",
-                      kMs17)
-                .connect_text,
-            "Driver=ODBC Driver 17 for SQL Server;Server=localhost\\SQLEXPRESS;Trusted_Connection=yes;Encrypt=no;"
-            "TrustServerCertificate=yes;WSID=ws");
-  // The newest provider leaves Driver 18's own encryption default alone.
+TEST(SqlServerMapping, EveryKeywordSitesWriteForBothDrivers) {
+  const std::string text =
+      "Provider=SQLOLEDB;Server=db1,1500;Database=Acme;UID=sa;PWD=x;Network=DBMSSOCN.dll;Workstation ID=ws;"
+      "Application Name=app;Current Language=Deutsch;Initial File Name=C:\\Data\\acme.mdf;Packet Size=8192;"
+      "Auto Translate=True;Use Procedure for Prepare=1;OLE DB Services=-2;Tag with column collation when possible=False";
+  const OdbcTarget freetds = SqlServer(text, kFreeTdsOnly);
+  EXPECT_EQ(freetds.connect_text,
+            "Driver=FreeTDS;Server=db1;Port=1500;Database=Acme;UID=sa;PWD=x;APP=app;WSID=ws;Language=Deutsch;"
+            "AttachDbFilename=C:\\Data\\acme.mdf;TDS_Version=7.4;ClientCharset=UTF-8");
+  EXPECT_EQ(freetds.packet_size, 8192);
+  EXPECT_EQ(SqlServer(text, kMs18).connect_text,
+            "Driver=ODBC Driver 18 for SQL Server;Server=tcp:db1,1500;Database=Acme;UID=sa;PWD=x;Encrypt=no;"
+            "TrustServerCertificate=yes;APP=app;WSID=ws;Language=Deutsch;AttachDBFileName=C:\\Data\\acme.mdf");
+  // The user's synonyms, the last one written winning.
+  EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=h,1;User=a;UID=b;Password=p", kMs17).connect_text,
+            "Driver=ODBC Driver 17 for SQL Server;Server=tcp:h,1;UID=b;PWD=p;Encrypt=no;TrustServerCertificate=yes");
+
+  // What cannot be honoured is refused by its keyword, never its value.
+  struct Refused {
+    const char* text;
+    const char* key;
+  };
+  const Refused refusals[] = {
+      {"Provider=SQLOLEDB;Data Source=h;Network Library=DBNMPNTW", "'Network Library'"},
+      {"Provider=SQLOLEDB;Data Source=h;MultipleActiveResultSets=True", "'MultipleActiveResultSets'"},
+      {"Provider=SQLOLEDB;Data Source=h;Failover Partner=h2", "'Failover Partner'"},
+      {"Provider=SQLOLEDB;Data Source=h;Integrated Security=Maybe", "'Integrated Security'"},
+      {"Provider=SQLOLEDB;Data Source=h;Packet Size=100", "'Packet Size'"},
+      {"Provider=SQLOLEDB;Data Source=h;Use Encryption for Data=sometimes", "'Use Encryption for Data'"},
+  };
+  for (const auto& drivers : {kFreeTdsOnly, kMs18}) {
+    for (const Refused& refusal : refusals) {
+      const Error error = Refusal(refusal.text, drivers);
+      EXPECT_EQ(error.number(), errnum::kBadConnectionText) << refusal.text;
+      EXPECT_NE(error.description().find(refusal.key), std::string::npos) << error.description();
+    }
+  }
+}
+
+TEST(SqlServerMapping, BracesOnlyWhereNeededAndFreeTdsLimitsRefusedByKey) {
+  // FreeTDS keeps braces inside a braced value as they stand; Microsoft's drivers undo "}}".
+  EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=h,1;User ID=a}b;Password='p}a;ss}'", kFreeTdsOnly).connect_text,
+            "Driver=FreeTDS;Server=h;Port=1;UID=a}b;PWD={p}a;ss}}" + kTdsTail);
+  EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=h,1;User ID=a}b;Password='p}a;ss}'", kMs18).connect_text,
+            "Driver=ODBC Driver 18 for SQL Server;Server=tcp:h,1;UID=a}b;PWD={p}}a;ss}}};Encrypt=no;"
+            "TrustServerCertificate=yes");
+  EXPECT_EQ(SqlServer("Provider=SQLOLEDB;Data Source=h,1;Password=' {lead'", kFreeTdsOnly).connect_text,
+            "Driver=FreeTDS;Server=h;Port=1;UID=;PWD={ {lead}" + kTdsTail);
+  const Error error = Refusal("Provider=SQLOLEDB;Data Source=h;Pwd='Secr};et'", kFreeTdsOnly);
+  EXPECT_EQ(error.number(), errnum::kBadConnectionText);
+  EXPECT_NE(error.description().find("'Pwd'"), std::string::npos) << error.description();
+  EXPECT_EQ(error.description().find("Secr"), std::string::npos) << error.description();
+  EXPECT_NO_THROW(SqlServer("Provider=SQLOLEDB;Data Source=h;Pwd='Secr};et'", kMs18));
+}
+
+TEST(SqlServerMapping, EncryptionAsAskedNeverWeakerInSilence) {
+  struct Case {
+    const char* keys;
+    const char* ms18;     // Microsoft's Driver 18; "!" for a refusal
+    const char* ms17;
+    const char* freetds;  // without a CA file configured
+    const char* freetds_with_ca;
+  };
+  const Case cases[] = {
+      // Nothing said: as the older providers, unencrypted unless the server insists, its certificate then taken as is.
+      {"", "Encrypt=no;TrustServerCertificate=yes", "Encrypt=no;TrustServerCertificate=yes", "", ""},
+      {"Encrypt=no", "Encrypt=no;TrustServerCertificate=yes", "Encrypt=no;TrustServerCertificate=yes",
+       "Encryption=request", "Encryption=request"},
+      {"Encrypt=optional;TrustServerCertificate=false", "Encrypt=no;TrustServerCertificate=no",
+       "Encrypt=no;TrustServerCertificate=no", "Encryption=request", "Encryption=request"},
+      // Encryption with the certificate checked: where FreeTDS cannot check, a refusal.
+      {"Use Encryption for Data=True", "Encrypt=yes;TrustServerCertificate=no", "Encrypt=yes;TrustServerCertificate=no",
+       "!", "Encryption=require"},
+      {"Encrypt=mandatory;Trust Server Certificate=False", "Encrypt=yes;TrustServerCertificate=no",
+       "Encrypt=yes;TrustServerCertificate=no", "!", "Encryption=require"},
+      // Encryption with the certificate accepted unchecked, as the text says.
+      {"Encrypt=yes;TrustServerCertificate=yes", "Encrypt=yes;TrustServerCertificate=yes",
+       "Encrypt=yes;TrustServerCertificate=yes", "Encryption=require", "Encryption=require"},
+      {"Encrypt=strict", "Encrypt=strict", "!", "!", "!"},
+  };
+  for (const Case& c : cases) {
+    const std::string text = std::string("Provider=SQLOLEDB;Data Source=h,1;UID=u;PWD=p;") + c.keys;
+    const auto check = [&](const std::vector<std::string>& drivers, bool ca, const char* expected,
+                           const std::string& head, const std::string& end) {
+      if (std::string(expected) == "!") {
+        const Error error = ErrorOf([&] { SqlServer(text, drivers, "", "", ca); });
+        EXPECT_EQ(error.number(), errnum::kBadConnectionText) << text;
+        EXPECT_TRUE(error.description().find("'Encrypt'") != std::string::npos ||
+                    error.description().find("'Use Encryption for Data'") != std::string::npos)
+            << error.description();
+        return;
+      }
+      const std::string middle = expected;
+      EXPECT_EQ(SqlServer(text, drivers, "", "", ca).connect_text, head + (middle.empty() ? "" : ";" + middle) + end)
+          << text;
+    };
+    check(kMs18, false, c.ms18, "Driver=ODBC Driver 18 for SQL Server;Server=tcp:h,1;UID=u;PWD=p", "");
+    check(kMs17, false, c.ms17, "Driver=ODBC Driver 17 for SQL Server;Server=tcp:h,1;UID=u;PWD=p", "");
+    check(kFreeTdsOnly, false, c.freetds, "Driver=FreeTDS;Server=h;Port=1;UID=u;PWD=p", kTdsTail);
+    check(kFreeTdsOnly, true, c.freetds_with_ca, "Driver=FreeTDS;Server=h;Port=1;UID=u;PWD=p", kTdsTail);
+  }
+  // The newest provider encrypted and checked by default; its texts keep that.
   EXPECT_EQ(SqlServer("Provider=MSOLEDBSQL19;Data Source=db1;UID=u;PWD=p", kMs18).connect_text,
-            "Driver=ODBC Driver 18 for SQL Server;Server=db1;UID=u;PWD=p");
-  EXPECT_EQ(SqlServer("Provider=MSOLEDBSQL;Data Source=db1;Encrypt=strict", kMs17).connect_text,
-            "Driver=ODBC Driver 17 for SQL Server;Server=db1;UID=;PWD=;Encrypt=yes");
+            "Driver=ODBC Driver 18 for SQL Server;Server=db1;UID=u;PWD=p;Encrypt=yes;TrustServerCertificate=no");
 }
 
 TEST(SqlServerMapping, OpenArgumentsReplaceTheTextsCredentials) {
   const OdbcTarget target =
       SqlServer("Provider=SQLOLEDB;Data Source=h;User ID=textuser;Password=textpw", kMs18, "arguser", "argpw");
   EXPECT_EQ(target.connect_text,
-            "Driver=ODBC Driver 18 for SQL Server;Server=h;UID=arguser;PWD=argpw;Encrypt=no");
+            "Driver=ODBC Driver 18 for SQL Server;Server=h;UID=arguser;PWD=argpw;Encrypt=no;TrustServerCertificate=yes");
   EXPECT_EQ(target.secrets, (std::vector<std::string>{"argpw", "textpw"}));
 }
 
@@ -119,6 +227,8 @@ TEST(OdbcMapping, PassesTheTextOnWithoutProviderKeys) {
   EXPECT_EQ(target.connect_text, "Driver={SQLite3};Database=/tmp/x.db;Note={a;b}");
   EXPECT_EQ(target.login_timeout_seconds, 3);
   EXPECT_EQ(target.display_name, "ODBC driver '{SQLite3}', database '/tmp/x.db'");
+  EXPECT_FALSE(target.sql_server);
+  EXPECT_TRUE(MapOdbcText(ConnectionText::Parse("Driver={ODBC Driver 18 for SQL Server};Server=h"), "", "").sql_server);
 
   target = MapOdbcText(ConnectionText::Parse("Data Source=Sales;User ID=u;Password=pw1;Initial Catalog=c"), "", "");
   EXPECT_EQ(target.connect_text, "DSN=Sales;UID=u;PWD=pw1;DATABASE=c");

@@ -27,6 +27,22 @@ TEST(DateString, LiteralsForEachEngine) {
   EXPECT_EQ(GetDateString(WithType(1), kZeroDate), "#12/30/1899 00:00#");
 }
 
+TEST(DateString, SqlServerGetsTheDefaultPatternInTheFormEveryLanguageReadsAlike) {
+  const LocalDateTime t{2026, 3, 6, 14, 5, 59};
+  Settings s = WithType(2);
+  for (const char* text : {"Provider=SQLOLEDB;Data Source=db1", "Provider=MSDASQL;Driver={ODBC Driver 18 for SQL Server}",
+                           "Driver=FreeTDS;Server=db1"}) {
+    s.SQL_Connect = text;
+    EXPECT_EQ(GetDateString(s, t), "'20260306 14:05:59'") << text;
+  }
+  // An explicit pattern means what the site wrote it for; other sources get the text as configured.
+  s.SQLServerDateFormat = "dd.mm.yyyy hh:nn:ss";
+  EXPECT_EQ(GetDateString(s, t), "'06.03.2026 14:05:59'");
+  s = WithType(2);
+  s.SQL_Connect = "Driver=SQLite3;Database=/x.db";
+  EXPECT_EQ(GetDateString(s, t), "'2026-03-06 14:05:59'");
+}
+
 TEST(DateString, PatternTokens) {
   LocalDateTime t{2026, 3, 6, 14, 5, 9};
   EXPECT_EQ(FormatDate(t, "dd/mm/yyyy hh:mm:ss"), "06/03/2026 14:05:09");
