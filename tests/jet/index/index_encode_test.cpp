@@ -34,7 +34,7 @@ TEST(IndexEncode, PrefixIsStoredOnceAndPointersStayOutOfIt) {
     page.tail_page = 9;
     // Equal keys: the shared prefix is the whole key, never the row pointer after it.
     page.entries = {Entry("\x7f\x80\x01", 0x010203, 4, 0x11223344), Entry("\x7f\x80\x01", 0x010203, 5, 8)};
-    page.prefix_length = jet::CommonIndexPrefix(page.entries);
+    page.prefix_length = jet::CommonIndexPrefix(page.entries, f);
     EXPECT_EQ(page.prefix_length, 3);
     EXPECT_EQ(jet::IndexEntryBytes(page), 11u + 8u);
     std::vector<std::uint8_t> out(f.page_size, 0xEE);
