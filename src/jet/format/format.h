@@ -66,6 +66,9 @@ struct Format {
   std::uint32_t index_next_page;
   std::uint32_t index_tail_page;
   std::uint32_t index_prefix_length;
+  // Bytes of that length: 1 in Jet 3, whose next byte is something else (Access 97 sets
+  // it on node pages), 2 in Jet 4.
+  std::uint32_t index_prefix_length_size;
   std::uint32_t index_bitmap;
   std::uint32_t index_entries;
 

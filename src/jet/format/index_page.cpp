@@ -13,7 +13,7 @@ IndexPage ParseIndexPage(ByteView v, std::uint32_t number, const Format& f) {
   p.prev_page = v.U32(f.index_prev_page);
   p.next_page = v.U32(f.index_next_page);
   p.tail_page = v.U32(f.index_tail_page);
-  p.prefix_length = v.U16(f.index_prefix_length);
+  p.prefix_length = f.index_prefix_length_size == 1 ? v.U8(f.index_prefix_length) : v.U16(f.index_prefix_length);
 
   const std::size_t pointer_size = p.leaf ? 4 : 8;
   const std::size_t bitmap_bytes = f.index_entries - f.index_bitmap;

@@ -1,7 +1,8 @@
 #pragma once
 // Index pages: node pages (0x03) and leaf pages (0x04) of a B-tree. Entries are packed
 // after a bitmap whose set bits mark where each entry ends; every entry but the first
-// on a page leaves out the prefix it shares with the first. Entries hold the key bytes
+// on a page leaves out the prefix it shares with the first (its length is one byte in Jet
+// 3, two in Jet 4; the rule is otherwise the same). Entries hold the key bytes
 // (compare with memcmp), the row's page (3 bytes, most significant first) and row
 // number, and in node pages the child page (4 bytes, most significant first).
 

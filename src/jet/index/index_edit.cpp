@@ -83,6 +83,9 @@ std::size_t SharedLength(const std::string& a, const std::string& b) {
 
 std::string PageName(std::uint32_t number) { return "index page " + std::to_string(number); }
 
+// The longest shared prefix a page can declare: Jet 3 stores its length in one byte.
+std::size_t MaxPrefix(const Format& f) { return f.index_prefix_length_size == 1 ? 0xFF : 0xFFFF; }
+
 }  // namespace
 
 std::size_t IndexEntryBytes(const IndexPage& page) {
@@ -99,12 +102,12 @@ bool IndexPageFits(const IndexPage& page, const Format& format) {
   return IndexEntryBytes(page) <= format.page_size - format.index_entries;
 }
 
-std::uint16_t CommonIndexPrefix(const std::vector<IndexEntry>& entries) {
+std::uint16_t CommonIndexPrefix(const std::vector<IndexEntry>& entries, const Format& format) {
   if (entries.size() < 2) return 0;
-  std::size_t prefix = entries[0].key.size();
+  std::size_t prefix = std::min(entries[0].key.size(), MaxPrefix(format));
   for (std::size_t i = 1; i < entries.size() && prefix > 0; ++i)
     prefix = std::min(prefix, SharedLength(entries[0].key, entries[i].key));
-  return static_cast<std::uint16_t>(std::min<std::size_t>(prefix, 0xFFFF));
+  return static_cast<std::uint16_t>(prefix);
 }
 
 void EncodeIndexPage(const IndexPage& page, const Format& f, std::uint8_t* out) {
@@ -117,6 +120,7 @@ void EncodeIndexPage(const IndexPage& page, const Format& f, std::uint8_t* out) 
     if (page.prefix_length > first.size())
       ThrowCorrupt("an index page's shared prefix is longer than its first entry");
   }
+  if (page.prefix_length > MaxPrefix(f)) ThrowCorrupt("an index page's shared prefix is too long for its length field");
   const std::size_t used = IndexEntryBytes(page);
   if (used > space)
     ThrowCorrupt("index entries of " + std::to_string(used) + " bytes do not fit one page (" + std::to_string(space) +
@@ -129,7 +133,14 @@ void EncodeIndexPage(const IndexPage& page, const Format& f, std::uint8_t* out) 
   Put32(out + f.index_prev_page, page.prev_page);
   Put32(out + f.index_next_page, page.next_page);
   Put32(out + f.index_tail_page, page.tail_page);
-  Put16(out + f.index_prefix_length, page.prefix_length);
+  if (f.index_prefix_length_size == 1) {
+    out[f.index_prefix_length] = static_cast<std::uint8_t>(page.prefix_length);
+  } else {
+    Put16(out + f.index_prefix_length, page.prefix_length);
+  }
+  // Access sets the byte after the prefix length on node pages and clears it on leaves; a
+  // root node that became a leaf must not keep it.
+  if (leaf) out[f.index_prefix_length + f.index_prefix_length_size] = 0;
   std::memset(out + f.index_bitmap, 0, bitmap_bytes);
   std::memset(out + f.index_entries, 0, space);
 
@@ -201,7 +212,7 @@ class TreeEditor {
     page.next_page = next;
     page.tail_page = c.tail;
     page.entries = std::move(c.entries);
-    page.prefix_length = CommonIndexPrefix(page.entries);
+    page.prefix_length = CommonIndexPrefix(page.entries, f_);
     if (IndexPageFits(page, f_)) {
       Put(number, page);
       return {Piece{number, LastOf(page.entries, c.tail, c.tail_last)}};
@@ -227,7 +238,7 @@ class TreeEditor {
       part.tail_page = last ? c.tail : 0;
       part.entries.assign(std::make_move_iterator(page.entries.begin() + static_cast<std::ptrdiff_t>(ranges[k].begin)),
                           std::make_move_iterator(page.entries.begin() + static_cast<std::ptrdiff_t>(ranges[k].end)));
-      part.prefix_length = CommonIndexPrefix(part.entries);
+      part.prefix_length = CommonIndexPrefix(part.entries, f_);
       Put(numbers[k], part, numbers[k] != number);
       pieces.push_back(Piece{numbers[k], LastOf(part.entries, part.tail_page, last ? c.tail_last : std::nullopt)});
     }
@@ -310,8 +321,8 @@ class TreeEditor {
   }
 
   // The bytes entries [begin, end) take on one page, their shared prefix stored once.
-  static std::size_t RangeBytes(const std::vector<IndexEntry>& e, std::size_t begin, std::size_t end, bool leaf) {
-    std::size_t raw = 0, prefix = e[begin].key.size();
+  std::size_t RangeBytes(const std::vector<IndexEntry>& e, std::size_t begin, std::size_t end, bool leaf) const {
+    std::size_t raw = 0, prefix = std::min(e[begin].key.size(), MaxPrefix(f_));
     for (std::size_t i = begin; i < end; ++i) {
       raw += e[i].key.size() + PointerSize(leaf);
       if (i > begin) prefix = std::min(prefix, SharedLength(e[begin].key, e[i].key));
@@ -322,7 +333,7 @@ class TreeEditor {
   // The end of the longest run of entries from `begin` that fits one page.
   std::size_t RunEnd(const std::vector<IndexEntry>& e, std::size_t begin, bool leaf) const {
     const std::size_t space = f_.page_size - f_.index_entries;
-    std::size_t raw = e[begin].key.size() + PointerSize(leaf), prefix = e[begin].key.size();
+    std::size_t raw = e[begin].key.size() + PointerSize(leaf), prefix = std::min(e[begin].key.size(), MaxPrefix(f_));
     std::size_t end = begin + 1;
     while (end < e.size()) {
       std::size_t p = std::min(prefix, SharedLength(e[begin].key, e[end].key));

@@ -34,7 +34,7 @@ TEST(IndexEncode, PrefixIsStoredOnceAndPointersStayOutOfIt) {
     page.tail_page = 9;
     // Equal keys: the shared prefix is the whole key, never the row pointer after it.
     page.entries = {Entry("\x7f\x80\x01", 0x010203, 4, 0x11223344), Entry("\x7f\x80\x01", 0x010203, 5, 8)};
-    page.prefix_length = jet::CommonIndexPrefix(page.entries);
+    page.prefix_length = jet::CommonIndexPrefix(page.entries, f);
     EXPECT_EQ(page.prefix_length, 3);
     EXPECT_EQ(jet::IndexEntryBytes(page), 11u + 8u);
     std::vector<std::uint8_t> out(f.page_size, 0xEE);
@@ -59,7 +59,7 @@ TEST(IndexEncode, PrefixIsStoredOnceAndPointersStayOutOfIt) {
   }
 }
 
-TEST(IndexEncode, RefusesEntriesThatDoNotFitOrShareNoPrefix) {
+TEST(IndexEncode, RefusesWhatDoesNotFitThePageOrItsPrefixField) {
   const jet::Format& f = jet::FormatFor(jet::JetVersion::Jet3);
   jet::IndexPage page;
   page.owner = 2;
@@ -72,6 +72,15 @@ TEST(IndexEncode, RefusesEntriesThatDoNotFitOrShareNoPrefix) {
   EXPECT_THROW(jet::EncodeIndexPage(page, f, out.data()), jet::FormatError);
   page.prefix_length = 0;
   EXPECT_NO_THROW(jet::EncodeIndexPage(page, f, out.data()));
+  // Jet 3 keeps the prefix length in one byte: keys sharing 300 bytes share 255 on a page.
+  page.entries = {Entry(std::string(300, 'k') + "1", 1, 0), Entry(std::string(300, 'k') + "2", 1, 1)};
+  page.prefix_length = jet::CommonIndexPrefix(page.entries, f);
+  EXPECT_EQ(page.prefix_length, 255);
+  EXPECT_EQ(jet::CommonIndexPrefix(page.entries, jet::FormatFor(jet::JetVersion::Jet4)), 300);
+  EXPECT_NO_THROW(jet::EncodeIndexPage(page, f, out.data()));
+  EXPECT_EQ(out[f.index_prefix_length], 255);
+  page.prefix_length = 256;
+  EXPECT_THROW(jet::EncodeIndexPage(page, f, out.data()), jet::FormatError);
 }
 
 }  // namespace

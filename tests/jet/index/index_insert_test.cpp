@@ -94,7 +94,7 @@ TEST(IndexInsert, EmptyTreesGrowFromRandomRisingAndEqualKeys) {
       if (!rising || page.next_page == 0) continue;
       auto next = jet::ParseIndexPage(jet::ViewOf(ed.Read(page.next_page)), page.next_page, ed.format());
       page.entries.push_back(next.entries.front());
-      page.prefix_length = jet::CommonIndexPrefix(page.entries);
+      page.prefix_length = jet::CommonIndexPrefix(page.entries, ed.format());
       EXPECT_FALSE(jet::IndexPageFits(page, ed.format())) << "page " << p << " has room for " << page.entries.size();
     }
     if (equal) {

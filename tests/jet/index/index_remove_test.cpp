@@ -118,6 +118,7 @@ index_test::TreeReport RemoveAndCheck(const std::string& bytes, const std::strin
 TEST(IndexFixtures, EveryPageRoundTripsAndEveryTreeGrowsAndShrinks) {
   JET_REQUIRE_FIXTURES();
   std::size_t indexes = 0, multi_level = 0, pages = 0, identical = 0, nodes = 0, jet3 = 0, prefixed = 0, user = 0, grown = 0;
+  std::size_t jet3_nodes = 0, jet3_prefixed = 0;
   for (const auto& fx : index_test::IndexFixtures()) {
     SCOPED_TRACE(fx.path);
     std::string bytes = jet::testing::ReadAll(fx.path);
@@ -139,17 +140,21 @@ TEST(IndexFixtures, EveryPageRoundTripsAndEveryTreeGrowsAndShrinks) {
         std::size_t end = f.index_entries + jet::IndexEntryBytes(page);
         ASSERT_EQ(0, std::memcmp(out.data(), original->data(), end)) << "page " << n;
         for (std::size_t k = end; k < out.size(); ++k) ASSERT_EQ(out[k], 0) << "page " << n << " byte " << k;
-        // Into a zeroed page: the same bytes but for those of unknown meaning in the header.
+        // Into a zeroed page: the same bytes but for those of unknown meaning in the header
+        // (in Jet 3 the byte after the one-byte prefix length, which Access sets on nodes).
         std::vector<std::uint8_t> fresh(f.page_size, 0);
         jet::EncodeIndexPage(page, f, fresh.data());
-        for (std::size_t k : {8, 9, 10, 11, 26})
-          if (f.page_size == 4096) fresh[k] = out[k];
+        fresh[f.index_prefix_length + f.index_prefix_length_size] = out[f.index_prefix_length + f.index_prefix_length_size];
+        if (f.page_size == 4096)
+          for (std::size_t k : {8, 9, 10, 11}) fresh[k] = out[k];
         EXPECT_TRUE(fresh == out) << "page " << n;
         ++pages;
         identical += out == *original;
         nodes += !page.leaf;
         jet3 += f.page_size == 2048;
         prefixed += page.prefix_length > 0;
+        jet3_nodes += f.page_size == 2048 && !page.leaf;
+        jet3_prefixed += f.page_size == 2048 && page.prefix_length > 0;
       }
       if (idx.table.rfind("MSys", 0) != 0) {
         // Grown past its pages by new entries, and those removed again.
@@ -181,7 +186,7 @@ TEST(IndexFixtures, EveryPageRoundTripsAndEveryTreeGrowsAndShrinks) {
         RemoveAndCheck(bytes, fx.password, idx, s, true);
     }
   }
-  // The fixtures hold Jet 3 pages, node pages and pages with a shared prefix.
+  // The fixtures hold Jet 3 pages, node pages and pages with a shared prefix, of both kinds.
   EXPECT_GT(indexes, 60u);
   EXPECT_GE(multi_level, 4u);
   EXPECT_GT(pages, 80u);
@@ -189,6 +194,8 @@ TEST(IndexFixtures, EveryPageRoundTripsAndEveryTreeGrowsAndShrinks) {
   EXPECT_GT(nodes, 2u);
   EXPECT_GT(jet3, 10u);
   EXPECT_GT(prefixed, 0u);
+  EXPECT_GT(jet3_nodes, 0u);
+  EXPECT_GT(jet3_prefixed, 0u);
   EXPECT_GT(user, 40u);
   EXPECT_EQ(grown, user) << "every tree grew past its pages";
 }

@@ -237,7 +237,7 @@ std::uint32_t BuildTree(MemoryEditor& ed, std::uint32_t table_page, const std::v
     for (std::size_t k = 0; k < pages.size(); ++k) {
       pages[k].prev_page = k > 0 ? numbers[k - 1] : 0;
       pages[k].next_page = k + 1 < pages.size() ? numbers[k + 1] : 0;
-      pages[k].prefix_length = jet::CommonIndexPrefix(pages[k].entries);
+      pages[k].prefix_length = jet::CommonIndexPrefix(pages[k].entries, ed.format());
       jet::EncodeIndexPage(pages[k], ed.format(), ed.Write(numbers[k]).data());
     }
     pages.clear();
@@ -299,9 +299,10 @@ std::vector<IndexRef> IndexesOf(const std::string& bytes, const std::string& pas
 std::vector<FixtureFile> IndexFixtures() {
   auto dir = jet::testing::FixturesDir();
   std::vector<FixtureFile> out;
-  for (const char* name : {"access/compIndexTestV2000.mdb", "access/indexTestV1997.mdb", "access/indexTestV2000.mdb",
-                           "access/indexTestV2003.mdb", "access/testV1997.mdb", "access/test2V2000.mdb",
-                           "access/delTestV2003.mdb", "site-small/Journal.mdb", "site-ri/Journal.mdb"})
+  for (const char* name : {"access/compIndexTestV2000.mdb", "access/compIndexTestV1997.mdb", "access/indexTestV1997.mdb",
+                           "access/indexTestV2000.mdb", "access/indexTestV2003.mdb", "access/testV1997.mdb",
+                           "access/test2V2000.mdb", "access/delTestV2003.mdb", "site-small/Journal.mdb",
+                           "site-ri/Journal.mdb"})
     out.push_back({(dir / name).string(), ""});
   for (const char* name : {"site-small/Orvanta.mdb", "site-ri/Orvanta.mdb"})
     out.push_back({(dir / name).string(), "Morvek3"});

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <memory>
+#include <sstream>
 
 #include "jet/session.h"
 #include "write_support.h"
@@ -179,6 +180,64 @@ TEST(WriteDelete, EventPurgeOnBothSites) {
       EXPECT_EQ(testing::MdbExportFirstColumn(path, "Log").size(), expected.size());
     }
   }
+}
+
+// Access 97 stores the shared prefix of an index page's entries with a one-byte length:
+// the range delete in its descending, compressed index leaves the index walking to exactly
+// the rows left, for us and for the other readers; a page whose prefix outgrows its first
+// entry is still refused, with the file left as it was.
+TEST(WriteDelete, Access97CompressedIndexTakesARangeDelete) {
+  JET_REQUIRE_FIXTURES();
+  const fs::path source = FixturesDir() / "access/compIndexTestV1997.mdb";
+  std::vector<std::string> kept;  // CD_AGENTE of the rows left, as mdb-export writes them
+  std::size_t total = 0;
+  {
+    std::istringstream tsv(testing::ReadAll(FixturesDir() / "expected/access/compIndexTestV1997/Table1.tsv"));
+    std::string line;
+    std::getline(tsv, line);
+    while (std::getline(tsv, line)) {
+      std::string id = line.substr(0, line.find('\t'));
+      ++total;
+      if (id == "\\N") kept.push_back("NULL");
+      else if (std::stol(id) >= 3379) kept.push_back(id);
+    }
+    std::sort(kept.begin(), kept.end());
+  }
+  TempDir dir;
+  std::string path = CopyInto(source, dir);
+  {
+    auto session = Session::Open(path, {.password = "", .read_write = true});
+    EXPECT_EQ(session->Execute("DELETE FROM Table1 WHERE CD_AGENTE < 3379").affected,
+              static_cast<std::int64_t>(total - kept.size()));
+  }
+  auto db = Database::Open(path, {});
+  EXPECT_EQ(RowsOf(*db, "Table1").size(), kept.size());
+  ExpectConsistent(*db);
+  if (testing::HaveMdbtools()) {
+    EXPECT_EQ(testing::MdbExportFirstColumn(path, "Table1"), kept);
+  }
+  if (testing::HaveMdbReader()) {
+    EXPECT_EQ(testing::MdbReaderCounts(path), "Table1 " + std::to_string(kept.size()) + "\n");
+  }
+
+  // A leaf whose one-byte prefix length (after the page type, owner and three links)
+  // reaches past its first entry.
+  std::string damaged = testing::ReadAll(source);
+  std::size_t page = 0;
+  for (std::size_t p = 1; (p + 1) * 2048 <= damaged.size() && page == 0; ++p)
+    if (damaged[p * 2048] == 0x04 && damaged[p * 2048 + 0x14] != 0) page = p;
+  ASSERT_NE(page, 0u);
+  damaged[page * 2048 + 0x14] = 10;  // its first entry holds 9 bytes
+  TempDir dir2;
+  std::string copy = (dir2.path() / "damaged.mdb").string();
+  testing::WriteAll(copy, damaged);
+  {
+    auto session = Session::Open(copy, {.password = "", .read_write = true});
+    testing::ExpectJetError(ErrorCode::Corrupt, "index page " + std::to_string(page) + " shares a prefix longer", [&] {
+      session->Execute("DELETE FROM Table1 WHERE CD_AGENTE < 3379");
+    });
+  }
+  EXPECT_EQ(testing::ReadAll(copy), damaged);
 }
 
 // Jet refuses to delete a row that rows of an enforced relationship's other table still
