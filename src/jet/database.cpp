@@ -159,6 +159,33 @@ void CheckAccessLockFile(os::Env& env, const std::string& path, const std::strin
   }
 }
 
+// The file opened by its real path, named in descriptions by the path it was given.
+class NamedFile : public os::File {
+ public:
+  NamedFile(std::unique_ptr<os::File> file, std::string name) : file_(std::move(file)), name_(std::move(name)) {}
+  const std::string& Path() const override { return name_; }
+  std::uint64_t Size() const override { return file_->Size(); }
+  std::size_t ReadAt(std::uint64_t offset, void* buf, std::size_t n) override { return file_->ReadAt(offset, buf, n); }
+  bool Writable() const override { return file_->Writable(); }
+  os::FileAccess Access() const override { return file_->Access(); }
+  void WriteAt(std::uint64_t offset, const void* buf, std::size_t n) override { file_->WriteAt(offset, buf, n); }
+  void Sync() override { file_->Sync(); }
+  void Truncate(std::uint64_t size) override { file_->Truncate(size); }
+  bool TryLock(os::LockKind kind) override { return file_->TryLock(kind); }
+  void Unlock() override { file_->Unlock(); }
+
+ private:
+  std::unique_ptr<os::File> file_;
+  std::string name_;
+};
+
+std::unique_ptr<os::File> OpenReal(os::Env& env, const std::string& path, const std::string& real_path,
+                                   os::OpenMode mode) {
+  std::unique_ptr<os::File> file = env.Open(real_path, mode);
+  if (path == real_path) return file;
+  return std::make_unique<NamedFile>(std::move(file), path);
+}
+
 std::uint32_t PageSizeOf(os::File& file) {
   std::uint8_t start[0x18] = {};
   std::size_t got = file.ReadAt(0, start, sizeof start);
@@ -166,7 +193,7 @@ std::uint32_t PageSizeOf(os::File& file) {
 }
 
 std::unique_ptr<os::File> OpenForWriting(os::Env& env, const std::string& path, const std::string& real_path) {
-  std::unique_ptr<os::File> file = env.Open(real_path, os::OpenMode::ReadWrite);
+  std::unique_ptr<os::File> file = OpenReal(env, path, real_path, os::OpenMode::ReadWrite);
   if (!file->TryLock(os::LockKind::Exclusive)) ThrowInUse(path);
   // The journal is found beside the real file; a file with several names would have its
   // journal missed by a program opening it by another name after an interrupted change,
@@ -183,7 +210,7 @@ std::unique_ptr<os::File> OpenForWriting(os::Env& env, const std::string& path, 
 
 std::unique_ptr<os::File> OpenForReading(os::Env& env, const std::string& path, const std::string& real_path) {
   for (int attempt = 0;; ++attempt) {
-    std::unique_ptr<os::File> file = env.Open(real_path, os::OpenMode::ReadOnly);
+    std::unique_ptr<os::File> file = OpenReal(env, path, real_path, os::OpenMode::ReadOnly);
     if (!file->TryLock(os::LockKind::Shared)) ThrowInUse(path);
     // Holding the shared lock, no writer is at work: a journal here is what a writer
     // that died left behind, and the file may be half changed.
@@ -192,7 +219,7 @@ std::unique_ptr<os::File> OpenForReading(os::Env& env, const std::string& path, 
     file.reset();
     std::unique_ptr<os::File> writer;
     try {
-      writer = env.Open(real_path, os::OpenMode::ReadWrite);
+      writer = OpenReal(env, path, real_path, os::OpenMode::ReadWrite);
     } catch (const Error& e) {
       if (e.code() != ErrorCode::AccessDenied) throw;
       throw Error(ErrorCode::AccessDenied, "Database '" + path + "' holds an unfinished change (journal '" +

@@ -35,8 +35,8 @@ TEST(WriteInsert, NoFileGrowsPastJetsLimit) {
   Table* log = db.GetTable("Log");
   db.BeginStatement();
   try {
-    for (int k = 0; k < 20; ++k)
-      log->InsertRow({Value::Null(), Value::DateValue(46000.0), Value::Str("B1"), Value::Str(std::string(9000, 'x'))});
+    for (int k = 0; k < 1000; ++k)
+      log->InsertRow({Value::Null(), Value::DateValue(46000.0), Value::Str("B1"), Value::Str(std::string(1800, 'x'))});
     ADD_FAILURE() << "the file grew past 2 GiB";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("'" + path + "' cannot grow past 2 GiB"), std::string::npos) << e.what();
