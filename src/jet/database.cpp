@@ -1,5 +1,9 @@
 #include "jet/database.h"
 
+#include <algorithm>
+#include <cctype>
+
+#include "jet/format/header.h"
 #include "jet/index/index_walk.h"
 #include "jet/pager/journal.h"
 #include "jet/write/row_insert.h"
@@ -92,10 +96,11 @@ std::vector<RowId> Table::IndexRowIds(const IndexInfo& index) {
   return ids;
 }
 
-Database::Database(std::unique_ptr<os::File> file, const OpenOptions& options) : change_memory_(options.change_memory) {
+Database::Database(std::unique_ptr<os::File> file, const OpenOptions& options, os::Env* env, std::string real_path)
+    : change_memory_(options.change_memory) {
   const std::string name = file->Path();
   try {
-    pager_ = std::make_unique<Pager>(std::move(file), options.password);
+    pager_ = std::make_unique<Pager>(std::move(file), options.password, env, std::move(real_path));
     catalog_ = std::make_unique<Catalog>(*pager_);
   } catch (const FormatError& e) {
     throw Error(ErrorCode::Corrupt, "Database '" + name + "' is damaged: " + e.what());
@@ -112,53 +117,129 @@ namespace {
   throw Error(ErrorCode::Locked, "Database '" + path + "' is in use by another program");
 }
 
-// The lock file Jet keeps beside a database while it is open: same name, ".ldb".
-std::string LockFilePath(const std::string& path) {
-  std::string::size_type slash = path.rfind('/');
-  std::string::size_type dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + ".ldb";
-  return path.substr(0, dot) + ".ldb";
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
 }
 
-std::unique_ptr<os::File> OpenForWriting(const std::string& path) {
-  std::unique_ptr<os::File> file = os::OpenFile(path, os::OpenMode::ReadWrite);
+// The lock file Jet keeps beside a database while it is open: same name, ".ldb".
+std::string LockFileName(const std::string& path) {
+  std::string name = os::NameOf(path);
+  std::string::size_type dot = name.rfind('.');
+  return (dot == std::string::npos ? name : name.substr(0, dot)) + ".ldb";
+}
+
+// Access and the Jet engine on Windows (also through a file server) lock byte ranges of
+// the lock file while they have the database open. Clients through a share may create it
+// in any letter case; one that cannot be examined may be in use all the same.
+void CheckAccessLockFile(os::Env& env, const std::string& path, const std::string& real_path) {
+  std::vector<std::string> candidates;
+  for (const std::string& beside : {path, real_path}) {
+    const std::string folder = os::FolderOf(beside), wanted = LockFileName(beside);
+    std::vector<std::string> names;
+    try {
+      names = env.List(folder);
+    } catch (const Error&) {
+      names = {wanted};  // a folder that cannot be listed: at least the usual name
+    }
+    for (const std::string& name : names) {
+      std::string candidate = folder + "/" + name;
+      if (SameNameIgnoringCase(name, wanted) &&
+          std::find(candidates.begin(), candidates.end(), candidate) == candidates.end())
+        candidates.push_back(candidate);
+    }
+  }
+  for (const std::string& ldb : candidates) {
+    os::LockProbe probe = env.ProbeForeignLock(ldb);
+    if (probe.state == os::ForeignLock::Held) ThrowInUse(path);
+    if (probe.state == os::ForeignLock::CannotTell)
+      throw Error(ErrorCode::Locked, "Database '" + path + "' may be in use by another program: its lock file '" + ldb +
+                                         "' cannot be examined (" + probe.why + ")");
+  }
+}
+
+// The file opened by its real path, named in descriptions by the path it was given.
+class NamedFile : public os::File {
+ public:
+  NamedFile(std::unique_ptr<os::File> file, std::string name) : file_(std::move(file)), name_(std::move(name)) {}
+  const std::string& Path() const override { return name_; }
+  std::uint64_t Size() const override { return file_->Size(); }
+  std::size_t ReadAt(std::uint64_t offset, void* buf, std::size_t n) override { return file_->ReadAt(offset, buf, n); }
+  bool Writable() const override { return file_->Writable(); }
+  os::FileAccess Access() const override { return file_->Access(); }
+  void WriteAt(std::uint64_t offset, const void* buf, std::size_t n) override { file_->WriteAt(offset, buf, n); }
+  void Sync() override { file_->Sync(); }
+  void Truncate(std::uint64_t size) override { file_->Truncate(size); }
+  bool TryLock(os::LockKind kind) override { return file_->TryLock(kind); }
+  void Unlock() override { file_->Unlock(); }
+
+ private:
+  std::unique_ptr<os::File> file_;
+  std::string name_;
+};
+
+std::unique_ptr<os::File> OpenReal(os::Env& env, const std::string& path, const std::string& real_path,
+                                   os::OpenMode mode) {
+  std::unique_ptr<os::File> file = env.Open(real_path, mode);
+  if (path == real_path) return file;
+  return std::make_unique<NamedFile>(std::move(file), path);
+}
+
+std::uint32_t PageSizeOf(os::File& file) {
+  std::uint8_t start[0x18] = {};
+  std::size_t got = file.ReadAt(0, start, sizeof start);
+  return FormatFor(CheckSignature(ByteView(start, got), file.Path())).page_size;
+}
+
+std::unique_ptr<os::File> OpenForWriting(os::Env& env, const std::string& path, const std::string& real_path) {
+  std::unique_ptr<os::File> file = OpenReal(env, path, real_path, os::OpenMode::ReadWrite);
   if (!file->TryLock(os::LockKind::Exclusive)) ThrowInUse(path);
-  // Access and the Jet engine on Windows (also through a file server) lock byte ranges
-  // of the lock file while they have the database open.
-  if (os::HasForeignLock(LockFilePath(path))) ThrowInUse(path);
-  PlayBackJournal(*file);
+  // The journal is found beside the real file; a file with several names would have its
+  // journal missed by a program opening it by another name after an interrupted change,
+  // and that program would read a half-changed file. Such a file is not changed.
+  if (std::uint64_t links = file->Access().links; links > 1)
+    throw Error(ErrorCode::Unsupported, "Database '" + path + "' has " + std::to_string(links) +
+                                            " names in the file system (hard links), so an interrupted change could "
+                                            "not be undone for all of them; it is opened for reading only. Give the "
+                                            "file a single name to have it changed");
+  CheckAccessLockFile(env, path, real_path);
+  PlayBackJournal(env, real_path, *file, PageSizeOf(*file));
   return file;
 }
 
-std::unique_ptr<os::File> OpenForReading(const std::string& path) {
+std::unique_ptr<os::File> OpenForReading(os::Env& env, const std::string& path, const std::string& real_path) {
   for (int attempt = 0;; ++attempt) {
-    std::unique_ptr<os::File> file = os::OpenFile(path, os::OpenMode::ReadOnly);
+    std::unique_ptr<os::File> file = OpenReal(env, path, real_path, os::OpenMode::ReadOnly);
     if (!file->TryLock(os::LockKind::Shared)) ThrowInUse(path);
     // Holding the shared lock, no writer is at work: a journal here is what a writer
     // that died left behind, and the file may be half changed.
-    if (!os::Exists(JournalPath(path))) return file;
+    if (!JournalPresent(env, real_path)) return file;
     if (attempt > 0) ThrowInUse(path);
     file.reset();
     std::unique_ptr<os::File> writer;
     try {
-      writer = os::OpenFile(path, os::OpenMode::ReadWrite);
+      writer = OpenReal(env, path, real_path, os::OpenMode::ReadWrite);
     } catch (const Error& e) {
       if (e.code() != ErrorCode::AccessDenied) throw;
       throw Error(ErrorCode::AccessDenied, "Database '" + path + "' holds an unfinished change (journal '" +
-                                               JournalPath(path) +
+                                               JournalPath(real_path) +
                                                "') that must be undone before it can be read, which needs write "
                                                "access to the file");
     }
     if (!writer->TryLock(os::LockKind::Exclusive)) ThrowInUse(path);
-    PlayBackJournal(*writer);
+    PlayBackJournal(env, real_path, *writer, PageSizeOf(*writer));
   }
 }
 
 }  // namespace
 
 std::unique_ptr<Database> Database::Open(const std::string& path, const OpenOptions& options) {
-  std::unique_ptr<os::File> file = options.read_write ? OpenForWriting(path) : OpenForReading(path);
-  return std::unique_ptr<Database>(new Database(std::move(file), options));
+  os::Env& env = options.env != nullptr ? *options.env : os::Env::Default();
+  const std::string real_path = env.RealPath(path);
+  std::unique_ptr<os::File> file =
+      options.read_write ? OpenForWriting(env, path, real_path) : OpenForReading(env, path, real_path);
+  return std::unique_ptr<Database>(new Database(std::move(file), options, &env, real_path));
 }
 
 std::unique_ptr<Database> Database::OpenBytes(std::string name, std::string bytes, const OpenOptions& options) {

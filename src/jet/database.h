@@ -38,6 +38,8 @@ struct OpenOptions {
   // Bytes of changed pages a statement keeps in memory before writing them to the file
   // early (journaled first); 0 takes the default of 16 MiB.
   std::size_t change_memory = 0;
+  // The file system the database is reached through; null: the system's own.
+  os::Env* env = nullptr;
 };
 
 struct IndexInfo {
@@ -194,7 +196,8 @@ class Database : public Schema {
   }
 
  private:
-  explicit Database(std::unique_ptr<os::File> file, const OpenOptions& options);
+  Database(std::unique_ptr<os::File> file, const OpenOptions& options, os::Env* env = nullptr,
+           std::string real_path = {});
   void EndStatement();
   // Reads the table definitions again after a statement changed the file; a failure
   // leaves the reload pending for the next use rather than undoing a committed change.

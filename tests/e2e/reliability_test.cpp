@@ -1,10 +1,12 @@
-// The job under stress: killed at random moments of a large purge, and started twice on
-// one installation at once.
+// The job under stress: killed at random moments of a large purge, started twice on one
+// installation at once, and on a disk that fills up.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -124,6 +126,46 @@ TEST(Reliability, KilledAtRandomMomentsEveryStatementIsAllOrNothing) {
   // A last run finishes the purge.
   EXPECT_EQ(Wait(Start(site / "scourex")), 0);
   EXPECT_EQ(Counts(site), after);
+}
+
+// On a file system with too little room for the purge's journal the job fails the
+// statement and names the error; the database stays byte for byte as it was and no
+// journal is left. Needs a small file system of its own: mounted when running as root.
+TEST(Reliability, FullDiskLeavesTheDatabaseAsItWas) {
+  TempFolder mount_point;
+  if (geteuid() != 0 || ::mount("tmpfs", mount_point.path().c_str(), "tmpfs", 0, "size=256m") != 0) {
+    GTEST_SKIP() << "needs root to mount a small file system";
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{mount_point.path()};
+  const fs::path site = fs::path(mount_point.path()) / "site";
+  fs::create_directory(site);
+  auto made = RunCommand(std::string(MAKE_SITE_BINARY) + " " + ShellQuote(site.string()) +
+                         " --seed 23 --size 200 --events 60000 2>&1");
+  ASSERT_EQ(made.status, 0) << made.out;
+  fs::copy_file(SCOUREX_BINARY, site / "scourex");
+  WriteWholeFile(site / "scourex.ini", "VisitorMonths=6\r\nEventMonths=3\r\n");
+  const std::string journal_before = ReadWholeFile(site / "Journal.mdb");
+
+  // Leave about 256 KiB: room for the log, not for the journal of the event purge.
+  struct statvfs sv {};
+  ASSERT_EQ(statvfs(site.c_str(), &sv), 0);
+  const std::uint64_t free_bytes = static_cast<std::uint64_t>(sv.f_bavail) * sv.f_frsize;
+  ASSERT_GT(free_bytes, 512u * 1024);
+  {
+    int fd = open((site / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(posix_fallocate(fd, 0, static_cast<off_t>(free_bytes - 256 * 1024)), 0);
+    close(fd);
+  }
+  EXPECT_EQ(Wait(Start(site / "scourex")), 1);
+  EXPECT_EQ(ReadWholeFile(site / "Journal.mdb"), journal_before);
+  EXPECT_FALSE(fs::exists(site / "Journal.mdb-journal"));
+  EXPECT_FALSE(fs::exists(site / "Orvanta.mdb-journal"));
+  std::string log = ReadWholeFile(site / "Scourex.log");
+  EXPECT_THAT(log, ::testing::ContainsRegex("Error # -?[0-9]+ - .*(free space|No space left)"));
 }
 
 TEST(Reliability, TwoRunsOnOneInstallation) {

@@ -4,19 +4,22 @@
 
 #include <cstring>
 #include <random>
+#include <unordered_map>
 
 #include "jet/error.h"
-#include "jet/pager/failpoint.h"
 
 namespace jet {
 namespace {
 
 constexpr std::uint8_t kMagic[8] = {'S', 'c', 'x', 'J', 'e', 't', 'J', 0x01};
-constexpr std::uint32_t kLayoutVersion = 1;
+constexpr std::uint32_t kLayoutVersion = 2;
 constexpr std::size_t kHeaderSize = 64;
+constexpr std::size_t kHeaderSummed = 56;
 constexpr std::size_t kRecordsStart = 512;
 constexpr std::size_t kChecksumSize = 8;
 constexpr std::size_t kBufferSize = 1 << 20;
+constexpr std::uint32_t kOriginal = 0;
+constexpr std::uint32_t kWritten = 1;
 
 void Put32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
@@ -49,67 +52,108 @@ void Checksum(std::uint64_t nonce, const std::uint8_t* a, std::size_t an, const 
   sha256_digest(&ctx, kChecksumSize, out);
 }
 
+std::uint64_t PageSum(std::uint64_t nonce, const std::uint8_t* page, std::size_t n) {
+  std::uint8_t sum[kChecksumSize];
+  Checksum(nonce, page, n, nullptr, 0, sum);
+  return Get64(sum);
+}
+
 std::uint64_t RandomNonce() {
   std::random_device rd;
   return (static_cast<std::uint64_t>(rd()) << 32) ^ rd();
 }
 
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
 struct HeaderCopy {
   bool valid = false;
+  bool foreign = false;  // intact, but of a layout this program does not know
   std::uint32_t page_size = 0;
   std::uint64_t original_size = 0;
   std::uint64_t nonce = 0;
   std::uint64_t sequence = 0;
-  std::uint32_t count = 0;
+  std::uint64_t records = 0;
+  std::uint64_t size_after = 0;
 };
 
 HeaderCopy ParseHeader(const std::uint8_t* h) {
   HeaderCopy c;
   if (std::memcmp(h, kMagic, sizeof kMagic) != 0) return c;
   std::uint8_t sum[kChecksumSize];
-  Checksum(0, h, 48, nullptr, 0, sum);
-  if (std::memcmp(sum, h + 48, kChecksumSize) != 0) return c;
-  if (Get32(h + 8) != kLayoutVersion) return c;
+  Checksum(0, h, kHeaderSummed, nullptr, 0, sum);
+  if (std::memcmp(sum, h + kHeaderSummed, kChecksumSize) != 0) {
+    // The first layout summed 48 bytes; its journals must not be taken for unfinished ones.
+    Checksum(0, h, 48, nullptr, 0, sum);
+    c.foreign = std::memcmp(sum, h + 48, kChecksumSize) == 0;
+    return c;
+  }
+  if (Get32(h + 8) != kLayoutVersion) {
+    c.foreign = true;
+    return c;
+  }
   c.page_size = Get32(h + 12);
-  if (c.page_size != 2048 && c.page_size != 4096) return c;
   c.original_size = Get64(h + 16);
   c.nonce = Get64(h + 24);
   c.sequence = Get64(h + 32);
-  c.count = Get32(h + 40);
-  c.valid = c.sequence != 0;
+  c.records = Get64(h + 40);
+  c.size_after = Get64(h + 48);
+  c.valid = c.sequence != 0 && (c.page_size == 2048 || c.page_size == 4096);
   return c;
 }
 
 }  // namespace
 
-JournalWriter::JournalWriter(const std::string& database_path, std::uint32_t page_size, std::uint64_t original_size)
-    : path_(JournalPath(database_path)),
+bool JournalPresent(os::Env& env, const std::string& real_path) {
+  const std::string path = JournalPath(real_path);
+  os::ObjectKind kind = env.KindOf(path);
+  if (kind == os::ObjectKind::Missing) return false;
+  if (kind != os::ObjectKind::File)
+    throw Error(ErrorCode::Io, "Database " + Quoted(real_path) + " cannot be used: " + os::Describe(kind) +
+                                   " stands at its journal's path " + Quoted(path) +
+                                   ", where only this program's journal belongs; nothing was changed. Remove it "
+                                   "after checking what it is");
+  return true;
+}
+
+JournalWriter::JournalWriter(os::Env& env, const std::string& real_path, const os::File& database,
+                             std::uint32_t page_size, std::uint64_t original_size)
+    : env_(env),
+      path_(JournalPath(real_path)),
       page_size_(page_size),
       original_size_(original_size),
+      size_after_(original_size),
       nonce_(RandomNonce()),
-      end_(kRecordsStart) {
-  failpoint::Step("creating the journal");
-  file_ = os::CreateFile(path_);
+      end_(kRecordsStart),
+      sealed_(kRecordsStart) {
+  file_ = env_.CreateExclusive(path_, database.Access());
   buffer_.reserve(kBufferSize);
 }
 
 JournalWriter::~JournalWriter() = default;
 
-void JournalWriter::Add(std::uint32_t page_number, const std::uint8_t* stored) {
-  std::size_t record = 4 + page_size_ + kChecksumSize;
+void JournalWriter::Append(std::uint32_t tag, const std::uint8_t* body, std::size_t n) {
+  std::size_t record = 4 + n + kChecksumSize;
   if (buffer_.size() + record > kBufferSize) FlushBuffer();
   std::size_t at = buffer_.size();
   buffer_.resize(at + record);
   std::uint8_t* p = buffer_.data() + at;
-  Put32(p, page_number);
-  std::memcpy(p + 4, stored, page_size_);
-  Checksum(nonce_, p, 4, stored, page_size_, p + 4 + page_size_);
-  ++count_;
+  Put32(p, tag);
+  std::memcpy(p + 4, body, n);
+  Checksum(nonce_, p, 4, body, n, p + 4 + n);
+}
+
+void JournalWriter::Add(std::uint32_t page_number, const std::uint8_t* stored) {
+  Append(page_number | (kOriginal << 24), stored, page_size_);
+}
+
+void JournalWriter::AddWritten(std::uint32_t page_number, const std::uint8_t* stored) {
+  std::uint8_t sum[8];
+  Put64(sum, PageSum(nonce_, stored, page_size_));
+  Append(page_number | (kWritten << 24), sum, sizeof sum);
 }
 
 void JournalWriter::FlushBuffer() {
   if (buffer_.empty()) return;
-  failpoint::Step("writing the journal");
   file_->WriteAt(end_, buffer_.data(), buffer_.size());
   end_ += buffer_.size();
   buffer_.clear();
@@ -123,48 +167,51 @@ void JournalWriter::WriteHeader() {
   Put64(h + 16, original_size_);
   Put64(h + 24, nonce_);
   Put64(h + 32, sequence_);
-  Put32(h + 40, count_);
-  Checksum(0, h, 48, nullptr, 0, h + 48);
-  failpoint::Step("writing the journal header");
+  Put64(h + 40, end_ - kRecordsStart);
+  Put64(h + 48, size_after_);
+  Checksum(0, h, kHeaderSummed, nullptr, 0, h + kHeaderSummed);
   file_->WriteAt((sequence_ % 2) * kHeaderSize, h, sizeof h);
 }
 
-void JournalWriter::Seal() {
+void JournalWriter::Seal(std::uint64_t size_after) {
   FlushBuffer();
-  failpoint::Step("syncing the journal");
   file_->Sync();
   ++sequence_;
+  size_after_ = std::max(size_after_, size_after);
   WriteHeader();
-  failpoint::Step("syncing the journal header");
   file_->Sync();
+  sealed_ = end_;
   if (!folder_synced_) {
-    failpoint::Step("syncing the journal's folder");
-    os::SyncDirectoryOf(path_);
+    env_.SyncFolder(os::FolderOf(path_));
     folder_synced_ = true;
   }
 }
 
-void JournalWriter::ForEach(const std::function<void(std::uint32_t, const std::uint8_t*)>& visit) {
-  if (!file_) throw Error(ErrorCode::Io, "The journal '" + path_ + "' has already been removed");
-  FlushBuffer();
-  std::size_t record = 4 + page_size_ + kChecksumSize;
-  std::vector<std::uint8_t> r(record);
-  for (std::uint32_t i = 0; i < count_; ++i) {
-    std::uint64_t at = kRecordsStart + static_cast<std::uint64_t>(i) * record;
-    if (file_->ReadAt(at, r.data(), r.size()) != r.size())
-      throw Error(ErrorCode::Io, "The journal '" + path_ + "' is shorter than what was written to it");
-    visit(Get32(r.data()), r.data() + 4);
+void JournalWriter::ForEachSealed(const std::function<void(std::uint32_t, const std::uint8_t*)>& visit) {
+  if (!file_) throw Error(ErrorCode::Io, "The journal " + Quoted(path_) + " has already been removed");
+  std::vector<std::uint8_t> r(4 + page_size_ + kChecksumSize);
+  for (std::uint64_t at = kRecordsStart; at < sealed_;) {
+    if (file_->ReadAt(at, r.data(), 4) != 4)
+      throw Error(ErrorCode::Io, "The journal " + Quoted(path_) + " is shorter than what was written to it");
+    std::uint32_t tag = Get32(r.data());
+    std::size_t body = (tag >> 24) == kOriginal ? page_size_ : kChecksumSize;
+    std::size_t record = 4 + body + kChecksumSize;
+    if ((tag >> 24) == kOriginal) {
+      if (file_->ReadAt(at, r.data(), record) != record)
+        throw Error(ErrorCode::Io, "The journal " + Quoted(path_) + " is shorter than what was written to it");
+      visit(tag & 0xFFFFFFu, r.data() + 4);
+    }
+    at += record;
   }
 }
 
 void JournalWriter::Remove() {
-  failpoint::Step("removing the journal");
   // Removing the journal is the moment the change stands; until then the open journal
   // can still undo it.
-  os::RemoveFile(path_);
+  env_.Remove(path_);
   file_.reset();
   try {
-    os::SyncDirectoryOf(path_);
+    env_.SyncFolder(os::FolderOf(path_));
   } catch (const Error&) {
     // The change is on disk and the journal gone. A folder that cannot be synced only
     // means that a power loss now might bring the journal back, and the next opening
@@ -172,50 +219,88 @@ void JournalWriter::Remove() {
   }
 }
 
-bool PlayBackJournal(os::File& database) {
-  const std::string db_path = database.Path();
-  const std::string path = JournalPath(db_path);
-  if (!os::Exists(path)) return false;
-  std::unique_ptr<os::File> journal = os::OpenFile(path, os::OpenMode::ReadOnly);
+bool PlayBackJournal(os::Env& env, const std::string& real_path, os::File& database, std::uint32_t page_size) {
+  if (!JournalPresent(env, real_path)) return false;
+  const std::string path = JournalPath(real_path);
+  std::unique_ptr<os::File> journal = env.Open(path, os::OpenMode::ReadOnly);
+  const std::string both = "database " + Quoted(real_path) + " and its journal " + Quoted(path);
+  const std::string kept =
+      " Both files were left as they are. Keep a copy of both; to keep the database as it is now, move the journal "
+      "away; to have the interrupted change undone, first bring back the database as it was when the change was "
+      "interrupted.";
 
   std::uint8_t headers[2 * kHeaderSize] = {};
   std::size_t got = journal->ReadAt(0, headers, sizeof headers);
   HeaderCopy a = got >= kHeaderSize ? ParseHeader(headers) : HeaderCopy{};
   HeaderCopy b = got >= 2 * kHeaderSize ? ParseHeader(headers + kHeaderSize) : HeaderCopy{};
   HeaderCopy h = a.valid && (!b.valid || a.sequence > b.sequence) ? a : b;
+  if (!h.valid && (a.foreign || b.foreign))
+    throw Error(ErrorCode::Corrupt, "The journal of " + both +
+                                        " was written by another version of this program and cannot be played back."
+                                        " Run that version once to undo the interrupted change." + kept);
   if (h.valid) {
-    const std::size_t record = 4 + h.page_size + kChecksumSize;
-    std::vector<std::uint8_t> r(record);
-    std::uint8_t sum[kChecksumSize];
-    const std::string damaged = "The journal '" + path + "' of database '" + db_path +
-                                "' is damaged: the unfinished change it records cannot be undone";
-    // Check every record before writing any, so that a damaged journal changes nothing.
-    for (int pass = 0; pass < 2; ++pass) {
-      for (std::uint32_t i = 0; i < h.count; ++i) {
-        std::uint64_t at = kRecordsStart + static_cast<std::uint64_t>(i) * record;
-        if (journal->ReadAt(at, r.data(), r.size()) != r.size()) throw Error(ErrorCode::Corrupt, damaged);
-        Checksum(h.nonce, r.data(), 4, r.data() + 4, h.page_size, sum);
-        std::uint64_t page = Get32(r.data());
-        if (std::memcmp(sum, r.data() + 4 + h.page_size, kChecksumSize) != 0 ||
-            (page + 1) * h.page_size > h.original_size)
+    if (h.page_size != page_size)
+      throw Error(ErrorCode::Corrupt, "The journal of " + both + " does not belong to this database: it is for pages of " +
+                                          std::to_string(h.page_size) + " bytes, the database has pages of " +
+                                          std::to_string(page_size) + "." + kept);
+    const std::uint64_t size = database.Size();
+    if (size < h.original_size || size > std::max(h.original_size, h.size_after))
+      throw Error(ErrorCode::Corrupt,
+                  "The " + both + " no longer match: another program changed the database after a change by this "
+                  "program was interrupted. The database has " + std::to_string(size) + " bytes; the interrupted "
+                  "change left it between " + std::to_string(h.original_size) + " and " +
+                  std::to_string(std::max(h.original_size, h.size_after)) + " bytes." + kept);
+    const std::string damaged =
+        "The journal of " + both + " is damaged: the unfinished change it records cannot be undone." + kept;
+    std::vector<std::uint8_t> r(4 + h.page_size + kChecksumSize);
+    std::vector<std::uint8_t> current(h.page_size);
+    const std::uint64_t end = kRecordsStart + h.records;
+    // Pass 0 checks every record and gathers the versions the statement wrote; pass 1
+    // checks that every covered page is its original or one of them; pass 2 restores.
+    // So a damaged journal, or a file changed since, changes nothing.
+    std::unordered_multimap<std::uint32_t, std::uint64_t> written;
+    for (int pass = 0; pass < 3; ++pass) {
+      for (std::uint64_t at = kRecordsStart; at < end;) {
+        if (journal->ReadAt(at, r.data(), 4) != 4) throw Error(ErrorCode::Corrupt, damaged);
+        const std::uint32_t tag = Get32(r.data());
+        const std::uint32_t kind = tag >> 24, page = tag & 0xFFFFFFu;
+        if (kind != kOriginal && kind != kWritten) throw Error(ErrorCode::Corrupt, damaged);
+        const std::size_t body = kind == kOriginal ? h.page_size : kChecksumSize;
+        const std::size_t record = 4 + body + kChecksumSize;
+        at += record;
+        if (kind == kWritten && pass != 0) continue;
+        if (at > end || journal->ReadAt(at - record, r.data(), record) != record)
           throw Error(ErrorCode::Corrupt, damaged);
-        if (pass == 1) {
-          failpoint::Step("restoring a page from the journal");
-          database.WriteAt(page * h.page_size, r.data() + 4, h.page_size);
+        const std::uint64_t offset = static_cast<std::uint64_t>(page) * h.page_size;
+        if (pass == 0) {
+          std::uint8_t sum[kChecksumSize];
+          Checksum(h.nonce, r.data(), 4, r.data() + 4, body, sum);
+          if (std::memcmp(sum, r.data() + 4 + body, kChecksumSize) != 0) throw Error(ErrorCode::Corrupt, damaged);
+          if (kind == kOriginal && offset + h.page_size > h.original_size) throw Error(ErrorCode::Corrupt, damaged);
+          if (kind == kWritten) written.emplace(page, Get64(r.data() + 4));
+        } else if (pass == 1) {
+          if (database.ReadAt(offset, current.data(), current.size()) != current.size())
+            throw Error(ErrorCode::Corrupt, damaged);
+          if (std::memcmp(current.data(), r.data() + 4, h.page_size) == 0) continue;
+          bool known = false;
+          const std::uint64_t sum = PageSum(h.nonce, current.data(), current.size());
+          for (auto [it, last] = written.equal_range(page); it != last && !known; ++it) known = it->second == sum;
+          if (!known)
+            throw Error(ErrorCode::Corrupt,
+                        "The " + both + " no longer match: another program changed the database after a change "
+                        "by this program was interrupted. Page " + std::to_string(page) +
+                        " holds neither its version before nor after the interrupted change." + kept);
+        } else {
+          database.WriteAt(offset, r.data() + 4, h.page_size);
         }
       }
     }
-    if (database.Size() != h.original_size) {
-      failpoint::Step("restoring the database size");
-      database.Truncate(h.original_size);
-    }
-    failpoint::Step("syncing the restored database");
+    if (database.Size() != h.original_size) database.Truncate(h.original_size);
     database.Sync();
   }
   journal.reset();
-  failpoint::Step("removing the journal");
-  os::RemoveFile(path);
-  os::SyncDirectoryOf(path);
+  env.Remove(path);
+  env.SyncFolder(os::FolderOf(path));
   return true;
 }
 

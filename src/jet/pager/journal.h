@@ -1,28 +1,35 @@
 #pragma once
-// The rollback journal of a statement, kept beside the database as "<file>-journal".
-// Before a page of the database changes on disk, its original bytes (as stored, that is
-// encrypted where the database is) are in the journal and the journal is on disk; a
-// statement that does not finish is undone by writing them back.
+// The rollback journal of a statement, kept beside the database's real file (links
+// resolved) as "<file>-journal". Before a page of the database changes on disk, its
+// original bytes (as stored, that is encrypted where the database is) and a checksum of
+// the version about to be written are in the journal, and the journal is on disk; a
+// statement that does not finish is undone by writing the originals back.
 //
 // Layout (numbers little endian):
 //   two header copies, 64 bytes each, at offsets 0 and 64:
 //     0  magic "ScxJetJ\x01"        8 bytes
-//     8  layout version (1)          4
+//     8  layout version (2)          4
 //    12  page size                   4
 //    16  database size before        8   (pages added later are cut off again)
 //    24  nonce                       8   (random per journal)
 //    32  sequence                    8   (which copy is newer)
-//    40  records the copy vouches for 4
-//    44  zero                        4
-//    48  checksum of bytes 0..47     8
-//    56  zero                        8
-//   records from offset 512: page number (4), the page (page size), checksum (8) over
-//   the nonce, the page number and the page.
+//    40  record bytes vouched for    8   (from offset 512)
+//    48  database size after         8   (the most the statement may have grown it to)
+//    56  checksum of bytes 0..55     8
+//   records from offset 512, each: tag (4: page number, kind in the top byte), body,
+//   checksum (8) over the nonce, the tag and the body. Kind 0: the body is the page's
+//   original. Kind 1: the body is the checksum (8) of a version of the page written to
+//   the database.
 //
-// Records are appended and synced first; then a header copy counting them is written
+// Records are appended and synced first; then a header copy vouching for them is written
 // over the older copy and synced; only then may database pages be written. So a torn
 // header write always leaves the other copy intact, and a journal with no valid copy
 // was never relied on: the database was not touched and the journal is removed.
+//
+// Playback restores only a file the journal recognises: of the page size and a size
+// between the two recorded, every page it covers holding either its original or a
+// version the statement wrote. Anything else means another program changed the file
+// since; the journal then changes nothing and both files are kept.
 
 #include <cstdint>
 #include <functional>
@@ -30,44 +37,53 @@
 #include <string>
 #include <vector>
 
-#include "jet/os/file.h"
+#include "jet/os/env.h"
 
 namespace jet {
 
-inline std::string JournalPath(const std::string& database_path) { return database_path + "-journal"; }
+inline std::string JournalPath(const std::string& real_database_path) { return real_database_path + "-journal"; }
 
 class JournalWriter {
  public:
-  // Creates (or empties) the journal of the database at `database_path`.
-  JournalWriter(const std::string& database_path, std::uint32_t page_size, std::uint64_t original_size);
+  // Creates the journal of `database` (whose real path is `real_path`); nothing may
+  // stand at the journal's path.
+  JournalWriter(os::Env& env, const std::string& real_path, const os::File& database, std::uint32_t page_size,
+                std::uint64_t original_size);
   ~JournalWriter();
   JournalWriter(const JournalWriter&) = delete;
   JournalWriter& operator=(const JournalWriter&) = delete;
 
   const std::string& path() const { return path_; }
-  std::uint64_t original_size() const { return original_size_; }
   // Records the original of a page (`page_size` bytes, as stored).
   void Add(std::uint32_t page_number, const std::uint8_t* stored);
-  std::uint32_t count() const { return count_; }
-  // Makes every record added so far durable, then a header that vouches for them.
-  void Seal();
-  // Every record added, in order (for undoing a statement in this process).
-  void ForEach(const std::function<void(std::uint32_t page_number, const std::uint8_t* stored)>& visit);
+  // Records the version of a page about to be written to the database.
+  void AddWritten(std::uint32_t page_number, const std::uint8_t* stored);
+  // Bytes that the next Seal will add to the journal file.
+  std::uint64_t pending_bytes() const { return buffer_.size(); }
+  // Makes every record added so far durable, then a header that vouches for them and for
+  // a database of up to `size_after` bytes.
+  void Seal(std::uint64_t size_after);
+  // The originals the last header vouches for, in order (for undoing a statement in this
+  // process): records never made durable were never relied on.
+  void ForEachSealed(const std::function<void(std::uint32_t page_number, const std::uint8_t* stored)>& visit);
   // Closes and removes the journal; durable once this returns.
   void Remove();
 
  private:
+  void Append(std::uint32_t tag, const std::uint8_t* body, std::size_t n);
   void FlushBuffer();
   void WriteHeader();
 
+  os::Env& env_;
   std::string path_;
   std::unique_ptr<os::File> file_;
   std::uint32_t page_size_;
   std::uint64_t original_size_;
+  std::uint64_t size_after_;
   std::uint64_t nonce_;
   std::uint64_t sequence_ = 0;
-  std::uint32_t count_ = 0;       // records added
-  std::uint64_t end_;             // where the next record goes in the file
+  std::uint64_t end_;      // where the next record goes in the file
+  std::uint64_t sealed_;   // end of the records the header vouches for
   std::vector<std::uint8_t> buffer_;
   bool folder_synced_ = false;
 };
@@ -75,9 +91,16 @@ class JournalWriter {
 // Plays back a journal left by a statement that did not finish: restores the pages its
 // valid header vouches for, cuts the database back to its size before, syncs it and
 // removes the journal. A journal without a valid header is removed unread. `database`
-// must be open for writing and locked exclusively. Returns whether a journal was there.
-// Throws jet::Error: Corrupt when a record the header vouches for is damaged (the
-// journal is left in place), Io.
-bool PlayBackJournal(os::File& database);
+// (real path `real_path`, pages of `page_size`) must be open for writing and locked
+// exclusively. Returns whether a journal was there. Throws jet::Error, each naming both
+// files and leaving both as they were: Corrupt when a record the header vouches for is
+// damaged or the file no longer is the one the journal was written for, Io when
+// something other than a file stands at the journal's path or a call fails.
+bool PlayBackJournal(os::Env& env, const std::string& real_path, os::File& database, std::uint32_t page_size);
+
+// Throws jet::Error(Io) naming the object when something other than a regular file
+// stands at the journal's path of the database at `real_path`; returns whether a
+// journal is there.
+bool JournalPresent(os::Env& env, const std::string& real_path);
 
 }  // namespace jet

@@ -4,7 +4,10 @@
 
 namespace jet {
 
-Pager::Pager(std::unique_ptr<os::File> file, std::string_view password) : file_(std::move(file)) {
+Pager::Pager(std::unique_ptr<os::File> file, std::string_view password, os::Env* env, std::string real_path)
+    : file_(std::move(file)),
+      env_(env != nullptr ? env : &os::Env::Default()),
+      real_path_(real_path.empty() ? file_->Path() : std::move(real_path)) {
   const std::string& name = file_->Path();
   std::uint8_t start[0x18] = {};
   std::size_t got = file_->ReadAt(0, start, sizeof start);

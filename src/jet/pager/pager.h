@@ -15,7 +15,7 @@
 #include "jet/format/format.h"
 #include "jet/format/header.h"
 #include "jet/format/text.h"
-#include "jet/os/file.h"
+#include "jet/os/env.h"
 
 namespace jet {
 
@@ -33,9 +33,14 @@ class Pager {
   // Decodes the header and checks `password` against the database password (a file
   // without one accepts any). Throws jet::Error: NotJet, Unsupported, Corrupt (truncated),
   // WrongPassword, Io, each naming the file.
-  Pager(std::unique_ptr<os::File> file, std::string_view password);
+  // `env` and `real_path` (the file's path with links resolved) are where the journal
+  // of a change is kept; without them changes go through the system's Env beside the
+  // path the file was opened by.
+  Pager(std::unique_ptr<os::File> file, std::string_view password, os::Env* env = nullptr, std::string real_path = {});
 
   const std::string& path() const { return file_->Path(); }
+  const std::string& real_path() const { return real_path_; }
+  os::Env& env() { return *env_; }
   const Format& format() const { return *format_; }
   const Header& header() const { return header_; }
   JetVersion version() const { return format_->version; }
@@ -62,6 +67,8 @@ class Pager {
   void ForgetAll();
 
   std::unique_ptr<os::File> file_;
+  os::Env* env_;
+  std::string real_path_;
   Transaction* transaction_ = nullptr;
   const Format* format_ = nullptr;
   Header header_;

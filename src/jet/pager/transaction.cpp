@@ -1,8 +1,9 @@
 #include "jet/pager/transaction.h"
 
 #include <algorithm>
+#include <string>
 
-#include "jet/pager/failpoint.h"
+#include "jet/os/env.h"
 
 namespace jet {
 
@@ -39,7 +40,7 @@ void Transaction::Journal(std::uint32_t page_number, const PageData& current) {
   if (page_number >= original_pages_) return;
   if (journaled_.empty()) journaled_.assign(original_pages_, false);
   if (journaled_[page_number]) return;
-  if (!journal_) journal_ = std::make_unique<JournalWriter>(pager_->path(), pager_->page_size(), original_size_);
+  StartJournal();
   if (pager_->header().database_key == 0) {
     // Not yet changed by this statement, so what the pager read is what the file holds.
     journal_->Add(page_number, current.data());
@@ -69,9 +70,13 @@ std::vector<std::uint8_t>& Transaction::Write(std::uint32_t page_number) {
 
 std::uint32_t Transaction::Allocate() {
   if (finished_) throw Error(ErrorCode::Io, "Database '" + pager_->path() + "': the statement has ended");
-  if (pager_->page_count_ >= 0xFFFFFFu)
-    throw Error(ErrorCode::Io, "Database '" + pager_->path() + "' cannot grow any further");
-  if (!journal_) journal_ = std::make_unique<JournalWriter>(pager_->path(), pager_->page_size(), original_size_);
+  // Jet addresses at most 1 GiB of a Jet 3 file and 2 GiB of a Jet 4 file.
+  const std::uint64_t limit = pager_->version() == JetVersion::Jet3 ? std::uint64_t{1} << 30 : std::uint64_t{2} << 30;
+  if ((static_cast<std::uint64_t>(pager_->page_count_) + 1) * pager_->page_size() > limit)
+    throw Error(ErrorCode::Io, "Database '" + pager_->path() + "' cannot grow past " +
+                                   (pager_->version() == JetVersion::Jet3 ? "1 GiB, the most a Jet 3" : "2 GiB, the most a Jet 4") +
+                                   " file can hold; the statement was not carried out");
+  StartJournal();
   std::uint32_t number = pager_->page_count_++;
   allocated_.push_back(number);
   dirty_[number] = std::make_shared<PageData>(pager_->page_size(), 0);
@@ -85,16 +90,47 @@ void Transaction::Free(std::uint32_t page_number) {
   (void)page_number;
 }
 
+void Transaction::StartJournal() {
+  if (!journal_)
+    journal_ = std::make_unique<JournalWriter>(pager_->env(), pager_->real_path(), *pager_->file_, pager_->page_size(),
+                                               original_size_);
+}
+
 void Transaction::WriteOut() {
   if (dirty_.empty()) return;
-  if (!journal_) journal_ = std::make_unique<JournalWriter>(pager_->path(), pager_->page_size(), original_size_);
-  journal_->Seal();
+  StartJournal();
   std::vector<std::uint32_t> numbers;
   numbers.reserve(dirty_.size());
   for (const auto& [n, page] : dirty_) numbers.push_back(n);
   std::sort(numbers.begin(), numbers.end());
   const std::uint32_t key = pager_->header().database_key;
   const std::size_t page_size = pager_->page_size();
+
+  // The journal vouches for every version written, so that a later opening can tell
+  // this statement's pages from another program's.
+  PageData stored;
+  for (std::uint32_t n : numbers) {
+    const PageData& page = *dirty_[n];
+    if (key == 0) {
+      journal_->AddWritten(n, page.data());
+    } else {
+      stored = page;
+      CryptPage(key, n, stored.data(), page_size);
+      journal_->AddWritten(n, stored.data());
+    }
+  }
+  os::File& file = *pager_->file_;
+  const std::uint64_t size_after =
+      std::max(file.Size(), (static_cast<std::uint64_t>(numbers.back()) + 1) * page_size);
+  // Fail before anything is written when the folder cannot take what is about to go there.
+  const std::uint64_t needed = journal_->pending_bytes() + (size_after - file.Size());
+  const std::string folder = os::FolderOf(pager_->real_path());
+  const std::uint64_t free = pager_->env().FreeSpace(folder);
+  if (free < needed)
+    throw Error(ErrorCode::Io, "Not enough free space in folder '" + folder + "' to change database '" +
+                                   pager_->path() + "': " + std::to_string(needed) + " bytes are needed, " +
+                                   std::to_string(free) + " are free");
+  journal_->Seal(size_after);
   // Neighbouring pages go out in one write, up to a run of this many.
   constexpr std::size_t kRun = 64;
   std::vector<std::uint8_t> run;
@@ -102,7 +138,6 @@ void Transaction::WriteOut() {
   std::uint32_t first = 0;
   auto flush = [&] {
     if (run.empty()) return;
-    failpoint::Step("writing database pages");
     touched_ = true;
     pager_->file_->WriteAt(static_cast<std::uint64_t>(first) * page_size, run.data(), run.size());
     run.clear();
@@ -127,7 +162,6 @@ void Transaction::Commit() {
   if (finished_) throw Error(ErrorCode::Io, "Database '" + pager_->path() + "': the statement has ended");
   if (!dirty_.empty() || touched_) {
     WriteOut();
-    failpoint::Step("syncing the database");
     pager_->file_->Sync();
   }
   if (journal_) {
@@ -144,15 +178,15 @@ void Transaction::Rollback() {
   if (touched_) {
     os::File& file = *pager_->file_;
     const std::uint32_t page_size = pager_->page_size();
-    journal_->ForEach([&](std::uint32_t n, const std::uint8_t* stored) {
-      failpoint::Step("restoring a page");
+    // Only what the journal's header vouches for: every page that reached the file was
+    // journaled and sealed first, and records never made durable were never relied on
+    // (writing them now could meet the same full disk).
+    journal_->ForEachSealed([&](std::uint32_t n, const std::uint8_t* stored) {
       file.WriteAt(static_cast<std::uint64_t>(n) * page_size, stored, page_size);
     });
     if (file.Size() != original_size_) {
-      failpoint::Step("restoring the database size");
       file.Truncate(original_size_);
     }
-    failpoint::Step("syncing the restored database");
     file.Sync();
     touched_ = false;
   }

@@ -55,6 +55,7 @@ class Transaction : public PageEditor {
 
  private:
   void Journal(std::uint32_t page_number, const PageData& current);
+  void StartJournal();
   void WriteOut();
   void Finish();
 

@@ -16,7 +16,7 @@
 #include "jet/format/header.h"
 #include "jet/index/index_edit.h"
 #include "jet/index/index_walk.h"
-#include "jet/os/file.h"
+#include "jet/os/env.h"
 #include "jet/table/table_reader.h"
 
 namespace index_test {

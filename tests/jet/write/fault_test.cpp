@@ -1,14 +1,15 @@
-// A statement whose file calls fail one at a time: every read, write and sync in turn
-// fails with an input/output error, and every write in turn meets a full disk that takes
-// half of it. Each time the statement reports the failure, and after reopening the file
-// is exactly as it was before the statement; a call that fails once the change is on disk
-// (reading the changed definitions back) leaves it done and reported as done.
+// A statement whose file calls fail: every read, write and sync in turn fails with an
+// input/output error, and the disk fills up at every write in turn and stays full. Each
+// time the statement reports the failure and the file is exactly as it was before the
+// statement, with no journal left, already before it is opened again; a call that fails
+// once the change is on disk (reading the changed definitions back) leaves it done and
+// reported as done.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "jet/os/faults.h"
+#include "../fault_env.h"
 #include "jet/session.h"
 #include "write_support.h"
 
@@ -16,8 +17,8 @@ namespace jet {
 namespace {
 
 namespace fs = std::filesystem;
-using os::faults::Kind;
-using os::faults::Op;
+using Op = testing::FaultEnv::Op;
+using Kind = testing::FaultEnv::Kind;
 
 constexpr const char* kDelete = "DELETE FROM Log WHERE [Date] < 45020 OR Badge LIKE 'B1*'";
 constexpr std::size_t kSmallMemory = 64 * 1024;  // changed pages reach the file before commit
@@ -34,8 +35,11 @@ TEST(WriteFaults, EveryFailingCallOfAStatementLeavesTheFileAsItWas) {
   const std::string path = (dir.path() / "events.mdb").string();
   testing::MakeEventDatabase(pristine, 3000);
   const std::string original = testing::ReadAll(pristine);
+  testing::FaultEnv env;
   auto reset = [&] { fs::copy_file(pristine, path, fs::copy_options::overwrite_existing); };
-  auto open = [&] { return Session::Open(path, {.password = "", .read_write = true, .change_memory = kSmallMemory}); };
+  auto open = [&] {
+    return Session::Open(path, {.password = "", .read_write = true, .change_memory = kSmallMemory, .env = &env});
+  };
 
   // How many calls of each kind an undisturbed statement makes.
   reset();
@@ -43,9 +47,9 @@ TEST(WriteFaults, EveryFailingCallOfAStatementLeavesTheFileAsItWas) {
   std::int64_t deleted = 0;
   {
     auto session = open();
-    os::faults::Disarm();
+    env.Disarm();
     deleted = session->Execute(kDelete).affected;
-    for (Op op : {Op::Read, Op::Write, Op::Sync}) calls[static_cast<int>(op)] = os::faults::Count(op);
+    for (Op op : {Op::Read, Op::Write, Op::Sync}) calls[static_cast<int>(op)] = env.Count(op);
   }
   ASSERT_GT(deleted, 0);
   const std::string changed = testing::ReadAll(path);
@@ -62,7 +66,7 @@ TEST(WriteFaults, EveryFailingCallOfAStatementLeavesTheFileAsItWas) {
       bool done = false;
       {
         auto session = open();
-        os::faults::Arm(fault.op, n, fault.kind);
+        env.Arm(fault.op, n, fault.kind);
         try {
           done = session->Execute(kDelete).affected == deleted;
         } catch (const Error& e) {
@@ -70,17 +74,37 @@ TEST(WriteFaults, EveryFailingCallOfAStatementLeavesTheFileAsItWas) {
           EXPECT_EQ(e.code(), ErrorCode::Io) << e.what();
           EXPECT_NE(std::string(e.what()).find(dir.path().string()), std::string::npos) << e.what();
         }
-        os::faults::Disarm();
       }
-      // The next opening undoes whatever the failed statement left behind.
-      open().reset();
+      // The disk may still be full: the statement was undone from what the journal had
+      // made durable, without writing anything more to it.
       EXPECT_FALSE(fs::exists(path + "-journal"));
       ASSERT_TRUE(testing::ReadAll(path) == (done ? changed : original))
           << (done ? "the statement reported success but its change is not all there"
                    : "the failed statement left the file changed");
+      env.Disarm();
     }
   }
   EXPECT_GT(failures, 10);
+}
+
+// Where the room a statement needs is known before pages are written, it fails at once.
+TEST(WriteFaults, FullDiskIsNamedBeforeAnyPageIsWritten) {
+  testing::TempDir dir;
+  const std::string path = (dir.path() / "events.mdb").string();
+  testing::MakeEventDatabase(path, 3000);
+  const std::string original = testing::ReadAll(path);
+  testing::FaultEnv env;
+  auto session = Session::Open(path, {.password = "", .read_write = true, .change_memory = kSmallMemory, .env = &env});
+  env.FillDisk();
+  try {
+    session->Execute(kDelete);
+    ADD_FAILURE() << "the statement went ahead on a full disk";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Not enough free space in folder '" + dir.path().string() + "'", 0), 0u)
+        << e.what();
+  }
+  EXPECT_EQ(testing::ReadAll(path), original);
+  EXPECT_FALSE(fs::exists(path + "-journal"));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "jet/session.h"
 #include "write_support.h"
 
@@ -17,6 +19,37 @@ using testing::FixturesDir;
 using testing::Lines;
 using testing::RowsOf;
 using testing::TempDir;
+
+// A Jet 4 file holds at most 2 GiB: a statement that would grow it further fails and
+// leaves it as it was. The file is brought near the limit with unused pages that take no
+// room on disk.
+TEST(WriteInsert, NoFileGrowsPastJetsLimit) {
+  TempDir dir;
+  std::string path = (dir.path() / "events.mdb").string();
+  testing::MakeEventDatabase(path, 50);
+  const std::string original = testing::ReadAll(path);
+  const std::uintmax_t near_limit = (std::uintmax_t{2} << 30) - 8 * 4096;
+  fs::resize_file(path, near_limit);
+  auto s = Session::Open(path, {.password = "", .read_write = true});
+  Database& db = s->database();
+  Table* log = db.GetTable("Log");
+  db.BeginStatement();
+  try {
+    for (int k = 0; k < 1000; ++k)
+      log->InsertRow({Value::Null(), Value::DateValue(46000.0), Value::Str("B1"), Value::Str(std::string(1800, 'x'))});
+    ADD_FAILURE() << "the file grew past 2 GiB";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("'" + path + "' cannot grow past 2 GiB"), std::string::npos) << e.what();
+  }
+  db.RollbackStatement();
+  s.reset();
+  EXPECT_EQ(fs::file_size(path), near_limit);
+  EXPECT_FALSE(fs::exists(path + "-journal"));
+  std::ifstream in(path, std::ios::binary);
+  std::string head(original.size(), '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  EXPECT_EQ(head, original);
+}
 
 TEST(WriteInsert, RowsAutonumbersAndIndexesOnOurOwnFile) {
   TempDir dir;

@@ -1,16 +1,15 @@
 // All or nothing: statements interrupted at every durable step (by a failure, by the
-// process ending at that step, by SIGKILL at a random moment) leave the file with all of
-// the statement or none of it once it is opened again; journals that were never
-// completely written are discarded, damaged ones refused.
+// process ending at that step) leave the file with all of the statement or none of it
+// once it is opened again; journals that were never completely written are discarded,
+// damaged ones and those of a file changed since by another program refused.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <random>
+#include <functional>
 
-#include "jet/pager/failpoint.h"
+#include "../fault_env.h"
 #include "jet/pager/journal.h"
 #include "jet/session.h"
 #include "write_support.h"
@@ -23,6 +22,8 @@ using testing::ExpectConsistent;
 using testing::Lines;
 using testing::RowsOf;
 using testing::TempDir;
+using Op = testing::FaultEnv::Op;
+using Kind = testing::FaultEnv::Kind;
 
 constexpr const char* kDelete = "DELETE FROM Log WHERE [Date] < 45020 OR Badge LIKE 'B1*'";
 constexpr std::size_t kSmallMemory = 64 * 1024;  // pages reach the file long before commit
@@ -47,25 +48,22 @@ struct Scenario {
   }
   void Reset() { fs::copy_file(pristine, path, fs::copy_options::overwrite_existing); }
 
-  // Runs the delete in a child process that ends at step `n` (or SIGKILL after `kill_us`
-  // microseconds); returns the child's exit status (-signal when killed).
-  int RunChild(std::uint64_t n, long kill_us = -1) {
+  // Runs the delete (through `through`, the file's path by default) in a child process
+  // that ends at the `n`-th step changing the disk; returns the child's exit status.
+  int RunChild(std::uint64_t n, const std::string& through = {}) {
     pid_t pid = fork();
     if (pid == 0) {
       int code = 0;
       try {
-        auto s = Session::Open(path, {.password = "", .read_write = true, .change_memory = kSmallMemory});
-        if (n != 0) failpoint::Set(n, failpoint::Action::Exit);
+        testing::FaultEnv env;
+        auto s = Session::Open(through.empty() ? path : through,
+                               {.password = "", .read_write = true, .change_memory = kSmallMemory, .env = &env});
+        if (n != 0) env.Arm(Op::Step, n, Kind::Exit);
         s->Execute(kDelete);
-        failpoint::Set(0, failpoint::Action::None);
       } catch (...) {
         code = 1;
       }
       _exit(code);
-    }
-    if (kill_us >= 0) {
-      usleep(static_cast<useconds_t>(kill_us));
-      kill(pid, SIGKILL);
     }
     int status = 0;
     waitpid(pid, &status, 0);
@@ -85,12 +83,11 @@ struct Scenario {
 
 std::uint64_t StepsOfTheDelete(Scenario& s) {
   s.Reset();
-  auto session = Session::Open(s.path, {.password = "", .read_write = true, .change_memory = kSmallMemory});
-  failpoint::Set(~std::uint64_t{0}, failpoint::Action::Fail);
+  testing::FaultEnv env;
+  auto session = Session::Open(s.path, {.password = "", .read_write = true, .change_memory = kSmallMemory, .env = &env});
+  env.Disarm();
   session->Execute(kDelete);
-  std::uint64_t steps = failpoint::Steps();
-  failpoint::Set(0, failpoint::Action::None);
-  return steps;
+  return env.Count(Op::Step);
 }
 
 TEST(WriteJournal, ProcessEndingAtEachDurableStep) {
@@ -102,7 +99,7 @@ TEST(WriteJournal, ProcessEndingAtEachDurableStep) {
     s.Reset();
     int status = s.RunChild(n);
     if (n <= steps) {
-      EXPECT_EQ(status, failpoint::kExitStatus) << "step " << n;
+      EXPECT_EQ(status, testing::FaultEnv::kExitStatus) << "step " << n;
       ++ended;
     }
     s.ExpectAllOrNothing("ended at step " + std::to_string(n) + " of " + std::to_string(steps));
@@ -117,36 +114,28 @@ TEST(WriteJournal, FailureAtEachStepRollsBackInPlace) {
   Scenario s(3000);
   const std::uint64_t steps = StepsOfTheDelete(s);
   const std::string original = testing::ReadAll(s.pristine);
-  for (std::uint64_t n = 1; n <= steps; n += (n < 8 || n + 8 > steps ? 1 : 11)) {
+  // The last step syncs the folder once the journal is gone: the change stands by then.
+  for (std::uint64_t n = 1; n < steps; n += (n < 8 || n + 8 > steps ? 1 : 11)) {
     SCOPED_TRACE("failing step " + std::to_string(n));
     s.Reset();
     {
-      auto session = Session::Open(s.path, {.password = "", .read_write = true, .change_memory = kSmallMemory});
-      failpoint::Set(n, failpoint::Action::Fail);
+      testing::FaultEnv env;
+      auto session =
+          Session::Open(s.path, {.password = "", .read_write = true, .change_memory = kSmallMemory, .env = &env});
+      env.Arm(Op::Step, n, Kind::IoError);
       try {
         session->Execute(kDelete);
         ADD_FAILURE() << "no failure";
       } catch (const Error& e) {
         EXPECT_EQ(e.code(), ErrorCode::Io);
       }
-      failpoint::Set(0, failpoint::Action::None);
+      env.Disarm();
       EXPECT_FALSE(fs::exists(s.path + "-journal"));
       EXPECT_EQ(Lines(RowsOf(session->database(), "Log")), s.before);
       // The session goes on working after a failed statement.
       EXPECT_EQ(session->Execute("SELECT COUNT(*) FROM Log").rows[0][0].i, static_cast<std::int64_t>(s.before.size()));
     }
     EXPECT_EQ(testing::ReadAll(s.path), original);
-  }
-}
-
-TEST(WriteJournal, KilledAtRandomMoments) {
-  Scenario s(12000);
-  std::mt19937 gen(42);
-  for (int round = 0; round < 4; ++round) {
-    s.Reset();
-    long delay = static_cast<long>(gen() % 60000);
-    int status = s.RunChild(0, delay);
-    s.ExpectAllOrNothing("killed after " + std::to_string(delay) + " us (status " + std::to_string(status) + ")");
   }
 }
 
@@ -199,7 +188,7 @@ TEST(WriteJournal, ReadOnlyOpeningUndoesAnInterruptedStatementFirst) {
   const std::uint64_t steps = StepsOfTheDelete(s);
   s.Reset();
   // Past the first pages written, before the commit.
-  EXPECT_EQ(s.RunChild(steps - 5), failpoint::kExitStatus);
+  EXPECT_EQ(s.RunChild(steps - 5), testing::FaultEnv::kExitStatus);
   ASSERT_TRUE(fs::exists(s.path + "-journal"));
   ASSERT_NE(testing::ReadAll(s.path), testing::ReadAll(s.pristine));
   auto db = Database::Open(s.path);
@@ -207,6 +196,65 @@ TEST(WriteJournal, ReadOnlyOpeningUndoesAnInterruptedStatementFirst) {
   EXPECT_EQ(Lines(RowsOf(*db, "Log")), s.before);
   db.reset();
   EXPECT_EQ(testing::ReadAll(s.path), testing::ReadAll(s.pristine));
+}
+
+// A run ended while writing pages, then the file changed by another program: the next
+// opening refuses, names both files and changes neither.
+TEST(WriteJournal, JournalOfAFileChangedSinceIsRefused) {
+  Scenario s(3000);
+  const std::uint64_t steps = StepsOfTheDelete(s);
+  const std::string journal = s.path + "-journal", aside = s.path + "-aside";
+  // An older backup: the file before some other rows went.
+  const std::string backup = (s.dir.path() / "backup.mdb").string();
+  fs::copy_file(s.pristine, backup);
+  Session::Open(backup, {.password = "", .read_write = true})->Execute("DELETE FROM Log WHERE ID > 2990");
+
+  auto foreign_writer = [&] {
+    fs::rename(journal, aside);
+    Session::Open(s.path, {.password = "", .read_write = true})->Execute("DELETE FROM Log WHERE ID > 2990");
+    fs::rename(aside, journal);
+  };
+  auto backup_restored = [&] { fs::copy_file(backup, s.path, fs::copy_options::overwrite_existing); };
+  for (const auto& change : {std::function<void()>(foreign_writer), std::function<void()>(backup_restored)}) {
+    s.Reset();
+    ASSERT_EQ(s.RunChild(steps - 5), testing::FaultEnv::kExitStatus);
+    change();
+    const std::string file_bytes = testing::ReadAll(s.path), journal_bytes = testing::ReadAll(journal);
+    for (bool read_write : {true, false}) {
+      try {
+        Database::Open(s.path, {.password = "", .read_write = read_write});
+        ADD_FAILURE() << "opened a file changed since its journal was written";
+      } catch (const Error& e) {
+        EXPECT_EQ(e.code(), ErrorCode::Corrupt);
+        EXPECT_NE(std::string(e.what()).find("'" + s.path + "' and its journal '" + journal + "'"), std::string::npos)
+            << e.what();
+        EXPECT_NE(std::string(e.what()).find("move the journal away"), std::string::npos) << e.what();
+      }
+    }
+    EXPECT_EQ(testing::ReadAll(s.path), file_bytes);
+    EXPECT_EQ(testing::ReadAll(journal), journal_bytes);
+  }
+  fs::remove(journal);
+}
+
+// Reached through a symbolic link, the file keeps its journal beside the real file,
+// where a program opening it by its real path finds it.
+TEST(WriteJournal, JournalLivesBesideTheRealFile) {
+  Scenario s(3000);
+  const std::uint64_t steps = StepsOfTheDelete(s);
+  s.Reset();
+  TempDir elsewhere;
+  const std::string link = (elsewhere.path() / "linked.mdb").string();
+  fs::create_symlink(s.path, link);
+  ASSERT_EQ(s.RunChild(steps - 5, link), testing::FaultEnv::kExitStatus);
+  EXPECT_FALSE(fs::exists(link + "-journal"));
+  ASSERT_TRUE(fs::exists(s.path + "-journal"));
+  EXPECT_EQ(Lines(RowsOf(*Database::Open(s.path), "Log")), s.before);
+  EXPECT_FALSE(fs::exists(s.path + "-journal"));
+  EXPECT_EQ(testing::ReadAll(s.path), testing::ReadAll(s.pristine));
+  if (testing::HaveMdbtools()) {
+    EXPECT_EQ(testing::MdbExportFirstColumn(s.path, "Log").size(), s.before.size());
+  }
 }
 
 TEST(WriteJournal, TimeoutRollsBack) {
