@@ -11,7 +11,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -19,6 +21,7 @@
 #include <thread>
 
 #include "jet/session.h"
+#include "support/machine.h"
 #include "support/process.h"
 
 namespace scourex {
@@ -133,9 +136,9 @@ TEST(Reliability, KilledAtRandomMomentsEveryStatementIsAllOrNothing) {
 // journal is left. Needs a small file system of its own: mounted when running as root.
 TEST(Reliability, FullDiskLeavesTheDatabaseAsItWas) {
   TempFolder mount_point;
-  if (geteuid() != 0 || ::mount("tmpfs", mount_point.path().c_str(), "tmpfs", 0, "size=256m") != 0) {
-    GTEST_SKIP() << "needs root to mount a small file system";
-  }
+  SCOUREX_SKIP_UNLESS_ROOT("mounts a small file system");
+  ASSERT_EQ(::mount("tmpfs", mount_point.path().c_str(), "tmpfs", 0, "size=256m"), 0)
+      << "cannot mount a tmpfs: " << std::strerror(errno);
   struct Unmount {
     std::string path;
     ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
