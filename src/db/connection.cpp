@@ -10,6 +10,7 @@
 #include "db/odbc_backend.h"
 #include "db/odbc_text.h"
 #include "db/sql_browser.h"
+#include "db/sql_server_driver.h"
 
 namespace scourex::db {
 
@@ -18,6 +19,12 @@ namespace {
 // Commands wait this long unless the job says otherwise, as with the product's layer.
 constexpr int kDefaultCommandTimeoutSeconds = 30;
 
+#ifdef _WIN32
+std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::string& user,
+                                       const std::string& password) {
+  return OpenOdbc(MapSqlServerTextForWindows(text, InstalledOdbcDrivers(), user, password));
+}
+#else
 std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::string& user,
                                        const std::string& password) {
   const std::vector<std::string> drivers = InstalledOdbcDrivers();
@@ -38,6 +45,7 @@ std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::st
   }
   return OpenOdbc(target);
 }
+#endif
 
 class DispatchingConnection : public Connection {
  public:
