@@ -54,8 +54,10 @@ namespace jet::os::windows {
 
 // A path as the wide file functions take it: slashes as backslashes, and an absolute path
 // of MAX_PATH or more characters in the extended form (\\?\), which has no length limit.
-inline std::wstring SystemPath(std::string_view utf8) {
-  std::wstring path = Widen(utf8);
+// Paths are UTF-8, except those given on a command line, which come in the ANSI code
+// page: text that is not UTF-8 is read as such.
+inline std::wstring SystemPath(std::string_view text) {
+  std::wstring path = FromCodePage(text, IsUtf8(text) ? CP_UTF8 : CP_ACP);
   for (wchar_t& c : path) {
     if (c == L'/') c = L'\\';
   }
