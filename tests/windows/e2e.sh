@@ -189,6 +189,37 @@ jetsql-compare)
   echo "$tables tables compared"
   ;;
 
+odbc)
+  # The job through Windows ODBC: Wine's odbc32 hands the wide calls to the host's
+  # unixODBC, which has SQLite's driver.
+  site=$work/site
+  mkdir -p "$site"
+  cp "$scourex_exe" "$site/"
+  : >"$site/Orvanta.nam"
+  old=$(date -d '-400 days' '+%Y-%m-%d %H:%M:%S') new=$(date -d '-10 days' '+%Y-%m-%d %H:%M:%S')
+  sqlite3 "$site/site.db" <<SQL
+CREATE TABLE CRDHLD (ID INTEGER PRIMARY KEY, type INTEGER, Valid INTEGER, From_Date TEXT, Loc_Date TEXT);
+CREATE TABLE CARD (CardID INTEGER PRIMARY KEY, Owner INTEGER, CardNumber TEXT);
+CREATE TABLE Join_EmpAG (Emp_ID INTEGER, AG_ID INTEGER);
+CREATE TABLE Join_EmpAuthLift (Emp_ID INTEGER, Lift_ID INTEGER);
+CREATE TABLE Join_EmpZoneID (Emp_ID INTEGER, Zone_ID INTEGER);
+CREATE TABLE Exception (EmpID INTEGER, Door_ID INTEGER);
+CREATE TABLE ExceptionAG (EmpID INTEGER, AG_ID INTEGER);
+CREATE TABLE Log (ID INTEGER PRIMARY KEY, Date TEXT, Message TEXT);
+INSERT INTO CRDHLD VALUES (1, 0, 0, '$old', '$old'), (2, 0, 0, '$new', '$new'), (3, 1, 0, '$old', '$old');
+INSERT INTO CARD (Owner, CardNumber) VALUES (1, 'B1'), (2, 'B2'), (3, 'B3');
+INSERT INTO Join_EmpAG VALUES (1, 1), (2, 1);
+INSERT INTO Log VALUES (1, '$old', 'old'), (2, '$new', 'new');
+SQL
+  printf '[Orvanta]\r\nDBType=2\r\nSQL_Connect=Provider=MSDASQL;Driver={SQLite3};Database=%s\r\n' "$site/site.db" \
+    >"$site/Orvanta.ini"
+  [ "$(run_job "$site")" = 0 ] || fail "the job through ODBC did not succeed"
+  grep -q "Total Visitor Deleted 1" "$site/Scourex.log" || fail "visitor count"
+  grep -q "Total Events Deleted 1" "$site/Scourex.log" || fail "event count"
+  [ "$(sqlite3 "$site/site.db" "SELECT group_concat(ID) FROM CRDHLD; SELECT group_concat(Owner) FROM CARD;")" = $'2,3\n2,3' ] ||
+    fail "rows left: $(sqlite3 "$site/site.db" "SELECT ID FROM CRDHLD")"
+  ;;
+
 *)
   fail "unknown case"
   ;;
