@@ -83,8 +83,9 @@ typical)
 ansi-options)
   # A non-ASCII installation folder; the job's own options file in Windows-1252 moves the
   # databases and the log to non-ASCII names.
+  make_site "$work/site"
   site=$work/Zentrale-Müller
-  make_site "$site"
+  mv "$work/site" "$site"
   dbs=$site/Datenbanken-é
   mkdir "$dbs"
   mv "$site/Orvanta.mdb" "$dbs/"
