@@ -177,7 +177,7 @@ jetsql-compare)
   done < <(find "$SHARED_DIR/fixtures" -name '*.mdb' -print0 | sort -z)
   [ "$tables" -gt 30 ] || fail "only $tables tables compared"
 
-  for side in linux windows; do cp -r "$SHARED_DIR/fixtures/site-ri" "$work/$side"; chmod -R u+w "$work/$side"; done
+  for side in linux windows; do cp -r "$SHARED_DIR/fixtures/site-small" "$work/$side"; chmod -R u+w "$work/$side"; done
   purge="DELETE FROM CRDHLD WHERE [type] = 0 AND [Valid] = 0"
   "$LINUX_JETSQL" "$work/linux/Orvanta.mdb" -p Morvek3 -c "$purge" >"$work/l.out"
   jetsql_win "$(win "$work/windows/Orvanta.mdb")" -p Morvek3 -c "$purge" >"$work/w.out"
