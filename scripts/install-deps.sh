@@ -8,6 +8,9 @@ packages=(
   libgtest-dev libgmock-dev
   unixodbc unixodbc-dev odbcinst libsqliteodbc tdsodbc sqlite3
   nettle-dev mdbtools
+  # The Windows programs: cross compiler, GoogleTest's sources to build with it, Wine to
+  # run the tests, zip to pack them.
+  g++-mingw-w64-x86-64-posix googletest wine wine64 zip
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 
 int main() {
-  auto platform = scourex::CreatePosixPlatform();
+  auto platform = scourex::CreateSystemPlatform();
   scourex::Job job(*platform, [] { return scourex::db::CreateConnection(); });
   return scourex::FormLoad(job);
 }

@@ -11,6 +11,7 @@
 #include "db/odbc_backend.h"
 #include "db/odbc_text.h"
 #include "db/sql_browser.h"
+#include "db/sql_server_driver.h"
 
 namespace scourex::db {
 
@@ -19,6 +20,13 @@ namespace {
 // Commands wait this long unless the job says otherwise, as with the product's layer.
 constexpr int kDefaultCommandTimeoutSeconds = 30;
 
+#ifdef _WIN32
+// Every Windows SQL Server driver finds a named instance by itself within the login timeout.
+std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::string& user, const std::string& password,
+                                       std::vector<std::string>& /*notes*/) {
+  return OpenOdbc(MapSqlServerTextForWindows(text, InstalledOdbcDrivers(), user, password));
+}
+#else
 std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::string& user, const std::string& password,
                                        std::vector<std::string>& notes) {
   SqlServerDrivers drivers;
@@ -46,6 +54,7 @@ std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::st
   }
   return OpenOdbc(target);
 }
+#endif
 
 class DispatchingConnection : public Connection {
  public:

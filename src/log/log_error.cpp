@@ -1,16 +1,10 @@
 #include "log/log_error.h"
 
-#include <cstdio>
 #include <exception>
 
 namespace scourex {
 
-std::string FormatTimestamp(const LocalDateTime& t) {
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                t.second);
-  return buf;
-}
+std::string FormatTimestamp(const LocalDateTime& t) { return IsoDateTime(t); }
 
 namespace {
 
@@ -23,7 +17,7 @@ std::string ErrorLayout(const std::string& stamp, const std::string& number_text
 
 void Logger::LogError(const std::string& number_text, const std::string& description, const std::string& source) {
   try {
-    platform_.Debug(ErrorLayout(FormatTimestamp(platform_.Now()), number_text, description, source));
+    platform_.Debug(ErrorLayout(platform_.FormatDateTime(platform_.Now()), number_text, description, source));
     if (options_file_name_.empty()) return;
 
     const bool info = number_text == kInfo;
@@ -31,7 +25,7 @@ void Logger::LogError(const std::string& number_text, const std::string& descrip
       platform_.Beep();
       platform_.Beep();
     }
-    std::string stamp = FormatTimestamp(platform_.Now());
+    std::string stamp = platform_.FormatDateTime(platform_.Now());
     std::string line;
     if (!info) {
       line = ErrorLayout(stamp, number_text, description, source);

@@ -1,7 +1,9 @@
 #pragma once
 // The operating system as the job sees it, behind one small interface: the executable's
 // path, the current directory, directory listing, files, the clock, the diagnostic
-// channel and the beep. PosixPlatform is the real one; tests use a fake.
+// channel and the beep. POSIX and Windows each have a real one; tests use a fake.
+// Texts and paths are UTF-8 on this side of the interface; on Windows the implementation
+// turns them into the system's wide names, and file contents into the ANSI code page.
 
 #include <memory>
 #include <string>
@@ -15,6 +17,9 @@ struct LocalDateTime {
   int hour = 0, minute = 0, second = 0;
   friend bool operator==(const LocalDateTime&, const LocalDateTime&) = default;
 };
+
+// "YYYY-MM-DD HH:MM:SS"
+std::string IsoDateTime(const LocalDateTime& t);
 
 class Platform {
  public:
@@ -43,11 +48,15 @@ class Platform {
   virtual bool LockInstallation(const std::string& folder) = 0;
 
   virtual LocalDateTime Now() = 0;
+  // A timestamp in the system's general date form. Here "YYYY-MM-DD HH:MM:SS"; Windows
+  // takes the user's short date and long time.
+  virtual std::string FormatDateTime(const LocalDateTime& t) { return IsoDateTime(t); }
   // One report on the diagnostic channel (a newline is added).
   virtual void Debug(const std::string& line) = 0;
   virtual void Beep() = 0;
 };
 
-std::unique_ptr<Platform> CreatePosixPlatform();
+// The platform of the system the program was built for.
+std::unique_ptr<Platform> CreateSystemPlatform();
 
 }  // namespace scourex

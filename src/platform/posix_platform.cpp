@@ -152,6 +152,6 @@ class PosixPlatform final : public Platform {
 
 }  // namespace
 
-std::unique_ptr<Platform> CreatePosixPlatform() { return std::make_unique<PosixPlatform>(); }
+std::unique_ptr<Platform> CreateSystemPlatform() { return std::make_unique<PosixPlatform>(); }
 
 }  // namespace scourex

@@ -76,7 +76,7 @@ Lines Without(const Lines& rows, const std::function<bool(const std::vector<std:
 struct PosixCutoffs {
   std::string visitors, events;
   PosixCutoffs() {
-    auto platform = CreatePosixPlatform();
+    auto platform = CreateSystemPlatform();
     LocalDateTime now = platform->Now();
     now.second = 0;
     visitors = FormatTimestamp(AddMonths(now, -6));

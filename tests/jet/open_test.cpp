@@ -2,11 +2,11 @@
 // versions; encrypted pages.
 
 #include <gtest/gtest.h>
-#include <nettle/arcfour.h>
 #include <unistd.h>
 
 #include <map>
 
+#include "jet/crypto/rc4.h"
 #include "jet/database.h"
 #include "jet/format/header.h"
 #include "jet/tsv.h"
@@ -124,10 +124,8 @@ std::string Encrypt(std::string bytes, std::uint32_t key) {
     std::uint32_t k = key ^ static_cast<std::uint32_t>(n);
     std::uint8_t page_key[4] = {static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),
                                 static_cast<std::uint8_t>(k >> 16), static_cast<std::uint8_t>(k >> 24)};
-    arcfour_ctx ctx;
-    arcfour_set_key(&ctx, 4, page_key);
     auto* page = reinterpret_cast<std::uint8_t*>(bytes.data() + n * page_size);
-    arcfour_crypt(&ctx, page_size, page, page);
+    jet::crypto::Rc4Crypt(page_key, 4, page, page_size);
   }
   return bytes;
 }

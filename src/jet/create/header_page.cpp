@@ -1,10 +1,9 @@
 #include "jet/create/header_page.h"
 
-#include <nettle/arcfour.h>
-
 #include <cmath>
 #include <cstring>
 
+#include "jet/crypto/rc4.h"
 #include "jet/error.h"
 
 namespace jet::create {
@@ -19,9 +18,7 @@ std::array<std::uint8_t, 4> PasswordMask(double created) {
 void ToggleHeaderEncoding(std::uint8_t* page) {
   std::uint8_t key[4];
   Put32(key, kHeaderRc4Key);
-  arcfour_ctx ctx;
-  arcfour_set_key(&ctx, sizeof key, key);
-  arcfour_crypt(&ctx, kHeaderEncodedSize, page + kHeaderEncodedAt, page + kHeaderEncodedAt);
+  crypto::Rc4Crypt(key, sizeof key, page + kHeaderEncodedAt, kHeaderEncodedSize);
 }
 
 std::array<std::uint8_t, kPageSize> BuildHeaderPage(const HeaderFields& fields) {

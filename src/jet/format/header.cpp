@@ -1,10 +1,9 @@
 #include "jet/format/header.h"
 
-#include <nettle/arcfour.h>
-
 #include <cmath>
 #include <cstring>
 
+#include "jet/crypto/rc4.h"
 #include "jet/format/text.h"
 
 namespace jet {
@@ -40,9 +39,7 @@ JetVersion CheckSignature(ByteView start, const std::string& name) {
 }
 
 void Rc4(const std::uint8_t* key, std::size_t key_size, std::uint8_t* data, std::size_t size) {
-  arcfour_ctx ctx;
-  arcfour_set_key(&ctx, key_size, key);
-  arcfour_crypt(&ctx, size, data, data);
+  crypto::Rc4Crypt(key, key_size, data, size);
 }
 
 void ToggleHeaderEncoding(std::uint8_t* page, std::size_t size, JetVersion version) {

@@ -1,11 +1,10 @@
 #include "jet/pager/journal.h"
 
-#include <nettle/sha2.h>
-
 #include <cstring>
 #include <random>
 #include <unordered_map>
 
+#include "jet/crypto/sha256.h"
 #include "jet/error.h"
 
 namespace jet {
@@ -38,18 +37,17 @@ std::uint64_t Get64(const std::uint8_t* p) {
   return v;
 }
 
-// SHA-256 cut to eight bytes: torn and stale writes are what it must catch, and nettle
-// runs it at memory speed on current processors.
+// SHA-256 cut to eight bytes: torn and stale writes are what it must catch, and the
+// system's implementation runs it at memory speed on current processors.
 void Checksum(std::uint64_t nonce, const std::uint8_t* a, std::size_t an, const std::uint8_t* b, std::size_t bn,
               std::uint8_t* out) {
-  sha256_ctx ctx;
-  sha256_init(&ctx);
+  crypto::Sha256 hash;
   std::uint8_t n[8];
   Put64(n, nonce);
-  sha256_update(&ctx, sizeof n, n);
-  sha256_update(&ctx, an, a);
-  if (bn != 0) sha256_update(&ctx, bn, b);
-  sha256_digest(&ctx, kChecksumSize, out);
+  hash.Update(n, sizeof n);
+  hash.Update(a, an);
+  if (bn != 0) hash.Update(b, bn);
+  hash.Final(out, kChecksumSize);
 }
 
 std::uint64_t PageSum(std::uint64_t nonce, const std::uint8_t* page, std::size_t n) {

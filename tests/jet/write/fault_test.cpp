@@ -36,7 +36,11 @@ TEST(WriteFaults, EveryFailingCallOfAStatementLeavesTheFileAsItWas) {
   testing::MakeEventDatabase(pristine, 3000);
   const std::string original = testing::ReadAll(pristine);
   testing::FaultEnv env;
-  auto reset = [&] { fs::copy_file(pristine, path, fs::copy_options::overwrite_existing); };
+  // Removed first: the Windows C++ runtime's copy_file does not overwrite.
+  auto reset = [&] {
+    fs::remove(path);
+    fs::copy_file(pristine, path);
+  };
   auto open = [&] {
     return Session::Open(path, {.password = "", .read_write = true, .change_memory = kSmallMemory, .env = &env});
   };

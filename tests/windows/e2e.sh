@@ -1,0 +1,227 @@
+#!/usr/bin/env bash
+# The Windows programs end to end under Wine, driven from the host: e2e.sh CASE.
+# Environment (set by CTest): WINE, WIN_BIN (the Windows build folder), SHARED_DIR (the
+# shared fixtures), LINUX_JETSQL (the Linux build's jetsql, for the comparison).
+set -euo pipefail
+case_name=${1:?case}
+: "${WINE:?}" "${WIN_BIN:?}"
+# C.UTF-8: Wine takes arguments and file names as UTF-8 and runs as en-US, whose ANSI
+# code page is Windows-1252.
+export WINEDEBUG=-all LC_ALL=C.UTF-8
+scourex_exe=$WIN_BIN/src/scourex.exe
+jetsql_exe=$WIN_BIN/tools/jetsql.exe
+make_site_exe=$WIN_BIN/tools/make-site.exe
+work=$(mktemp -d)
+cleanup() {
+  touch "$work/stop"
+  wait || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL ($case_name): $*" >&2
+  [ -n "${site:-}" ] && [ -f "$site/Scourex.log" ] && { echo "log:"; cat -A "$site/Scourex.log"; } >&2
+  exit 1
+}
+win() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+wine_run() { "$WINE" "$@"; }
+jetsql_win() { wine_run "$jetsql_exe" "$@" | tr -d '\r'; }
+make_site() {
+  mkdir -p "$1"
+  wine_run "$make_site_exe" "$(win "$1")" --seed 7 --size 80 --events 400 >/dev/null || fail "make-site.exe failed"
+  cp "$scourex_exe" "$1/"
+}
+count() { jetsql_win "$1" "${@:3}" -c "SELECT COUNT(*) FROM $2" | tail -n 1; }
+main_count() { count "$(win "$1/Orvanta.mdb")" CRDHLD -p Morvek3; }
+log_count() { count "$(win "$1/Journal.mdb")" "[Log]"; }
+# Runs the job from another folder, as the Task Scheduler does; its exit status.
+run_job() { (cd / && wine_run "$1/scourex.exe" 2>/dev/null) && echo 0 || echo $?; }
+# Starts a helper that prints "held" once it holds what it holds; waits for that.
+start_holder() {
+  local out=$1
+  shift
+  wine_run "$@" >"$out" 2>&1 &
+  for _ in $(seq 1 300); do
+    grep -q held "$out" 2>/dev/null && return 0
+    grep -q cannot "$out" 2>/dev/null && fail "holder: $(cat "$out")"
+    sleep 0.1
+  done
+  fail "the holder did not start"
+}
+
+case $case_name in
+typical)
+  # Deep enough that the installation's path is longer than the classic limit.
+  site=$work
+  for i in $(seq 1 12); do site+="/verschachtelter-Ordner-$i"; done
+  site+="/Zentrale"
+  make_site "$site"
+  [ ${#site} -gt 300 ] || fail "the path is not long: ${#site}"
+  cards=$(main_count "$site") events=$(log_count "$site")
+  [ "$(run_job "$site")" = 0 ] || fail "the job did not succeed"
+  log=$site/Scourex.log
+  [ -f "$log" ] || fail "no log in the installation folder"
+  mapfile -t lines < <(tr -d '\r' <"$log")
+  [ ${#lines[@]} = 7 ] || fail "expected 7 lines, got ${#lines[@]}"
+  [[ ${lines[1]} == *"  Start Application Scourex  " ]] || fail "start line: ${lines[1]}"
+  [[ ${lines[5]} == *"  Stop Application Scourex  " ]] || fail "stop line: ${lines[5]}"
+  [ -z "${lines[6]}" ] || fail "no empty line after the stop line"
+  [ "$(grep -c $'\r$' "$log")" = 7 ] || fail "lines do not end in CR LF"
+  # The system's general date form, not the ISO form of the POSIX build.
+  [[ ${lines[1]} =~ ^[0-9]{1,2}/[0-9]{1,2}/[0-9]{4}\ [0-9]{1,2}:[0-9]{2}:[0-9]{2}\ [AP]M\ \  ]] ||
+    fail "timestamp is not the system's general date: ${lines[1]}"
+  visitors=$(sed -n 's/.*Total Visitor Deleted \([0-9]*\).*/\1/p' <<<"${lines[3]}")
+  deleted=$(sed -n 's/.*Total Events Deleted \([0-9]*\).*/\1/p' <<<"${lines[4]}")
+  [ -n "$visitors" ] && [ "$visitors" -gt 0 ] || fail "no visitors deleted: ${lines[3]}"
+  [ -n "$deleted" ] && [ "$deleted" -gt 0 ] || fail "no events deleted: ${lines[4]}"
+  [ "$(main_count "$site")" = $((cards - visitors)) ] || fail "cardholders left do not match the count logged"
+  [ "$(log_count "$site")" = $((events - deleted)) ] || fail "events left do not match the count logged"
+  [ ! -e "$site/Orvanta.mdb-journal" ] && [ ! -e "$site/Journal.mdb-journal" ] || fail "a journal was left behind"
+  ;;
+
+ansi-options)
+  # A non-ASCII installation folder; the job's own options file in Windows-1252 moves the
+  # databases and the log to non-ASCII names.
+  make_site "$work/site"
+  site=$work/Zentrale-Müller
+  mv "$work/site" "$site"
+  dbs=$site/Datenbanken-é
+  mkdir "$dbs"
+  mv "$site/Orvanta.mdb" "$dbs/"
+  rm "$site/Journal.mdb"
+  printf '[Scourex]\r\nDbsFolder=%s\r\nLogFile=Protokoll-\xc4rger.log\r\nEventMonths=2\r\n' \
+    "$(win "$dbs" | iconv -f UTF-8 -t WINDOWS-1252)" >"$site/scourex.ini"
+  [ "$(run_job "$site")" = 1 ] || fail "the missing journal database did not fail the run"
+  log="$site/Protokoll-Ärger.log"
+  [ -f "$log" ] || fail "no log under the Windows-1252 name: $(ls "$site")"
+  grep -q "Total Visitor Deleted [1-9]" "$log" || fail "the main database in the non-ASCII folder was not purged"
+  # The journal's error names its path in the ANSI code page.
+  grep -q -a "Datenbanken-"$'\xe9'"\\\\Journal.mdb" "$log" || fail "the error line is not in Windows-1252"
+  ! grep -q -a $'\xc3\xa9' "$log" || fail "UTF-8 in the log"
+  ;;
+
+shared-log)
+  site=$work/site
+  make_site "$site"
+  printf 'earlier line\r\n' >"$site/Scourex.log"
+  start_holder "$work/reader" "$WIN_BIN/tests/hold-file.exe" "$(win "$site/Scourex.log")" reader "$(win "$work/stop")"
+  [ "$(run_job "$site")" = 0 ] || fail "the job did not succeed while the log was being read"
+  touch "$work/stop"
+  wait
+  [ "$(head -n 1 "$site/Scourex.log")" = $'earlier line\r' ] || fail "the earlier line is gone"
+  grep -q "Stop Application Scourex" "$site/Scourex.log" || fail "the job did not append to the log"
+  grep -q "Stop Application Scourex" "$work/reader" || fail "the reader did not see the lines appended meanwhile"
+  ;;
+
+installation-lock)
+  site=$work/site
+  make_site "$site"
+  before=$(md5sum "$site"/*.mdb)
+  start_holder "$work/holder" "$WIN_BIN/tests/hold-installation.exe" "$(win "$site")\\" "$(win "$work/stop")"
+  [ "$(run_job "$site")" = 1 ] || fail "a second run did not fail"
+  grep -q "Another run of Scourex is working on the installation" "$site/Scourex.log" || fail "no lock error logged"
+  [ "$(md5sum "$site"/*.mdb)" = "$before" ] || fail "the second run changed a database"
+  touch "$work/stop"
+  wait
+  [ "$(run_job "$site")" = 0 ] || fail "the run after the first had ended did not succeed"
+  ;;
+
+exclusive-database)
+  # Held open without sharing, as Jet's exclusive mode does; then in use as Access shows
+  # it, with byte ranges of the lock file locked.
+  site=$work/site
+  make_site "$site"
+  before=$(md5sum "$site/Orvanta.mdb")
+  start_holder "$work/holder" "$WIN_BIN/tests/hold-file.exe" "$(win "$site/Orvanta.mdb")" exclusive "$(win "$work/stop")"
+  [ "$(run_job "$site")" = 1 ] || fail "the run did not fail"
+  grep -q "Orvanta.mdb' is held open by another program that shares it with no one" "$site/Scourex.log" ||
+    fail "no clear error for the exclusively held database"
+  grep -q "Total Events Deleted [1-9]" "$site/Scourex.log" || fail "the journal database was not purged"
+  out=$(wine_run "$jetsql_exe" "$(win "$site/Orvanta.mdb")" -p Morvek3 -c "DELETE FROM CARD" 2>&1) &&
+    fail "jetsql.exe changed the held database"
+  [[ $out == *"shares it with no one"* ]] || fail "jetsql.exe: $out"
+  touch "$work/stop"
+  wait
+  [ "$(md5sum "$site/Orvanta.mdb")" = "$before" ] || fail "the held database changed"
+  rm -f "$work/stop"
+
+  : >"$site/Orvanta.ldb"
+  start_holder "$work/ldb" "$WIN_BIN/tests/hold-file.exe" "$(win "$site/Orvanta.ldb")" lock "$(win "$work/stop")"
+  out=$(wine_run "$jetsql_exe" "$(win "$site/Orvanta.mdb")" -p Morvek3 -c "DELETE FROM CARD" 2>&1) &&
+    fail "jetsql.exe changed a database in use"
+  [[ $out == *"in use by another program"* ]] || fail "jetsql.exe: $out"
+  [ "$(md5sum "$site/Orvanta.mdb")" = "$before" ] || fail "the database in use changed"
+  ;;
+
+jetsql-compare)
+  # Every fixture table reads the same through the Windows and the Linux build, and the
+  # job's deletes leave the same rows.
+  if [ -z "${LINUX_JETSQL:-}" ] || [ ! -x "$LINUX_JETSQL" ]; then
+    echo "LINUX_JETSQL names no Linux jetsql: configure with -DSCOUREX_LINUX_JETSQL=..." >&2
+    exit 77
+  fi
+  [ -d "$SHARED_DIR/fixtures" ] || fail "no fixtures at $SHARED_DIR/fixtures"
+  tables=0
+  while IFS= read -r -d '' mdb; do
+    pw=()
+    "$LINUX_JETSQL" "$mdb" --tables >/dev/null 2>&1 || pw=(-p Morvek3)
+    linux_tables=$("$LINUX_JETSQL" "$mdb" "${pw[@]}" --tables)
+    [ "$(jetsql_win "$(win "$mdb")" "${pw[@]}" --tables)" = "$linux_tables" ] || fail "tables of $mdb differ"
+    while IFS= read -r t; do
+      [ -n "$t" ] || continue
+      diff <("$LINUX_JETSQL" "$mdb" "${pw[@]}" --dump "$t") <(jetsql_win "$(win "$mdb")" "${pw[@]}" --dump "$t") \
+        >"$work/diff" || fail "table $t of $mdb differs: $(head -n 5 "$work/diff")"
+      tables=$((tables + 1))
+    done <<<"$linux_tables"
+  done < <(find "$SHARED_DIR/fixtures" -name '*.mdb' -print0 | sort -z)
+  [ "$tables" -gt 30 ] || fail "only $tables tables compared"
+
+  for side in linux windows; do cp -r "$SHARED_DIR/fixtures/site-small" "$work/$side"; chmod -R u+w "$work/$side"; done
+  purge="DELETE FROM CRDHLD WHERE [type] = 0 AND [Valid] = 0"
+  "$LINUX_JETSQL" "$work/linux/Orvanta.mdb" -p Morvek3 -c "$purge" >"$work/l.out"
+  jetsql_win "$(win "$work/windows/Orvanta.mdb")" -p Morvek3 -c "$purge" >"$work/w.out"
+  cmp -s "$work/l.out" "$work/w.out" || fail "the delete reported differently"
+  for t in CRDHLD CARD Join_EmpAG; do
+    diff <("$LINUX_JETSQL" "$work/linux/Orvanta.mdb" -p Morvek3 --dump "$t") \
+      <(jetsql_win "$(win "$work/windows/Orvanta.mdb")" -p Morvek3 --dump "$t") >/dev/null ||
+      fail "table $t differs after the delete"
+  done
+  echo "$tables tables compared"
+  ;;
+
+odbc)
+  # The job through Windows ODBC: Wine's odbc32 hands the wide calls to the host's
+  # unixODBC, which has SQLite's driver.
+  site=$work/site
+  mkdir -p "$site"
+  cp "$scourex_exe" "$site/"
+  : >"$site/Orvanta.nam"
+  old=$(date -d '-400 days' '+%Y-%m-%d %H:%M:%S') new=$(date -d '-10 days' '+%Y-%m-%d %H:%M:%S')
+  sqlite3 "$site/site.db" <<SQL
+CREATE TABLE CRDHLD (ID INTEGER PRIMARY KEY, type INTEGER, Valid INTEGER, From_Date TEXT, Loc_Date TEXT);
+CREATE TABLE CARD (CardID INTEGER PRIMARY KEY, Owner INTEGER, CardNumber TEXT);
+CREATE TABLE Join_EmpAG (Emp_ID INTEGER, AG_ID INTEGER);
+CREATE TABLE Join_EmpAuthLift (Emp_ID INTEGER, Lift_ID INTEGER);
+CREATE TABLE Join_EmpZoneID (Emp_ID INTEGER, Zone_ID INTEGER);
+CREATE TABLE Exception (EmpID INTEGER, Door_ID INTEGER);
+CREATE TABLE ExceptionAG (EmpID INTEGER, AG_ID INTEGER);
+CREATE TABLE Log (ID INTEGER PRIMARY KEY, Date TEXT, Message TEXT);
+INSERT INTO CRDHLD VALUES (1, 0, 0, '$old', '$old'), (2, 0, 0, '$new', '$new'), (3, 1, 0, '$old', '$old');
+INSERT INTO CARD (Owner, CardNumber) VALUES (1, 'B1'), (2, 'B2'), (3, 'B3');
+INSERT INTO Join_EmpAG VALUES (1, 1), (2, 1);
+INSERT INTO Log VALUES (1, '$old', 'old'), (2, '$new', 'new');
+SQL
+  printf '[Orvanta]\r\nDBType=2\r\nSQL_Connect=Provider=MSDASQL;Driver={SQLite3};Database=%s\r\n' "$site/site.db" \
+    >"$site/Orvanta.ini"
+  [ "$(run_job "$site")" = 0 ] || fail "the job through ODBC did not succeed"
+  grep -q "Total Visitor Deleted 1" "$site/Scourex.log" || fail "visitor count"
+  grep -q "Total Events Deleted 1" "$site/Scourex.log" || fail "event count"
+  [ "$(sqlite3 "$site/site.db" "SELECT group_concat(ID) FROM CRDHLD; SELECT group_concat(Owner) FROM CARD;")" = $'2,3\n2,3' ] ||
+    fail "rows left: $(sqlite3 "$site/site.db" "SELECT ID FROM CRDHLD")"
+  ;;
+
+*)
+  fail "unknown case"
+  ;;
+esac
