@@ -24,13 +24,13 @@ void ToggleHeaderEncoding(std::uint8_t* page) {
   arcfour_crypt(&ctx, kHeaderEncodedSize, page + kHeaderEncodedAt, page + kHeaderEncodedAt);
 }
 
-std::array<std::uint8_t, kPageSize> BuildHeaderPage(const HeaderFields& fields) {
+std::array<std::uint8_t, kJet4Format.page_size> BuildHeaderPage(const HeaderFields& fields) {
   if (fields.password.size() * 2 > kHeaderPasswordSize) {
     throw Error(ErrorCode::Unsupported, "The database password is longer than the 20 characters Jet 4 allows");
   }
-  std::array<std::uint8_t, kPageSize> page{};
+  std::array<std::uint8_t, kJet4Format.page_size> page{};
   std::uint8_t* p = page.data();
-  p[0] = page_type::kHeader;
+  p[0] = static_cast<std::uint8_t>(PageType::Header);
   p[1] = 0x01;
   std::memcpy(p + 4, "Standard Jet DB", 15);
   Put32(p + 0x14, 1);  // Jet 4
@@ -53,7 +53,7 @@ std::array<std::uint8_t, kPageSize> BuildHeaderPage(const HeaderFields& fields) 
     p[kHeaderPasswordAt + i] = b ^ mask[i % 4];
   }
   Put16(p + kHeaderSortOrderAt, fields.sort_order);
-  PutDouble(p + kHeaderCreatedAt, fields.created);
+  PutF64(p + kHeaderCreatedAt, fields.created);
   ToggleHeaderEncoding(p);
 
   // After the encoded region Jet keeps a version marker, and the last part of the page is
@@ -61,7 +61,7 @@ std::array<std::uint8_t, kPageSize> BuildHeaderPage(const HeaderFields& fields) 
   Put32(p + 0x98, 0x0654);
   std::memcpy(p + 0x9c, "4.0", 3);
   p[0xe00] = 0x01;
-  for (std::size_t i = 0xe01; i < kPageSize; i += 2) p[i] = 0x01;
+  for (std::size_t i = 0xe01; i < kJet4Format.page_size; i += 2) p[i] = 0x01;
   return page;
 }
 

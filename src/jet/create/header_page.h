@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "jet/create/layout.h"
+#include "jet/format/bytes.h"
+#include "jet/format/format.h"
 
 namespace jet::create {
 
@@ -28,7 +29,7 @@ inline constexpr std::size_t kHeaderPasswordSize = 40;
 inline constexpr std::size_t kHeaderSortOrderAt = 0x6e;
 inline constexpr std::size_t kHeaderCreatedAt = 0x72;
 
-std::array<std::uint8_t, kPageSize> BuildHeaderPage(const HeaderFields& fields);
+std::array<std::uint8_t, kJet4Format.page_size> BuildHeaderPage(const HeaderFields& fields);
 
 // RC4 with the header key over the encoded region, in place (encoding and decoding are
 // the same operation).

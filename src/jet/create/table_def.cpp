@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "jet/create/text.h"
+#include "jet/format/text.h"
 #include "jet/error.h"
 
 namespace jet::create {
@@ -32,8 +32,8 @@ class Buffer {
 std::string SerializeTableDefinition(const TableDefinition& def) {
   Buffer b;
   const TableLayout& layout = def.layout;
-  std::uint8_t* h = b.Grow(kTdefHeaderSize);
-  h[0] = page_type::kTableDef;
+  std::uint8_t* h = b.Grow(kJet4Format.tdef_body);
+  h[0] = static_cast<std::uint8_t>(PageType::TableDef);
   h[1] = 0x01;
   // 8: total length, filled in at the end
   Put32(h + 12, kTableMagic);
@@ -53,25 +53,24 @@ std::string SerializeTableDefinition(const TableDefinition& def) {
     std::uint8_t* p = b.Grow(12);
     Put32(p + 4, r.rows);
   }
-  for (const ColumnLayout& c : layout.columns) {
-    std::uint8_t* p = b.Grow(kTdefColumnSize);
-    p[0] = static_cast<std::uint8_t>(c.spec.type);
+  for (const ColumnDef& c : layout.columns) {
+    std::uint8_t* p = b.Grow(kJet4Format.col_entry_size);
+    p[0] = c.raw_type;
     Put32(p + 1, kTableMagic);
     Put16(p + 5, c.number);
     Put16(p + 7, c.var_index);
     Put16(p + 9, c.number);
-    bool textual = c.spec.type == ColumnType::Text || c.spec.type == ColumnType::Memo;
-    if (textual || def.system) Put16(p + 11, kSortGeneral);
+    Put16(p + 11, c.sort_order);
     p[15] = c.flags;
-    p[16] = (textual && c.spec.compressed) ? 0x01 : 0x00;
-    Put16(p + 21, c.fixed ? c.fixed_offset : 0);
-    Put16(p + 23, c.stored_length);
+    p[16] = c.compressed ? 0x01 : 0x00;
+    Put16(p + 21, c.fixed() ? c.fixed_offset : 0);
+    Put16(p + 23, c.length);
   }
-  for (const ColumnLayout& c : layout.columns) {
-    b.Name(c.spec.name, "Column name in table '" + def.name + "'");
+  for (const ColumnDef& c : layout.columns) {
+    b.Name(c.name, "Column name in table '" + def.name + "'");
   }
   for (const RealIndexDef& r : def.real_indexes) {
-    std::uint8_t* p = b.Grow(kTdefRealIndexSize);
+    std::uint8_t* p = b.Grow(kJet4Format.real_index_size);
     Put32(p, kIndexMagic);
     for (std::size_t k = 0; k < kMaxIndexColumns; ++k) {
       std::uint8_t* c = p + 4 + 3 * k;
@@ -87,7 +86,7 @@ std::string SerializeTableDefinition(const TableDefinition& def) {
     p[46] = r.flags;
   }
   for (const LogicalIndexDef& l : def.logical_indexes) {
-    std::uint8_t* p = b.Grow(kTdefLogicalIndexSize);
+    std::uint8_t* p = b.Grow(kJet4Format.logical_index_size);
     Put32(p, kTableMagic);
     Put32(p + 4, l.number);
     Put32(p + 8, l.real);
@@ -119,16 +118,16 @@ void StoreTableDefinition(const std::string& bytes, std::uint32_t first_page, Pa
   bool first = true;
   while (true) {
     std::uint8_t* p = store->At(page);
-    std::size_t header = first ? 0 : kTdefContinuationHeader;
-    std::size_t room = kPageSize - header;
+    std::size_t header = first ? 0 : kJet4Format.tdef_continuation_header;
+    std::size_t room = kJet4Format.page_size - header;
     std::size_t n = std::min(room, bytes.size() - pos);
     std::memcpy(p + header, bytes.data() + pos, n);
     pos += n;
-    p[0] = page_type::kTableDef;
+    p[0] = static_cast<std::uint8_t>(PageType::TableDef);
     p[1] = 0x01;
     // Free space in the page, less the 8 bytes of the page header.
     std::size_t used = header + n;
-    Put16(p + 2, static_cast<std::uint16_t>(used + 8 <= kPageSize ? kPageSize - used - 8 : 0));
+    Put16(p + 2, static_cast<std::uint16_t>(used + 8 <= kJet4Format.page_size ? kJet4Format.page_size - used - 8 : 0));
     if (pos >= bytes.size()) {
       Put32(p + 4, 0);
       return;

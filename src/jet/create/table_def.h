@@ -20,10 +20,6 @@ struct RealIndexDef {
   std::uint32_t rows = 0;
 };
 
-inline constexpr std::uint8_t kIndexUnique = 0x01;
-inline constexpr std::uint8_t kIndexIgnoreNulls = 0x02;
-inline constexpr std::uint8_t kIndexRequired = 0x08;
-inline constexpr std::uint8_t kIndexAlwaysSet = 0x80;
 
 struct LogicalIndexDef {
   std::string name;

@@ -12,7 +12,7 @@
 #include "../index/index_test_support.h"
 #include "../support.h"
 #include "jet/create/database_writer.h"
-#include "jet/create/index_key.h"
+#include "jet/index/index_key.h"
 #include "jet/database.h"
 #include "jet/datetime.h"
 #include "jet/tsv.h"
@@ -210,10 +210,12 @@ TEST(CreateReaders, LargeTableIsReadCompletely) {
 }
 
 std::string Key(ColumnType type, const Value& v, bool ascending = true) {
-  create::ColumnLayout c;
-  c.spec = Col("c", type, type == ColumnType::Text ? 255 : 0);
+  ColumnDef c;
+  c.name = "c";
+  c.type = type;
+  c.length = type == ColumnType::Text ? 510 : 0;
   std::string key;
-  create::AppendKey(&key, c, create::ToCell(c, v, "t"), ascending, "test");
+  AppendKey(&key, c, ToCell(c, v, "t"), ascending, "test");
   return key;
 }
 
@@ -278,10 +280,8 @@ void CheckIndexes(const std::string& path, const std::string& table, std::size_t
       std::string key;
       for (const IndexColumnDef& ic : real.columns) {
         const ColumnDef* column = def.FindColumnByNumber(ic.column_number);
-        create::ColumnLayout layout;
-        layout.spec = Col("c", column->type, column->length);
         std::size_t position = static_cast<std::size_t>(column - def.columns.data());
-        create::AppendKey(&key, layout, create::ToCell(layout, row[position], table), !ic.descending, "check");
+        AppendKey(&key, *column, ToCell(*column, row[position], table), !ic.descending, "check");
       }
       EXPECT_EQ(index_test::Hex(entry.key), index_test::Hex(key));
     }
