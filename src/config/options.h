@@ -26,8 +26,9 @@ struct Settings {
 // Sets the six settings that have defaults; the other four keep their empty values.
 void DefaultOptions(Settings& settings);
 
-// Reads one options file over `settings`. The first error (missing file, bad or
-// out-of-range integer, overlong line) is logged and ends the reading of that file.
+// Reads one options file over `settings` (the name is the product's own: it re-adopts
+// the options). The first error (missing file, bad or out-of-range integer, overlong
+// line, or any other failure) is logged and ends the reading of that file.
 void ReAdoptions(Settings& settings, Platform& platform, Logger& log, const std::string& path);
 
 // An options-file integer: a decimal number (fraction rounded half to even, exponent
