@@ -6,12 +6,12 @@
 #include <cstring>
 #include <limits>
 
-#include "jet/create/catalogue.h"
-#include "jet/create/header_page.h"
+#include "jet/create/system_tables.h"
+#include "jet/format/header.h"
 #include "jet/create/index_tree.h"
 #include "jet/create/page_store.h"
 #include "jet/create/long_value_pages.h"
-#include "jet/create/table_def.h"
+#include "jet/create/new_table_def.h"
 #include "jet/format/text.h"
 #include "jet/catalog/catalog.h"
 #include "jet/error.h"
@@ -54,7 +54,7 @@ struct TableWriter::State {
   std::uint32_t rows = 0;
   std::int64_t autonumber = 0;
   std::vector<RealIndexState> real;
-  std::vector<LogicalIndexDef> logical;
+  std::vector<NewLogicalIndex> logical;
   char next_reference_letter = 'B';
   std::uint32_t used_map = 0, free_map = 0;
   std::vector<LongValueMaps> long_value_maps;
@@ -149,8 +149,8 @@ struct TableWriter::State {
     for (RealIndexState& idx : real) idx.built = BuildIndexPages(idx.entries, tdef_page, store);
   }
 
-  TableDefinition Definition() const {
-    TableDefinition def;
+  NewTableDef Definition() const {
+    NewTableDef def;
     def.name = name;
     def.system = system;
     def.layout = layout;
@@ -159,7 +159,7 @@ struct TableWriter::State {
     def.used_map = used_map;
     def.free_map = free_map;
     for (const RealIndexState& idx : real) {
-      RealIndexDef r;
+      NewRealIndex r;
       for (const auto& [pos, ascending] : idx.columns) r.columns.emplace_back(layout.columns[pos].number, ascending);
       r.usage_map = idx.usage_map;
       r.root = idx.built.root;
@@ -178,7 +178,6 @@ TableWriter::~TableWriter() = default;
 const std::string& TableWriter::Name() const { return state_->name; }
 void TableWriter::Append(const Row& values) { state_->Append(values); }
 std::uint32_t TableWriter::RowCount() const { return state_->rows; }
-std::int64_t TableWriter::LastAutonumber() const { return state_->autonumber; }
 
 struct DatabaseWriter::State {
   DatabaseOptions options;
@@ -241,7 +240,7 @@ struct DatabaseWriter::State {
       }
       if (spec.primary && has_primary) throw Error(ErrorCode::Unsupported, what + ": a second primary key");
       has_primary = has_primary || spec.primary;
-      for (const LogicalIndexDef& l : st->logical) {
+      for (const NewLogicalIndex& l : st->logical) {
         if (SameName(l.name, spec.name)) throw Error(ErrorCode::Unsupported, what + ": defined twice");
       }
       RealIndexState idx;
@@ -257,7 +256,7 @@ struct DatabaseWriter::State {
       if (spec.primary || spec.unique) idx.flags |= kIndexUnique;
       if (spec.primary || spec.required) idx.flags |= kIndexRequired;
       if (spec.ignore_nulls) idx.flags |= kIndexIgnoreNulls;
-      LogicalIndexDef l;
+      NewLogicalIndex l;
       l.name = spec.name;
       l.number = static_cast<std::uint32_t>(st->logical.size());
       l.real = static_cast<std::uint32_t>(st->real.size());
@@ -338,7 +337,7 @@ struct DatabaseWriter::State {
       if (parent.next_reference_letter > 'Z') {
         throw Error(ErrorCode::Unsupported, what + ": table '" + parent.name + "' has too many relationships");
       }
-      LogicalIndexDef on_child, on_parent;
+      NewLogicalIndex on_child, on_parent;
       on_child.name = spec.name;
       on_child.number = static_cast<std::uint32_t>(child.logical.size());
       on_parent.name = std::string(".r") + parent.next_reference_letter++;
@@ -474,11 +473,13 @@ struct DatabaseWriter::State {
     Put16(global + kJet4Format.data_row_count, 2);
     Put16(global + kJet4Format.data_free_space, static_cast<std::uint16_t>(low - kJet4Format.data_slots - 4));
 
-    HeaderFields header;
-    header.created = created;
-    header.password = ToUcs2(options.password, "The database password");
-    auto page0 = BuildHeaderPage(header);
-    std::memcpy(store.At(0), page0.data(), kJet4Format.page_size);
+    Header header;
+    header.code_page = kCodePage1252;
+    header.sort_order = kSortGeneral;
+    header.creation_date = created;
+    header.password_bytes = Ucs2Bytes(ToUcs2(options.password, "The database password"));
+    const std::vector<std::uint8_t> page0 = EncodeHeader(header);
+    std::memcpy(store.At(0), page0.data(), page0.size());
     written = true;
     store.Save(path);
   }

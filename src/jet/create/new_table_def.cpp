@@ -1,4 +1,4 @@
-#include "jet/create/table_def.h"
+#include "jet/create/new_table_def.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,51 +29,55 @@ class Buffer {
 
 }  // namespace
 
-std::string SerializeTableDefinition(const TableDefinition& def) {
-  Buffer b;
+namespace {
+
+void PutHeader(Buffer& b, const NewTableDef& def) {
+  const Format& f = kJet4Format;
   const TableLayout& layout = def.layout;
-  std::uint8_t* h = b.Grow(kJet4Format.tdef_body);
+  std::uint8_t* h = b.Grow(f.tdef_body);
   h[0] = static_cast<std::uint8_t>(PageType::TableDef);
   h[1] = 0x01;
-  // 8: total length, filled in at the end
+  // f.tdef_length: total length, filled in at the end
   Put32(h + 12, kTableMagic);
-  Put32(h + 16, def.rows);
-  Put32(h + 20, def.last_autonumber);
+  Put32(h + f.tdef_row_count, def.rows);
+  Put32(h + f.tdef_autonumber, def.last_autonumber);
   h[24] = 0x01;  // Access numbers autonumbers only with this set
-  h[40] = def.system ? 0x53 : 0x4e;
-  Put16(h + 41, static_cast<std::uint16_t>(layout.columns.size()));
-  Put16(h + 43, layout.var_count);
-  Put16(h + 45, static_cast<std::uint16_t>(layout.columns.size()));
-  Put32(h + 47, static_cast<std::uint32_t>(def.logical_indexes.size()));
-  Put32(h + 51, static_cast<std::uint32_t>(def.real_indexes.size()));
-  Put32(h + 55, def.used_map);
-  Put32(h + 59, def.free_map);
+  h[f.tdef_table_type] = def.system ? kTableTypeSystem : kTableTypeUser;
+  Put16(h + f.tdef_max_columns, static_cast<std::uint16_t>(layout.columns.size()));
+  Put16(h + f.tdef_var_columns, layout.var_count);
+  Put16(h + f.tdef_columns, static_cast<std::uint16_t>(layout.columns.size()));
+  Put32(h + f.tdef_logical_indexes, static_cast<std::uint32_t>(def.logical_indexes.size()));
+  Put32(h + f.tdef_real_indexes, static_cast<std::uint32_t>(def.real_indexes.size()));
+  Put32(h + f.tdef_used_pages, def.used_map);
+  Put32(h + f.tdef_free_pages, def.free_map);
+  for (const NewRealIndex& r : def.real_indexes) Put32(b.Grow(f.tdef_real_index_counter) + 4, r.rows);
+}
 
-  for (const RealIndexDef& r : def.real_indexes) {
-    std::uint8_t* p = b.Grow(12);
-    Put32(p + 4, r.rows);
-  }
-  for (const ColumnDef& c : layout.columns) {
-    std::uint8_t* p = b.Grow(kJet4Format.col_entry_size);
-    p[0] = c.raw_type;
+void PutColumns(Buffer& b, const NewTableDef& def) {
+  const Format& f = kJet4Format;
+  for (const ColumnDef& c : def.layout.columns) {
+    std::uint8_t* p = b.Grow(f.col_entry_size);
+    p[f.col_type] = c.raw_type;
     Put32(p + 1, kTableMagic);
-    Put16(p + 5, c.number);
-    Put16(p + 7, c.var_index);
-    Put16(p + 9, c.number);
-    Put16(p + 11, c.sort_order);
-    p[15] = c.flags;
-    p[16] = c.compressed ? 0x01 : 0x00;
-    Put16(p + 21, c.fixed() ? c.fixed_offset : 0);
-    Put16(p + 23, c.length);
+    Put16(p + f.col_number, c.number);
+    Put16(p + f.col_var_index, c.var_index);
+    Put16(p + f.col_row_number, c.number);
+    Put16(p + f.col_misc, c.sort_order);
+    p[f.col_flags] = c.flags;
+    p[f.col_flags + 1] = c.compressed ? 0x01 : 0x00;
+    Put16(p + f.col_fixed_offset, c.fixed() ? c.fixed_offset : 0);
+    Put16(p + f.col_length, c.length);
   }
-  for (const ColumnDef& c : layout.columns) {
-    b.Name(c.name, "Column name in table '" + def.name + "'");
-  }
-  for (const RealIndexDef& r : def.real_indexes) {
-    std::uint8_t* p = b.Grow(kJet4Format.real_index_size);
+  for (const ColumnDef& c : def.layout.columns) b.Name(c.name, "Column name in table '" + def.name + "'");
+}
+
+void PutIndexes(Buffer& b, const NewTableDef& def) {
+  const Format& f = kJet4Format;
+  for (const NewRealIndex& r : def.real_indexes) {
+    std::uint8_t* p = b.Grow(f.real_index_size);
     Put32(p, kIndexMagic);
     for (std::size_t k = 0; k < kMaxIndexColumns; ++k) {
-      std::uint8_t* c = p + 4 + 3 * k;
+      std::uint8_t* c = p + f.real_index_lead + 3 * k;
       if (k < r.columns.size()) {
         Put16(c, r.columns[k].first);
         c[2] = r.columns[k].second ? 0x01 : 0x00;
@@ -81,25 +85,34 @@ std::string SerializeTableDefinition(const TableDefinition& def) {
         Put16(c, 0xffff);
       }
     }
-    Put32(p + 34, r.usage_map);
-    Put32(p + 38, r.root);
-    p[46] = r.flags;
+    std::uint8_t* after = p + f.real_index_lead + 3 * kMaxIndexColumns;
+    Put32(after, r.usage_map);
+    Put32(after + 4, r.root);
+    after[f.real_index_flags] = r.flags;
   }
-  for (const LogicalIndexDef& l : def.logical_indexes) {
-    std::uint8_t* p = b.Grow(kJet4Format.logical_index_size);
+  for (const NewLogicalIndex& l : def.logical_indexes) {
+    std::uint8_t* p = b.Grow(f.logical_index_size);
     Put32(p, kTableMagic);
-    Put32(p + 4, l.number);
-    Put32(p + 8, l.real);
-    p[12] = l.related_table_kind;
-    Put32(p + 13, static_cast<std::uint32_t>(l.related_index));
-    Put32(p + 17, l.related_tdef);
-    p[21] = l.cascade_updates ? 1 : 0;
-    p[22] = l.cascade_deletes ? 1 : 0;
-    p[23] = l.kind;
+    std::uint8_t* e = p + f.logical_index_lead;
+    Put32(e, l.number);
+    Put32(e + 4, l.real);
+    e[8] = l.related_table_kind;
+    Put32(e + 9, static_cast<std::uint32_t>(l.related_index));
+    Put32(e + 13, l.related_tdef);
+    e[17] = l.cascade_updates ? 1 : 0;
+    e[18] = l.cascade_deletes ? 1 : 0;
+    e[19] = l.kind;
   }
-  for (const LogicalIndexDef& l : def.logical_indexes) {
-    b.Name(l.name, "Index name in table '" + def.name + "'");
-  }
+  for (const NewLogicalIndex& l : def.logical_indexes) b.Name(l.name, "Index name in table '" + def.name + "'");
+}
+
+}  // namespace
+
+std::string SerializeTableDefinition(const NewTableDef& def) {
+  Buffer b;
+  PutHeader(b, def);
+  PutColumns(b, def);
+  PutIndexes(b, def);
   for (const LongValueMaps& m : def.long_value_maps) {
     std::uint8_t* p = b.Grow(10);
     Put16(p, m.column);
@@ -108,7 +121,7 @@ std::string SerializeTableDefinition(const TableDefinition& def) {
   }
   Put16(b.Grow(2), 0xffff);
   std::string& out = b.str();
-  Put32(reinterpret_cast<std::uint8_t*>(out.data()) + 8, static_cast<std::uint32_t>(out.size()));
+  Put32(reinterpret_cast<std::uint8_t*>(out.data()) + kJet4Format.tdef_length, static_cast<std::uint32_t>(out.size()));
   return out;
 }
 

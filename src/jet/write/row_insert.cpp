@@ -11,7 +11,7 @@
 #include "jet/index/index_key.h"
 #include "jet/row/cell.h"
 #include "jet/row/record_encoder.h"
-#include "jet/write/index_edit.h"
+#include "jet/write/index_upkeep.h"
 #include "jet/write/table_edit.h"
 
 namespace jet::write {
