@@ -4,6 +4,8 @@
 //                                           one SQL statement (from -c, else standard input)
 //   jetsql FILE [-p PASSWORD] --tables      the user tables, one per line
 //   jetsql FILE [-p PASSWORD] --dump TABLE  every row of TABLE in scan order
+//   jetsql FILE [-p PASSWORD] --check       the integrity check: "ok", or one line per
+//                                           problem found (exit status 1)
 //
 // A DELETE or INSERT opens the file for writing (so does -w / --write, for any
 // statement) and is committed before jetsql ends, or undone completely on error; -t
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/integrity.h"
 #include "jet/session.h"
 #include "jet/sql/sql.h"
 #include "jet/tsv.h"
@@ -30,7 +33,12 @@
 namespace {
 
 int Usage() {
-  std::cerr << "usage: jetsql FILE [-p PASSWORD] [-w] [-t SECONDS] [-c SQL | --tables | --dump TABLE]\n";
+  std::cerr << "usage: jetsql FILE [-p PASSWORD] [-w] [-t SECONDS] [-c SQL | --tables | --dump TABLE | --check]\n"
+               "  -c SQL        run one statement (else read it from standard input)\n"
+               "  --tables      list the user tables\n"
+               "  --dump TABLE  print every row of TABLE\n"
+               "  --check       check the file's integrity (row counts, every index against its\n"
+               "                table): prints \"ok\" or one line per problem, exit status 1\n";
   return 2;
 }
 
@@ -41,6 +49,13 @@ void PrintHeader(const std::vector<std::string>& names) {
     line += jet::EscapeTsvText(names[i]);
   }
   std::cout << line << '\n';
+}
+
+int Check(jet::Database& db) {
+  std::vector<std::string> problems = jet::CheckIntegrity(db);
+  for (const auto& p : problems) std::cout << p << '\n';
+  if (problems.empty()) std::cout << "ok\n";
+  return problems.empty() ? 0 : 1;
 }
 
 int Dump(jet::Database& db, const std::string& name) {
@@ -83,7 +98,7 @@ int RunSql(jet::Session& session, const std::string& command, double timeout) {
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   std::string file, password, command, dump;
-  bool have_command = false, tables = false, have_dump = false, write = false;
+  bool have_command = false, tables = false, have_dump = false, write = false, check = false;
   double timeout = 0;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -101,6 +116,8 @@ int main(int argc, char** argv) {
       if (end == nullptr || *end != '\0' || !(timeout >= 0)) return Usage();
     } else if (a == "--tables") {
       tables = true;
+    } else if (a == "--check") {
+      check = true;
     } else if (a == "--dump" && i + 1 < args.size()) {
       dump = args[++i];
       have_dump = true;
@@ -113,12 +130,13 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  if (file.empty() || (tables + have_dump + have_command) > 1) return Usage();
+  if (file.empty() || (tables + have_dump + have_command + check) > 1) return Usage();
 
   try {
-    if (tables || have_dump) {
+    if (tables || have_dump || check) {
       auto db = jet::Database::Open(file, {.password = password});
       if (have_dump) return Dump(*db, dump);
+      if (check) return Check(*db);
       for (const auto& n : db->TableNames()) std::cout << n << '\n';
       return 0;
     }

@@ -1,18 +1,10 @@
 #include "config/installation.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "common/text.h"
 
 namespace scourex {
-namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-}  // namespace
-
 std::string AppFolderFor(const std::string& executable_folder, char separator) {
   std::string folder = executable_folder;
   if (folder.empty() || folder.back() != separator) folder += separator;
@@ -23,9 +15,9 @@ std::string AppFolderFor(const std::string& executable_folder, char separator) {
 std::string ProductBaseFrom(std::vector<std::string> files) {
   std::sort(files.begin(), files.end());
   for (const std::string& name : files) {
-    if (name.size() < 4 || Lower(name.substr(name.size() - 4)) != ".nam") continue;
+    if (name.size() < 4 || LowerAscii(name.substr(name.size() - 4)) != ".nam") continue;
     std::string base = name.substr(0, name.size() - 4);
-    std::string lower = Lower(base);
+    std::string lower = LowerAscii(base);
     if (lower == "orvanta") return "Orvanta";
     if (lower == "helmgate") return "Helmgate";
     return base;

@@ -3,9 +3,12 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <exception>
+#include <new>
 #include <vector>
 
 #include "common/error.h"
+#include "common/text.h"
 #include "common/text_encoding.h"
 
 namespace scourex {
@@ -13,18 +16,6 @@ namespace {
 
 // The reader counts positions in a signed 16-bit counter, as the product always has.
 constexpr std::size_t kMaxLinePosition = 32767;
-
-std::string TrimSpaces(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && s[b] == ' ') ++b;
-  while (e > b && s[e - 1] == ' ') --e;
-  return std::string(s.substr(b, e - b));
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 // Lines end at CR LF, at a lone CR and at a lone LF.
 std::vector<std::string_view> SplitLines(std::string_view text) {
@@ -124,7 +115,7 @@ void ApplyLine(Settings& settings, std::string_view line) {
     if (line.size() == kMaxLinePosition) throw runtime::Make(runtime::kOverflow);
     return;
   }
-  std::string key = Lower(TrimSpaces(line.substr(0, eq)));
+  std::string key = LowerAscii(TrimSpaces(line.substr(0, eq)));
   static const char* const kKeys[] = {"dbsfolder",     "dbtype",        "sql_connect",
                                       "sqlserverdateformat", "databasetimeout", "logfile",
                                       "visitormonths", "visitorcheckcreationdate", "eventmonths",
@@ -158,6 +149,14 @@ void ReAdoptions(Settings& settings, Platform& platform, Logger& log, const std:
     // The reader's number text carries the leading space of a non-negative number.
     std::string number = (e.number() >= 0 ? " " : "") + std::to_string(e.number());
     log.LogError(number, e.description(), "Options ReAdoptions");
+    return;
+  } catch (const std::bad_alloc&) {
+    // Any other failure ends the reading of this file the same way, not the whole run;
+    // numbers and texts as the job's trap gives them.
+    log.LogError(" 7", "Out of memory", "Options ReAdoptions");
+    return;
+  } catch (const std::exception& e) {
+    log.LogError(" 51", std::string("Internal error: ") + e.what(), "Options ReAdoptions");
     return;
   }
   if (!settings.DbsFolder.empty() && settings.DbsFolder.back() != platform.PathSeparator()) {

@@ -28,9 +28,11 @@ inline constexpr const char* kDefaultSqlServerDateFormat = "yyyy\\-mm\\-dd hh\\:
 // Sets the six settings that have defaults; the other four keep their empty values.
 void DefaultOptions(Settings& settings);
 
-// Reads one options file over `settings`. Its bytes become text as UTF-8 when they are
-// valid UTF-8, else as Windows-1252 (files copied from Windows sites). The first error (missing file, bad or
-// out-of-range integer, overlong line) is logged and ends the reading of that file.
+// Reads one options file over `settings` (the name is the product's own: it re-adopts
+// the options). Its bytes become text as UTF-8 when they are valid UTF-8, else as
+// Windows-1252 (files copied from Windows sites). The first error (missing file, bad or
+// out-of-range integer, overlong line, or any other failure) is logged and ends the
+// reading of that file.
 void ReAdoptions(Settings& settings, Platform& platform, Logger& log, const std::string& path);
 
 // An options-file integer: a decimal number (fraction rounded half to even, exponent

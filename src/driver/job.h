@@ -40,7 +40,8 @@ struct Job {
 // Finds the installation, reads the options, names the databases, opens the connections.
 void InitGlobals(Job& job);
 
-// The whole run; returns the process exit status.
+// The whole run; returns the process exit status. The name is the product's own: there
+// the start-up form's load handler ran the whole job.
 int FormLoad(Job& job);
 
 }  // namespace scourex

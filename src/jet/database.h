@@ -159,7 +159,6 @@ class Database : public Schema {
   void BeginStatement(double timeout_seconds = 0);
   void CommitStatement();
   void RollbackStatement() noexcept;
-  bool in_statement() const { return in_statement_; }
 
   // For the layers that change tables: the statement's transaction (started on first
   // use; ReadOnly when the file is open for reading only), and its deadline.

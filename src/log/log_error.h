@@ -22,6 +22,7 @@ class Logger {
   Logger(Platform& platform, const std::string& options_file_name, const std::string& log_file)
       : platform_(platform), options_file_name_(options_file_name), log_file_(log_file) {}
 
+  // The name is the product's own, which also carried information lines (number kInfo).
   // Never fails: whatever goes wrong while writing the file is swallowed.
   void LogError(const std::string& number_text, const std::string& description, const std::string& source);
 

@@ -42,6 +42,10 @@ TEST_F(Jetsql, ListsTablesAndDumpsThemAsExpected) {
   Result dump = RunJetsql(Fixture("site-small/Orvanta.mdb") + " -p Morvek3 --dump crdhld");
   EXPECT_EQ(dump.status, 0) << dump.err;
   EXPECT_EQ(dump.out, testing::ReadAll(FixturesDir() / "expected/site-small/Orvanta/CRDHLD.tsv"));
+
+  Result check = RunJetsql(Fixture("site-small/Orvanta.mdb") + " -p Morvek3 --check");
+  EXPECT_EQ(check.status, 0) << check.err;
+  EXPECT_EQ(check.out, "ok\n");
 }
 
 TEST_F(Jetsql, RunsAStatementFromTheCommandLineOrStandardInput) {

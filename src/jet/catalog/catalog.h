@@ -57,7 +57,6 @@ class Catalog {
   // Reads MSysObjects. Throws FormatError when it cannot be read.
   explicit Catalog(Pager& pager);
 
-  const std::vector<CatalogObject>& objects() const { return objects_; }
   // Tables in catalogue order; system tables only when asked for.
   std::vector<const CatalogObject*> Tables(bool include_system) const;
   const CatalogObject* FindTable(std::string_view name) const;

@@ -6,31 +6,20 @@
 #include <cstring>
 #include <limits>
 
-#include "jet/create/catalogue.h"
-#include "jet/create/header_page.h"
-#include "jet/create/index_key.h"
+#include "jet/create/system_tables.h"
+#include "jet/format/header.h"
 #include "jet/create/index_tree.h"
 #include "jet/create/page_store.h"
-#include "jet/create/row_codec.h"
-#include "jet/create/table_def.h"
-#include "jet/create/text.h"
+#include "jet/create/long_value_pages.h"
+#include "jet/create/new_table_def.h"
+#include "jet/format/text.h"
+#include "jet/catalog/catalog.h"
 #include "jet/error.h"
+#include "jet/index/index_key.h"
+#include "jet/row/record_encoder.h"
 
 namespace jet::create {
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t k = 0; k < a.size(); ++k) {
-    unsigned char x = static_cast<unsigned char>(a[k]), y = static_cast<unsigned char>(b[k]);
-    if (x < 0x80 && y < 0x80) {
-      if (std::tolower(x) != std::tolower(y)) return false;
-    } else if (x != y) {
-      return false;
-    }
-  }
-  return true;
-}
 
 double NowAsJetDate() {
   using namespace std::chrono;
@@ -56,6 +45,7 @@ struct TableWriter::State {
   std::string name;
   bool system = false;
   TableLayout layout;
+  TableDef record_def;  // the columns as the record encoder takes them
   PageStore* store = nullptr;
   std::uint32_t tdef_page = 0;
   std::unique_ptr<DataPageBuilder> data;
@@ -64,14 +54,14 @@ struct TableWriter::State {
   std::uint32_t rows = 0;
   std::int64_t autonumber = 0;
   std::vector<RealIndexState> real;
-  std::vector<LogicalIndexDef> logical;
+  std::vector<NewLogicalIndex> logical;
   char next_reference_letter = 'B';
   std::uint32_t used_map = 0, free_map = 0;
   std::vector<LongValueMaps> long_value_maps;
 
   std::size_t ColumnPosition(const std::string& column, const std::string& context) const {
     for (std::size_t k = 0; k < layout.columns.size(); ++k) {
-      if (SameName(layout.columns[k].spec.name, column)) return k;
+      if (SameName(layout.columns[k].name, column)) return k;
     }
     throw Error(ErrorCode::UnknownColumn, context + ": table '" + name + "' has no column '" + column + "'");
   }
@@ -88,17 +78,18 @@ struct TableWriter::State {
     std::vector<Cell> cells(values.size());
     std::int64_t next_autonumber = autonumber;
     for (std::size_t k = 0; k < values.size(); ++k) {
-      const ColumnLayout& c = layout.columns[k];
-      if (c.spec.autonumber && values[k].IsNull()) {
+      const ColumnDef& c = layout.columns[k];
+      const bool numbered = (c.flags & kColumnAutoLong) != 0;
+      if (numbered && values[k].IsNull()) {
         if (next_autonumber >= std::numeric_limits<std::int32_t>::max()) {
-          throw Error(ErrorCode::Unsupported, "Column '" + c.spec.name + "' of table '" + name +
+          throw Error(ErrorCode::Unsupported, "Column '" + c.name + "' of table '" + name +
                                                   "': no autonumber is left");
         }
         cells[k] = ToCell(c, Value::Int(next_autonumber + 1), name);
         next_autonumber = cells[k].i;
       } else {
         cells[k] = ToCell(c, values[k], name);
-        if (c.spec.autonumber) next_autonumber = std::max(next_autonumber, cells[k].i);
+        if (numbered) next_autonumber = std::max(next_autonumber, cells[k].i);
       }
     }
     // Keys first: a row whose key cannot be made is refused before anything is stored.
@@ -113,13 +104,19 @@ struct TableWriter::State {
           key_null[r] = true;
           if (idx.flags & kIndexRequired) {
             throw Error(ErrorCode::Integrity,
-                        what + ": column '" + layout.columns[pos].spec.name + "' cannot be NULL");
+                        what + ": column '" + layout.columns[pos].name + "' cannot be NULL");
           }
         }
         AppendKey(&keys[r], layout.columns[pos], cell, ascending, what);
       }
     }
-    std::string row = EncodeRow(layout, cells, long_values);
+    std::string row = EncodeRecord(record_def, cells, [&](const ColumnDef& c, const std::string& bytes) {
+      return long_values.at(c.number)->Put(bytes);
+    });
+    if (row.size() > kMaxRowSize) {
+      throw Error(ErrorCode::Unsupported, "A row of " + std::to_string(row.size()) +
+                                              " bytes is larger than a Jet 4 data page can hold");
+    }
     auto bytes = reinterpret_cast<const std::uint8_t*>(row.data());
     int slot = data->Add(bytes, row.size());
     if (slot < 0) {
@@ -152,8 +149,8 @@ struct TableWriter::State {
     for (RealIndexState& idx : real) idx.built = BuildIndexPages(idx.entries, tdef_page, store);
   }
 
-  TableDefinition Definition() const {
-    TableDefinition def;
+  NewTableDef Definition() const {
+    NewTableDef def;
     def.name = name;
     def.system = system;
     def.layout = layout;
@@ -162,7 +159,7 @@ struct TableWriter::State {
     def.used_map = used_map;
     def.free_map = free_map;
     for (const RealIndexState& idx : real) {
-      RealIndexDef r;
+      NewRealIndex r;
       for (const auto& [pos, ascending] : idx.columns) r.columns.emplace_back(layout.columns[pos].number, ascending);
       r.usage_map = idx.usage_map;
       r.root = idx.built.root;
@@ -181,7 +178,6 @@ TableWriter::~TableWriter() = default;
 const std::string& TableWriter::Name() const { return state_->name; }
 void TableWriter::Append(const Row& values) { state_->Append(values); }
 std::uint32_t TableWriter::RowCount() const { return state_->rows; }
-std::int64_t TableWriter::LastAutonumber() const { return state_->autonumber; }
 
 struct DatabaseWriter::State {
   DatabaseOptions options;
@@ -211,6 +207,9 @@ struct DatabaseWriter::State {
     st->name = name;
     st->system = system;
     st->layout = LayOut(name, columns, system);
+    st->record_def.columns = st->layout.columns;
+    st->record_def.max_columns = static_cast<std::uint16_t>(st->layout.columns.size());
+    st->record_def.var_columns = st->layout.var_count;
     for (std::size_t a = 0; a < columns.size(); ++a) {
       for (std::size_t b = a + 1; b < columns.size(); ++b) {
         if (SameName(columns[a].name, columns[b].name)) {
@@ -241,14 +240,14 @@ struct DatabaseWriter::State {
       }
       if (spec.primary && has_primary) throw Error(ErrorCode::Unsupported, what + ": a second primary key");
       has_primary = has_primary || spec.primary;
-      for (const LogicalIndexDef& l : st->logical) {
+      for (const NewLogicalIndex& l : st->logical) {
         if (SameName(l.name, spec.name)) throw Error(ErrorCode::Unsupported, what + ": defined twice");
       }
       RealIndexState idx;
       idx.first_name = spec.name;
       for (std::size_t k = 0; k < spec.columns.size(); ++k) {
         std::size_t pos = st->ColumnPosition(spec.columns[k], what);
-        ColumnType type = st->layout.columns[pos].spec.type;
+        ColumnType type = st->layout.columns[pos].type;
         if (!IsIndexable(type) && !(system && type == ColumnType::Binary)) {
           throw Error(ErrorCode::Unsupported, what + ": column '" + spec.columns[k] + "' cannot be an index key");
         }
@@ -257,7 +256,7 @@ struct DatabaseWriter::State {
       if (spec.primary || spec.unique) idx.flags |= kIndexUnique;
       if (spec.primary || spec.required) idx.flags |= kIndexRequired;
       if (spec.ignore_nulls) idx.flags |= kIndexIgnoreNulls;
-      LogicalIndexDef l;
+      NewLogicalIndex l;
       l.name = spec.name;
       l.number = static_cast<std::uint32_t>(st->logical.size());
       l.real = static_cast<std::uint32_t>(st->real.size());
@@ -312,7 +311,7 @@ struct DatabaseWriter::State {
     for (std::size_t k = 0; k < spec.parent_columns.size(); ++k) {
       parent_pos.push_back(parent.ColumnPosition(spec.parent_columns[k], what));
       child_pos.push_back(child.ColumnPosition(spec.child_columns[k], what));
-      if (parent.layout.columns[parent_pos.back()].spec.type != child.layout.columns[child_pos.back()].spec.type) {
+      if (parent.layout.columns[parent_pos.back()].type != child.layout.columns[child_pos.back()].type) {
         throw Error(ErrorCode::TypeMismatch, what + ": columns '" + spec.parent_columns[k] + "' and '" +
                                                  spec.child_columns[k] + "' differ in type");
       }
@@ -338,7 +337,7 @@ struct DatabaseWriter::State {
       if (parent.next_reference_letter > 'Z') {
         throw Error(ErrorCode::Unsupported, what + ": table '" + parent.name + "' has too many relationships");
       }
-      LogicalIndexDef on_child, on_parent;
+      NewLogicalIndex on_child, on_parent;
       on_child.name = spec.name;
       on_child.number = static_cast<std::uint32_t>(child.logical.size());
       on_parent.name = std::string(".r") + parent.next_reference_letter++;
@@ -404,9 +403,9 @@ struct DatabaseWriter::State {
       auto n = static_cast<std::int64_t>(rel.spec.child_columns.size());
       for (std::int64_t k = 0; k < n; ++k) {
         auto col = static_cast<std::size_t>(k);
-        const std::string& child_col = child.layout.columns[child.ColumnPosition(rel.spec.child_columns[col], "")].spec.name;
+        const std::string& child_col = child.layout.columns[child.ColumnPosition(rel.spec.child_columns[col], "")].name;
         const std::string& parent_col =
-            parent.layout.columns[parent.ColumnPosition(rel.spec.parent_columns[col], "")].spec.name;
+            parent.layout.columns[parent.ColumnPosition(rel.spec.parent_columns[col], "")].name;
         relationship_rows.Append({Value::Str(rel.spec.name), Value::Int(grbit), Value::Int(n), Value::Int(k),
                                   Value::Str(child.name), Value::Str(child_col), Value::Str(parent.name),
                                   Value::Str(parent_col)});
@@ -436,7 +435,7 @@ struct DatabaseWriter::State {
         maps.Close();
         slot = maps.Add(bytes, row.size());
       }
-      return RowPointer(maps.PageNumber(), static_cast<std::uint8_t>(slot));
+      return RowPointer{maps.PageNumber(), static_cast<std::uint8_t>(slot)}.Raw();
     };
     for (TableWriter::State* t : all) {
       t->used_map = add_map(t->data->Pages());
@@ -458,27 +457,29 @@ struct DatabaseWriter::State {
 
     // Page 1: the database's own map of free pages (none below the end of the file).
     std::uint8_t* global = store.At(1);
-    global[0] = page_type::kData;
+    global[0] = static_cast<std::uint8_t>(PageType::Data);
     global[1] = 0x01;
-    Put32(global + kDataOwnerAt, 1);
+    Put32(global + kJet4Format.data_tdef_page, 1);
     std::uint32_t pages = store.Count();
-    std::size_t low = kPageSize;
+    std::size_t low = kJet4Format.page_size;
     for (int r = 0; r < 2; ++r) {
       low -= kUsageMapRowSize;
-      Put16(global + kDataSlotsAt + 2 * r, static_cast<std::uint16_t>(low));
+      Put16(global + kJet4Format.data_slots + 2 * r, static_cast<std::uint16_t>(low));
     }
-    std::uint8_t* free_map = global + kPageSize - kUsageMapRowSize;
+    std::uint8_t* free_map = global + kJet4Format.page_size - kUsageMapRowSize;
     for (std::uint32_t pg = pages; pg < kInlineMapBits; ++pg) {
       free_map[5 + pg / 8] = static_cast<std::uint8_t>(free_map[5 + pg / 8] | (1u << (pg % 8)));
     }
-    Put16(global + kDataRowCountAt, 2);
-    Put16(global + kDataFreeSpaceAt, static_cast<std::uint16_t>(low - kDataSlotsAt - 4));
+    Put16(global + kJet4Format.data_row_count, 2);
+    Put16(global + kJet4Format.data_free_space, static_cast<std::uint16_t>(low - kJet4Format.data_slots - 4));
 
-    HeaderFields header;
-    header.created = created;
-    header.password = ToUcs2(options.password, "The database password");
-    auto page0 = BuildHeaderPage(header);
-    std::memcpy(store.At(0), page0.data(), kPageSize);
+    Header header;
+    header.code_page = kCodePage1252;
+    header.sort_order = kSortGeneral;
+    header.creation_date = created;
+    header.password_bytes = Ucs2Bytes(ToUcs2(options.password, "The database password"));
+    const std::vector<std::uint8_t> page0 = EncodeHeader(header);
+    std::memcpy(store.At(0), page0.data(), page0.size());
     written = true;
     store.Save(path);
   }

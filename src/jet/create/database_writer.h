@@ -39,8 +39,6 @@ class TableWriter {
   // index column, or text an index key cannot encode; the row is then not added.
   void Append(const Row& values);
   std::uint32_t RowCount() const;
-  // The last autonumber handed out or kept (0 before any).
-  std::int64_t LastAutonumber() const;
 
  private:
   friend class DatabaseWriter;

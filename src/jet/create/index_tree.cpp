@@ -4,10 +4,14 @@
 #include <cstring>
 #include <numeric>
 
-#include "jet/create/layout.h"
+#include "jet/format/bytes.h"
+#include "jet/format/format.h"
 #include "jet/error.h"
 
 namespace jet::create {
+
+// Bytes for entries on an index page of a new file.
+constexpr std::size_t kIndexSpace = kJet4Format.page_size - kJet4Format.index_entries;
 
 void IndexEntries::Add(const std::string& key, std::uint32_t page, std::uint8_t slot, bool has_null) {
   if (arena_.size() > 0xffffffffu - 4096) {
@@ -94,20 +98,20 @@ std::vector<PagePlan> Pack(const std::vector<std::string_view>& e) {
 void WritePage(std::uint8_t* p, bool leaf, std::uint32_t tdef_page, const std::vector<std::string_view>& e,
                const PagePlan& plan, std::size_t stored_end, std::uint32_t prev, std::uint32_t next,
                std::uint32_t tail) {
-  p[0] = leaf ? page_type::kIndexLeaf : page_type::kIndexNode;
+  p[0] = leaf ? static_cast<std::uint8_t>(PageType::IndexLeaf) : static_cast<std::uint8_t>(PageType::IndexNode);
   p[1] = 0x01;
   Put32(p + 4, tdef_page);
   Put32(p + 12, prev);
   Put32(p + 16, next);
   Put32(p + 20, tail);
   std::size_t prefix = stored_end - plan.begin > 1 ? plan.prefix : 0;
-  Put16(p + kIndexPrefixLengthAt, static_cast<std::uint16_t>(prefix));
+  Put16(p + kJet4Format.index_prefix_length, static_cast<std::uint16_t>(prefix));
   std::size_t pos = 0;
   for (std::size_t k = plan.begin; k < stored_end; ++k) {
     std::string_view part = k == plan.begin ? e[k] : e[k].substr(prefix);
-    std::memcpy(p + kIndexEntriesAt + pos, part.data(), part.size());
+    std::memcpy(p + kJet4Format.index_entries + pos, part.data(), part.size());
     pos += part.size();
-    p[kIndexMaskAt + pos / 8] = static_cast<std::uint8_t>(p[kIndexMaskAt + pos / 8] | (1u << (pos % 8)));
+    p[kJet4Format.index_bitmap + pos / 8] = static_cast<std::uint8_t>(p[kJet4Format.index_bitmap + pos / 8] | (1u << (pos % 8)));
   }
   Put16(p + 2, static_cast<std::uint16_t>(kIndexSpace - pos));
 }
@@ -119,7 +123,7 @@ BuiltIndex BuildIndexPages(const IndexEntries& entries, std::uint32_t tdef_page,
   if (entries.Count() == 0) {
     built.root = store->Allocate();
     std::uint8_t* p = store->At(built.root);
-    p[0] = page_type::kIndexLeaf;
+    p[0] = static_cast<std::uint8_t>(PageType::IndexLeaf);
     p[1] = 0x01;
     Put32(p + 4, tdef_page);
     Put16(p + 2, static_cast<std::uint16_t>(kIndexSpace));

@@ -43,19 +43,19 @@ std::uint32_t DataPageBuilder::Open() {
   page_ = store_->Allocate();
   open_ = true;
   rows_ = 0;
-  low_ = kPageSize;
+  low_ = kJet4Format.page_size;
   pages_.push_back(page_);
   std::uint8_t* p = store_->At(page_);
-  p[0] = page_type::kData;
+  p[0] = static_cast<std::uint8_t>(PageType::Data);
   p[1] = 0x01;
-  Put16(p + kDataFreeSpaceAt, static_cast<std::uint16_t>(kPageSize - kDataSlotsAt));
-  Put32(p + kDataOwnerAt, owner_);
+  Put16(p + kJet4Format.data_free_space, static_cast<std::uint16_t>(kJet4Format.page_size - kJet4Format.data_slots));
+  Put32(p + kJet4Format.data_tdef_page, owner_);
   return page_;
 }
 
 bool DataPageBuilder::Fits(std::size_t size) const {
-  if (!open_) return size <= kPageSize - kDataSlotsAt - 2;
-  std::size_t slots_end = kDataSlotsAt + 2 * (rows_ + 1);
+  if (!open_) return size <= kJet4Format.page_size - kJet4Format.data_slots - 2;
+  std::size_t slots_end = kJet4Format.data_slots + 2 * (rows_ + 1);
   return rows_ < kMaxRowsPerPage && low_ >= slots_end + size;
 }
 
@@ -65,10 +65,10 @@ int DataPageBuilder::Add(const std::uint8_t* row, std::size_t size) {
   std::uint8_t* p = store_->At(page_);
   low_ -= size;
   std::memcpy(p + low_, row, size);
-  Put16(p + kDataSlotsAt + 2 * rows_, static_cast<std::uint16_t>(low_));
+  Put16(p + kJet4Format.data_slots + 2 * rows_, static_cast<std::uint16_t>(low_));
   ++rows_;
-  Put16(p + kDataRowCountAt, static_cast<std::uint16_t>(rows_));
-  Put16(p + kDataFreeSpaceAt, static_cast<std::uint16_t>(low_ - (kDataSlotsAt + 2 * rows_)));
+  Put16(p + kJet4Format.data_row_count, static_cast<std::uint16_t>(rows_));
+  Put16(p + kJet4Format.data_free_space, static_cast<std::uint16_t>(low_ - (kJet4Format.data_slots + 2 * rows_)));
   return static_cast<int>(rows_ - 1);
 }
 
@@ -98,7 +98,7 @@ std::string BuildUsageMapRow(std::vector<std::uint32_t> pages, PageStore* store)
       current_map = which;
       map_page = store->Allocate();
       std::uint8_t* mp = store->At(map_page);
-      mp[0] = page_type::kUsageBitmap;
+      mp[0] = static_cast<std::uint8_t>(PageType::UsageMap);
       mp[1] = 0x01;
       Put32(r + 1 + 4 * which, map_page);
     }

@@ -8,13 +8,23 @@
 #include <string>
 #include <vector>
 
-#include "jet/create/layout.h"
+#include "jet/format/bytes.h"
+#include "jet/format/data_page.h"
+#include "jet/format/format.h"
 
 namespace jet::create {
 
+// The largest row this writer puts on a data page.
+inline constexpr std::size_t kMaxRowSize = 4060;
+// Pages a usage map row of a new table covers inline (after the type and first page), and
+// pages each bitmap page of a reference map covers; a reference row points to this many.
+inline constexpr std::size_t kInlineMapBits = (kUsageMapRowSize - 5) * 8;
+inline constexpr std::size_t kBitmapPageBits = (kJet4Format.page_size - kUsageMapPageHeader) * 8;
+inline constexpr std::size_t kReferenceMapPages = (kUsageMapRowSize - 1) / 4;
+
 class PageStore {
  public:
-  using Page = std::array<std::uint8_t, kPageSize>;
+  using Page = std::array<std::uint8_t, kJet4Format.page_size>;
 
   // A new zeroed page; returns its number.
   std::uint32_t Allocate();
@@ -49,11 +59,9 @@ class DataPageBuilder {
   std::uint32_t page_ = 0;
   bool open_ = false;
   std::size_t rows_ = 0;
-  std::size_t low_ = kPageSize;  // start of the lowest row
+  std::size_t low_ = kJet4Format.page_size;  // start of the lowest row
   std::vector<std::uint32_t> pages_;
 };
-
-inline constexpr std::uint32_t kLongValueOwner = 0x4c41564c;  // "LVAL" read as little endian
 
 // The row that describes a set of pages (a table's data pages, an index's pages): the
 // bitmap inline when all pages lie within 512 of the first, otherwise pointers to bitmap

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/format/table_def.h"
 #include "jet/value.h"
 
 namespace jet::create {
@@ -39,20 +40,10 @@ struct RelationshipSpec {
   bool cascade_deletes = false;
 };
 
-// Column numbers, fixed offsets and variable slots as stored in the table definition
-// and used to lay out rows.
-struct ColumnLayout {
-  ColumnSpec spec;
-  std::uint16_t number = 0;
-  bool fixed = true;
-  std::uint16_t fixed_offset = 0;  // within the fixed area (after the column count)
-  std::uint16_t var_index = 0;     // slot in the variable offset table
-  std::uint16_t stored_length = 0; // the tdef's length: bytes (Text: 2 per character)
-  std::uint8_t flags = 0;          // column flags as stored
-};
-
+// The columns as their definition stores them (numbers, fixed offsets, variable slots),
+// which is also how rows are laid out.
 struct TableLayout {
-  std::vector<ColumnLayout> columns;
+  std::vector<ColumnDef> columns;
   std::uint16_t fixed_size = 0;
   std::uint16_t var_count = 0;
 };

@@ -1,13 +1,16 @@
 #pragma once
-// Bounds-checked little-endian access to page bytes. Every structure in a Jet file is read
-// through this, so that a damaged length or offset ends in an error rather than a read
-// past the buffer.
+// The byte codec of the file format: bounds-checked little-endian reads of page bytes
+// (ByteView) and, beside them, the writes that put numbers into bytes in the same layout.
+// Every structure in a Jet file is read through ByteView, so that a damaged length or
+// offset ends in an error rather than a read past the buffer; every structure is written
+// through the Put functions, whose caller has sized the buffer.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "jet/error.h"
 
@@ -29,6 +32,8 @@ class ByteView {
       : data_(data), size_(size), label_(label) {}
   explicit ByteView(std::string_view s, const char* label = "record")
       : data_(reinterpret_cast<const std::uint8_t*>(s.data())), size_(s.size()), label_(label) {}
+  explicit ByteView(const std::vector<std::uint8_t>& v, const char* label = "page")
+      : data_(v.data()), size_(v.size()), label_(label) {}
 
   const std::uint8_t* data() const { return data_; }
   std::size_t size() const { return size_; }
@@ -96,5 +101,43 @@ class ByteView {
   std::size_t size_ = 0;
   const char* label_ = "record";
 };
+
+inline void Put8(std::uint8_t* p, std::uint8_t v) { p[0] = v; }
+inline void Put16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void Put24(std::uint8_t* p, std::uint32_t v) {
+  Put16(p, static_cast<std::uint16_t>(v));
+  p[2] = static_cast<std::uint8_t>(v >> 16);
+}
+inline void Put32(std::uint8_t* p, std::uint32_t v) {
+  Put16(p, static_cast<std::uint16_t>(v));
+  Put16(p + 2, static_cast<std::uint16_t>(v >> 16));
+}
+inline void Put64(std::uint8_t* p, std::uint64_t v) {
+  Put32(p, static_cast<std::uint32_t>(v));
+  Put32(p + 4, static_cast<std::uint32_t>(v >> 32));
+}
+inline void PutF32(std::uint8_t* p, float v) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  Put32(p, bits);
+}
+inline void PutF64(std::uint8_t* p, double v) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  Put64(p, bits);
+}
+// Index entries keep page pointers most significant byte first.
+inline void PutBigU24(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 16);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+  p[2] = static_cast<std::uint8_t>(v);
+}
+inline void PutBigU32(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 24);
+  PutBigU24(p + 1, v);
+}
 
 }  // namespace jet

@@ -20,11 +20,6 @@ struct RowPointer {
   bool IsNull() const { return page == 0 && row == 0; }
 };
 
-constexpr std::uint16_t kSlotOffsetMask = 0x1FFF;
-constexpr std::uint16_t kSlotLookup = 0x4000;  // the row holds a pointer to its data elsewhere
-constexpr std::uint16_t kSlotMoved = 0x8000;   // data reached through such a pointer
-constexpr std::uint16_t kSlotDeleted = 0xC000;  // both bits together
-
 struct Slot {
   std::uint16_t raw = 0;
   std::uint16_t offset = 0;  // within the page
@@ -33,9 +28,6 @@ struct Slot {
   bool lookup() const { return (raw & kSlotDeleted) == kSlotLookup; }
   bool moved() const { return (raw & kSlotDeleted) == kSlotMoved; }
 };
-
-// "LVAL" where a data page holding long values names its table.
-constexpr std::uint32_t kLongValueOwner = 0x4C41564C;
 
 class DataPage {
  public:

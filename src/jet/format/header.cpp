@@ -79,6 +79,43 @@ Header ParseHeader(ByteView page, JetVersion version) {
   return h;
 }
 
+std::vector<std::uint8_t> EncodeHeader(const Header& header) {
+  const Format& f = kJet4Format;
+  if (header.password_bytes.size() > f.header_password_length)
+    throw Error(ErrorCode::Unsupported, "The database password is longer than the 20 characters Jet 4 allows");
+  std::vector<std::uint8_t> page(f.page_size, 0);
+  std::uint8_t* p = page.data();
+  p[0] = static_cast<std::uint8_t>(PageType::Header);
+  p[1] = 0x01;
+  std::memcpy(p + 4, "Standard Jet DB", 15);
+  Put32(p + kHeaderVersionOffset, 1);  // Jet 4
+
+  // The start of the encoded region holds a short run of small counters in every file
+  // Jet itself creates; they are kept as found.
+  static constexpr std::uint8_t kRegionStart[] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00,
+                                                  0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
+                                                  0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
+  std::memcpy(p + kHeaderEncodedOffset, kRegionStart, sizeof kRegionStart);
+  Put16(p + kHeaderCodePage, header.code_page);
+  Put32(p + kHeaderDatabaseKey, 0);
+  const std::uint32_t mask = PasswordMask(header.creation_date);
+  for (std::size_t i = 0; i < f.header_password_length; ++i) {
+    const auto b = static_cast<std::uint8_t>(i < header.password_bytes.size() ? header.password_bytes[i] : 0);
+    p[kHeaderPassword + i] = static_cast<std::uint8_t>(b ^ ((mask >> (8 * (i % 4))) & 0xFF));
+  }
+  Put32(p + kHeaderSortOrderJet4, header.sort_order);
+  PutF64(p + kHeaderCreationDate, header.creation_date);
+  ToggleHeaderEncoding(p, page.size(), JetVersion::Jet4);
+
+  // After the encoded region Jet keeps a version marker, and the last part of the page is
+  // a fixed lock pattern.
+  Put32(p + 0x98, 0x0654);
+  std::memcpy(p + 0x9c, "4.0", 3);
+  p[0xe00] = 0x01;
+  for (std::size_t i = 0xe01; i < f.page_size; i += 2) p[i] = 0x01;
+  return page;
+}
+
 std::string HeaderPassword(const Header& header, TextCodec& text) {
   const std::string& pw = header.password_bytes;
   std::size_t end = 0;

@@ -2,11 +2,13 @@
 // The header page (page 0): engine name, version, and a region of settings hidden under
 // RC4 with a fixed key: code page, sort order, the database key (non-zero when every
 // other page is RC4-encrypted), the database password and, in Jet 4, the creation date
-// whose whole-day part masks the password.
+// whose whole-day part masks the password. Decoded for every opening and encoded for a
+// new file, here in one unit.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "jet/format/bytes.h"
 #include "jet/format/format.h"
@@ -36,8 +38,8 @@ constexpr std::size_t kHeaderPassword = 0x42;
 constexpr std::size_t kHeaderSortOrderJet4 = 0x6E;
 constexpr std::size_t kHeaderCreationDate = 0x72;
 
-// Whether the first bytes look like a Jet 3 / Jet 4 header page. Sets `version`.
-// Throws jet::Error(NotJet / Unsupported) with `name` in the description otherwise.
+// The version whose signature the first bytes of a header page carry. Throws
+// jet::Error(NotJet / Unsupported) with `name` in the description when they carry none.
 JetVersion CheckSignature(ByteView start, const std::string& name);
 
 // RC4 over the encoded region of a header page, in place; the same call encodes and
@@ -47,13 +49,18 @@ void ToggleHeaderEncoding(std::uint8_t* page, std::size_t size, JetVersion versi
 // Decodes an already unmasked (ToggleHeaderEncoding) header page.
 Header ParseHeader(ByteView decoded_page, JetVersion version);
 
+// The header page of a new Jet 4 file, encoded as stored: `header`'s code page, sort order,
+// creation date and password (UCS-2LE, at most 40 bytes); pages are not encrypted.
+// Throws jet::Error(Unsupported) for a longer password.
+std::vector<std::uint8_t> EncodeHeader(const Header& header);
+
 // The password in the clear as UTF-8 (empty when there is none).
 std::string HeaderPassword(const Header& header, TextCodec& text);
 
 // The four bytes XOR-ed over a Jet 4 password: the whole days of the creation date.
 std::uint32_t PasswordMask(double creation_date);
 
-// RC4 with nettle's arcfour, in place.
+// RC4, in place.
 void Rc4(const std::uint8_t* key, std::size_t key_size, std::uint8_t* data, std::size_t size);
 
 // A page other than the header, encrypted or decrypted in place with the database key.

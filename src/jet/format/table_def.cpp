@@ -8,8 +8,17 @@ namespace {
 
 bool KnownType(std::uint8_t t) { return (t >= 0x01 && t <= 0x0C) || t == 0x0F || t == 0x10; }
 
-// Size in a row of a fixed column of each type.
-std::uint16_t FixedSize(ColumnType t) {
+std::string ReadName(ByteView b, std::size_t* pos, const Format& f, TextCodec& text) {
+  std::size_t len = f.name_length_size == 1 ? b.U8(*pos) : b.U16(*pos);
+  *pos += f.name_length_size;
+  ByteView raw = b.Sub(*pos, len);
+  *pos += len;
+  return f.version == JetVersion::Jet3 ? text.FromCodePage(raw) : text.FromJet4(raw);
+}
+
+}  // namespace
+
+int FixedColumnSize(ColumnType t) {
   switch (t) {
     case ColumnType::Boolean: return 0;
     case ColumnType::Byte: return 1;
@@ -21,19 +30,9 @@ std::uint16_t FixedSize(ColumnType t) {
     case ColumnType::DateTime: return 8;
     case ColumnType::Guid: return 16;
     case ColumnType::Numeric: return 17;
-    default: return 0;
+    default: return -1;
   }
 }
-
-std::string ReadName(ByteView b, std::size_t* pos, const Format& f, TextCodec& text) {
-  std::size_t len = f.name_length_size == 1 ? b.U8(*pos) : b.U16(*pos);
-  *pos += f.name_length_size;
-  ByteView raw = b.Sub(*pos, len);
-  *pos += len;
-  return f.version == JetVersion::Jet3 ? text.FromCodePage(raw) : text.FromJet4(raw);
-}
-
-}  // namespace
 
 const ColumnDef* TableDef::FindColumnByNumber(std::uint16_t number) const {
   for (const auto& c : columns)
@@ -106,12 +105,13 @@ TableDef ParseTableDef(ByteView b, std::uint32_t page, const Format& f, TextCode
     c.precision = e.U8(f.col_misc);
     c.scale = e.U8(f.col_misc + 1);
     c.sort_order = e.U16(f.col_misc);
+    c.compressed = f.version == JetVersion::Jet4 && (e.U8(f.col_flags + 1) & 0x01) != 0;
     c.name = ReadName(b, &pos, f, text);
     if (!KnownType(c.raw_type))
       ThrowCorrupt("column '" + c.name + "' of the table at page " + std::to_string(page) + " has unknown type " +
                    std::to_string(c.raw_type));
     c.type = static_cast<ColumnType>(c.raw_type);
-    if (c.fixed() && c.length < FixedSize(c.type))
+    if (c.fixed() && static_cast<int>(c.length) < FixedColumnSize(c.type))
       ThrowCorrupt("column '" + c.name + "' of the table at page " + std::to_string(page) + " is too short for its type");
     t.columns.push_back(std::move(c));
   }

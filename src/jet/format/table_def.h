@@ -13,12 +13,6 @@
 
 namespace jet {
 
-// Column flags.
-constexpr std::uint8_t kColumnFixed = 0x01;
-constexpr std::uint8_t kColumnNullable = 0x02;
-constexpr std::uint8_t kColumnAutoLong = 0x04;
-constexpr std::uint8_t kColumnAutoGuid = 0x40;
-
 struct ColumnDef {
   std::string name;
   ColumnType type = ColumnType::Long;
@@ -31,15 +25,11 @@ struct ColumnDef {
   std::uint8_t precision = 0;      // Numeric
   std::uint8_t scale = 0;          // Numeric
   std::uint16_t sort_order = 0;    // Text, Memo
+  bool compressed = false;         // Text, Memo (Jet 4): stored in the compressed form where shorter
 
   bool fixed() const { return (flags & kColumnFixed) != 0; }
   bool autonumber() const { return (flags & (kColumnAutoLong | kColumnAutoGuid)) != 0; }
 };
-
-// Index flags.
-constexpr std::uint8_t kIndexUnique = 0x01;
-constexpr std::uint8_t kIndexIgnoreNulls = 0x02;
-constexpr std::uint8_t kIndexRequired = 0x08;
 
 struct IndexColumnDef {
   std::uint16_t column_number = 0;  // ColumnDef::number
@@ -55,9 +45,6 @@ struct RealIndexDef {
   std::uint32_t row_count = 0;  // as recorded before the column list
 };
 
-constexpr std::uint8_t kIndexTypePrimary = 0x01;
-constexpr std::uint8_t kIndexTypeForeign = 0x02;
-
 struct LogicalIndexDef {
   std::string name;
   std::uint32_t number = 0;
@@ -70,8 +57,9 @@ struct LogicalIndexDef {
   bool cascade_deletes = false;
 };
 
-constexpr std::uint8_t kTableTypeUser = 0x4E;
-constexpr std::uint8_t kTableTypeSystem = 0x53;
+// Bytes a fixed column of the type takes in a row's fixed area (Yes/No: none, it lives in
+// the null mask); -1 for the types kept in the variable area.
+int FixedColumnSize(ColumnType type);
 
 struct TableDef {
   std::uint32_t page = 0;

@@ -1,10 +1,12 @@
 #pragma once
 // Text as stored: Jet 3 in the database's single-byte code page, Jet 4 in UCS-2, either
 // plain or with Jet's compression (an FF FE marker, then runs of one-byte characters and
-// two-byte characters separated by zero bytes). Everything comes out as UTF-8.
+// two-byte characters separated by zero bytes). Everything comes out as UTF-8; new Jet 4
+// text goes in from UTF-8 through the functions after the codec.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "jet/format/bytes.h"
 
@@ -34,5 +36,17 @@ class TextCodec {
   void* from_code_page_;
   void* from_utf16_;
 };
+
+// UTF-8 to UCS-2 code units. Throws jet::Error (TypeMismatch) naming `what` when the text
+// is not valid UTF-8 or holds characters outside the basic multilingual plane.
+std::u16string ToUcs2(std::string_view utf8, const std::string& what);
+
+// The stored bytes: plain UCS-2 LE, or the compressed form when `compress` is set and it
+// is shorter. Only text whose characters all lie below U+0100 (and are not NUL) takes the
+// compressed form, so no mode switches are ever written.
+std::string StoreText(const std::u16string& text, bool compress);
+
+// Plain UCS-2 LE bytes (names in table definitions, the header password).
+std::string Ucs2Bytes(const std::u16string& text);
 
 }  // namespace jet

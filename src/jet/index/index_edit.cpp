@@ -15,15 +15,6 @@ namespace {
 
 constexpr int kMaxDepth = 32;
 
-void Put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  Put16(p, static_cast<std::uint16_t>(v));
-  Put16(p + 2, static_cast<std::uint16_t>(v >> 16));
-}
-
 std::size_t PointerSize(bool leaf) { return leaf ? 4 : 8; }
 
 // The entry as stored on a page: key, row page (3 bytes) and row, most significant first,

@@ -91,7 +91,7 @@ struct IndexInsertion {
 // Adds the entry (key, row) in order: after entries of equal key with lower row pointers,
 // before those with higher ones. A full page splits into two halves, the new page linked
 // in after it and announced to its parent, up to the root. `key` is the encoded key
-// (for Jet 4 see jet/create/index_key.h). Throws jet::Error(Integrity) naming the index
+// (for Jet 4 see jet/index/index_key.h). Throws jet::Error(Integrity) naming the index
 // and table when `options.unique` and the key is present (nothing is changed then), and
 // FormatError for a damaged tree or a key too long for an index page.
 IndexInsertion InsertIndexEntry(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page,

@@ -37,9 +37,6 @@ RecordLayout ParseRecord(ByteView record, const Format& format, bool has_var_col
 
 // Memo and OLE fields: a 12-byte header (length with flags, then a row pointer), the
 // data inline after it, in one row elsewhere, or in a chain of rows.
-constexpr std::uint32_t kLongValueInline = 0x80000000u;
-constexpr std::uint32_t kLongValueSingle = 0x40000000u;
-constexpr std::uint32_t kLongValueLengthMask = 0x3FFFFFFFu;
 std::string ReadLongValue(Pager& pager, ByteView field);
 
 // Turns records of one table into values (in TableDef::columns order).

@@ -13,6 +13,7 @@
 #include "jet/sql/like.h"
 #include "jet/sql/parser.h"
 #include "jet/sql/values.h"
+#include "jet/write/deadline.h"
 
 namespace jet::sql {
 
@@ -35,27 +36,6 @@ namespace {
 // The clock is read once per this many rows: often enough to stop within a fraction of
 // a second, rarely enough not to show in a scan.
 constexpr std::size_t kRowsPerClockCheck = 4096;
-
-class Deadline {
- public:
-  explicit Deadline(double seconds) {
-    if (!(seconds > 0)) return;
-    seconds_ = std::min(seconds, 1e9);  // beyond that the clock arithmetic would overflow
-    end_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds_));
-  }
-  void Check() const {
-    if (seconds_ > 0 && Clock::now() > end_) {
-      char buf[32];
-      std::snprintf(buf, sizeof buf, "%g", seconds_);
-      throw Error(ErrorCode::Timeout, std::string("The command ran longer than its timeout of ") + buf + " seconds");
-    }
-  }
-
- private:
-  using Clock = std::chrono::steady_clock;
-  double seconds_ = 0;
-  Clock::time_point end_{};
-};
 
 struct Scope {
   TableSource* table = nullptr;  // nullptr: no table (the values of an INSERT)

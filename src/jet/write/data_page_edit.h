@@ -16,7 +16,4 @@ namespace jet::write {
 void DeleteSlots(std::vector<std::uint8_t>& page, std::uint32_t page_number, const Format& format,
                  const std::vector<std::uint16_t>& slots);
 
-// The free space a data page records, and where its row data begins.
-std::uint16_t FreeSpace(const std::vector<std::uint8_t>& page);
-
 }  // namespace jet::write

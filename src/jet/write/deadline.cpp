@@ -15,8 +15,9 @@ void Deadline::Check(const std::string& what) const {
   if (!Passed()) return;
   char buf[32];
   std::snprintf(buf, sizeof buf, "%g", seconds_);
-  throw Error(ErrorCode::Timeout, "The command ran longer than its timeout of " + std::string(buf) + " seconds (" +
-                                      what + "); nothing was changed");
+  std::string text = "The command ran longer than its timeout of " + std::string(buf) + " seconds";
+  if (!what.empty()) text += " (" + what + "); nothing was changed";
+  throw Error(ErrorCode::Timeout, text);
 }
 
 }  // namespace jet

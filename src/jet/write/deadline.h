@@ -1,6 +1,7 @@
 #pragma once
-// The moment a statement has to be finished by. The storage layer looks at the clock
-// every few hundred rows or pages while it changes a table.
+// The moment a statement has to be finished by. The SQL layer looks at the clock every
+// few thousand rows it reads, the storage layer every few hundred rows or pages while it
+// changes a table.
 
 #include <chrono>
 #include <string>
@@ -17,8 +18,9 @@ class Deadline {
 
   bool limited() const { return seconds_ > 0; }
   bool Passed() const { return limited() && Clock::now() > end_; }
-  // Throws jet::Error(Timeout) naming `what` once the moment has passed.
-  void Check(const std::string& what) const;
+  // Throws jet::Error(Timeout) once the moment has passed, naming `what` (a change under
+  // way, which is then undone) when given.
+  void Check(const std::string& what = {}) const;
 
  private:
   using Clock = std::chrono::steady_clock;

@@ -4,53 +4,20 @@
 #include <cstring>
 #include <random>
 
-#include "jet/create/index_key.h"
-#include "jet/create/row_codec.h"
-#include "jet/create/text.h"
+#include "jet/format/bytes.h"
 #include "jet/format/data_page.h"
 #include "jet/format/usage_map.h"
 #include "jet/index/index_edit.h"
-#include "jet/write/index_edit.h"
+#include "jet/index/index_key.h"
+#include "jet/row/cell.h"
+#include "jet/row/record_encoder.h"
+#include "jet/write/index_upkeep.h"
 #include "jet/write/table_edit.h"
 
 namespace jet::write {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-std::uint16_t Get16(const Bytes& p, std::size_t at) { return static_cast<std::uint16_t>(p[at] | (p[at + 1] << 8)); }
-std::uint32_t Get32(const Bytes& p, std::size_t at) {
-  return static_cast<std::uint32_t>(Get16(p, at)) | (static_cast<std::uint32_t>(Get16(p, at + 2)) << 16);
-}
-void Put16(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
-
-// Jet's "General" sort order, the only one whose text keys this engine can build.
-constexpr std::uint32_t kGeneralSortOrder = 0x0409;
-// Long values up to this size stay inside the record, as Jet keeps short memos.
-constexpr std::size_t kInlineLongValue = 64;
-
-create::ColumnLayout LayoutOf(const ColumnDef& c) {
-  create::ColumnLayout l;
-  l.spec.name = c.name;
-  l.spec.type = c.type;
-  l.spec.length = c.type == ColumnType::Text ? c.length / 2 : c.length;
-  l.spec.autonumber = c.autonumber();
-  l.spec.compressed = false;
-  l.number = c.number;
-  l.fixed = c.fixed();
-  l.fixed_offset = c.fixed_offset;
-  l.var_index = c.var_index;
-  l.stored_length = c.length;
-  l.flags = c.flags;
-  return l;
-}
 
 class Inserter {
  public:
@@ -62,20 +29,23 @@ class Inserter {
     if (values.size() != def_.columns.size())
       throw Error(ErrorCode::Unsupported, "A row for table '" + table_.Name() + "' needs " +
                                               std::to_string(def_.columns.size()) + " values");
-    std::vector<create::ColumnLayout> layouts;
-    for (const auto& c : def_.columns) layouts.push_back(LayoutOf(c));
     TakeAutonumbers(&values);
-    std::vector<create::Cell> cells;
-    for (std::size_t i = 0; i < layouts.size(); ++i) {
+    std::vector<Cell> cells;
+    for (std::size_t i = 0; i < def_.columns.size(); ++i) {
       if (def_.columns[i].type == ColumnType::Numeric)
         throw Error(ErrorCode::Unsupported, "Column '" + def_.columns[i].name + "' of table '" + table_.Name() +
                                                 "' is a Decimal column, which this engine cannot store yet");
-      cells.push_back(create::ToCell(layouts[i], values[i], table_.Name()));
+      cells.push_back(ToCell(def_.columns[i], values[i], table_.Name()));
     }
     CheckReferences(values);
-    std::string record = Encode(cells);
+    std::string record = EncodeRecord(def_, cells, [this](const ColumnDef& c, const std::string& data) {
+      return LongValue(data, c);
+    });
+    if (record.size() > format_.page_size - format_.data_slots - 2)
+      throw Error(ErrorCode::Unsupported, "A row of " + std::to_string(record.size()) +
+                                              " bytes does not fit a page of table '" + table_.Name() + "'");
     RowId id = Place(record);
-    AddIndexEntries(layouts, cells, id);
+    AddIndexEntries(cells, id);
     CountRow();
   }
 
@@ -97,7 +67,7 @@ class Inserter {
       }
       if (!(c.flags & kColumnAutoLong)) continue;
       Bytes& tdef = txn_.Write(def_.page);
-      std::uint32_t last = Get32(tdef, format_.tdef_autonumber);
+      std::uint32_t last = ByteView(tdef).U32(format_.tdef_autonumber);
       if (v.IsNull()) {
         if (last >= 0x7FFFFFFFu)
           throw Error(ErrorCode::Unsupported, "Table '" + table_.Name() + "' has run out of autonumbers");
@@ -140,19 +110,15 @@ class Inserter {
     ThrowCorrupt("a relationship names column '" + name + "', which table '" + t.Name() + "' does not have");
   }
 
+  // A long value too long to stay in the record: a page of its own, the value its only row.
   std::string LongValue(const std::string& data, const ColumnDef& c) {
-    std::string ref(12, '\0');
+    std::string ref(kLongValueRefSize, '\0');
     auto* r = reinterpret_cast<std::uint8_t*>(ref.data());
     const auto size = static_cast<std::uint32_t>(data.size());
-    if (data.size() <= kInlineLongValue) {
-      Put32(r, size | kLongValueInline);
-      return ref + data;
-    }
     if (data.size() > format_.page_size - format_.data_slots - 2)
       throw Error(ErrorCode::Unsupported, "The value for column '" + c.name + "' of table '" + table_.Name() +
                                               "' is longer than this engine stores in a new row (" +
                                               std::to_string(data.size()) + " bytes)");
-    // A page of its own: the value is its only row.
     std::uint32_t number = txn_.Allocate();
     Bytes& page = txn_.Write(number);
     const std::uint32_t start = format_.page_size - size;
@@ -166,87 +132,6 @@ class Inserter {
     Put32(r, size | kLongValueSingle);
     Put32(r + 4, (number << 8) | 0);
     return ref;
-  }
-
-  // The Jet 4 record: column count, fixed area, variable data, the variable offsets
-  // (last column first, end of data lowest), their count, and the null mask.
-  std::string Encode(const std::vector<create::Cell>& cells) {
-    std::uint16_t columns = 0, fixed_size = 0, var_count = 0;
-    bool has_var = def_.var_columns > 0;
-    for (const auto& c : def_.columns) {
-      columns = std::max<std::uint16_t>(columns, static_cast<std::uint16_t>(c.number + 1));
-      if (c.fixed()) {
-        fixed_size = std::max<std::uint16_t>(fixed_size, static_cast<std::uint16_t>(c.fixed_offset + c.length));
-      } else {
-        has_var = true;
-        var_count = std::max<std::uint16_t>(var_count, static_cast<std::uint16_t>(c.var_index + 1));
-      }
-    }
-    columns = std::max(columns, def_.max_columns);
-    std::string row(2 + fixed_size, '\0');
-    Put16(reinterpret_cast<std::uint8_t*>(row.data()), columns);
-    std::string mask((columns + 7) / 8, '\0');
-    std::vector<std::string> var(var_count);
-    for (std::size_t k = 0; k < cells.size(); ++k) {
-      const ColumnDef& c = def_.columns[k];
-      const create::Cell& cell = cells[k];
-      bool present = c.type == ColumnType::Boolean ? cell.i != 0 : !cell.null;
-      if (present) mask[c.number / 8] = static_cast<char>(mask[c.number / 8] | (1 << (c.number % 8)));
-      if (cell.null || c.type == ColumnType::Boolean) continue;
-      if (c.fixed()) {
-        std::size_t at = 2 + c.fixed_offset;
-        if (at + c.length > row.size()) ThrowCorrupt("column '" + c.name + "' lies outside the fixed area");
-        auto* f = reinterpret_cast<std::uint8_t*>(row.data() + at);
-        switch (c.type) {
-          case ColumnType::Byte: f[0] = static_cast<std::uint8_t>(cell.i); break;
-          case ColumnType::Integer: Put16(f, static_cast<std::uint16_t>(cell.i)); break;
-          case ColumnType::Long: Put32(f, static_cast<std::uint32_t>(cell.i)); break;
-          case ColumnType::Currency:
-            Put32(f, static_cast<std::uint32_t>(cell.i));
-            Put32(f + 4, static_cast<std::uint32_t>(static_cast<std::uint64_t>(cell.i) >> 32));
-            break;
-          case ColumnType::Single: {
-            float x = static_cast<float>(cell.d);
-            std::memcpy(f, &x, 4);
-            break;
-          }
-          case ColumnType::Double:
-          case ColumnType::DateTime: std::memcpy(f, &cell.d, 8); break;
-          case ColumnType::Guid:
-          case ColumnType::Binary:
-            std::memcpy(f, cell.bytes.data(), std::min<std::size_t>(cell.bytes.size(), c.length));
-            break;
-          default: break;
-        }
-        continue;
-      }
-      std::string& out = var.at(c.var_index);
-      switch (c.type) {
-        case ColumnType::Text: out = create::Ucs2Bytes(cell.text); break;
-        case ColumnType::Binary: out = cell.bytes; break;
-        case ColumnType::Memo: out = LongValue(create::Ucs2Bytes(cell.text), c); break;
-        case ColumnType::Ole: out = LongValue(cell.bytes, c); break;
-        default: break;
-      }
-    }
-    if (has_var) {
-      std::vector<std::uint16_t> offsets(var_count);
-      for (std::size_t v = 0; v < var_count; ++v) {
-        offsets[v] = static_cast<std::uint16_t>(row.size());
-        row += var[v];
-      }
-      std::string tail(2 + 2u * var_count + 2, '\0');
-      auto* t = reinterpret_cast<std::uint8_t*>(tail.data());
-      Put16(t, static_cast<std::uint16_t>(row.size()));
-      for (std::size_t v = 0; v < var_count; ++v) Put16(t + 2 + 2 * (var_count - 1 - v), offsets[v]);
-      Put16(t + 2 + 2u * var_count, var_count);
-      row += tail;
-    }
-    row += mask;
-    if (row.size() > format_.page_size - format_.data_slots - 2)
-      throw Error(ErrorCode::Unsupported, "A row of " + std::to_string(row.size()) + " bytes does not fit a page of table '" +
-                                              table_.Name() + "'");
-    return row;
   }
 
   // The last data page of the table when the row fits there, else a new page.
@@ -271,20 +156,21 @@ class Inserter {
 
   std::size_t Low(const Bytes& page) const {
     std::size_t low = format_.page_size;
-    std::uint16_t count = Get16(page, format_.data_row_count);
+    const ByteView view(page);
+    std::uint16_t count = view.U16(format_.data_row_count);
     for (std::uint16_t i = 0; i < count; ++i)
-      low = std::min<std::size_t>(low, Get16(page, format_.data_slots + 2u * i) & kSlotOffsetMask);
+      low = std::min<std::size_t>(low, view.U16(format_.data_slots + 2u * i) & kSlotOffsetMask);
     return low;
   }
   std::size_t Room(const Bytes& page) const {
-    std::size_t table_end = format_.data_slots + 2u * Get16(page, format_.data_row_count);
+    std::size_t table_end = format_.data_slots + 2u * ByteView(page).U16(format_.data_row_count);
     std::size_t low = Low(page);
     return low > table_end ? low - table_end : 0;
   }
 
   RowId Put(std::uint32_t number, const std::string& record) {
     Bytes& page = txn_.Write(number);
-    const std::uint16_t count = Get16(page, format_.data_row_count);
+    const std::uint16_t count = ByteView(page).U16(format_.data_row_count);
     const std::size_t at = Low(page) - record.size();
     std::memcpy(&page[at], record.data(), record.size());
     Put16(&page[format_.data_slots + 2u * count], static_cast<std::uint32_t>(at));
@@ -355,8 +241,7 @@ class Inserter {
     bitmap[4 + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
   }
 
-  void AddIndexEntries(const std::vector<create::ColumnLayout>& layouts, const std::vector<create::Cell>& cells,
-                       RowId id) {
+  void AddIndexEntries(const std::vector<Cell>& cells, RowId id) {
     for (std::size_t r = 0; r < def_.real_indexes.size(); ++r) {
       const RealIndexDef& index = def_.real_indexes[r];
       std::string name = IndexName(def_, r);
@@ -366,13 +251,13 @@ class Inserter {
         std::size_t k = 0;
         while (k < def_.columns.size() && def_.columns[k].number != ic.column_number) ++k;
         if (k == def_.columns.size()) ThrowCorrupt("index '" + name + "' names a column the table does not have");
-        const create::Cell& cell = cells[k];
+        const Cell& cell = cells[k];
         has_null = has_null || cell.null;
         all_null = all_null && cell.null;
-        if (def_.columns[k].type == ColumnType::Text && !cell.null && db_.sort_order() != kGeneralSortOrder)
+        if (def_.columns[k].type == ColumnType::Text && !cell.null && db_.sort_order() != kSortGeneral)
           throw Error(ErrorCode::Unsupported, "Index '" + name + "' of table '" + table_.Name() +
                                                   "' sorts text in an order this engine cannot write");
-        create::AppendKey(&key, layouts[k], cell, !ic.descending,
+        AppendKey(&key, def_.columns[k], cell, !ic.descending,
                           "Index '" + name + "' of table '" + table_.Name() + "'");
       }
       if (has_null && (index.flags & kIndexRequired))
@@ -396,12 +281,12 @@ class Inserter {
 
   void CountRow() {
     Bytes& tdef = txn_.Write(def_.page);
-    std::uint32_t rows = Get32(tdef, format_.tdef_row_count) + 1;
+    std::uint32_t rows = ByteView(tdef).U32(format_.tdef_row_count) + 1;
     Put32(&tdef[format_.tdef_row_count], rows);
     for (std::size_t r = 0; r < def_.real_indexes.size(); ++r) {
       std::size_t at = format_.tdef_body + r * format_.tdef_real_index_counter + 4;
       if (at + 4 > tdef.size()) break;
-      if (def_.real_indexes[r].flags & kIndexUnique) Put32(&tdef[at], std::min(Get32(tdef, at) + 1, rows));
+      if (def_.real_indexes[r].flags & kIndexUnique) Put32(&tdef[at], std::min(ByteView(tdef).U32(at) + 1, rows));
     }
   }
 

@@ -8,7 +8,7 @@
 #include "jet/format/data_page.h"
 #include "jet/row/record.h"
 #include "jet/write/data_page_edit.h"
-#include "jet/write/index_edit.h"
+#include "jet/write/index_upkeep.h"
 
 namespace jet::write {
 namespace {

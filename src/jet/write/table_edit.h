@@ -1,7 +1,7 @@
 #pragma once
-// Changing the rows of a table inside the database's current statement: deleting rows
-// (with their long values, index entries and, through relationships, the rows that
-// depend on them) and appending rows. Table::DeleteRows and Table::InsertRow come here.
+// Deleting rows of a table inside the database's current statement, with their long
+// values, index entries and, through relationships, the rows that depend on them.
+// Table::DeleteRows comes here; appending rows lives in row_insert.h.
 
 #include <cstdint>
 #include <vector>

@@ -12,7 +12,7 @@
 #include "../index/index_test_support.h"
 #include "../support.h"
 #include "jet/create/database_writer.h"
-#include "jet/create/index_key.h"
+#include "jet/index/index_key.h"
 #include "jet/database.h"
 #include "jet/datetime.h"
 #include "jet/tsv.h"
@@ -210,10 +210,12 @@ TEST(CreateReaders, LargeTableIsReadCompletely) {
 }
 
 std::string Key(ColumnType type, const Value& v, bool ascending = true) {
-  create::ColumnLayout c;
-  c.spec = Col("c", type, type == ColumnType::Text ? 255 : 0);
+  ColumnDef c;
+  c.name = "c";
+  c.type = type;
+  c.length = type == ColumnType::Text ? 510 : 0;
   std::string key;
-  create::AppendKey(&key, c, create::ToCell(c, v, "t"), ascending, "test");
+  AppendKey(&key, c, ToCell(c, v, "t"), ascending, "test");
   return key;
 }
 
@@ -278,10 +280,8 @@ void CheckIndexes(const std::string& path, const std::string& table, std::size_t
       std::string key;
       for (const IndexColumnDef& ic : real.columns) {
         const ColumnDef* column = def.FindColumnByNumber(ic.column_number);
-        create::ColumnLayout layout;
-        layout.spec = Col("c", column->type, column->length);
         std::size_t position = static_cast<std::size_t>(column - def.columns.data());
-        create::AppendKey(&key, layout, create::ToCell(layout, row[position], table), !ic.descending, "check");
+        AppendKey(&key, *column, ToCell(*column, row[position], table), !ic.descending, "check");
       }
       EXPECT_EQ(index_test::Hex(entry.key), index_test::Hex(key));
     }
@@ -471,21 +471,22 @@ TEST(CreateSchema, BadValuesAreRefusedAndTheRowIsNotAdded) {
   TempDir dir;
   DatabaseWriter db;
   auto& t = db.AddTable("V", {Col("I", ColumnType::Integer), Col("B", ColumnType::Byte), Col("S", ColumnType::Text, 3),
-                              Col("D", ColumnType::DateTime), Col("L", ColumnType::Long)},
+                              Col("D", ColumnType::DateTime), Col("L", ColumnType::Long), Col("F", ColumnType::Single)},
                         {Pk("L")});
   const Value n = Value::Null(), one = Value::Int(1);
   std::vector<std::pair<const char*, Row>> bad = {
-      {"'I' of table 'V'", {Value::Int(40000), n, n, n, one}},
-      {"'B'", {n, Value::Int(-1), n, n, one}},
-      {"longer than 3", {n, n, Value::Str("abcd"), n, one}},
-      {"not a date", {n, n, n, Value::Str("x"), one}},
-      {"not valid UTF-8", {n, n, Value::Str("\xff"), n, one}},
-      {"has 5 columns", {one}},
+      {"'I' of table 'V'", {Value::Int(40000), n, n, n, one, n}},
+      {"'B'", {n, Value::Int(-1), n, n, one, n}},
+      {"longer than 3", {n, n, Value::Str("abcd"), n, one, n}},
+      {"not a date", {n, n, n, Value::Str("x"), one, n}},
+      {"not valid UTF-8", {n, n, Value::Str("\xff"), n, one, n}},
+      {"'F' of table 'V'", {n, n, n, n, one, Value::Dbl(1e300)}},  // as SQL refuses it
+      {"has 6 columns", {one}},
   };
   for (const auto& [fragment, row] : bad) ExpectJetError(ErrorCode::TypeMismatch, fragment, [&] { t.Append(row); });
-  ExpectJetError(ErrorCode::Integrity, "cannot be NULL", [&] { t.Append({n, n, n, n, n}); });
+  ExpectJetError(ErrorCode::Integrity, "cannot be NULL", [&] { t.Append({n, n, n, n, n, n}); });
   EXPECT_EQ(t.RowCount(), 0u);
-  t.Append({Value::Int(-5), Value::Int(9), Value::Str("abc"), Value::DateValue(1.5), Value::Int(3)});
+  t.Append({Value::Int(-5), Value::Int(9), Value::Str("abc"), Value::DateValue(1.5), Value::Int(3), Value::Dbl(2.5)});
   ExpectJetError(ErrorCode::Io, "/no/such/folder/x.mdb", [&] { db.Write("/no/such/folder/x.mdb"); });
   ExpectJetError(ErrorCode::ReadOnly, "already been written", [&] { db.Write((dir.path() / "again.mdb").string()); });
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/integrity.h"
 #include "jet/tsv.h"
 #include "../support.h"
 
@@ -55,33 +56,11 @@ inline std::multiset<std::string> Lines(const RowMap& rows) {
 // Every index of the table leads to exactly the live rows (those an index leaves out
 // for NULL keys aside), in key order; the recorded row count matches.
 inline void ExpectConsistent(Table& t) {
-  SCOPED_TRACE("table " + t.Name());
-  RowMap rows = RowsOf(t);
-  EXPECT_EQ(t.RecordedRowCount(), rows.size());
-  for (const IndexInfo& index : t.Indexes()) {
-    SCOPED_TRACE("index " + index.name);
-    std::vector<RowId> ids;
-    std::string last;
-    bool first = true, ordered = true;
-    t.WalkIndex(index, [&](RowId id, const std::string& key) {
-      if (!first && key < last) ordered = false;
-      last = key;
-      first = false;
-      ids.push_back(id);
-      return true;
-    });
-    EXPECT_TRUE(ordered);
-    std::set<RowId> unique(ids.begin(), ids.end());
-    EXPECT_EQ(unique.size(), ids.size()) << "an entry appears twice";
-    for (RowId id : ids) EXPECT_EQ(rows.count(id), 1u) << "entry for a row that is gone: " << id;
-    if (!index.ignore_nulls) {
-      EXPECT_EQ(ids.size(), rows.size());
-    }
-  }
+  for (const auto& problem : CheckIntegrity(t)) ADD_FAILURE() << problem;
 }
 
 inline void ExpectConsistent(Database& db) {
-  for (const auto& name : db.TableNames()) ExpectConsistent(*db.GetTable(name));
+  for (const auto& problem : CheckIntegrity(db)) ADD_FAILURE() << problem;
 }
 
 inline bool HaveMdbtools() { return HaveCommand("mdb-export"); }

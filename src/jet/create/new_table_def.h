@@ -12,7 +12,7 @@
 
 namespace jet::create {
 
-struct RealIndexDef {
+struct NewRealIndex {
   std::vector<std::pair<std::uint16_t, bool>> columns;  // column number, ascending
   std::uint32_t usage_map = 0;  // row pointer of the index's usage map
   std::uint32_t root = 0;
@@ -20,12 +20,8 @@ struct RealIndexDef {
   std::uint32_t rows = 0;
 };
 
-inline constexpr std::uint8_t kIndexUnique = 0x01;
-inline constexpr std::uint8_t kIndexIgnoreNulls = 0x02;
-inline constexpr std::uint8_t kIndexRequired = 0x08;
-inline constexpr std::uint8_t kIndexAlwaysSet = 0x80;
 
-struct LogicalIndexDef {
+struct NewLogicalIndex {
   std::string name;
   std::uint32_t number = 0;
   std::uint32_t real = 0;
@@ -42,20 +38,20 @@ struct LongValueMaps {
   std::uint32_t used = 0, free = 0;  // row pointers
 };
 
-struct TableDefinition {
+struct NewTableDef {
   std::string name;
   bool system = false;
   TableLayout layout;
   std::uint32_t rows = 0;
   std::uint32_t last_autonumber = 0;
   std::uint32_t used_map = 0, free_map = 0;
-  std::vector<RealIndexDef> real_indexes;
-  std::vector<LogicalIndexDef> logical_indexes;
+  std::vector<NewRealIndex> real_indexes;
+  std::vector<NewLogicalIndex> logical_indexes;
   std::vector<LongValueMaps> long_value_maps;
 };
 
 // The definition as one byte string, starting with the 8-byte page header of its first page.
-std::string SerializeTableDefinition(const TableDefinition& def);
+std::string SerializeTableDefinition(const NewTableDef& def);
 
 // Writes the definition to `first_page`, continuing on newly allocated pages as needed.
 void StoreTableDefinition(const std::string& bytes, std::uint32_t first_page, PageStore* store);

@@ -12,10 +12,10 @@
 #include <optional>
 #include <string>
 
-#include "jet/create/row_codec.h"
-#include "jet/create/schema.h"
+#include "jet/format/table_def.h"
+#include "jet/row/cell.h"
 
-namespace jet::create {
+namespace jet {
 
 // The sort code of a character in an index key, or nothing if this writer cannot place it.
 std::optional<std::uint8_t> GeneralTextCode(char16_t c, std::uint8_t* second);
@@ -25,6 +25,6 @@ bool IsIndexable(ColumnType type);
 
 // Appends one column's part of a key. Throws jet::Error (Unsupported) naming `what` for
 // text that cannot be encoded.
-void AppendKey(std::string* key, const ColumnLayout& column, const Cell& cell, bool ascending, const std::string& what);
+void AppendKey(std::string* key, const ColumnDef& column, const Cell& cell, bool ascending, const std::string& what);
 
-}  // namespace jet::create
+}  // namespace jet

@@ -1,4 +1,4 @@
-#include "jet/create/index_key.h"
+#include "jet/index/index_key.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 
 #include "jet/error.h"
 
-namespace jet::create {
+namespace jet {
 namespace {
 
 // Sort codes of the General order for U+0020..U+007E; 0 marks characters that are not
@@ -62,13 +62,13 @@ bool IsIndexable(ColumnType type) {
   }
 }
 
-void AppendKey(std::string* key, const ColumnLayout& column, const Cell& cell, bool ascending, const std::string& what) {
+void AppendKey(std::string* key, const ColumnDef& column, const Cell& cell, bool ascending, const std::string& what) {
   if (cell.null) {
     key->push_back(static_cast<char>(ascending ? 0x00 : 0xff));
     return;
   }
   key->push_back(static_cast<char>(ascending ? 0x7f : 0x80));
-  switch (column.spec.type) {
+  switch (column.type) {
     case ColumnType::Byte: PutBigEndian(key, static_cast<std::uint64_t>(cell.i), 1, false, ascending); break;
     case ColumnType::Integer: PutBigEndian(key, static_cast<std::uint64_t>(cell.i), 2, true, ascending); break;
     case ColumnType::Long: PutBigEndian(key, static_cast<std::uint64_t>(cell.i), 4, true, ascending); break;
@@ -78,7 +78,7 @@ void AppendKey(std::string* key, const ColumnLayout& column, const Cell& cell, b
     case ColumnType::DateTime: {
       std::uint64_t bits;
       int bytes = 8;
-      if (column.spec.type == ColumnType::Single) {
+      if (column.type == ColumnType::Single) {
         float f = static_cast<float>(cell.d);
         std::uint32_t b32;
         std::memcpy(&b32, &f, 4);
@@ -133,4 +133,4 @@ void AppendKey(std::string* key, const ColumnLayout& column, const Cell& cell, b
   }
 }
 
-}  // namespace jet::create
+}  // namespace jet

@@ -1,4 +1,4 @@
-#include "jet/write/index_edit.h"
+#include "jet/write/index_upkeep.h"
 
 #include "jet/index/index_edit.h"
 

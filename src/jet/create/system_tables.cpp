@@ -1,4 +1,4 @@
-#include "jet/create/catalogue.h"
+#include "jet/create/system_tables.h"
 
 namespace jet::create {
 namespace {
