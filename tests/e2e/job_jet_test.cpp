@@ -183,7 +183,7 @@ TEST_P(GeneratedSitePurge, BinaryTakesTheSelectedRowsAndOtherReadersAgree) {
   // make-site's options: VisitorMonths 6, EventMonths 3, visitors by creation date.
   // The selection depends on the minute the job starts in: start early in a minute, so
   // that the run ends in the same one.
-  while (CreatePosixPlatform()->Now().second >= 45) std::this_thread::sleep_for(std::chrono::seconds(1));
+  while (CreateSystemPlatform()->Now().second >= 45) std::this_thread::sleep_for(std::chrono::seconds(1));
   PosixCutoffs cutoffs;
   auto run = testing::RunCommand("cd / && " + testing::ShellQuote(dir / "scourex") + " 2>&1");
   EXPECT_EQ(run.status, 0) << run.out;
