@@ -11,7 +11,7 @@ namespace jet::create {
 
 std::uint32_t PageStore::Allocate() {
   // A Jet 4 file holds at most 2 GiB.
-  if ((pages_.size() + 1) * kPageSize > (std::size_t{2} << 30)) {
+  if ((pages_.size() + 1) * kJet4Format.page_size > (std::size_t{2} << 30)) {
     throw Error(ErrorCode::Unsupported, "The database would grow past 2 GiB, the most a Jet 4 file can hold");
   }
   pages_.push_back(std::make_unique<Page>());
