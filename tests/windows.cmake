@@ -11,7 +11,7 @@ function(scourex_windows_suite name)
   add_executable(${name} ${S_SOURCES})
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${WIN_COMPAT})
   target_link_libraries(${name} PRIVATE ${S_LIBS} gtest gtest_main gmock)
-  target_compile_definitions(${name} PRIVATE SCOUREX_SHARED_DIR="${CMAKE_SOURCE_DIR}/../shared" ${S_DEFS})
+  target_compile_definitions(${name} PRIVATE SCOUREX_FIXTURES_DIR="${CMAKE_CURRENT_SOURCE_DIR}/fixtures" ${S_DEFS})
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
 endfunction()
 
@@ -48,6 +48,5 @@ foreach(case typical ansi-options shared-log installation-lock exclusive-databas
   add_test(NAME windows_e2e_${case}
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/e2e.sh ${case})
   set_tests_properties(windows_e2e_${case} PROPERTIES
-    ENVIRONMENT "WINE=${CMAKE_CROSSCOMPILING_EMULATOR};WIN_BIN=${CMAKE_BINARY_DIR};SHARED_DIR=${CMAKE_SOURCE_DIR}/../shared;LINUX_JETSQL=${SCOUREX_LINUX_JETSQL}"
-    SKIP_RETURN_CODE 77)
+    ENVIRONMENT "WINE=${CMAKE_CROSSCOMPILING_EMULATOR};WIN_BIN=${CMAKE_BINARY_DIR};FIXTURES_DIR=${CMAKE_CURRENT_SOURCE_DIR}/fixtures;LINUX_JETSQL=${SCOUREX_LINUX_JETSQL}")
 endforeach()

@@ -87,10 +87,20 @@ inline std::string ShellQuote(const std::string& s) {
   return out + "'";
 }
 
+// The other readers (mdbtools, and mdb-reader under node) belong to the suite: on Linux a
+// missing one fails the calling test. Under Wine the host's programs cannot be started,
+// and the Windows suite goes without them.
+inline bool CrossCheckerPresent(bool present, const std::string& what) {
+#ifndef _WIN32
+  if (!present) ADD_FAILURE() << what << " is missing; scripts/test.sh installs it";
+#endif
+  return present;
+}
+
 inline bool HaveCommand(const std::string& name) {
   int status = 0;
   Shell("command -v " + name + " >/dev/null 2>&1", &status);
-  return status == 0;
+  return CrossCheckerPresent(status == 0, "the program " + name);
 }
 
 // tests/js/read_mdb.mjs: prints a file as mdb-reader (npm) reads it, as JSON.
@@ -99,7 +109,9 @@ inline std::filesystem::path ReadMdbScript() {
 }
 inline bool HaveReadMdb() {
   return HaveCommand("node") &&
-         std::filesystem::exists(ReadMdbScript().parent_path() / "node_modules" / "mdb-reader" / "package.json");
+         CrossCheckerPresent(
+             std::filesystem::exists(ReadMdbScript().parent_path() / "node_modules" / "mdb-reader" / "package.json"),
+             "the npm package mdb-reader in tests/js");
 }
 
 }  // namespace jet::testing

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows programs end to end under Wine, driven from the host: e2e.sh CASE.
-# Environment (set by CTest): WINE, WIN_BIN (the Windows build folder), SHARED_DIR (the
-# shared fixtures), LINUX_JETSQL (the Linux build's jetsql, for the comparison).
+# Environment (set by CTest): WINE, WIN_BIN (the Windows build folder), FIXTURES_DIR (the
+# Jet fixtures), LINUX_JETSQL (the Linux build's jetsql, for the comparison).
 set -euo pipefail
 case_name=${1:?case}
 : "${WINE:?}" "${WIN_BIN:?}"
@@ -158,10 +158,9 @@ jetsql-compare)
   # Every fixture table reads the same through the Windows and the Linux build, and the
   # job's deletes leave the same rows.
   if [ -z "${LINUX_JETSQL:-}" ] || [ ! -x "$LINUX_JETSQL" ]; then
-    echo "LINUX_JETSQL names no Linux jetsql: configure with -DSCOUREX_LINUX_JETSQL=..." >&2
-    exit 77
+    fail "LINUX_JETSQL names no Linux jetsql: configure with -DSCOUREX_LINUX_JETSQL=..."
   fi
-  [ -d "$SHARED_DIR/fixtures" ] || fail "no fixtures at $SHARED_DIR/fixtures"
+  [ -d "$FIXTURES_DIR" ] || fail "no fixtures at $FIXTURES_DIR"
   tables=0
   while IFS= read -r -d '' mdb; do
     pw=()
@@ -174,10 +173,10 @@ jetsql-compare)
         >"$work/diff" || fail "table $t of $mdb differs: $(head -n 5 "$work/diff")"
       tables=$((tables + 1))
     done <<<"$linux_tables"
-  done < <(find "$SHARED_DIR/fixtures" -name '*.mdb' -print0 | sort -z)
+  done < <(find "$FIXTURES_DIR" -name '*.mdb' -print0 | sort -z)
   [ "$tables" -gt 30 ] || fail "only $tables tables compared"
 
-  for side in linux windows; do cp -r "$SHARED_DIR/fixtures/site-small" "$work/$side"; chmod -R u+w "$work/$side"; done
+  for side in linux windows; do cp -r "$FIXTURES_DIR/site-small" "$work/$side"; chmod -R u+w "$work/$side"; done
   purge="DELETE FROM CRDHLD WHERE [type] = 0 AND [Valid] = 0"
   "$LINUX_JETSQL" "$work/linux/Orvanta.mdb" -p Morvek3 -c "$purge" >"$work/l.out"
   jetsql_win "$(win "$work/windows/Orvanta.mdb")" -p Morvek3 -c "$purge" >"$work/w.out"
