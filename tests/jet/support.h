@@ -105,7 +105,7 @@ inline bool HaveCommand(const std::string& name) {
 
 // tests/js/read_mdb.mjs: prints a file as mdb-reader (npm) reads it, as JSON.
 inline std::filesystem::path ReadMdbScript() {
-  return std::filesystem::path(__FILE__).parent_path().parent_path() / "js" / "read_mdb.mjs";
+  return FixturesDir().parent_path() / "js" / "read_mdb.mjs";
 }
 inline bool HaveReadMdb() {
   return HaveCommand("node") &&
