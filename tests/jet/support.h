@@ -90,7 +90,7 @@ inline std::string ShellQuote(const std::string& s) {
 // The other readers (mdbtools, and mdb-reader under node) belong to the suite: on Linux a
 // missing one fails the calling test. Under Wine the host's programs cannot be started,
 // and the Windows suite goes without them.
-inline bool CrossCheckerPresent(bool present, const std::string& what) {
+inline bool CrossCheckerPresent(bool present, [[maybe_unused]] const std::string& what) {
 #ifndef _WIN32
   if (!present) ADD_FAILURE() << what << " is missing; scripts/test.sh installs it";
 #endif
