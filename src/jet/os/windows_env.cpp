@@ -222,12 +222,9 @@ class WindowsEnv : public Env {
                                                  SystemMessage(code));
       ThrowIo("Cannot resolve the path of database file", path, code);
     }
-    std::wstring buffer(MAX_PATH, L'\0');
+    // Room for the longest path Windows has: no second call, whose answer may differ.
+    std::wstring buffer(32768, L'\0');
     DWORD n = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
-    if (n >= buffer.size()) {
-      buffer.resize(n + 1);
-      n = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
-    }
     DWORD code = GetLastError();
     CloseHandle(h);
     if (n == 0 || n >= buffer.size()) ThrowIo("Cannot resolve the path of database file", path, code);
