@@ -225,9 +225,14 @@ class WindowsEnv : public Env {
     // Room for the longest path Windows has: no second call, whose answer may differ.
     std::wstring buffer(32768, L'\0');
     DWORD n = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
-    DWORD code = GetLastError();
     CloseHandle(h);
-    if (n == 0 || n >= buffer.size()) ThrowIo("Cannot resolve the path of database file", path, code);
+    if (n == 0 || n >= buffer.size()) {
+      // Some file systems (and Wine, for long paths) cannot name the file from its handle;
+      // the full path with "." and ".." resolved names it as well where no link is involved.
+      const std::wstring wide = SystemPath(path);
+      n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+      if (n == 0 || n >= buffer.size()) ThrowIo("Cannot resolve the path of database file", path, GetLastError());
+    }
     buffer.resize(n);
     return Narrow(PlainPath(buffer));
   }
