@@ -6,17 +6,19 @@
 #include <cstring>
 #include <limits>
 
-#include "jet/create/system_tables.h"
-#include "jet/format/header.h"
-#include "jet/create/index_tree.h"
-#include "jet/create/page_store.h"
-#include "jet/create/long_value_pages.h"
-#include "jet/create/new_table_def.h"
-#include "jet/format/text.h"
 #include "jet/catalog/catalog.h"
+#include "jet/create/index_tree.h"
+#include "jet/create/new_table_def.h"
+#include "jet/create/page_store.h"
+#include "jet/create/system_tables.h"
 #include "jet/error.h"
+#include "jet/format/header.h"
+#include "jet/format/text.h"
+#include "jet/format/usage_map.h"
 #include "jet/index/index_key.h"
+#include "jet/row/long_value_writer.h"
 #include "jet/row/record_encoder.h"
+#include "jet/table/row_placement.h"
 
 namespace jet::create {
 namespace {
@@ -29,6 +31,34 @@ double NowAsJetDate() {
   double day_count = static_cast<double>(whole_days.time_since_epoch().count()) + 25569.0;
   return day_count + static_cast<double>((now - whole_days).count()) / 86400.0;
 }
+
+// The largest row this writer puts on a data page.
+constexpr std::size_t kMaxRowSize = 4060;
+
+// Usage-map rows, on data pages of their own.
+class MapRows {
+ public:
+  explicit MapRows(PageStore* store) : store_(store) {}
+  // A new empty map.
+  RowPointer Add() {
+    const std::string row = EmptyUsageMapRow();
+    if (page_ == 0 || DataPageRoom(*store_->Read(page_), store_->format()) < row.size()) {
+      page_ = store_->Allocate();
+      InitDataPage(store_->Write(page_), store_->format(), 0);
+    }
+    return {page_, AddRowToPage(store_->Write(page_), store_->format(), row)};
+  }
+  // A new map of `pages`.
+  RowPointer Add(const std::vector<std::uint32_t>& pages) {
+    RowPointer map = Add();
+    for (std::uint32_t page : pages) AddToUsageMap(*store_, map, page);
+    return map;
+  }
+
+ private:
+  PageStore* store_;
+  std::uint32_t page_ = 0;
+};
 
 struct RealIndexState {
   std::vector<std::pair<std::size_t, bool>> columns;  // position in the layout, ascending
@@ -48,15 +78,13 @@ struct TableWriter::State {
   TableDef record_def;  // the columns as the record encoder takes them
   PageStore* store = nullptr;
   std::uint32_t tdef_page = 0;
-  std::unique_ptr<DataPageBuilder> data;
-  std::vector<std::unique_ptr<LongValueStore>> long_value_stores;
-  std::vector<LongValueStore*> long_values;  // per column; null unless Memo/OLE
+  std::vector<std::unique_ptr<LongValueWriter>> long_values;  // per column; null unless Memo/OLE
   std::uint32_t rows = 0;
   std::int64_t autonumber = 0;
   std::vector<RealIndexState> real;
   std::vector<NewLogicalIndex> logical;
   char next_reference_letter = 'B';
-  std::uint32_t used_map = 0, free_map = 0;
+  RowPointer used_map, free_map;
   std::vector<LongValueMaps> long_value_maps;
 
   std::size_t ColumnPosition(const std::string& column, const std::string& context) const {
@@ -117,22 +145,14 @@ struct TableWriter::State {
       throw Error(ErrorCode::Unsupported, "A row of " + std::to_string(row.size()) +
                                               " bytes is larger than a Jet 4 data page can hold");
     }
-    auto bytes = reinterpret_cast<const std::uint8_t*>(row.data());
-    int slot = data->Add(bytes, row.size());
-    if (slot < 0) {
-      data->Close();
-      slot = data->Add(bytes, row.size());
-    }
-    for (std::size_t r = 0; r < real.size(); ++r) {
-      real[r].entries.Add(keys[r], data->PageNumber(), static_cast<std::uint8_t>(slot), key_null[r]);
-    }
+    const RowPointer at = PlaceRow(*store, {tdef_page, used_map, free_map}, row, store->Count());
+    for (std::size_t r = 0; r < real.size(); ++r) real[r].entries.Add(keys[r], at.page, at.row, key_null[r]);
     ++rows;
     autonumber = next_autonumber;
   }
 
   // Index pages and usage maps, once all rows are in.
   void SortKeys() {
-    data->Close();
     for (RealIndexState& idx : real) {
       idx.entries.Sort();
       if (idx.flags & kIndexUnique) {
@@ -146,7 +166,7 @@ struct TableWriter::State {
   }
 
   void BuildIndexes() {
-    for (RealIndexState& idx : real) idx.built = BuildIndexPages(idx.entries, tdef_page, store);
+    for (RealIndexState& idx : real) idx.built = BuildIndexPages(idx.entries, tdef_page, *store);
   }
 
   NewTableDef Definition() const {
@@ -156,8 +176,8 @@ struct TableWriter::State {
     def.layout = layout;
     def.rows = rows;
     def.last_autonumber = static_cast<std::uint32_t>(autonumber);
-    def.used_map = used_map;
-    def.free_map = free_map;
+    def.used_map = used_map.Raw();
+    def.free_map = free_map.Raw();
     for (const RealIndexState& idx : real) {
       NewRealIndex r;
       for (const auto& [pos, ascending] : idx.columns) r.columns.emplace_back(layout.columns[pos].number, ascending);
@@ -182,6 +202,7 @@ std::uint32_t TableWriter::RowCount() const { return state_->rows; }
 struct DatabaseWriter::State {
   DatabaseOptions options;
   PageStore store;
+  MapRows maps{&store};
   std::vector<std::unique_ptr<TableWriter>> system_tables;
   std::vector<std::unique_ptr<TableWriter>> tables;
   struct Relationship {
@@ -192,7 +213,7 @@ struct DatabaseWriter::State {
   bool written = false;
 
   TableWriter& NewTable(const std::string& name, const std::vector<ColumnSpec>& columns,
-                        const std::vector<IndexSpec>& indexes, bool system) {
+                        const std::vector<IndexSpec>& indexes, bool system, std::uint32_t tdef_page = 0) {
     if (written) throw Error(ErrorCode::ReadOnly, "The database has already been written");
     if (name.empty() || name.size() > 64) {
       throw Error(ErrorCode::Unsupported, "Table name '" + name + "' must have 1 to 64 characters");
@@ -218,14 +239,12 @@ struct DatabaseWriter::State {
       }
     }
     st->store = &store;
-    st->tdef_page = store.Allocate();
-    st->data = std::make_unique<DataPageBuilder>(&store, st->tdef_page);
-    st->long_values.assign(columns.size(), nullptr);
+    st->tdef_page = tdef_page != 0 ? tdef_page : store.Allocate();
+    st->used_map = maps.Add();
+    st->free_map = maps.Add();
+    st->long_values.resize(columns.size());
     for (std::size_t k = 0; k < columns.size(); ++k) {
-      if (IsLongValue(columns[k].type)) {
-        st->long_value_stores.push_back(std::make_unique<LongValueStore>(&store));
-        st->long_values[k] = st->long_value_stores.back().get();
-      }
+      if (IsLongValue(columns[k].type)) st->long_values[k] = std::make_unique<LongValueWriter>(store);
     }
     if (indexes.size() > 32) throw Error(ErrorCode::Unsupported, "Table '" + name + "' has more than 32 indexes");
     bool has_primary = false;
@@ -425,29 +444,14 @@ struct DatabaseWriter::State {
     CheckIntegrity();
     for (TableWriter::State* t : all) t->BuildIndexes();
 
-    // Usage maps go, as rows, on data pages of their own.
-    DataPageBuilder maps(&store, 0);
-    auto add_map = [&](const std::vector<std::uint32_t>& pages) {
-      std::string row = BuildUsageMapRow(pages, &store);
-      auto bytes = reinterpret_cast<const std::uint8_t*>(row.data());
-      int slot = maps.Add(bytes, row.size());
-      if (slot < 0) {
-        maps.Close();
-        slot = maps.Add(bytes, row.size());
-      }
-      return RowPointer{maps.PageNumber(), static_cast<std::uint8_t>(slot)}.Raw();
-    };
     for (TableWriter::State* t : all) {
-      t->used_map = add_map(t->data->Pages());
-      t->free_map = add_map({});
-      for (RealIndexState& idx : t->real) idx.usage_map = add_map(idx.built.pages);
-      std::size_t store_index = 0;
+      for (RealIndexState& idx : t->real) idx.usage_map = maps.Add(idx.built.pages).Raw();
       for (std::size_t k = 0; k < t->layout.columns.size(); ++k) {
         if (!t->long_values[k]) continue;
         LongValueMaps m;
         m.column = t->layout.columns[k].number;
-        m.used = add_map(t->long_value_stores[store_index++]->Pages());
-        m.free = add_map({});
+        m.used = maps.Add(t->long_values[k]->Pages()).Raw();
+        m.free = maps.Add().Raw();
         t->long_value_maps.push_back(m);
       }
     }
@@ -456,7 +460,7 @@ struct DatabaseWriter::State {
     }
 
     // Page 1: the database's own map of free pages (none below the end of the file).
-    std::uint8_t* global = store.At(1);
+    std::uint8_t* global = store.Write(1).data();
     global[0] = static_cast<std::uint8_t>(PageType::Data);
     global[1] = 0x01;
     Put32(global + kJet4Format.data_tdef_page, 1);
@@ -467,7 +471,7 @@ struct DatabaseWriter::State {
       Put16(global + kJet4Format.data_slots + 2 * r, static_cast<std::uint16_t>(low));
     }
     std::uint8_t* free_map = global + kJet4Format.page_size - kUsageMapRowSize;
-    for (std::uint32_t pg = pages; pg < kInlineMapBits; ++pg) {
+    for (std::uint32_t pg = pages; pg < (kUsageMapRowSize - 5) * 8; ++pg) {
       free_map[5 + pg / 8] = static_cast<std::uint8_t>(free_map[5 + pg / 8] | (1u << (pg % 8)));
     }
     Put16(global + kJet4Format.data_row_count, 2);
@@ -479,7 +483,7 @@ struct DatabaseWriter::State {
     header.creation_date = created;
     header.password_bytes = Ucs2Bytes(ToUcs2(options.password, "The database password"));
     const std::vector<std::uint8_t> page0 = EncodeHeader(header);
-    std::memcpy(store.At(0), page0.data(), page0.size());
+    std::memcpy(store.Write(0).data(), page0.data(), page0.size());
     written = true;
     store.Save(path);
   }
@@ -495,7 +499,13 @@ DatabaseWriter::DatabaseWriter(DatabaseOptions options) : state_(std::make_uniqu
   state_->options = std::move(options);
   state_->store.Allocate();  // header
   state_->store.Allocate();  // free-page map
-  for (const SystemTableSpec& t : SystemTables()) state_->NewTable(t.name, t.columns, t.indexes, true);
+  // The system tables' definitions come first, on the pages the catalogue names them by.
+  const std::vector<SystemTableSpec> specs = SystemTables();
+  std::vector<std::uint32_t> tdef_pages;
+  for (std::size_t k = 0; k < specs.size(); ++k) tdef_pages.push_back(state_->store.Allocate());
+  for (std::size_t k = 0; k < specs.size(); ++k) {
+    state_->NewTable(specs[k].name, specs[k].columns, specs[k].indexes, true, tdef_pages[k]);
+  }
 }
 
 DatabaseWriter::~DatabaseWriter() = default;

@@ -4,14 +4,12 @@
 #include <cstring>
 #include <numeric>
 
-#include "jet/format/bytes.h"
-#include "jet/format/format.h"
 #include "jet/error.h"
+#include "jet/format/format.h"
+#include "jet/format/index_page.h"
+#include "jet/index/index_edit.h"
 
 namespace jet::create {
-
-// Bytes for entries on an index page of a new file.
-constexpr std::size_t kIndexSpace = kJet4Format.page_size - kJet4Format.index_entries;
 
 void IndexEntries::Add(const std::string& key, std::uint32_t page, std::uint8_t slot, bool has_null) {
   if (arena_.size() > 0xffffffffu - 4096) {
@@ -59,119 +57,101 @@ std::size_t IndexEntries::FindDuplicate() const {
 
 namespace {
 
+constexpr const Format& kFormat = kJet4Format;
+// Bytes for entries on an index page of a new file.
+constexpr std::size_t kIndexSpace = kFormat.page_size - kFormat.index_entries;
+
+// One level of the tree being built: each entry's key, row pointer and (above the
+// leaves) child page, as the shared index-page encoder takes them.
+using Level = std::vector<IndexEntry>;
+
 struct PagePlan {
-  std::size_t begin = 0, end = 0, prefix = 0;
+  std::size_t begin = 0, end = 0;
 };
 
-std::size_t CommonPrefix(std::string_view a, std::string_view b) {
+std::size_t SharedLength(const std::string& a, const std::string& b) {
   std::size_t n = std::min(a.size(), b.size()), k = 0;
   while (k < n && a[k] == b[k]) ++k;
   return k;
 }
 
-std::vector<PagePlan> Pack(const std::vector<std::string_view>& e) {
+// Splits a level into pages greedily, each as full as its shared prefix allows.
+std::vector<PagePlan> Pack(const Level& level, bool leaf) {
+  const std::size_t pointer = leaf ? 4 : 8;
   std::vector<PagePlan> plans;
   std::size_t i = 0;
-  while (i < e.size()) {
+  while (i < level.size()) {
     PagePlan plan;
     plan.begin = i;
-    plan.prefix = e[i].size();
-    std::size_t raw = e[i].size();
+    std::size_t prefix = level[i].key.size();
+    std::size_t raw = level[i].key.size() + pointer;
     std::size_t count = 1;
-    ++i;
-    while (i < e.size()) {
-      std::size_t prefix = std::min(plan.prefix, CommonPrefix(e[plan.begin], e[i]));
-      std::size_t next_raw = raw + e[i].size();
-      if (next_raw - count * prefix > kIndexSpace) break;
-      plan.prefix = prefix;
+    for (++i; i < level.size(); ++i) {
+      std::size_t shared = std::min(prefix, SharedLength(level[plan.begin].key, level[i].key));
+      std::size_t next_raw = raw + level[i].key.size() + pointer;
+      if (next_raw - count * shared > kIndexSpace) break;
+      prefix = shared;
       raw = next_raw;
       ++count;
-      ++i;
     }
-    if (count == 1) plan.prefix = 0;
     plan.end = i;
     plans.push_back(plan);
   }
   return plans;
 }
 
-void WritePage(std::uint8_t* p, bool leaf, std::uint32_t tdef_page, const std::vector<std::string_view>& e,
-               const PagePlan& plan, std::size_t stored_end, std::uint32_t prev, std::uint32_t next,
-               std::uint32_t tail) {
-  p[0] = leaf ? static_cast<std::uint8_t>(PageType::IndexLeaf) : static_cast<std::uint8_t>(PageType::IndexNode);
-  p[1] = 0x01;
-  Put32(p + 4, tdef_page);
-  Put32(p + 12, prev);
-  Put32(p + 16, next);
-  Put32(p + 20, tail);
-  std::size_t prefix = stored_end - plan.begin > 1 ? plan.prefix : 0;
-  Put16(p + kJet4Format.index_prefix_length, static_cast<std::uint16_t>(prefix));
-  std::size_t pos = 0;
-  for (std::size_t k = plan.begin; k < stored_end; ++k) {
-    std::string_view part = k == plan.begin ? e[k] : e[k].substr(prefix);
-    std::memcpy(p + kJet4Format.index_entries + pos, part.data(), part.size());
-    pos += part.size();
-    p[kJet4Format.index_bitmap + pos / 8] = static_cast<std::uint8_t>(p[kJet4Format.index_bitmap + pos / 8] | (1u << (pos % 8)));
-  }
-  Put16(p + 2, static_cast<std::uint16_t>(kIndexSpace - pos));
+IndexEntry LeafEntry(std::string_view entry) {
+  IndexEntry e;
+  e.key.assign(entry.substr(0, entry.size() - 4));
+  const auto* p = reinterpret_cast<const std::uint8_t*>(entry.data() + entry.size() - 4);
+  e.data_page = (static_cast<std::uint32_t>(p[0]) << 16) | (static_cast<std::uint32_t>(p[1]) << 8) | p[2];
+  e.data_row = p[3];
+  return e;
 }
 
 }  // namespace
 
-BuiltIndex BuildIndexPages(const IndexEntries& entries, std::uint32_t tdef_page, PageStore* store) {
+BuiltIndex BuildIndexPages(const IndexEntries& entries, std::uint32_t tdef_page, PageEditor& store) {
   BuiltIndex built;
-  if (entries.Count() == 0) {
-    built.root = store->Allocate();
-    std::uint8_t* p = store->At(built.root);
-    p[0] = static_cast<std::uint8_t>(PageType::IndexLeaf);
-    p[1] = 0x01;
-    Put32(p + 4, tdef_page);
-    Put16(p + 2, static_cast<std::uint16_t>(kIndexSpace));
-    built.pages.push_back(built.root);
-    return built;
-  }
-  std::vector<std::string_view> level(entries.Count());
-  for (std::size_t i = 0; i < entries.Count(); ++i) level[i] = entries.Entry(i);
+  Level level(entries.Count());
+  for (std::size_t i = 0; i < entries.Count(); ++i) level[i] = LeafEntry(entries.Entry(i));
   bool leaf = true;
-  std::vector<std::string> node_storage;  // keeps the node entries of the level being built
-  std::vector<std::uint32_t> children;    // child page of each entry of a node level
   for (;;) {
-    std::vector<PagePlan> plans = Pack(level);
+    std::vector<PagePlan> plans = Pack(level, leaf);
+    if (plans.empty()) plans.push_back({});  // an empty index: one empty leaf
     std::vector<std::uint32_t> numbers(plans.size());
     for (auto& n : numbers) {
-      n = store->Allocate();
+      n = store.Allocate();
       built.pages.push_back(n);
     }
     for (std::size_t k = 0; k < plans.size(); ++k) {
+      const bool rightmost = k + 1 == plans.size();
+      IndexPage page;
+      page.leaf = leaf;
+      page.owner = tdef_page;
+      page.prev_page = k > 0 ? numbers[k - 1] : 0;
+      page.next_page = rightmost ? 0 : numbers[k + 1];
       std::size_t stored_end = plans[k].end;
-      std::uint32_t tail = 0;
-      bool rightmost = k + 1 == plans.size();
       if (!leaf && rightmost && plans[k].end - plans[k].begin >= 2) {
-        tail = children[plans[k].end - 1];
-        stored_end = plans[k].end - 1;
+        page.tail_page = level[plans[k].end - 1].child_page;
+        --stored_end;
       }
-      WritePage(store->At(numbers[k]), leaf, tdef_page, level, plans[k], stored_end, k > 0 ? numbers[k - 1] : 0,
-                rightmost ? 0 : numbers[k + 1], tail);
+      page.entries.assign(level.begin() + static_cast<std::ptrdiff_t>(plans[k].begin),
+                          level.begin() + static_cast<std::ptrdiff_t>(stored_end));
+      page.prefix_length = CommonIndexPrefix(page.entries, kFormat);
+      EncodeIndexPage(page, kFormat, store.Write(numbers[k]).data());
     }
     if (plans.size() == 1) {
       built.root = numbers[0];
       return built;
     }
-    // The next level up: the last entry of each page, with the page number after it.
-    std::vector<std::string> next_storage;
-    next_storage.reserve(plans.size());
+    // The next level up: the last entry of each page, pointing at that page.
+    Level next(plans.size());
     for (std::size_t k = 0; k < plans.size(); ++k) {
-      std::string_view last = level[plans[k].end - 1];
-      std::string node(leaf ? last : last.substr(0, last.size() - 4));
-      node.push_back(static_cast<char>(numbers[k] >> 24));
-      node.push_back(static_cast<char>(numbers[k] >> 16));
-      node.push_back(static_cast<char>(numbers[k] >> 8));
-      node.push_back(static_cast<char>(numbers[k]));
-      next_storage.push_back(std::move(node));
+      next[k] = level[plans[k].end - 1];
+      next[k].child_page = numbers[k];
     }
-    node_storage.swap(next_storage);
-    children = numbers;
-    level.assign(node_storage.begin(), node_storage.end());
+    level.swap(next);
     leaf = false;
   }
 }

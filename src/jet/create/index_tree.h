@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "jet/create/page_store.h"
+#include "jet/pager/page_editor.h"
 
 namespace jet::create {
 
@@ -40,6 +40,7 @@ struct BuiltIndex {
   std::vector<std::uint32_t> pages;
 };
 
-BuiltIndex BuildIndexPages(const IndexEntries& entries, std::uint32_t tdef_page, PageStore* store);
+// Writes the index pages through `store` with the index-page encoder statements use.
+BuiltIndex BuildIndexPages(const IndexEntries& entries, std::uint32_t tdef_page, PageEditor& store);
 
 }  // namespace jet::create

@@ -130,7 +130,7 @@ void StoreTableDefinition(const std::string& bytes, std::uint32_t first_page, Pa
   std::uint32_t page = first_page;
   bool first = true;
   while (true) {
-    std::uint8_t* p = store->At(page);
+    std::uint8_t* p = store->Write(page).data();
     std::size_t header = first ? 0 : kJet4Format.tdef_continuation_header;
     std::size_t room = kJet4Format.page_size - header;
     std::size_t n = std::min(room, bytes.size() - pos);
@@ -146,7 +146,7 @@ void StoreTableDefinition(const std::string& bytes, std::uint32_t first_page, Pa
       return;
     }
     std::uint32_t next = store->Allocate();
-    p = store->At(page);
+    p = store->Write(page).data();
     Put32(p + 4, next);
     page = next;
     first = false;

@@ -1,5 +1,8 @@
 #include "jet/format/data_page.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace jet {
 
 DataPage::DataPage(PageRef page, std::uint32_t page_number, const Format& format)
@@ -35,6 +38,47 @@ ByteView ReadRowBytes(Pager& pager, RowPointer at, PageRef* keep) {
   DataPage page(pager.Read(at.page), at.page, pager.format());
   *keep = page.page();
   return page.row(page.slot(at.row));
+}
+
+namespace {
+
+// Where the lowest row starts: rows are packed from the end of the page towards the slot
+// table (a deleted slot keeps an offset at the edge of the packed rows).
+std::size_t LowestRow(const PageData& page, const Format& format, std::uint16_t count) {
+  std::size_t low = format.page_size;
+  const ByteView view(page);
+  for (std::uint16_t i = 0; i < count; ++i)
+    low = std::min<std::size_t>(low, view.U16(format.data_slots + 2u * i) & kSlotOffsetMask);
+  return low;
+}
+
+}  // namespace
+
+void InitDataPage(PageData& page, const Format& format, std::uint32_t owner) {
+  page.assign(format.page_size, 0);
+  page[0] = static_cast<std::uint8_t>(PageType::Data);
+  page[1] = 0x01;
+  Put16(&page[format.data_free_space], static_cast<std::uint16_t>(format.page_size - format.data_slots));
+  Put32(&page[format.data_tdef_page], owner);
+}
+
+std::size_t DataPageRoom(const PageData& page, const Format& format) {
+  const std::uint16_t count = ByteView(page).U16(format.data_row_count);
+  if (count >= kMaxRowsPerPage) return 0;
+  const std::size_t table_end = format.data_slots + 2u * (count + 1u);
+  const std::size_t low = LowestRow(page, format, count);
+  return low > table_end ? low - table_end : 0;
+}
+
+std::uint8_t AddRowToPage(PageData& page, const Format& format, std::string_view row) {
+  const std::uint16_t count = ByteView(page).U16(format.data_row_count);
+  if (row.size() > DataPageRoom(page, format)) ThrowCorrupt("a row does not fit the data page chosen for it");
+  const std::size_t at = LowestRow(page, format, count) - row.size();
+  std::memcpy(&page[at], row.data(), row.size());
+  Put16(&page[format.data_slots + 2u * count], static_cast<std::uint16_t>(at));
+  Put16(&page[format.data_row_count], static_cast<std::uint16_t>(count + 1u));
+  Put16(&page[format.data_free_space], static_cast<std::uint16_t>(at - (format.data_slots + 2u * (count + 1u))));
+  return static_cast<std::uint8_t>(count);
 }
 
 }  // namespace jet

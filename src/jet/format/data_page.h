@@ -3,6 +3,7 @@
 // towards it, each row running up to where the previous slot's row begins.
 
 #include <cstdint>
+#include <string_view>
 
 #include "jet/format/bytes.h"
 #include "jet/format/format.h"
@@ -53,5 +54,19 @@ class DataPage {
 
 // The bytes of one row (page, slot), whatever the slot's flags.
 ByteView ReadRowBytes(Pager& pager, RowPointer at, PageRef* keep);
+
+// ---- Adding rows: statements and new files place rows through these alone ----
+
+// Makes `page` (page_size bytes) an empty data page of the table whose definition is at
+// `owner`, or of long values when `owner` is kLongValueOwner.
+void InitDataPage(PageData& page, const Format& format, std::uint32_t owner);
+
+// The most bytes one more row may take on the page, its slot counted; 0 when every slot
+// is taken. Counted from where the rows really lie, not from the recorded free space.
+std::size_t DataPageRoom(const PageData& page, const Format& format);
+
+// Stores `row` below the lowest row in a new slot and brings the row count and free
+// space up to date; returns the slot. The caller checked DataPageRoom.
+std::uint8_t AddRowToPage(PageData& page, const Format& format, std::string_view row);
 
 }  // namespace jet

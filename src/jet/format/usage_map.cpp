@@ -1,5 +1,10 @@
 #include "jet/format/usage_map.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "jet/error.h"
+
 namespace jet {
 namespace {
 
@@ -15,32 +20,156 @@ void AddBits(ByteView bitmap, std::uint64_t first_page, std::uint32_t page_count
   }
 }
 
+std::string Where(RowPointer where) { return "the usage map at page " + std::to_string(where.page); }
+
+template <typename ReadPage>
+std::vector<std::uint32_t> Decode(ByteView map, RowPointer where, std::uint32_t page_size, std::uint32_t page_count,
+                                  ReadPage read) {
+  std::vector<std::uint32_t> pages;
+  if (map.empty()) ThrowCorrupt(Where(where) + " is empty");
+  const std::uint8_t type = map.U8(0);
+  if (type == kUsageMapInline) {
+    AddBits(map.From(5), map.U32(1), page_count, &pages);
+  } else if (type == kUsageMapReference) {
+    const std::uint32_t per_page = (page_size - kUsageMapPageHeader) * 8;
+    for (std::size_t i = 1, n = 0; i + 4 <= map.size(); i += 4, ++n) {
+      std::uint32_t map_page = map.U32(i);
+      if (map_page == 0) continue;
+      PageRef p = read(map_page);
+      ByteView v = ViewOf(p, "usage map page");
+      if (v.U8(0) != static_cast<std::uint8_t>(PageType::UsageMap))
+        ThrowCorrupt("page " + std::to_string(map_page) + " should be a usage map page but has type " +
+                     std::to_string(v.U8(0)));
+      AddBits(v.From(kUsageMapPageHeader), static_cast<std::uint64_t>(n) * per_page, page_count, &pages);
+    }
+  } else {
+    ThrowCorrupt(Where(where) + " has unknown type " + std::to_string(type));
+  }
+  return pages;
+}
+
+// The map's row as the statement sees it, and where it lies on its page.
+struct MapRow {
+  std::string bytes;
+  std::size_t offset = 0;
+};
+
+MapRow ReadMapRow(PageEditor& editor, RowPointer where) {
+  DataPage page(editor.Read(where.page), where.page, editor.format());
+  ByteView row = page.row(page.slot(where.row));
+  if (row.size() < 5) ThrowCorrupt(Where(where) + " is too short");
+  return {row.Str(), static_cast<std::size_t>(row.data() - page.page()->data())};
+}
+
+void StoreMapRow(PageEditor& editor, RowPointer where, const MapRow& row) {
+  std::vector<std::uint8_t>& page = editor.Write(where.page);
+  std::memcpy(&page[row.offset], row.bytes.data(), row.bytes.size());
+}
+
+std::uint8_t* Bytes(MapRow& row) { return reinterpret_cast<std::uint8_t*>(row.bytes.data()); }
+
+// The bitmap page for `page` in a type 1 map, made when `create` and it is missing;
+// 0 when it is missing and not made.
+std::uint32_t MapPageFor(PageEditor& editor, MapRow& row, RowPointer where, std::uint32_t page, bool create) {
+  const std::uint32_t per_page = (editor.format().page_size - kUsageMapPageHeader) * 8;
+  const std::size_t which = page / per_page;
+  if (1 + 4 * which + 4 > row.bytes.size()) {
+    if (!create) return 0;
+    throw Error(ErrorCode::Unsupported, Where(where) + " cannot reach page " + std::to_string(page));
+  }
+  std::uint8_t* slot = Bytes(row) + 1 + 4 * which;
+  std::uint32_t map_page = ByteView(slot, 4).U32(0);
+  if (map_page == 0 && create) {
+    map_page = editor.Allocate();
+    std::vector<std::uint8_t>& fresh = editor.Write(map_page);
+    fresh[0] = static_cast<std::uint8_t>(PageType::UsageMap);
+    fresh[1] = 0x01;
+    Put32(slot, map_page);
+  }
+  return map_page;
+}
+
+// Sets or clears the bit of `page` in a type 1 map.
+void SetPageBit(PageEditor& editor, MapRow& row, RowPointer where, std::uint32_t page, bool set) {
+  const std::uint32_t map_page = MapPageFor(editor, row, where, page, set);
+  if (map_page == 0) return;
+  if (editor.Read(map_page)->at(0) != static_cast<std::uint8_t>(PageType::UsageMap))
+    ThrowCorrupt("page " + std::to_string(map_page) + " should be a usage map page");
+  const std::uint32_t per_page = (editor.format().page_size - kUsageMapPageHeader) * 8;
+  const std::uint32_t bit = page % per_page;
+  const std::uint8_t mask = static_cast<std::uint8_t>(1u << (bit % 8));
+  const std::size_t at = kUsageMapPageHeader + bit / 8;
+  const bool is_set = (editor.Read(map_page)->at(at) & mask) != 0;
+  if (is_set == set) return;
+  std::vector<std::uint8_t>& bitmap = editor.Write(map_page);
+  bitmap[at] = static_cast<std::uint8_t>(set ? bitmap[at] | mask : bitmap[at] & ~mask);
+}
+
 }  // namespace
 
 std::vector<std::uint32_t> ReadUsageMap(Pager& pager, RowPointer where) {
   PageRef keep;
   ByteView map = ReadRowBytes(pager, where, &keep);
-  std::vector<std::uint32_t> pages;
-  if (map.empty()) ThrowCorrupt("the usage map at page " + std::to_string(where.page) + " is empty");
-  std::uint8_t type = map.U8(0);
-  if (type == 0) {
-    AddBits(map.From(5), map.U32(1), pager.page_count(), &pages);
-  } else if (type == 1) {
-    const std::uint32_t per_page = (pager.page_size() - 4) * 8;
-    for (std::size_t i = 1, n = 0; i + 4 <= map.size(); i += 4, ++n) {
-      std::uint32_t map_page = map.U32(i);
-      if (map_page == 0) continue;
-      PageRef p = pager.Read(map_page);
-      ByteView v = ViewOf(p, "usage map page");
-      if (v.U8(0) != static_cast<std::uint8_t>(PageType::UsageMap))
-        ThrowCorrupt("page " + std::to_string(map_page) + " should be a usage map page but has type " +
-                     std::to_string(v.U8(0)));
-      AddBits(v.From(4), static_cast<std::uint64_t>(n) * per_page, pager.page_count(), &pages);
-    }
-  } else {
-    ThrowCorrupt("the usage map at page " + std::to_string(where.page) + " has unknown type " + std::to_string(type));
+  return Decode(map, where, pager.page_size(), pager.page_count(), [&](std::uint32_t n) { return pager.Read(n); });
+}
+
+std::vector<std::uint32_t> ReadUsageMap(PageEditor& editor, RowPointer where, std::uint32_t page_count) {
+  DataPage page(editor.Read(where.page), where.page, editor.format());
+  ByteView map = page.row(page.slot(where.row));
+  return Decode(map, where, editor.format().page_size, page_count,
+                [&](std::uint32_t n) { return editor.Read(n); });
+}
+
+std::string EmptyUsageMapRow() { return std::string(kUsageMapRowSize, '\0'); }
+
+void AddToUsageMap(PageEditor& editor, RowPointer where, std::uint32_t page) {
+  MapRow row = ReadMapRow(editor, where);
+  std::uint8_t* r = Bytes(row);
+  if (r[0] == kUsageMapReference) {
+    SetPageBit(editor, row, where, page, true);
+    StoreMapRow(editor, where, row);
+    return;
   }
-  return pages;
+  if (r[0] != kUsageMapInline) ThrowCorrupt(Where(where) + " has unknown type " + std::to_string(r[0]));
+  const auto bits = static_cast<std::uint32_t>((row.bytes.size() - 5) * 8);
+  std::uint32_t start = ByteView(r, row.bytes.size()).U32(1);
+  if (page >= start && page - start < bits) {
+    r[5 + (page - start) / 8] |= static_cast<std::uint8_t>(1u << ((page - start) % 8));
+    StoreMapRow(editor, where, row);
+    return;
+  }
+  // Out of the bitmap's reach: move its start, or make the row a list of map pages.
+  std::vector<std::uint32_t> pages;
+  AddBits(ByteView(r + 5, row.bytes.size() - 5), start, 0xFFFFFFFFu, &pages);
+  pages.push_back(page);
+  std::sort(pages.begin(), pages.end());
+  std::fill(row.bytes.begin() + 1, row.bytes.end(), '\0');
+  if (pages.back() - pages.front() < bits) {
+    start = pages.front();
+    Put32(r + 1, start);
+    for (std::uint32_t pg : pages) r[5 + (pg - start) / 8] |= static_cast<std::uint8_t>(1u << ((pg - start) % 8));
+  } else {
+    r[0] = kUsageMapReference;
+    for (std::uint32_t pg : pages) SetPageBit(editor, row, where, pg, true);
+  }
+  StoreMapRow(editor, where, row);
+}
+
+void RemoveFromUsageMap(PageEditor& editor, RowPointer where, std::uint32_t page) {
+  MapRow row = ReadMapRow(editor, where);
+  std::uint8_t* r = Bytes(row);
+  if (r[0] == kUsageMapReference) {
+    SetPageBit(editor, row, where, page, false);
+    return;
+  }
+  if (r[0] != kUsageMapInline) ThrowCorrupt(Where(where) + " has unknown type " + std::to_string(r[0]));
+  const auto bits = static_cast<std::uint32_t>((row.bytes.size() - 5) * 8);
+  const std::uint32_t start = ByteView(r, row.bytes.size()).U32(1);
+  if (page < start || page - start >= bits) return;
+  const std::uint8_t mask = static_cast<std::uint8_t>(1u << ((page - start) % 8));
+  if ((r[5 + (page - start) / 8] & mask) == 0) return;
+  r[5 + (page - start) / 8] = static_cast<std::uint8_t>(r[5 + (page - start) / 8] & ~mask);
+  StoreMapRow(editor, where, row);
 }
 
 }  // namespace jet

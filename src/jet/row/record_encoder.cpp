@@ -50,14 +50,14 @@ void PutFixed(std::uint8_t* f, const ColumnDef& c, const Cell& cell) {
   }
 }
 
-std::string LongValue(const ColumnDef& c, const std::string& data, const LongValueWriter& long_values) {
+std::string LongValue(const ColumnDef& c, const std::string& data, const PlaceLongValue& long_values) {
   if (data.size() > kMaxInlineLongValue) return long_values(c, data);
   std::string ref(kLongValueRefSize, '\0');
   Put32(reinterpret_cast<std::uint8_t*>(ref.data()), static_cast<std::uint32_t>(data.size()) | kLongValueInline);
   return ref + data;
 }
 
-std::string VariableBytes(const ColumnDef& c, const Cell& cell, const LongValueWriter& long_values) {
+std::string VariableBytes(const ColumnDef& c, const Cell& cell, const PlaceLongValue& long_values) {
   switch (c.type) {
     case ColumnType::Text: return StoreText(cell.text, c.compressed);
     case ColumnType::Binary: return cell.bytes;
@@ -85,7 +85,7 @@ void AppendVariablePart(std::string* row, const std::vector<std::string>& var) {
 
 }  // namespace
 
-std::string EncodeRecord(const TableDef& def, const std::vector<Cell>& cells, const LongValueWriter& long_values) {
+std::string EncodeRecord(const TableDef& def, const std::vector<Cell>& cells, const PlaceLongValue& long_values) {
   const Shape shape = ShapeOf(def);
   std::string row(2 + shape.fixed_size, '\0');
   Put16(reinterpret_cast<std::uint8_t*>(row.data()), shape.columns);

@@ -19,10 +19,10 @@ namespace jet {
 inline constexpr std::size_t kMaxInlineLongValue = 64;
 
 // Places a long value too large to stay in the record and returns its 12-byte reference.
-using LongValueWriter = std::function<std::string(const ColumnDef& column, const std::string& data)>;
+using PlaceLongValue = std::function<std::string(const ColumnDef& column, const std::string& data)>;
 
 // The record of `cells` (one per column of `def`, in its order). The caller checks that
 // the record fits its page.
-std::string EncodeRecord(const TableDef& def, const std::vector<Cell>& cells, const LongValueWriter& long_values);
+std::string EncodeRecord(const TableDef& def, const std::vector<Cell>& cells, const PlaceLongValue& long_values);
 
 }  // namespace jet

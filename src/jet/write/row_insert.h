@@ -1,7 +1,7 @@
 #pragma once
 // Appending one row to a Jet 4 table inside the database's current statement: the record
-// encoded, placed on a page of the table with room (or a new page added to the table's
-// page map), its long values on pages of their own, an autonumber handed out, an entry
+// encoded, placed where the table's free-space map finds room (jet/table/row_placement.h),
+// its long values on pages of their own, an autonumber handed out, an entry
 // added to every index, and the relationships in which the table refers to another
 // checked.
 

@@ -1,0 +1,33 @@
+#pragma once
+// Where a new row of a table goes. Statements and new files both place rows here, so that
+// a table's data pages, its page map and its free-space map are kept one way.
+//
+// Jet lists in a table's free-space map the data pages that may take more rows: a new
+// page goes into it, and a page leaves it when a row is found not to fit there (pages
+// filled to the last bytes by Access are missing from the maps of its files, while pages
+// with room are all there). Deleting rows, which gives pages room again, is the other side.
+
+#include <cstdint>
+#include <string_view>
+
+#include "jet/format/data_page.h"
+#include "jet/pager/page_editor.h"
+
+namespace jet {
+
+struct TablePages {
+  std::uint32_t definition = 0;  // the table definition's page, which its data pages name
+  RowPointer used;               // map of the table's data pages
+  RowPointer free;               // its free-space map; null in a file that has none
+};
+
+// Puts `record` on the first page of the free-space map that has room for it, taking the
+// pages tried before it out of the map; without a free-space map on the last data page
+// when it has room; else on a new page, which joins both maps. Pages the free-space map
+// lists that are not data pages of the table are taken out of it and never written.
+// `page_count` is the number of pages in the file (pages past it are not looked at).
+// Throws FormatError for a damaged map and jet::Error(Unsupported) for a record larger
+// than a page can hold.
+RowPointer PlaceRow(PageEditor& editor, const TablePages& table, std::string_view record, std::uint32_t page_count);
+
+}  // namespace jet
