@@ -2,7 +2,11 @@
 // The one rule by which a value becomes what a column stores, for every way rows are
 // added (SQL statements, the C++ interface, new files): the value checked against the
 // column's type and range and converted to the cell the record encoder and the index
-// keys take.
+// keys take. Numbers convert between the numeric types, Yes/No and dates as Jet converts
+// them (a fraction that must go rounds half to even; Yes is -1); a value out of the
+// column's range, infinite or not a number is refused, never clipped. Text is only
+// taken by text columns: reading text as a number or a date is the SQL layer's, whose
+// converted values come here like any other.
 
 #include <cstdint>
 #include <string>
@@ -22,7 +26,7 @@ struct Cell {
 };
 
 // Throws jet::Error (TypeMismatch) naming the table and column when the value does not
-// fit the column.
+// fit the column; NULL in a Yes/No column is No.
 Cell ToCell(const ColumnDef& column, const Value& value, const std::string& table);
 
 }  // namespace jet
