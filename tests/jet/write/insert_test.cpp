@@ -6,6 +6,7 @@
 
 #include <fstream>
 
+#include "jet/format/usage_map.h"
 #include "jet/session.h"
 #include "write_support.h"
 
@@ -89,6 +90,43 @@ TEST(WriteInsert, RowsAutonumbersAndIndexesOnOurOwnFile) {
   if (testing::HaveMdbReader()) {
     EXPECT_EQ(testing::MdbReaderCounts(path), "Log 3504\n");
   }
+}
+
+// Rows go where the table's free-space map finds room. A page found too full for a row
+// leaves the map, and the new page that takes the row joins the page map and the
+// free-space map, as in the files Access writes (this one lists its one page with room).
+TEST(WriteInsert, RowsGoWhereTheFreeSpaceMapFindsRoom) {
+  TempDir dir;
+  std::string path = CopyInto(FixturesDir() / "access/compIndexTestV2000.mdb", dir);
+  auto s = Session::Open(path, {.password = "", .read_write = true});
+  Database& db = s->database();
+  Table* t = db.GetTable("Table1");
+  auto map = [&](RowPointer where) { return ReadUsageMap(db.pager(), where); };
+  const std::vector<std::uint32_t> used = map(t->definition().used_pages);
+  const std::vector<std::uint32_t> free = map(t->definition().free_pages);
+  ASSERT_EQ(free.size(), 1u);
+  ASSERT_NE(std::find(used.begin(), used.end(), free[0]), used.end());
+
+  db.BeginStatement();
+  for (int k = 0; k < 200; ++k) t->InsertRow({Value::Int(100000 + k), Value::Str("new"), Value::Str("row")});
+  db.CommitStatement();
+  std::map<std::uint32_t, int> new_rows;  // by page
+  t->Scan({}, [&](RowId id, const Row& row) {
+    if (row[0].i >= 100000) ++new_rows[RowIdPage(id)];
+    return true;
+  });
+  ASSERT_EQ(new_rows.size(), 2u);
+  EXPECT_GT(new_rows[free[0]], 50);  // the page with room filled first
+  const std::uint32_t added = new_rows.rbegin()->first;
+  EXPECT_GT(added, used.back());
+  std::vector<std::uint32_t> used_after = used;
+  used_after.push_back(added);
+  EXPECT_EQ(map(t->definition().used_pages), used_after);
+  EXPECT_EQ(map(t->definition().free_pages), std::vector<std::uint32_t>{added});
+  ExpectConsistent(db);
+  s.reset();
+  EXPECT_EQ(testing::MdbExportFirstColumn(path, "Table1").size(), 712u);
+  EXPECT_EQ(testing::MdbReaderCounts(path), "Table1 712\n");
 }
 
 TEST(WriteInsert, RefusalsChangeNothing) {
