@@ -1,6 +1,7 @@
-// The row codec and the value printer on hand-built records, independent of any file:
-// both record layouts, null masks and Yes/No bits, columns added after a row was
-// written, Jet 3 jump tables, text compression, every value type's TSV form.
+// The row decoder and the value printer on hand-built records, for what the fixture
+// files do not show: Jet 3 jump tables, damaged records, text that is no valid
+// character, the TSV form of values at the edges of their types. (Every column type,
+// deleted and added columns and compressed text are read from the Access fixtures.)
 
 #include <gtest/gtest.h>
 
@@ -23,17 +24,6 @@ std::unique_ptr<Pager> EmptyPager(JetVersion v) {
   bytes[kHeaderCodePage + 1] = static_cast<char>(1252 >> 8);
   ToggleHeaderEncoding(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size(), v);
   return std::make_unique<Pager>(os::MemoryFile("blank.mdb", bytes), "");
-}
-
-ColumnDef Fixed(const char* name, ColumnType t, std::uint16_t number, std::uint16_t offset, std::uint16_t length) {
-  ColumnDef c;
-  c.name = name;
-  c.type = t;
-  c.number = number;
-  c.fixed_offset = offset;
-  c.length = length;
-  c.flags = kColumnFixed;
-  return c;
 }
 
 ColumnDef Variable(const char* name, ColumnType t, std::uint16_t number, std::uint16_t var_index) {
@@ -69,44 +59,6 @@ std::string Jet4Record(std::uint16_t columns, const std::string& fixed, const st
   std::string mask((columns + 7) / 8, '\0');
   for (int c : present) mask[static_cast<std::size_t>(c / 8)] = static_cast<char>(mask[c / 8] | (1 << (c % 8)));
   return r + mask;
-}
-
-TEST(RowCodec, Jet4RecordWithGapsAddedColumnsAndEveryFixedType) {
-  auto pager = EmptyPager(JetVersion::Jet4);
-  TableDef def;
-  def.columns = {Fixed("id", ColumnType::Long, 0, 0, 4),
-                 Fixed("flag", ColumnType::Boolean, 2, 0, 0),  // number 1 was deleted
-                 Fixed("price", ColumnType::Currency, 3, 4, 8),
-                 Fixed("amount", ColumnType::Numeric, 4, 12, 17),
-                 Variable("name", ColumnType::Text, 5, 0),
-                 Variable("note", ColumnType::Memo, 6, 1),
-                 Fixed("added", ColumnType::Double, 9, 29, 8)};  // added after the row was written
-  def.columns[3].scale = 2;
-  std::string fixed(29, '\0');
-  std::int32_t id = -7;
-  std::memcpy(fixed.data(), &id, 4);
-  std::int64_t price = -123450;  // -12.345
-  std::memcpy(fixed.data() + 4, &price, 8);
-  fixed[12] = '\x80';  // negative
-  fixed[1 + 12 + 12] = 5;  // least significant of the four groups: 5 -> -0.05
-  std::string name = "\xFF\xFE" "Caf\xE9";  // compressed UCS-2
-  std::string memo(12, '\0');
-  memo[0] = 4;
-  memo[3] = '\x80';  // inline, 4 bytes
-  memo += std::string("h\0i\0", 4);
-  std::string record = Jet4Record(7, fixed, {name, memo}, {0, 2, 3, 4, 5, 6});
-
-  RowCodec codec(*pager, def, "T");
-  Row row = codec.Decode(ByteView(record), {});
-  ASSERT_EQ(row.size(), 7u);
-  EXPECT_EQ(FormatTsvRow(row), "-7\ttrue\t-12.345\t-0.05\tCaf\xC3\xA9\thi\t\\N");
-  // Unwanted columns stay NULL.
-  Row some = codec.Decode(ByteView(record), {true, false, false, false, false, false, false});
-  EXPECT_EQ(FormatTsvRow(some), "-7\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N");
-
-  // The same with the flag bit and the name cleared: false and NULL.
-  std::string cleared = Jet4Record(7, fixed, {name, memo}, {0, 3, 4, 6});
-  EXPECT_EQ(FormatTsvRow(codec.Decode(ByteView(cleared), {})), "-7\tfalse\t-12.345\t-0.05\t\\N\thi\t\\N");
 }
 
 TEST(RowCodec, Jet3RecordBeyond256BytesUsesTheJumpTable) {
@@ -170,20 +122,14 @@ TEST(TextCodec, CompressionCodePagesAndBadInput) {
 }
 
 TEST(Tsv, EveryKindOfValue) {
-  EXPECT_EQ(FormatTsvValue(Value::Null()), "\\N");
-  EXPECT_EQ(FormatTsvValue(Value::Bool(true)), "true");
-  EXPECT_EQ(FormatTsvValue(Value::Int(-32768)), "-32768");
   EXPECT_EQ(FormatTsvValue(Value::Money(35000)), "3.5");
   EXPECT_EQ(FormatTsvValue(Value::Money(-1)), "-0.0001");
-  EXPECT_EQ(FormatTsvValue(Value::Money(0)), "0");
-  EXPECT_EQ(FormatTsvValue(Value::Dbl(444.555)), "444.555");
   EXPECT_EQ(FormatTsvValue(Value::Dbl(1e20)), "100000000000000000000");
   EXPECT_EQ(FormatTsvValue(Value::Dbl(-0.0)), "0");
   EXPECT_EQ(FormatTsvValue(Value::Dbl(0.000125)), "0.000125");
   EXPECT_EQ(FormatTsvValue(Value::Float(0.1f)), "0.1");
   EXPECT_EQ(FormatTsvValue(Value::Dec(-100, 2)), "-1");
   EXPECT_EQ(FormatTsvValue(Value::Dec(12345, 4)), "1.2345");
-  EXPECT_EQ(FormatTsvValue(Value::Dec(0, 3)), "0");
   EXPECT_EQ(FormatTsvValue(Value::DateValue(29932.75)), "1981-12-12 18:00:00");
   EXPECT_EQ(FormatTsvValue(Value::Str("a\\b\tc\rd\ne")), "a\\\\b\\tc\\rd\\ne");
   EXPECT_EQ(FormatTsvValue(Value::Bytes(std::string("\x00\xAB\x10", 3))), "0x00ab10");
