@@ -69,26 +69,29 @@ struct PagePlan {
   std::size_t begin = 0, end = 0;
 };
 
-std::size_t SharedLength(const std::string& a, const std::string& b) {
+std::size_t SharedLength(std::string_view a, std::string_view b) {
   std::size_t n = std::min(a.size(), b.size()), k = 0;
   while (k < n && a[k] == b[k]) ++k;
   return k;
 }
 
-// Splits a level into pages greedily, each as full as its shared prefix allows.
-std::vector<PagePlan> Pack(const Level& level, bool leaf) {
-  const std::size_t pointer = leaf ? 4 : 8;
+// Splits a level of `n` entries into pages greedily, each as full as its shared prefix
+// allows; `key(i)` is the key of entry i, `pointer` the bytes after each key.
+template <typename KeyAt>
+std::vector<PagePlan> Pack(std::size_t n, KeyAt key, std::size_t pointer) {
   std::vector<PagePlan> plans;
   std::size_t i = 0;
-  while (i < level.size()) {
+  while (i < n) {
     PagePlan plan;
     plan.begin = i;
-    std::size_t prefix = level[i].key.size();
-    std::size_t raw = level[i].key.size() + pointer;
+    const std::string_view first = key(i);
+    std::size_t prefix = first.size();
+    std::size_t raw = first.size() + pointer;
     std::size_t count = 1;
-    for (++i; i < level.size(); ++i) {
-      std::size_t shared = std::min(prefix, SharedLength(level[plan.begin].key, level[i].key));
-      std::size_t next_raw = raw + level[i].key.size() + pointer;
+    for (++i; i < n; ++i) {
+      const std::string_view next = key(i);
+      std::size_t shared = std::min(prefix, SharedLength(first, next));
+      std::size_t next_raw = raw + next.size() + pointer;
       if (next_raw - count * shared > kIndexSpace) break;
       prefix = shared;
       raw = next_raw;
@@ -97,6 +100,7 @@ std::vector<PagePlan> Pack(const Level& level, bool leaf) {
     plan.end = i;
     plans.push_back(plan);
   }
+  if (plans.empty()) plans.push_back({});  // an empty index: one empty leaf
   return plans;
 }
 
@@ -113,17 +117,21 @@ IndexEntry LeafEntry(std::string_view entry) {
 
 BuiltIndex BuildIndexPages(const IndexEntries& entries, std::uint32_t tdef_page, PageEditor& store) {
   BuiltIndex built;
-  Level level(entries.Count());
-  for (std::size_t i = 0; i < entries.Count(); ++i) level[i] = LeafEntry(entries.Entry(i));
+  // The leaves are read from `entries` page by page; the levels above are small.
+  Level level;
   bool leaf = true;
   for (;;) {
-    std::vector<PagePlan> plans = Pack(level, leaf);
-    if (plans.empty()) plans.push_back({});  // an empty index: one empty leaf
+    const std::vector<PagePlan> plans =
+        leaf ? Pack(entries.Count(), [&](std::size_t i) { auto e = entries.Entry(i); return e.substr(0, e.size() - 4); }, 4)
+             : Pack(level.size(), [&](std::size_t i) { return std::string_view(level[i].key); }, 8);
+    auto entry = [&](std::size_t i) { return leaf ? LeafEntry(entries.Entry(i)) : std::move(level[i]); };
     std::vector<std::uint32_t> numbers(plans.size());
     for (auto& n : numbers) {
       n = store.Allocate();
       built.pages.push_back(n);
     }
+    Level up;
+    up.reserve(plans.size());
     for (std::size_t k = 0; k < plans.size(); ++k) {
       const bool rightmost = k + 1 == plans.size();
       IndexPage page;
@@ -131,13 +139,19 @@ BuiltIndex BuildIndexPages(const IndexEntries& entries, std::uint32_t tdef_page,
       page.owner = tdef_page;
       page.prev_page = k > 0 ? numbers[k - 1] : 0;
       page.next_page = rightmost ? 0 : numbers[k + 1];
+      // The page's last entry goes up a level, pointing at the page; the last child of
+      // the rightmost node page of a level is its tail instead of an entry.
       std::size_t stored_end = plans[k].end;
-      if (!leaf && rightmost && plans[k].end - plans[k].begin >= 2) {
-        page.tail_page = level[plans[k].end - 1].child_page;
-        --stored_end;
+      if (plans[k].end > plans[k].begin) {
+        up.push_back(leaf ? LeafEntry(entries.Entry(plans[k].end - 1)) : level[plans[k].end - 1]);
+        up.back().child_page = numbers[k];
+        if (!leaf && rightmost && plans[k].end - plans[k].begin >= 2) {
+          page.tail_page = level[plans[k].end - 1].child_page;
+          --stored_end;
+        }
       }
-      page.entries.assign(level.begin() + static_cast<std::ptrdiff_t>(plans[k].begin),
-                          level.begin() + static_cast<std::ptrdiff_t>(stored_end));
+      page.entries.reserve(stored_end - plans[k].begin);
+      for (std::size_t i = plans[k].begin; i < stored_end; ++i) page.entries.push_back(entry(i));
       page.prefix_length = CommonIndexPrefix(page.entries, kFormat);
       EncodeIndexPage(page, kFormat, store.Write(numbers[k]).data());
     }
@@ -145,13 +159,7 @@ BuiltIndex BuildIndexPages(const IndexEntries& entries, std::uint32_t tdef_page,
       built.root = numbers[0];
       return built;
     }
-    // The next level up: the last entry of each page, pointing at that page.
-    Level next(plans.size());
-    for (std::size_t k = 0; k < plans.size(); ++k) {
-      next[k] = level[plans[k].end - 1];
-      next[k].child_page = numbers[k];
-    }
-    level.swap(next);
+    level.swap(up);
     leaf = false;
   }
 }

@@ -43,13 +43,21 @@ ByteView ReadRowBytes(Pager& pager, RowPointer at, PageRef* keep) {
 namespace {
 
 // Where the lowest row starts: rows are packed from the end of the page towards the slot
-// table (a deleted slot keeps an offset at the edge of the packed rows).
+// table (a deleted slot keeps an offset at the edge of the packed rows). Every slot is
+// looked at, so that a page whose slots are out of order never has a row overwritten.
 std::size_t LowestRow(const PageData& page, const Format& format, std::uint16_t count) {
   std::size_t low = format.page_size;
-  const ByteView view(page);
-  for (std::uint16_t i = 0; i < count; ++i)
-    low = std::min<std::size_t>(low, view.U16(format.data_slots + 2u * i) & kSlotOffsetMask);
+  const std::uint8_t* slot = page.data() + format.data_slots;
+  for (std::uint16_t i = 0; i < count; ++i, slot += 2)
+    low = std::min<std::size_t>(low, (slot[0] | (slot[1] << 8)) & kSlotOffsetMask);
   return low;
+}
+
+// The room for one more row when the lowest row starts at `low`.
+std::size_t Room(const Format& format, std::uint16_t count, std::size_t low) {
+  if (count >= kMaxRowsPerPage) return 0;
+  const std::size_t table_end = format.data_slots + 2u * (count + 1u);
+  return low > table_end ? low - table_end : 0;
 }
 
 }  // namespace
@@ -65,15 +73,14 @@ void InitDataPage(PageData& page, const Format& format, std::uint32_t owner) {
 std::size_t DataPageRoom(const PageData& page, const Format& format) {
   const std::uint16_t count = ByteView(page).U16(format.data_row_count);
   if (count >= kMaxRowsPerPage) return 0;
-  const std::size_t table_end = format.data_slots + 2u * (count + 1u);
-  const std::size_t low = LowestRow(page, format, count);
-  return low > table_end ? low - table_end : 0;
+  return Room(format, count, LowestRow(page, format, count));
 }
 
 std::uint8_t AddRowToPage(PageData& page, const Format& format, std::string_view row) {
   const std::uint16_t count = ByteView(page).U16(format.data_row_count);
-  if (row.size() > DataPageRoom(page, format)) ThrowCorrupt("a row does not fit the data page chosen for it");
-  const std::size_t at = LowestRow(page, format, count) - row.size();
+  const std::size_t low = count >= kMaxRowsPerPage ? 0 : LowestRow(page, format, count);
+  if (row.size() > Room(format, count, low)) ThrowCorrupt("a row does not fit the data page chosen for it");
+  const std::size_t at = low - row.size();
   std::memcpy(&page[at], row.data(), row.size());
   Put16(&page[format.data_slots + 2u * count], static_cast<std::uint16_t>(at));
   Put16(&page[format.data_row_count], static_cast<std::uint16_t>(count + 1u));
