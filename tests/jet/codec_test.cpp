@@ -61,7 +61,7 @@ std::string Jet4Record(std::uint16_t columns, const std::string& fixed, const st
   return r + mask;
 }
 
-TEST(RowCodec, Jet3RecordBeyond256BytesUsesTheJumpTable) {
+TEST(RecordDecoder, Jet3RecordBeyond256BytesUsesTheJumpTable) {
   auto pager = EmptyPager(JetVersion::Jet3);
   TableDef def;
   for (std::uint16_t i = 0; i < 4; ++i) {
@@ -87,16 +87,16 @@ TEST(RowCodec, Jet3RecordBeyond256BytesUsesTheJumpTable) {
 
   RecordLayout l = ParseRecord(ByteView(r), pager->format(), true);
   EXPECT_EQ(l.var_offsets, (std::vector<std::uint16_t>{1, 101, 201, 301, 401}));
-  Row row = RowCodec(*pager, def, "T").Decode(ByteView(r), {});
+  Row row = RecordDecoder(*pager, def, "T").Decode(ByteView(r), {});
   EXPECT_EQ(row[3].s, std::string(100, 'z'));
   EXPECT_EQ(row[0].s, std::string(100, 'w'));
 }
 
-TEST(RowCodec, DamagedRecordsAreReportedWithTableAndColumn) {
+TEST(RecordDecoder, DamagedRecordsAreReportedWithTableAndColumn) {
   auto pager = EmptyPager(JetVersion::Jet4);
   TableDef def;
   def.columns = {Variable("name", ColumnType::Text, 0, 0)};
-  RowCodec codec(*pager, def, "People");
+  RecordDecoder codec(*pager, def, "People");
   std::string record = Jet4Record(1, "", {"abcd"}, {0});
   record[6] = 60;  // end of data past the record
   try {

@@ -64,7 +64,7 @@ struct RealIndexState {
   std::vector<std::pair<std::size_t, bool>> columns;  // position in the layout, ascending
   std::uint8_t flags = kIndexAlwaysSet;
   std::string first_name;  // for messages
-  IndexEntries entries;
+  EntryCollector entries;
   BuiltIndex built;
   std::uint32_t usage_map = 0;
 };
@@ -386,8 +386,8 @@ struct DatabaseWriter::State {
   void CheckIntegrity() {
     for (const Relationship& rel : relationships) {
       if (!rel.spec.enforced) continue;
-      const IndexEntries& parent = Find(rel.spec.parent_table).real[rel.parent_real].entries;
-      const IndexEntries& child = Find(rel.spec.child_table).real[rel.child_real].entries;
+      const EntryCollector& parent = Find(rel.spec.parent_table).real[rel.parent_real].entries;
+      const EntryCollector& child = Find(rel.spec.child_table).real[rel.child_real].entries;
       std::size_t p = 0;
       for (std::size_t c = 0; c < child.Count(); ++c) {
         if (child.HasNull(c)) continue;

@@ -11,7 +11,7 @@
 
 namespace jet::create {
 
-void IndexEntries::Add(const std::string& key, std::uint32_t page, std::uint8_t slot, bool has_null) {
+void EntryCollector::Add(const std::string& key, std::uint32_t page, std::uint8_t slot, bool has_null) {
   if (arena_.size() > 0xffffffffu - 4096) {
     throw Error(ErrorCode::Unsupported, "An index holds more key bytes than this writer can collect");
   }
@@ -25,11 +25,11 @@ void IndexEntries::Add(const std::string& key, std::uint32_t page, std::uint8_t 
   has_null_.push_back(has_null);
 }
 
-std::string_view IndexEntries::Entry(std::size_t i) const {
+std::string_view EntryCollector::Entry(std::size_t i) const {
   return std::string_view(arena_).substr(offsets_[i], sizes_[i]);
 }
 
-void IndexEntries::Sort() {
+void EntryCollector::Sort() {
   std::vector<std::uint32_t> order(offsets_.size());
   std::iota(order.begin(), order.end(), 0u);
   auto less = [this](std::uint32_t a, std::uint32_t b) { return Entry(a) < Entry(b); };
@@ -48,7 +48,7 @@ void IndexEntries::Sort() {
   has_null_.swap(has_null);
 }
 
-std::size_t IndexEntries::FindDuplicate() const {
+std::size_t EntryCollector::FindDuplicate() const {
   for (std::size_t i = 1; i < Count(); ++i) {
     if (!has_null_[i] && Key(i) == Key(i - 1)) return i;
   }
@@ -115,7 +115,7 @@ IndexEntry LeafEntry(std::string_view entry) {
 
 }  // namespace
 
-BuiltIndex BuildIndexPages(const IndexEntries& entries, std::uint32_t tdef_page, PageEditor& store) {
+BuiltIndex BuildIndexPages(const EntryCollector& entries, std::uint32_t tdef_page, PageEditor& store) {
   BuiltIndex built;
   // The leaves are read from `entries` page by page; the levels above are small.
   Level level;

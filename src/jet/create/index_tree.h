@@ -15,7 +15,7 @@ namespace jet::create {
 
 // Entries collected for one index while rows are added: the key followed by the row's
 // page (3 bytes, big endian) and slot.
-class IndexEntries {
+class EntryCollector {
  public:
   void Add(const std::string& key, std::uint32_t page, std::uint8_t slot, bool has_null);
   std::size_t Count() const { return offsets_.size(); }
@@ -41,6 +41,6 @@ struct BuiltIndex {
 };
 
 // Writes the index pages through `store` with the index-page encoder statements use.
-BuiltIndex BuildIndexPages(const IndexEntries& entries, std::uint32_t tdef_page, PageEditor& store);
+BuiltIndex BuildIndexPages(const EntryCollector& entries, std::uint32_t tdef_page, PageEditor& store);
 
 }  // namespace jet::create

@@ -70,13 +70,13 @@ std::string ReadLongValue(Pager& pager, ByteView field) {
   return out;
 }
 
-RowCodec::RowCodec(Pager& pager, const TableDef& def, std::string table_name)
+RecordDecoder::RecordDecoder(Pager& pager, const TableDef& def, std::string table_name)
     : pager_(&pager), def_(&def), table_name_(std::move(table_name)), has_var_columns_(def.var_columns > 0) {
   for (const auto& c : def.columns)
     if (!c.fixed()) has_var_columns_ = true;
 }
 
-Value RowCodec::DecodeBytes(const ColumnDef& c, ByteView b) const {
+Value RecordDecoder::DecodeBytes(const ColumnDef& c, ByteView b) const {
   const bool jet3 = pager_->version() == JetVersion::Jet3;
   auto need = [&](std::size_t n) {
     if (b.size() < n)
@@ -113,7 +113,7 @@ Value RowCodec::DecodeBytes(const ColumnDef& c, ByteView b) const {
   return Value::Null();
 }
 
-Value RowCodec::DecodeColumn(const RecordLayout& l, ByteView r, const ColumnDef& c) const {
+Value RecordDecoder::DecodeColumn(const RecordLayout& l, ByteView r, const ColumnDef& c) const {
   if (c.type == ColumnType::Boolean) return Value::Bool(l.NullBit(c.number));
   if (c.number >= l.column_count || !l.NullBit(c.number)) return Value::Null();
   try {
@@ -133,7 +133,7 @@ Value RowCodec::DecodeColumn(const RecordLayout& l, ByteView r, const ColumnDef&
   }
 }
 
-Row RowCodec::Decode(ByteView record, const std::vector<bool>& wanted) const {
+Row RecordDecoder::Decode(ByteView record, const std::vector<bool>& wanted) const {
   RecordLayout l;
   try {
     l = ParseRecord(record, pager_->format(), has_var_columns_);

@@ -39,10 +39,11 @@ RecordLayout ParseRecord(ByteView record, const Format& format, bool has_var_col
 // data inline after it, in one row elsewhere, or in a chain of rows.
 std::string ReadLongValue(Pager& pager, ByteView field);
 
-// Turns records of one table into values (in TableDef::columns order).
-class RowCodec {
+// Turns records of one table into values (in TableDef::columns order); EncodeRecord
+// (record_encoder.h) writes them.
+class RecordDecoder {
  public:
-  RowCodec(Pager& pager, const TableDef& def, std::string table_name);
+  RecordDecoder(Pager& pager, const TableDef& def, std::string table_name);
 
   // Columns whose `wanted` flag is false stay NULL (an empty `wanted` asks for all).
   // Throws FormatError naming the table and column.

@@ -9,7 +9,7 @@ TableReader::TableReader(Pager& pager, std::string name, TableDef def)
 
 void TableReader::Reset(TableDef def) {
   def_ = std::move(def);
-  codec_ = RowCodec(*pager_, def_, name_);
+  codec_ = RecordDecoder(*pager_, def_, name_);
 }
 
 std::vector<std::uint32_t> TableReader::DataPages() const {

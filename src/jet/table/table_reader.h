@@ -26,7 +26,6 @@ class TableReader {
 
   const std::string& name() const { return name_; }
   const TableDef& def() const { return def_; }
-  const RowCodec& codec() const { return codec_; }
   // Takes a definition read again after it changed.
   void Reset(TableDef def);
 
@@ -51,7 +50,7 @@ class TableReader {
   Pager* pager_;
   std::string name_;
   TableDef def_;
-  RowCodec codec_;
+  RecordDecoder codec_;
 };
 
 }  // namespace jet
