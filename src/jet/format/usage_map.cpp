@@ -82,6 +82,7 @@ std::uint32_t MapPageFor(PageEditor& editor, MapRow& row, RowPointer where, std:
   if (map_page == 0 && create) {
     map_page = editor.Allocate();
     std::vector<std::uint8_t>& fresh = editor.Write(map_page);
+    fresh.assign(editor.format().page_size, 0);  // a reused page may hold old bytes
     fresh[0] = static_cast<std::uint8_t>(PageType::UsageMap);
     fresh[1] = 0x01;
     Put32(slot, map_page);

@@ -379,14 +379,11 @@ TEST(CreateRelationships, EnforcedOnesAddForeignKeyIndexesOnBothSides) {
   EXPECT_EQ(holder.indexes[2].name, ".rC");
   EXPECT_EQ(holder.real_indexes.size(), 1u);  // both share the primary key's pages
   EXPECT_EQ(holder.indexes[1].real_index, 0u);
-  EXPECT_EQ(holder.indexes[1].type, kIndexTypeForeign);
-  EXPECT_EQ(holder.indexes[1].related_table_type, 1);
   EXPECT_EQ(holder.indexes[1].related_table_page, card.page);
   EXPECT_TRUE(holder.indexes[1].cascade_deletes);
   ASSERT_EQ(card.indexes.size(), 2u);
   EXPECT_EQ(card.indexes[1].name, "HolderCard");
   EXPECT_EQ(card.indexes[1].real_index, 0u);  // shares the existing index on Owner
-  EXPECT_EQ(card.indexes[1].related_table_type, 2);
   EXPECT_EQ(card.indexes[1].related_index, holder.indexes[1].number);
   EXPECT_EQ(holder.indexes[1].related_index, card.indexes[1].number);
   ASSERT_EQ(link.real_indexes.size(), 1u);  // a new index for the foreign key

@@ -56,7 +56,7 @@ TEST(WriteInsert, RowsAutonumbersAndIndexesOnOurOwnFile) {
   TempDir dir;
   std::string path = (dir.path() / "events.mdb").string();
   testing::MakeEventDatabase(path, 500);
-  std::string long_note(1500, 'q');
+  std::string long_note(5000, 'q');  // a chain of long-value pages
   {
     auto s = Session::Open(path, {.password = "", .read_write = true});
     s->Execute("INSERT INTO Log ([Date], Badge, Note) VALUES (#03/04/2026 05:06:07#, 'B7', 'short')");
