@@ -32,7 +32,9 @@ void RowSet::Add(RowId id) {
 bool RowSet::NextBatch(std::size_t* cursor, std::size_t limit, std::vector<RowId>* out) const {
   out->clear();
   // A page's rows go into one batch together, so that a batch may run over `limit` by
-  // less than one page's rows.
+  // less than one page's rows: room for that from the start, so that the batch never
+  // grows by doubling.
+  out->reserve(std::min(limit, count_) + 256);
   while (*cursor < pages_.size() && out->size() < limit) {
     const Page& p = pages_[*cursor];
     for (std::size_t w = 0; w < p.slots.size(); ++w)
