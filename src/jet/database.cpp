@@ -83,6 +83,10 @@ std::int64_t Table::DeleteRows(const std::vector<RowId>& ids) {
   return db_->Change([&] { return write::DeleteRows(*db_, *this, ids); });
 }
 
+std::int64_t Table::DeleteWhere(const std::vector<bool>& wanted, const std::function<bool(const Row&)>& matches) {
+  return db_->Change([&] { return write::DeleteWhere(*db_, *this, wanted, matches); });
+}
+
 void Table::InsertRow(const Row& values) {
   db_->Change([&] { write::InsertRow(*db_, *this, values); });
 }

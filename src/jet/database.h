@@ -87,6 +87,7 @@ class Table : public TableSource {
   // Integrity when an enforced relationship still has rows referring to one of them,
   // ReadOnly, Timeout, Corrupt, Io. All or nothing.
   std::int64_t DeleteRows(const std::vector<RowId>& ids) override;
+  std::int64_t DeleteWhere(const std::vector<bool>& wanted, const std::function<bool(const Row&)>& matches) override;
   // Jet 4 tables only (Unsupported for Jet 3). Throws Integrity for a duplicate key in a
   // unique index or a reference to a row that does not exist, TypeMismatch for a value
   // the column cannot hold.

@@ -39,6 +39,18 @@ class TableSource {
     (void)ids;
     throw Error(ErrorCode::ReadOnly, "Table '" + Name() + "' cannot be changed");
   }
+  // Deletes the rows for which `matches` holds (given each row with the columns of
+  // `wanted`, as Scan gives it): every row is judged before any goes, then all go or
+  // none, as DeleteRows. Returns how many rows went. The engine's tables hold the chosen
+  // rows in memory bounded by the file's size, not by how many match.
+  virtual std::int64_t DeleteWhere(const std::vector<bool>& wanted, const std::function<bool(const Row&)>& matches) {
+    std::vector<RowId> ids;
+    Scan(wanted, [&](RowId id, const Row& row) {
+      if (matches(row)) ids.push_back(id);
+      return true;
+    });
+    return DeleteRows(ids);
+  }
   // Appends one row, values in column order (NULL for an autonumber takes the next number).
   virtual void InsertRow(const Row& values) {
     (void)values;

@@ -41,9 +41,8 @@ class ByteView {
   const char* label() const { return label_; }
 
   void Need(std::size_t off, std::size_t n) const {
-    if (off > size_ || n > size_ - off)
-      ThrowCorrupt(std::string("a ") + label_ + " is shorter than its contents claim (" + std::to_string(off + n) +
-                   " bytes needed, " + std::to_string(size_) + " present)");
+    if (off > size_ || n > size_ - off) [[unlikely]]
+      Short(off, n);
   }
   std::uint8_t U8(std::size_t off) const { Need(off, 1); return data_[off]; }
   std::uint16_t U16(std::size_t off) const {
@@ -97,6 +96,12 @@ class ByteView {
   std::string Str() const { return std::string(reinterpret_cast<const char*>(data_), size_); }
 
  private:
+  // Out of line, so that the checks themselves stay small enough to inline.
+  [[noreturn, gnu::noinline, gnu::cold]] void Short(std::size_t off, std::size_t n) const {
+    ThrowCorrupt(std::string("a ") + label_ + " is shorter than its contents claim (" + std::to_string(off + n) +
+                 " bytes needed, " + std::to_string(size_) + " present)");
+  }
+
   const std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
   const char* label_ = "record";

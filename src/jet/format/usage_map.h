@@ -34,3 +34,16 @@ void AddToUsageMap(PageEditor& editor, RowPointer where, std::uint32_t page);
 void RemoveFromUsageMap(PageEditor& editor, RowPointer where, std::uint32_t page);
 
 }  // namespace jet
+
+namespace jet {
+
+class PageEditor;
+
+// Sets the bits of `pages` (ascending) in the map at `where`, through `editor`, as far as
+// the map reaches without growing: an inline bitmap moves its first page down when
+// that lets it hold every page it marks, a map of bitmap pages marks pages whose bitmap
+// page exists. Returns how many of `pages` the map now marks. For maps that only advise
+// (the free-space maps), where a page left out is merely not offered.
+std::size_t MarkInUsageMap(PageEditor& editor, RowPointer where, const std::vector<std::uint32_t>& pages);
+
+}  // namespace jet

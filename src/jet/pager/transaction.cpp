@@ -60,6 +60,7 @@ std::vector<std::uint8_t>& Transaction::Write(std::uint32_t page_number) {
   if (it != dirty_.end()) return *it->second;
   if (page_number == 0)
     throw Error(ErrorCode::Unsupported, "Database '" + pager_->path() + "': the header page cannot be changed");
+  if (spilling_) Release();
   PageRef current = pager_->Read(page_number);  // checks the page exists
   Journal(page_number, *current);
   auto copy = std::make_shared<PageData>(*current);
@@ -76,6 +77,7 @@ std::uint32_t Transaction::Allocate() {
     throw Error(ErrorCode::Io, "Database '" + pager_->path() + "' cannot grow past " +
                                    (pager_->version() == JetVersion::Jet3 ? "1 GiB, the most a Jet 3" : "2 GiB, the most a Jet 4") +
                                    " file can hold; the statement was not carried out");
+  if (spilling_) Release();
   StartJournal();
   std::uint32_t number = pager_->page_count_++;
   allocated_.push_back(number);

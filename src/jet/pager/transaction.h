@@ -39,6 +39,23 @@ class Transaction : public PageEditor {
   // Writes changed pages out early when they take more memory than the budget. Only
   // between operations: references from Write end here.
   void Release();
+
+  // While one lives, Write itself writes the changed pages out first when they take more
+  // memory than the budget, so that a pass over more pages than memory should hold stays
+  // within it: a reference from Write then ends at the next Write or Allocate. Only for
+  // code that uses each reference at once.
+  class Spilling {
+   public:
+    explicit Spilling(Transaction& txn) : txn_(txn), before_(txn.spilling_) { txn_.spilling_ = true; }
+    ~Spilling() { txn_.spilling_ = before_; }
+    Spilling(const Spilling&) = delete;
+    Spilling& operator=(const Spilling&) = delete;
+
+   private:
+    Transaction& txn_;
+    bool before_;
+  };
+
   void Commit();
   // Leaves the file as it was before the statement. Throws jet::Error(Io) when the file
   // cannot be restored; the journal then stays for the next opening to play back.
@@ -68,6 +85,7 @@ class Transaction : public PageEditor {
   std::unique_ptr<JournalWriter> journal_;
   std::size_t budget_ = 16u << 20;
   std::size_t changed_count_ = 0;
+  bool spilling_ = false;
   bool touched_ = false;  // some page reached the database file
   bool finished_ = false;
 };

@@ -530,14 +530,13 @@ class Executor {
     Scope scope{&t, d.table.alias, nullptr, std::vector<bool>(t.Columns().size(), false)};
     if (d.where) CheckCondition(*d.where, Bind(*d.where, scope));
     const Expr* where = d.where.get();
-    std::vector<RowId> ids;
-    ScanTable(t, scope.used, [&](RowId id, const Row& row) {
-      if (where == nullptr || Condition(*where, row) == Truth::True) ids.push_back(id);
-      return true;
-    });
     deadline_.Check();
+    std::size_t count = 0;
     Result result;
-    result.affected = t.DeleteRows(ids);
+    result.affected = t.DeleteWhere(scope.used, [&](const Row& row) {
+      if (++count % kRowsPerClockCheck == 0) deadline_.Check();
+      return where == nullptr || Condition(*where, row) == Truth::True;
+    });
     return result;
   }
 

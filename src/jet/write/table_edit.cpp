@@ -6,9 +6,11 @@
 #include <unordered_set>
 
 #include "jet/format/data_page.h"
+#include "jet/format/usage_map.h"
 #include "jet/row/record.h"
 #include "jet/write/data_page_edit.h"
 #include "jet/write/index_upkeep.h"
+#include "jet/write/row_set.h"
 
 namespace jet::write {
 namespace {
@@ -17,6 +19,11 @@ namespace {
 constexpr std::size_t kPagesPerCheck = 64;
 // Cascades deeper than this are taken for a cycle of relationships.
 constexpr int kMaxCascadeDepth = 32;
+// Rows deleted per pass over the indexes: 8 MiB of ids, enough for a purge of a million
+// rows in one pass, while a larger one costs another pass over each index per batch.
+constexpr std::size_t kRowsPerBatch = std::size_t{1} << 20;
+// Rows scanned between looks at the clock.
+constexpr std::size_t kRowsPerCheck = 4096;
 
 void PutU32(std::vector<std::uint8_t>& p, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
@@ -77,6 +84,15 @@ class Deleter {
  public:
   explicit Deleter(Database& db) : db_(db), pager_(db.pager()), txn_(db.Editor()), format_(pager_.format()) {}
 
+  std::int64_t DeleteSet(Table& table, const RowSet& rows) {
+    const std::size_t limit = Referred(table) ? rows.size() : kRowsPerBatch;
+    std::int64_t total = 0;
+    std::size_t cursor = 0;
+    std::vector<RowId> batch;
+    while (rows.NextBatch(&cursor, limit, &batch)) total += Delete(table, std::move(batch), 0);
+    return total;
+  }
+
   std::int64_t Delete(Table& table, std::vector<RowId> ids, int depth) {
     if (ids.empty()) return 0;
     if (table.is_system())
@@ -84,6 +100,9 @@ class Deleter {
                                            "' cannot be changed");
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    // Every page this pass changes is used at once; what exceeds the memory budget goes
+    // to the file (journaled first) rather than staying in memory until the end.
+    Transaction::Spilling spilling(txn_);
     Enforce(table, ids, depth);
     RemoveIndexEntries(db_, table, txn_, ids);
     txn_.Release();
@@ -140,6 +159,12 @@ class Deleter {
     }
   }
 
+  bool Referred(const Table& table) {
+    for (const RelationshipInfo& r : db_.Relationships())
+      if (r.enforced && SameName(r.primary_table, table.Name())) return true;
+    return false;
+  }
+
   void MarkDeleted(Table& table, const std::vector<RowId>& ids) {
     const TableDef& def = table.definition();
     std::vector<const ColumnDef*> long_columns;
@@ -151,6 +176,7 @@ class Deleter {
 
     SlotsByPage extra;
     std::vector<std::uint16_t> slots;
+    std::vector<std::uint32_t> gained;  // ascending, as the ids
     std::size_t pages = 0;
     for (std::size_t i = 0; i < ids.size();) {
       const std::uint32_t number = RowIdPage(ids[i]);
@@ -197,12 +223,17 @@ class Deleter {
         }
       }
       DeleteSlots(txn_.Write(number), number, format_, slots);
+      gained.push_back(number);
       if (++pages % kPagesPerCheck == 0) Pause(table);
     }
     for (auto& [number, more] : extra) {
       DeleteSlots(txn_.Write(number), number, format_, more);
       if (++pages % kPagesPerCheck == 0) Pause(table);
     }
+    // Jet offers the table's pages with room to its later inserts through the table's
+    // free-space map. A page left empty stays the table's, as Jet leaves it until the
+    // database is compacted: taking it out would mean finding every map that names it.
+    if (!def.free_pages.IsNull()) MarkInUsageMap(txn_, def.free_pages, gained);
   }
 
   void Pause(const Table& table) {
@@ -294,6 +325,20 @@ std::int64_t DeleteRows(Database& db, Table& table, const std::vector<RowId>& id
   if (ids.empty()) return 0;
   Deleter deleter(db);
   return deleter.Delete(table, ids, 0);
+}
+
+std::int64_t DeleteWhere(Database& db, Table& table, const std::vector<bool>& wanted,
+                         const std::function<bool(const Row&)>& matches) {
+  RowSet rows;
+  std::size_t n = 0;
+  table.Scan(wanted, [&](RowId id, const Row& row) {
+    if (++n % kRowsPerCheck == 0) db.CheckDeadline("reading table '" + table.Name() + "'");
+    if (matches(row)) rows.Add(id);
+    return true;
+  });
+  if (rows.empty()) return 0;
+  Deleter deleter(db);
+  return deleter.DeleteSet(table, rows);
 }
 
 }  // namespace jet::write

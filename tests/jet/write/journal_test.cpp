@@ -110,35 +110,6 @@ TEST(WriteJournal, ProcessEndingAtEachDurableStep) {
   }
 }
 
-TEST(WriteJournal, FailureAtEachStepRollsBackInPlace) {
-  Scenario s(3000);
-  const std::uint64_t steps = StepsOfTheDelete(s);
-  const std::string original = testing::ReadAll(s.pristine);
-  // The last step syncs the folder once the journal is gone: the change stands by then.
-  for (std::uint64_t n = 1; n < steps; n += (n < 8 || n + 8 > steps ? 1 : 11)) {
-    SCOPED_TRACE("failing step " + std::to_string(n));
-    s.Reset();
-    {
-      testing::FaultEnv env;
-      auto session =
-          Session::Open(s.path, {.password = "", .read_write = true, .change_memory = kSmallMemory, .env = &env});
-      env.Arm(Op::Step, n, Kind::IoError);
-      try {
-        session->Execute(kDelete);
-        ADD_FAILURE() << "no failure";
-      } catch (const Error& e) {
-        EXPECT_EQ(e.code(), ErrorCode::Io);
-      }
-      env.Disarm();
-      EXPECT_FALSE(fs::exists(s.path + "-journal"));
-      EXPECT_EQ(Lines(RowsOf(session->database(), "Log")), s.before);
-      // The session goes on working after a failed statement.
-      EXPECT_EQ(session->Execute("SELECT COUNT(*) FROM Log").rows[0][0].i, static_cast<std::int64_t>(s.before.size()));
-    }
-    EXPECT_EQ(testing::ReadAll(s.path), original);
-  }
-}
-
 TEST(WriteJournal, UnfinishedJournalsAreDiscardedDamagedOnesRefused) {
   Scenario s(3000);
   const std::string original = testing::ReadAll(s.pristine);
