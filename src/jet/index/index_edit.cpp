@@ -15,27 +15,8 @@ namespace {
 
 constexpr int kMaxDepth = 32;
 
-std::size_t PointerSize(bool leaf) { return leaf ? 4 : 8; }
-
-// The entry as stored on a page: key, row page (3 bytes) and row, most significant first,
-// then in node pages the child page.
-std::string StoredBytes(const IndexEntry& e, bool leaf) {
-  std::string s = e.key;
-  s.push_back(static_cast<char>(e.data_page >> 16));
-  s.push_back(static_cast<char>(e.data_page >> 8));
-  s.push_back(static_cast<char>(e.data_page));
-  s.push_back(static_cast<char>(e.data_row));
-  if (!leaf) {
-    s.push_back(static_cast<char>(e.child_page >> 24));
-    s.push_back(static_cast<char>(e.child_page >> 16));
-    s.push_back(static_cast<char>(e.child_page >> 8));
-    s.push_back(static_cast<char>(e.child_page));
-  }
-  return s;
-}
-
 // Entries sort by key and then row pointer, compared byte by byte as stored.
-std::string SortBytes(const IndexEntry& e) { return StoredBytes(e, true); }
+std::string SortBytes(const IndexEntry& e) { return StoredIndexEntry(e, true); }
 
 // Compares the entry's sort bytes (as SortBytes gives them) with `bytes`, without building them.
 int CompareSort(const IndexEntry& e, const std::string& bytes) {
@@ -66,92 +47,7 @@ IndexEntry LeafPart(const IndexEntry& e) {
   return l;
 }
 
-std::size_t SharedLength(const std::string& a, const std::string& b) {
-  std::size_t n = std::min(a.size(), b.size()), k = 0;
-  while (k < n && a[k] == b[k]) ++k;
-  return k;
-}
-
 std::string PageName(std::uint32_t number) { return "index page " + std::to_string(number); }
-
-// The longest shared prefix a page can declare: Jet 3 stores its length in one byte.
-std::size_t MaxPrefix(const Format& f) { return f.index_prefix_length_size == 1 ? 0xFF : 0xFFFF; }
-
-}  // namespace
-
-std::size_t IndexEntryBytes(const IndexPage& page) {
-  std::size_t total = 0;
-  const std::size_t pointer = PointerSize(page.leaf);
-  for (std::size_t i = 0; i < page.entries.size(); ++i) {
-    total += page.entries[i].key.size() + pointer;
-    if (i > 0) total -= std::min<std::size_t>(page.prefix_length, page.entries[i].key.size() + pointer);
-  }
-  return total;
-}
-
-bool IndexPageFits(const IndexPage& page, const Format& format) {
-  return IndexEntryBytes(page) <= format.page_size - format.index_entries;
-}
-
-std::uint16_t CommonIndexPrefix(const std::vector<IndexEntry>& entries, const Format& format) {
-  if (entries.size() < 2) return 0;
-  std::size_t prefix = std::min(entries[0].key.size(), MaxPrefix(format));
-  for (std::size_t i = 1; i < entries.size() && prefix > 0; ++i)
-    prefix = std::min(prefix, SharedLength(entries[0].key, entries[i].key));
-  return static_cast<std::uint16_t>(prefix);
-}
-
-void EncodeIndexPage(const IndexPage& page, const Format& f, std::uint8_t* out) {
-  const std::size_t space = f.page_size - f.index_entries;
-  const std::size_t bitmap_bytes = f.index_entries - f.index_bitmap;
-  const bool leaf = page.leaf;
-  std::string first;
-  if (!page.entries.empty()) {
-    first = StoredBytes(page.entries[0], leaf);
-    if (page.prefix_length > first.size())
-      ThrowCorrupt("an index page's shared prefix is longer than its first entry");
-  }
-  if (page.prefix_length > MaxPrefix(f)) ThrowCorrupt("an index page's shared prefix is too long for its length field");
-  const std::size_t used = IndexEntryBytes(page);
-  if (used > space)
-    ThrowCorrupt("index entries of " + std::to_string(used) + " bytes do not fit one page (" + std::to_string(space) +
-                 " bytes)");
-
-  out[0] = static_cast<std::uint8_t>(leaf ? PageType::IndexLeaf : PageType::IndexNode);
-  out[1] = 0x01;
-  Put16(out + 2, static_cast<std::uint16_t>(space - used));
-  Put32(out + 4, page.owner);
-  Put32(out + f.index_prev_page, page.prev_page);
-  Put32(out + f.index_next_page, page.next_page);
-  Put32(out + f.index_tail_page, page.tail_page);
-  if (f.index_prefix_length_size == 1) {
-    out[f.index_prefix_length] = static_cast<std::uint8_t>(page.prefix_length);
-  } else {
-    Put16(out + f.index_prefix_length, page.prefix_length);
-  }
-  // Access sets the byte after the prefix length on node pages and clears it on leaves; a
-  // root node that became a leaf must not keep it.
-  if (leaf) out[f.index_prefix_length + f.index_prefix_length_size] = 0;
-  std::memset(out + f.index_bitmap, 0, bitmap_bytes);
-  std::memset(out + f.index_entries, 0, space);
-
-  std::uint8_t* entries = out + f.index_entries;
-  std::size_t pos = 0;
-  for (std::size_t i = 0; i < page.entries.size(); ++i) {
-    std::string bytes = i == 0 ? first : StoredBytes(page.entries[i], leaf);
-    std::size_t skip = 0;
-    if (i > 0) {
-      if (bytes.size() <= page.prefix_length || bytes.compare(0, page.prefix_length, first, 0, page.prefix_length) != 0)
-        ThrowCorrupt("an index entry does not share the page's prefix");
-      skip = page.prefix_length;
-    }
-    std::memcpy(entries + pos, bytes.data() + skip, bytes.size() - skip);
-    pos += bytes.size() - skip;
-    out[f.index_bitmap + pos / 8] = static_cast<std::uint8_t>(out[f.index_bitmap + pos / 8] | (1u << (pos % 8)));
-  }
-}
-
-namespace {
 
 // A page that takes the place of a child in its parent after an edit, with the child's
 // last entry when it is known to have changed (nullopt: the parent's entry still holds).
@@ -313,9 +209,9 @@ class TreeEditor {
 
   // The bytes entries [begin, end) take on one page, their shared prefix stored once.
   std::size_t RangeBytes(const std::vector<IndexEntry>& e, std::size_t begin, std::size_t end, bool leaf) const {
-    std::size_t raw = 0, prefix = std::min(e[begin].key.size(), MaxPrefix(f_));
+    std::size_t raw = 0, prefix = std::min(e[begin].key.size(), MaxIndexPrefix(f_));
     for (std::size_t i = begin; i < end; ++i) {
-      raw += e[i].key.size() + PointerSize(leaf);
+      raw += e[i].key.size() + IndexPointerSize(leaf);
       if (i > begin) prefix = std::min(prefix, SharedLength(e[begin].key, e[i].key));
     }
     return end - begin < 2 ? raw : raw - (end - begin - 1) * prefix;
@@ -324,11 +220,11 @@ class TreeEditor {
   // The end of the longest run of entries from `begin` that fits one page.
   std::size_t RunEnd(const std::vector<IndexEntry>& e, std::size_t begin, bool leaf) const {
     const std::size_t space = f_.page_size - f_.index_entries;
-    std::size_t raw = e[begin].key.size() + PointerSize(leaf), prefix = std::min(e[begin].key.size(), MaxPrefix(f_));
+    std::size_t raw = e[begin].key.size() + IndexPointerSize(leaf), prefix = std::min(e[begin].key.size(), MaxIndexPrefix(f_));
     std::size_t end = begin + 1;
     while (end < e.size()) {
       std::size_t p = std::min(prefix, SharedLength(e[begin].key, e[end].key));
-      std::size_t r = raw + e[end].key.size() + PointerSize(leaf);
+      std::size_t r = raw + e[end].key.size() + IndexPointerSize(leaf);
       if (r - (end - begin) * p > space) break;
       prefix = p;
       raw = r;
@@ -342,7 +238,7 @@ class TreeEditor {
     const std::size_t space = f_.page_size - f_.index_entries;
     const std::size_t n = e.size();
     for (const auto& x : e)
-      if (x.key.size() + PointerSize(leaf) > space) ThrowCorrupt("an index key is too long for an index page");
+      if (x.key.size() + IndexPointerSize(leaf) > space) ThrowCorrupt("an index key is too long for an index page");
     // The rightmost page grows at its end: keep it full and start the next page with the
     // newest entry (in a node, the one beside the tail).
     if (append && n > 1 && RangeBytes(e, 0, n - 1, leaf) <= space) return {{0, n - 1}, {n - 1, n}};
@@ -355,11 +251,11 @@ class TreeEditor {
     // The same number of pages with about equal shares of the bytes.
     const std::size_t pages = greedy.size();
     std::size_t raw = 0;
-    for (const auto& x : e) raw += x.key.size() + PointerSize(leaf);
+    for (const auto& x : e) raw += x.key.size() + IndexPointerSize(leaf);
     std::vector<Range> ranges;
     std::size_t begin = 0, acc = 0;
     for (std::size_t i = 0; i + 1 < n && ranges.size() + 1 < pages; ++i) {
-      acc += e[i].key.size() + PointerSize(leaf);
+      acc += e[i].key.size() + IndexPointerSize(leaf);
       if (acc >= raw * (ranges.size() + 1) / pages) {
         ranges.push_back({begin, i + 1});
         begin = i + 1;
