@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,9 @@ struct IndexInsertOptions {
   bool unique = false;
   std::string index_name{};  // for error descriptions
   std::string table_name{};
+  // Where pages for splits come from (a released page of the index, say); by default
+  // PageEditor::Allocate.
+  std::function<std::uint32_t()> new_page{};
 };
 
 struct IndexInsertion {
