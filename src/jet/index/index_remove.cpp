@@ -278,7 +278,7 @@ class Remover {
       ends.push_back(static_cast<std::uint16_t>(scratch_.size()));
     }
     const std::size_t space = f_.page_size - f_.index_entries;
-    std::memcpy(w.data() + first_start, scratch_.data(), scratch_.size());
+    if (!scratch_.empty()) std::memcpy(w.data() + first_start, scratch_.data(), scratch_.size());
     std::memset(w.data() + first_start + scratch_.size(), 0, space - scratch_.size());
     std::memset(w.data() + f_.index_bitmap, 0, f_.index_entries - f_.index_bitmap);
     for (std::uint16_t end : ends) w[f_.index_bitmap + end / 8] |= static_cast<std::uint8_t>(1u << (end % 8));
