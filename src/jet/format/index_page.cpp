@@ -1,5 +1,8 @@
 #include "jet/format/index_page.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace jet {
 
 IndexPage ParseIndexPage(ByteView v, std::uint32_t number, const Format& f) {
@@ -46,6 +49,102 @@ IndexPage ParseIndexPage(ByteView v, std::uint32_t number, const Format& f) {
     start = end;
   }
   return p;
+}
+
+std::size_t IndexPointerSize(bool leaf) { return leaf ? 4 : 8; }
+
+std::size_t MaxIndexPrefix(const Format& f) { return f.index_prefix_length_size == 1 ? 0xFF : 0xFFFF; }
+
+std::size_t SharedLength(std::string_view a, std::string_view b) {
+  std::size_t n = std::min(a.size(), b.size());
+  return static_cast<std::size_t>(std::mismatch(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n), b.begin()).first - a.begin());
+}
+
+std::string StoredIndexEntry(const IndexEntry& e, bool leaf) {
+  std::string s = e.key;
+  s.push_back(static_cast<char>(e.data_page >> 16));
+  s.push_back(static_cast<char>(e.data_page >> 8));
+  s.push_back(static_cast<char>(e.data_page));
+  s.push_back(static_cast<char>(e.data_row));
+  if (!leaf) {
+    s.push_back(static_cast<char>(e.child_page >> 24));
+    s.push_back(static_cast<char>(e.child_page >> 16));
+    s.push_back(static_cast<char>(e.child_page >> 8));
+    s.push_back(static_cast<char>(e.child_page));
+  }
+  return s;
+}
+
+std::size_t IndexEntryBytes(const IndexPage& page) {
+  std::size_t total = 0;
+  const std::size_t pointer = IndexPointerSize(page.leaf);
+  for (std::size_t i = 0; i < page.entries.size(); ++i) {
+    total += page.entries[i].key.size() + pointer;
+    if (i > 0) total -= std::min<std::size_t>(page.prefix_length, page.entries[i].key.size() + pointer);
+  }
+  return total;
+}
+
+bool IndexPageFits(const IndexPage& page, const Format& format) {
+  return IndexEntryBytes(page) <= format.page_size - format.index_entries;
+}
+
+std::uint16_t CommonIndexPrefix(const std::vector<IndexEntry>& entries, const Format& format) {
+  if (entries.size() < 2) return 0;
+  std::size_t prefix = std::min(entries[0].key.size(), MaxIndexPrefix(format));
+  for (std::size_t i = 1; i < entries.size() && prefix > 0; ++i)
+    prefix = std::min(prefix, SharedLength(entries[0].key, entries[i].key));
+  return static_cast<std::uint16_t>(prefix);
+}
+
+void EncodeIndexPage(const IndexPage& page, const Format& f, std::uint8_t* out) {
+  const std::size_t space = f.page_size - f.index_entries;
+  const std::size_t bitmap_bytes = f.index_entries - f.index_bitmap;
+  const bool leaf = page.leaf;
+  std::string first;
+  if (!page.entries.empty()) {
+    first = StoredIndexEntry(page.entries[0], leaf);
+    if (page.prefix_length > first.size())
+      ThrowCorrupt("an index page's shared prefix is longer than its first entry");
+  }
+  if (page.prefix_length > MaxIndexPrefix(f)) ThrowCorrupt("an index page's shared prefix is too long for its length field");
+  const std::size_t used = IndexEntryBytes(page);
+  if (used > space)
+    ThrowCorrupt("index entries of " + std::to_string(used) + " bytes do not fit one page (" + std::to_string(space) +
+                 " bytes)");
+
+  out[0] = static_cast<std::uint8_t>(leaf ? PageType::IndexLeaf : PageType::IndexNode);
+  out[1] = 0x01;
+  Put16(out + 2, static_cast<std::uint16_t>(space - used));
+  Put32(out + 4, page.owner);
+  Put32(out + f.index_prev_page, page.prev_page);
+  Put32(out + f.index_next_page, page.next_page);
+  Put32(out + f.index_tail_page, page.tail_page);
+  if (f.index_prefix_length_size == 1) {
+    out[f.index_prefix_length] = static_cast<std::uint8_t>(page.prefix_length);
+  } else {
+    Put16(out + f.index_prefix_length, page.prefix_length);
+  }
+  // Access sets the byte after the prefix length on node pages and clears it on leaves; a
+  // root node that became a leaf must not keep it.
+  if (leaf) out[f.index_prefix_length + f.index_prefix_length_size] = 0;
+  std::memset(out + f.index_bitmap, 0, bitmap_bytes);
+  std::memset(out + f.index_entries, 0, space);
+
+  std::uint8_t* entries = out + f.index_entries;
+  std::size_t pos = 0;
+  for (std::size_t i = 0; i < page.entries.size(); ++i) {
+    std::string bytes = i == 0 ? first : StoredIndexEntry(page.entries[i], leaf);
+    std::size_t skip = 0;
+    if (i > 0) {
+      if (bytes.size() <= page.prefix_length || bytes.compare(0, page.prefix_length, first, 0, page.prefix_length) != 0)
+        ThrowCorrupt("an index entry does not share the page's prefix");
+      skip = page.prefix_length;
+    }
+    std::memcpy(entries + pos, bytes.data() + skip, bytes.size() - skip);
+    pos += bytes.size() - skip;
+    out[f.index_bitmap + pos / 8] = static_cast<std::uint8_t>(out[f.index_bitmap + pos / 8] | (1u << (pos % 8)));
+  }
 }
 
 }  // namespace jet

@@ -6,8 +6,10 @@
 // (compare with memcmp), the row's page (3 bytes, most significant first) and row
 // number, and in node pages the child page (4 bytes, most significant first).
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jet/format/bytes.h"
@@ -34,5 +36,40 @@ struct IndexPage {
 
 // Throws FormatError for a page that is not an index page or whose entries do not fit.
 IndexPage ParseIndexPage(ByteView page, std::uint32_t page_number, const Format& format);
+
+// ---- Writing index pages, the inverse of ParseIndexPage ----
+
+// What follows the key in an entry: the row pointer, and in node pages the child page.
+std::size_t IndexPointerSize(bool leaf);
+
+// The longest shared prefix a page can declare: Jet 3 stores its length in one byte.
+std::size_t MaxIndexPrefix(const Format& format);
+
+// The number of leading bytes `a` and `b` share.
+std::size_t SharedLength(std::string_view a, std::string_view b);
+
+// The entry as stored on a page: key, row page (3 bytes) and row, most significant first,
+// then in node pages the child page. Entries sort by these bytes (leaf form).
+std::string StoredIndexEntry(const IndexEntry& e, bool leaf);
+
+// The bytes the entries of `page` take after its bitmap, the shared prefix counted once.
+std::size_t IndexEntryBytes(const IndexPage& page);
+
+// Whether the entries of `page` fit one index page of `format`.
+bool IndexPageFits(const IndexPage& page, const Format& format);
+
+// The longest prefix all entries share (bounded by the shortest key, so that row and child
+// pointers are never folded into it, and by what the prefix length field of `format`
+// holds); 0 for fewer than two entries.
+std::uint16_t CommonIndexPrefix(const std::vector<IndexEntry>& entries, const Format& format);
+
+// Writes `page` into `out`, which holds format.page_size bytes: type, owner, prev/next/tail,
+// free space, prefix length, the bitmap of entry ends and the entries, the first in full
+// and the others without page.prefix_length leading bytes. Bytes after the last entry are
+// zeroed; header bytes of unknown meaning are left as `out` holds them, except that the
+// byte after the prefix length is cleared on leaves, as on every leaf Access writes.
+// Throws FormatError when the entries do not fit or do not all share page.prefix_length
+// bytes, or the prefix length does not fit its field.
+void EncodeIndexPage(const IndexPage& page, const Format& format, std::uint8_t* out);
 
 }  // namespace jet

@@ -246,3 +246,45 @@ std::size_t MarkInUsageMap(PageEditor& editor, RowPointer where, const std::vect
 }
 
 }  // namespace jet
+
+#include "jet/pager/page_editor.h"
+
+namespace jet {
+
+bool SetUsageMapBit(PageEditor& editor, RowPointer where, std::uint32_t page, bool on) {
+  const Format& f = editor.format();
+  DataPage holder(editor.Read(where.page), where.page, f);
+  const Slot slot = holder.slot(where.row);
+  const ByteView map = holder.row(slot);
+  if (map.empty()) ThrowCorrupt("the usage map at page " + std::to_string(where.page) + " is empty");
+  auto flip = [on](std::uint8_t& byte, std::uint32_t bit) {
+    const auto mask = static_cast<std::uint8_t>(1u << (bit % 8));
+    byte = static_cast<std::uint8_t>(on ? byte | mask : byte & ~mask);
+  };
+  const std::uint8_t type = map.U8(0);
+  if (type == kUsageMapInline) {
+    if (map.size() < 5) ThrowCorrupt("the usage map at page " + std::to_string(where.page) + " is too short");
+    const std::uint32_t start = map.U32(1);
+    const std::uint64_t bits = static_cast<std::uint64_t>(map.size() - 5) * 8;
+    if (page < start || page - start >= bits) return false;
+    std::vector<std::uint8_t>& w = editor.Write(where.page);
+    const std::uint32_t bit = page - start;
+    flip(w[slot.offset + 5 + bit / 8], bit);
+    return true;
+  }
+  if (type != kUsageMapReference)
+    ThrowCorrupt("the usage map at page " + std::to_string(where.page) + " has unknown type " + std::to_string(type));
+  const std::uint32_t per_page = static_cast<std::uint32_t>((f.page_size - kUsageMapPageHeader) * 8);
+  const std::size_t at = 1 + 4 * static_cast<std::size_t>(page / per_page);
+  if (at + 4 > map.size()) return false;
+  const std::uint32_t map_page = map.U32(at);
+  if (map_page == 0) return false;
+  std::vector<std::uint8_t>& w = editor.Write(map_page);
+  if (w.empty() || w[0] != static_cast<std::uint8_t>(PageType::UsageMap))
+    ThrowCorrupt("page " + std::to_string(map_page) + " should be a usage map page");
+  const std::uint32_t bit = page % per_page;
+  flip(w[kUsageMapPageHeader + bit / 8], bit);
+  return true;
+}
+
+}  // namespace jet

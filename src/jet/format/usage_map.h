@@ -47,3 +47,21 @@ class PageEditor;
 std::size_t MarkInUsageMap(PageEditor& editor, RowPointer where, const std::vector<std::uint32_t>& pages);
 
 }  // namespace jet
+
+// ---- Changing a map through a statement's PageEditor ----
+
+namespace jet {
+
+class PageEditor;
+
+// The database's own map of free pages: the first row of page 1, a bit set for every page
+// nothing uses (those past the end of the file included).
+inline constexpr RowPointer kFreePageMap{1, 0};
+
+// Sets (`on`) or clears the bit of `page` in the map at `where`, as far as the map already
+// reaches it: an inline bitmap's stretch, or a bitmap page the map lists. Returns false,
+// changing nothing, where it does not (no map page is added here). Throws FormatError for a
+// map that is not one.
+bool SetUsageMapBit(PageEditor& editor, RowPointer where, std::uint32_t page, bool on);
+
+}  // namespace jet

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,28 +26,6 @@
 #include "jet/table_source.h"
 
 namespace jet {
-
-// ---- Index pages, the inverse of ParseIndexPage ----
-
-// The bytes the entries of `page` take after its bitmap, the shared prefix counted once.
-std::size_t IndexEntryBytes(const IndexPage& page);
-
-// Whether the entries of `page` fit one index page of `format`.
-bool IndexPageFits(const IndexPage& page, const Format& format);
-
-// The longest prefix all entries share (bounded by the shortest key, so that row and child
-// pointers are never folded into it, and by what the prefix length field of `format`
-// holds); 0 for fewer than two entries.
-std::uint16_t CommonIndexPrefix(const std::vector<IndexEntry>& entries, const Format& format);
-
-// Writes `page` into `out`, which holds format.page_size bytes: type, owner, prev/next/tail,
-// free space, prefix length, the bitmap of entry ends and the entries, the first in full
-// and the others without page.prefix_length leading bytes. Bytes after the last entry are
-// zeroed; header bytes of unknown meaning are left as `out` holds them, except that the
-// byte after the prefix length is cleared on leaves, as on every leaf Access writes.
-// Throws FormatError when the entries do not fit or do not all share page.prefix_length
-// bytes, or the prefix length does not fit its field.
-void EncodeIndexPage(const IndexPage& page, const Format& format, std::uint8_t* out);
 
 // ---- Deleting rows ----
 
@@ -80,6 +59,9 @@ struct IndexInsertOptions {
   bool unique = false;
   std::string index_name{};  // for error descriptions
   std::string table_name{};
+  // Where pages for splits come from (a released page of the index, say); by default
+  // PageEditor::Allocate.
+  std::function<std::uint32_t()> new_page{};
 };
 
 struct IndexInsertion {

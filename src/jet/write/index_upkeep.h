@@ -1,7 +1,9 @@
 #pragma once
 // Keeping a table's indexes in step with its rows: the bridge between the table layer
-// and the index trees.
+// and the index trees, and the pages the trees give up or take.
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,7 +17,19 @@ namespace jet::write {
 std::string IndexName(const TableDef& def, std::size_t real_index);
 
 // Removes the entries of the rows `ids` (sorted) from every physical index of `table`,
-// one pass over each tree.
+// one pass over each tree. Pages a tree gives up are released (see ReleaseIndexPages).
 void RemoveIndexEntries(Database& db, Table& table, Transaction& txn, const std::vector<RowId>& ids);
+
+// Gives pages an index no longer links to back to the database, as Jet does: each is
+// marked in the database's map of free pages and then taken out of the index's own page
+// map. A page the free map does not reach stays in the index's map, unlinked, until the
+// file is compacted.
+void ReleaseIndexPages(Transaction& txn, const RealIndexDef& index, const std::vector<std::uint32_t>& pages);
+
+// Where the splits of an index of the table `def` take their pages: a page the free map
+// marks that was an index page of this table and that none of the table's page maps
+// claims, else a new page at the end of the file. The page taken is no longer marked
+// free; the caller adds it to the index's own page map.
+std::function<std::uint32_t()> IndexPageSource(Database& db, Transaction& txn, const TableDef& def);
 
 }  // namespace jet::write

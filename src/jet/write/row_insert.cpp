@@ -140,14 +140,11 @@ class Inserter {
       options.unique = (index.flags & kIndexUnique) != 0 && !has_null;
       options.index_name = name;
       options.table_name = table_.Name();
-      const std::size_t before = txn_.allocated().size();
-      InsertIndexEntry(txn_, def_.page, index.root_page, key, id, options);
-      // Pages a split added belong to the index from now on.
-      const std::size_t after = txn_.allocated().size();
-      for (std::size_t k = before; k < after; ++k) {
-        std::uint32_t added = txn_.allocated()[k];
+      options.new_page = IndexPageSource(db_, txn_, def_);
+      IndexInsertion inserted = InsertIndexEntry(txn_, def_.page, index.root_page, key, id, options);
+      // Pages a split took belong to the index from now on.
+      for (std::uint32_t added : inserted.added)
         if (!index.used_pages.IsNull()) AddToUsageMap(txn_, index.used_pages, added);
-      }
     }
   }
 

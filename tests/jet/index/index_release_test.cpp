@@ -1,0 +1,88 @@
+// Index pages a purge empties go back to the database: out of their index's page map and
+// into the database's map of free pages, from which the index's later splits take them
+// before the file grows; every index walks to exactly its rows throughout.
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "../write/write_support.h"
+#include "jet/format/usage_map.h"
+#include "jet/session.h"
+
+namespace {
+
+using jet::testing::TempDir;
+
+struct Maps {
+  std::set<std::uint32_t> index_pages;  // in the page maps of the table's indexes
+  std::set<std::uint32_t> free_pages;   // marked free, within the file
+  std::uint32_t file_pages = 0;
+};
+
+Maps MapsOf(const std::string& path, const std::string& table) {
+  auto db = jet::Database::Open(path);
+  Maps m;
+  const jet::TableDef& def = db->GetTable(table)->definition();
+  for (const auto& index : def.real_indexes)
+    for (std::uint32_t p : jet::ReadUsageMap(db->pager(), index.used_pages)) m.index_pages.insert(p);
+  for (std::uint32_t p : jet::ReadUsageMap(db->pager(), jet::kFreePageMap)) m.free_pages.insert(p);
+  m.file_pages = db->pager().page_count();
+  for (const auto& problem : jet::CheckIntegrity(*db)) ADD_FAILURE() << problem;
+  return m;
+}
+
+TEST(IndexRelease, PurgedIndexPagesAreFreedAndTakenAgainBySplits) {
+  JET_REQUIRE_FIXTURES();
+  TempDir dir;
+  const std::string path = jet::testing::CopyInto(jet::testing::FixturesDir() / "site-small/Journal.mdb", dir);
+  const Maps before = MapsOf(path, "Log");
+  {
+    auto session = jet::Session::Open(path, {.password = "", .read_write = true});
+    EXPECT_GT(session->Execute("DELETE FROM Log WHERE [Date] < #09/01/2026 00:00#").affected, 0);
+  }
+  const Maps purged = MapsOf(path, "Log");
+  std::set<std::uint32_t> released;
+  for (std::uint32_t p : before.index_pages)
+    if (purged.index_pages.count(p) == 0) released.insert(p);
+  ASSERT_GE(released.size(), 2u) << "the purge emptied no index page";
+  for (std::uint32_t p : released) EXPECT_EQ(purged.free_pages.count(p), 1u) << "page " << p << " was not freed";
+  for (std::uint32_t p : purged.index_pages) EXPECT_EQ(purged.free_pages.count(p), 0u) << "page " << p;
+  EXPECT_EQ(purged.file_pages, before.file_pages);
+
+  // A day of new events, with rising dates: the indexes split at their right ends.
+  {
+    auto db = jet::Database::Open(path, {.password = "", .read_write = true});
+    jet::Table* log = db->GetTable("Log");
+    db->BeginStatement();
+    for (int k = 0; k < 600; ++k)
+      log->InsertRow({jet::Value::Null(), jet::Value::DateValue(46300.0 + k / 600.0), jet::Value::Int(2),
+                      jet::Value::Str("C" + std::to_string(k)), jet::Value::Str("Access granted at door " + std::to_string(k % 40))});
+    db->CommitStatement();
+  }
+  const Maps refilled = MapsOf(path, "Log");
+  std::size_t reused = 0, appended = 0;
+  for (std::uint32_t p : refilled.index_pages) {
+    if (purged.index_pages.count(p) != 0) continue;
+    if (released.count(p) != 0) {
+      ++reused;
+      EXPECT_EQ(refilled.free_pages.count(p), 0u) << "page " << p << " is used and free";
+    } else {
+      ++appended;
+    }
+  }
+  EXPECT_GT(reused, 0u);
+  if (appended > 0) {
+    EXPECT_EQ(reused, released.size()) << "the index grew the file while released pages were free";
+  }
+  // The other readers see every row.
+  const std::size_t rows = jet::testing::RowsOf(*jet::Database::Open(path), "Log").size();
+  if (jet::testing::HaveMdbtools()) {
+    EXPECT_EQ(jet::testing::MdbExportFirstColumn(path, "Log").size(), rows);
+  }
+  if (jet::testing::HaveMdbReader()) {
+    EXPECT_EQ(jet::testing::MdbReaderCounts(path), "Log " + std::to_string(rows) + "\n");
+  }
+}
+
+}  // namespace
