@@ -32,13 +32,49 @@
 
 namespace {
 
+const char kUsage[] =
+    "usage: jetsql FILE [-p PASSWORD] [-w] [-t SECONDS] [-c SQL | --tables | --dump TABLE | --check]\n";
+
+const char kHelp[] =
+    "  -p PASSWORD   the database password\n"
+    "  -w            open the file for writing (a DELETE or INSERT always does)\n"
+    "  -t SECONDS    stop the statement after that long, changing nothing\n"
+    "  -c SQL        run one statement (else read it from standard input)\n"
+    "  --tables      list the user tables\n"
+    "  --dump TABLE  print every row of TABLE\n"
+    "  --check       check the file's integrity (row counts, every index against its\n"
+    "                table): prints \"ok\" or one line per problem, exit status 1\n"
+    "\n"
+    "Statements (keywords in any letter case; names bare, [bracketed] or table.column):\n"
+    "  SELECT [TOP n] * | expr [AS name], ... FROM table [[AS] alias] [WHERE condition]\n"
+    "         [GROUP BY expr, ...] [HAVING condition] [ORDER BY key [ASC|DESC], ...]\n"
+    "  DELETE FROM table [WHERE condition]\n"
+    "  INSERT INTO table [(column, ...)] VALUES (value, ...)\n"
+    "An ORDER BY key is an expression, a column's alias or its position (1 for the first).\n"
+    "Sorting puts NULL first, text without regard to case. TOP n also keeps the rows that\n"
+    "tie with the n-th on every ORDER BY key.\n"
+    "Conditions: = <> < <= > >=, AND, OR, NOT, IS [NOT] NULL, [NOT] IN (value, ...),\n"
+    "  [NOT] IN (SELECT column FROM table [WHERE ...]), [NOT] BETWEEN a AND b,\n"
+    "  [NOT] LIKE 'pattern' (* ? # [a-z] [!a-z]), unary minus.\n"
+    "Functions: COUNT(*), COUNT(expr), MIN(expr), MAX(expr) (over each group, or the\n"
+    "  whole table without GROUP BY; NULLs are skipped, MIN and MAX of nothing is NULL);\n"
+    "  Year(date), Month(date), Day(date).\n"
+    "Values: 12, 1.5, 'text', \"text\", #2025-12-01#, #12/01/2025 13:30#, True, False, NULL.\n"
+    "\n"
+    "Examples:\n"
+    "  Events per month that a purge of events before 1 December 2025 would take:\n"
+    "    jetsql Journal.mdb -c \"SELECT Year([Date]) AS Y, Month([Date]) AS M, COUNT(*) AS Events\n"
+    "      FROM [Log] WHERE [Date] < #2025-12-01# GROUP BY Year([Date]), Month([Date]) ORDER BY 1, 2\"\n"
+    "  The ten oldest invalid visitors:\n"
+    "    jetsql Orvanta.mdb -p PASSWORD -c \"SELECT TOP 10 ID, LastName, FirstName, From_Date\n"
+    "      FROM CRDHLD WHERE [type] = 0 AND [Valid] = 0 ORDER BY From_Date\"\n"
+    "\n"
+    "Results are tab-separated: a line of column names, then one line per row (NULL as \\N).\n"
+    "A DELETE or INSERT prints the number of rows it changed. Errors go to standard error\n"
+    "with their number, exit status 1.\n";
+
 int Usage() {
-  std::cerr << "usage: jetsql FILE [-p PASSWORD] [-w] [-t SECONDS] [-c SQL | --tables | --dump TABLE | --check]\n"
-               "  -c SQL        run one statement (else read it from standard input)\n"
-               "  --tables      list the user tables\n"
-               "  --dump TABLE  print every row of TABLE\n"
-               "  --check       check the file's integrity (row counts, every index against its\n"
-               "                table): prints \"ok\" or one line per problem, exit status 1\n";
+  std::cerr << kUsage << "jetsql --help tells more.\n";
   return 2;
 }
 
@@ -122,7 +158,7 @@ int main(int argc, char** argv) {
       dump = args[++i];
       have_dump = true;
     } else if (a == "-h" || a == "--help") {
-      Usage();
+      std::cout << kUsage << kHelp;
       return 0;
     } else if (file.empty() && (a.empty() || a[0] != '-')) {
       file = a;

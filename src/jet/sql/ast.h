@@ -3,6 +3,7 @@
 // that later errors can point into the command.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <variant>
@@ -18,6 +19,13 @@ struct SelectStmt;
 
 enum class CompareOp { Eq, Ne, Lt, Le, Gt, Ge };
 
+// COUNT(*) has no argument; every other function takes one.
+enum class Function { CountStar, Count, Min, Max, Year, Month, Day };
+
+inline bool IsAggregate(Function f) {
+  return f == Function::CountStar || f == Function::Count || f == Function::Min || f == Function::Max;
+}
+
 struct Expr {
   enum class Kind {
     Literal,     // literal
@@ -32,12 +40,14 @@ struct Expr {
     InSubquery,  // args[0] [NOT] IN (subquery)
     Between,     // args[0] [NOT] BETWEEN args[1] AND args[2]
     Like,        // args[0] [NOT] LIKE args[1]
-    CountStar,   // COUNT(*), only as a select item
+    Call,        // function(args...): an aggregate or a function of one row
+    Slot,        // grouped queries: the group's key or aggregate at `column`
   };
 
   Kind kind = Kind::Literal;
   std::size_t offset = 0;
   CompareOp op = CompareOp::Eq;
+  Function function = Function::CountStar;  // Call
   bool negated = false;
   Value literal;
   std::string qualifier;  // Column: the table named before the dot, if any
@@ -46,7 +56,7 @@ struct Expr {
   std::unique_ptr<SelectStmt> subquery;
 
   // Filled in when the statement is bound to its tables.
-  int column = -1;                                 // Column: index in the row
+  int column = -1;                                 // Column, Slot: index in the row
   std::shared_ptr<const ValueSet> set;             // InSubquery: the subquery's values
   std::shared_ptr<const LikePattern> pattern;      // Like: the pattern when it is constant
 };
@@ -74,9 +84,12 @@ struct OrderKey {
 
 struct SelectStmt {
   bool distinct = false;
+  std::int64_t top = 0;  // TOP n; 0: every row
   std::vector<SelectItem> items;
   TableRef table;
   ExprPtr where;
+  std::vector<ExprPtr> group;
+  ExprPtr having;
   std::vector<OrderKey> order;
   std::size_t offset = 0;
 };

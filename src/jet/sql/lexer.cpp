@@ -45,6 +45,59 @@ void ThrowSyntax(std::string_view command, std::size_t offset, const std::string
                                      std::to_string(CharacterPosition(command, offset)) + ": " + what);
 }
 
+namespace {
+
+// A number starting at *pos; *pos moves past it.
+Value LexNumber(std::string_view command, std::size_t* pos) {
+  const std::size_t n = command.size();
+  std::size_t k = *pos;
+  std::size_t start = k;
+  while (k < n && IsDigit(command[k])) ++k;
+  if (k < n && command[k] == '.') {
+    ++k;
+    while (k < n && IsDigit(command[k])) ++k;
+  }
+  if (k < n && (command[k] == 'e' || command[k] == 'E')) {
+    std::size_t e = k + 1;
+    if (e < n && (command[e] == '+' || command[e] == '-')) ++e;
+    if (e < n && IsDigit(command[e])) {
+      k = e;
+      while (k < n && IsDigit(command[k])) ++k;
+    }
+  }
+  if (k < n && IsNameChar(static_cast<unsigned char>(command[k]))) ThrowSyntax(command, start, "malformed number");
+  auto v = ParseNumber(command.substr(start, k - start), false);
+  if (!v) ThrowSyntax(command, start, "number out of range");
+  *pos = k;
+  return std::move(*v);
+}
+
+// 'text' or "text" starting at *pos, a doubled quote standing for one; *pos moves past it.
+Value LexText(std::string_view command, std::size_t* pos) {
+  const std::size_t n = command.size();
+  std::size_t k = *pos;
+  const char quote = command[k];
+  std::string text;
+  std::size_t start = k++;
+  while (true) {
+    if (k >= n) ThrowSyntax(command, start, "the text has no closing quote");
+    if (command[k] == quote) {
+      if (k + 1 < n && command[k + 1] == quote) {
+        text += quote;
+        k += 2;
+        continue;
+      }
+      ++k;
+      break;
+    }
+    text += command[k++];
+  }
+  *pos = k;
+  return Value::Str(std::move(text));
+}
+
+}  // namespace
+
 std::vector<Token> Tokenize(std::string_view command) {
   std::vector<Token> tokens;
   std::size_t k = 0;
@@ -73,45 +126,11 @@ std::vector<Token> Tokenize(std::string_view command) {
       tok.text = std::string(command.substr(k + 1, end - k - 1));
       k = end + 1;
     } else if (IsDigit(c) || (c == '.' && k + 1 < n && IsDigit(command[k + 1]))) {
-      std::size_t start = k;
-      while (k < n && IsDigit(command[k])) ++k;
-      if (k < n && command[k] == '.') {
-        ++k;
-        while (k < n && IsDigit(command[k])) ++k;
-      }
-      if (k < n && (command[k] == 'e' || command[k] == 'E')) {
-        std::size_t e = k + 1;
-        if (e < n && (command[e] == '+' || command[e] == '-')) ++e;
-        if (e < n && IsDigit(command[e])) {
-          k = e;
-          while (k < n && IsDigit(command[k])) ++k;
-        }
-      }
-      if (k < n && IsNameChar(static_cast<unsigned char>(command[k]))) {
-        ThrowSyntax(command, start, "malformed number");
-      }
-      auto v = ParseNumber(command.substr(start, k - start), false);
-      if (!v) ThrowSyntax(command, start, "number out of range");
       tok.kind = TokenKind::Number;
-      tok.value = std::move(*v);
+      tok.value = LexNumber(command, &k);
     } else if (c == '\'' || c == '"') {
-      std::string text;
-      std::size_t start = k++;
-      while (true) {
-        if (k >= n) ThrowSyntax(command, start, "the text has no closing quote");
-        if (command[k] == c) {
-          if (k + 1 < n && command[k + 1] == c) {
-            text += c;
-            k += 2;
-            continue;
-          }
-          ++k;
-          break;
-        }
-        text += command[k++];
-      }
       tok.kind = TokenKind::String;
-      tok.value = Value::Str(std::move(text));
+      tok.value = LexText(command, &k);
     } else if (c == '#') {
       std::size_t end = command.find('#', k + 1);
       if (end == std::string_view::npos) ThrowSyntax(command, k, "the date has no closing #");

@@ -1,5 +1,6 @@
 #include "jet/sql/parser.h"
 
+#include <algorithm>
 #include <array>
 
 #include "jet/sql/lexer.h"
@@ -127,7 +128,16 @@ class Parser {
       Next();
       s.distinct = true;
     }
-    if (IsKeyword(Peek(), "TOP")) Fail(Peek(), "TOP is not supported");
+    if (IsKeyword(Peek(), "TOP")) {
+      if (subquery) Fail(Peek(), "TOP cannot be used in a subquery");
+      Next();
+      const Token& n = Peek();
+      if (n.kind != TokenKind::Number || n.value.kind != Value::Kind::Integer || n.value.i < 1) {
+        Fail(n, "TOP needs a whole number of rows, at least 1");
+      }
+      s.top = Next().value.i;
+      if (IsKeyword(Peek(), "PERCENT")) Fail(Peek(), "TOP n PERCENT is not supported");
+    }
     do {
       SelectItem item;
       item.offset = Peek().offset;
@@ -147,7 +157,15 @@ class Parser {
     ExpectKeyword("FROM");
     s.table = ParseTableRef();
     if (AcceptKeyword("WHERE")) s.where = ParseExpr();
-    if (!subquery && AcceptKeyword("ORDER")) {
+    if (subquery) return s;
+    if (AcceptKeyword("GROUP")) {
+      ExpectKeyword("BY");
+      do {
+        s.group.push_back(ParseExpr());
+      } while (AcceptSymbol(","));
+    }
+    if (AcceptKeyword("HAVING")) s.having = ParseExpr();
+    if (AcceptKeyword("ORDER")) {
       ExpectKeyword("BY");
       do {
         OrderKey key;
@@ -357,13 +375,31 @@ class Parser {
   }
 
   ExprPtr ParseCall() {
+    static const std::array<std::pair<std::string_view, Function>, 6> functions = {{
+        {"COUNT", Function::Count},
+        {"MIN", Function::Min},
+        {"MAX", Function::Max},
+        {"YEAR", Function::Year},
+        {"MONTH", Function::Month},
+        {"DAY", Function::Day},
+    }};
     const Token& name = Next();
-    if (!SameName(name.text, "COUNT")) Fail(name, "the function " + name.text + " is not supported");
+    ExprPtr node = Node(Expr::Kind::Call, name.offset);
+    auto known = std::find_if(functions.begin(), functions.end(),
+                              [&](const auto& f) { return SameName(name.text, f.first); });
+    if (known == functions.end()) Fail(name, "the function " + name.text + " is not supported");
+    node->function = known->second;
+    node->name = name.text;
     Next();  // (
-    if (!IsSymbol(Peek(), "*")) Fail(Peek(), "only COUNT(*) is supported");
-    Next();
+    if (node->function == Function::Count && AcceptSymbol("*")) {
+      node->function = Function::CountStar;
+    } else {
+      if (IsSymbol(Peek(), ")")) Fail(Peek(), "the function " + name.text + " takes one argument");
+      node->args.push_back(ParseExpr());
+      if (IsSymbol(Peek(), ",")) Fail(Peek(), "the function " + name.text + " takes one argument");
+    }
     ExpectSymbol(")");
-    return Node(Expr::Kind::CountStar, name.offset);
+    return node;
   }
 
   ExprPtr ParseColumn() {

@@ -24,10 +24,18 @@ struct ExecuteOptions {
 };
 
 // The language, in Jet's own spelling (keywords in any letter case):
-//   SELECT *|COUNT(*)|expr [AS name], ... FROM table [[AS] alias] [WHERE cond]
-//          [ORDER BY expr [ASC|DESC], ...]
+//   SELECT [TOP n] *|expr [AS name], ... FROM table [[AS] alias] [WHERE cond]
+//          [GROUP BY expr, ...] [HAVING cond] [ORDER BY key [ASC|DESC], ...]
 //   DELETE [*] FROM table [WHERE cond]
 //   INSERT INTO table [(column, ...)] VALUES (value, ...)
+// An ORDER BY key is an expression, an output column's alias, or its position (1 for the
+// first). Sorting puts NULL first (last with DESC) and follows the comparisons below;
+// TOP n keeps the first n rows and every row that ties with the n-th on all the keys.
+// Functions: COUNT(*), COUNT(expr), MIN(expr), MAX(expr) (NULLs skipped; MIN and MAX of no
+// values are NULL), and Year(), Month(), Day() of a date (NULL gives NULL). A query with
+// an aggregate or GROUP BY returns one row per group (one row in all without GROUP BY),
+// ordered by the group's values unless ORDER BY says otherwise; every column it shows
+// outside an aggregate must be an expression of the GROUP BY clause.
 // Conditions: = <> < <= > >=, AND, OR, NOT, IS [NOT] NULL, [NOT] IN (list) or
 // IN (SELECT col FROM table [WHERE cond]), [NOT] BETWEEN a AND b (bounds in either
 // order), [NOT] LIKE with * ? # [set] [!set] [a-z], unary minus. Literals: numbers,

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "jet/datetime.h"
 #include "jet/table_source.h"
 #include "jet/value.h"
 
@@ -61,6 +62,14 @@ std::optional<Value> ParseNumber(std::string_view text, bool lenient);
 // optionally followed by a time h:mm[:ss] [AM|PM], or a time alone. Two-digit years
 // fall in 1930..2029. nullopt when not a real date and time.
 std::optional<double> ParseDate(std::string_view text);
+
+// -v, for numbers, Yes/No (as -1 / 0) and dates (a Double); nullopt for other kinds.
+// Integers and Currency that have no negative of their own kind become Decimal.
+std::optional<Value> Negative(const Value& v);
+
+// The calendar date and time a value stands for, as Year() and Month() read it: a date,
+// a number as a day count, or text holding a date. nullopt when it stands for none.
+std::optional<CivilTime> CivilOf(const Value& v);
 
 // The value converted for storing in a column of the given type, or nullopt when Jet
 // would refuse the conversion (wrong kind or out of range). NULL stays NULL.

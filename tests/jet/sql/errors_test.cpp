@@ -39,13 +39,11 @@ TEST_F(SqlRefusals, SyntaxErrorsNameTheirPosition) {
   ExpectSyntax("SELECT id T", 11, "expected FROM");
   ExpectSyntax("DELETE FROM", 12, "expected a table name");
   ExpectSyntax("DELETE FROM T WHERE", 20, "expected an expression");
-  ExpectSyntax("DELETE FROM T WHERE id = 1 AND", 31, "expected an expression");
   ExpectSyntax("", 1, "expected SELECT, DELETE or INSERT");
-  ExpectSyntax("   ", 4);
   ExpectSyntax("SELECT * FROM T WHERE name = 'abc", 30, "no closing quote");
   ExpectSyntax("SELECT * FROM [T WHERE id = 1", 15, "no closing ]");
   ExpectSyntax("SELECT * FROM [] WHERE id = 1", 15, "empty name");
-  ExpectSyntax("SELECT * FROM T WHERE id = 1 GROUP BY id", 30, "expected end of command");
+  ExpectSyntax("SELECT * FROM T WHERE id = 1 UNION SELECT * FROM U", 30, "expected end of command");
   ExpectSyntax("SELECT * FROM T; SELECT * FROM T", 18, "expected end of command");
   ExpectSyntax("SELECT * FROM T WHERE (id = 1", 30, "expected )");
   ExpectSyntax("SELECT * FROM T WHERE id IS 1", 29, "expected NULL");
@@ -62,14 +60,13 @@ TEST_F(SqlRefusals, SyntaxErrorsNameTheirPosition) {
 TEST_F(SqlRefusals, ConstructsOutsideTheLanguage) {
   ExpectSyntax("UPDATE T SET id = 2", 1, "not supported");
   ExpectSyntax("SELECT DISTINCT id FROM T", 8, "DISTINCT");
-  ExpectSyntax("SELECT TOP 5 id FROM T", 8, "TOP");
+  ExpectSyntax("SELECT TOP 0 id FROM T", 12, "TOP needs a whole number");
+  ExpectSyntax("SELECT TOP 5 PERCENT id FROM T", 14, "PERCENT");
   ExpectSyntax("SELECT id FROM T, U", 17, "only one table");
   ExpectSyntax("SELECT id FROM T INNER JOIN U ON T.id = U.ref", 18, "only one table");
-  ExpectSyntax("SELECT MAX(id) FROM T", 8, "function MAX");
-  ExpectSyntax("SELECT COUNT(id) FROM T", 14, "COUNT(*)");
-  ExpectSyntax("SELECT id, COUNT(*) FROM T", 8, "COUNT(*)");
-  ExpectSyntax("SELECT COUNT(*) FROM T ORDER BY id", 33, "ORDER BY");
-  ExpectSyntax("SELECT id FROM T WHERE COUNT(*) > 1", 24, "COUNT(*)");
+  ExpectSyntax("SELECT SUM(id) FROM T", 8, "function SUM");
+  ExpectSyntax("SELECT Year() FROM T", 13, "takes one argument");
+  ExpectSyntax("SELECT Month(id, id) FROM T", 16, "takes one argument");
   ExpectSyntax("SELECT id FROM T WHERE id IN (SELECT ref, extra FROM U)", 30, "one column");
   ExpectSyntax("SELECT id FROM T WHERE id IN (SELECT * FROM U)", 30, "one column");
   ExpectSyntax("INSERT INTO T SELECT * FROM U", 15, "expected VALUES");
@@ -78,6 +75,32 @@ TEST_F(SqlRefusals, ConstructsOutsideTheLanguage) {
             ErrorCode::Unsupported);
   EXPECT_EQ(Refused("SELECT id FROM T WHERE id IN (SELECT ref FROM U WHERE name = 'a')").first,
             ErrorCode::Unsupported);
+}
+
+// A grouped query shows only what each group has one value of; aggregates stand only
+// where groups exist.
+TEST_F(SqlRefusals, GroupingMistakesNameTheExpressionAndClause) {
+  for (auto [command, what] : std::initializer_list<std::pair<const char*, const char*>>{
+           {"SELECT id, COUNT(*) FROM T", "'id' as part of an aggregate function (select list, position 8)"},
+           {"SELECT name, MAX(id) FROM T GROUP BY id", "'name' as part of an aggregate function (select list"},
+           {"SELECT COUNT(*) FROM T ORDER BY T.id", "'T.id' as part of an aggregate function (ORDER BY clause"},
+           {"SELECT id FROM T GROUP BY id HAVING name = 'a'", "'name' as part of an aggregate function (HAVING"},
+           {"SELECT Year(id) FROM T GROUP BY Month(id)", "'id' as part of an aggregate function (select list"},
+       }) {
+    auto [code, message] = Refused(command);
+    EXPECT_EQ(code, ErrorCode::Syntax) << command;
+    EXPECT_NE(message.find("does not include the specified expression " + std::string(what)), std::string::npos)
+        << command << ": " << message;
+  }
+  ExpectSyntax("SELECT * FROM T GROUP BY id", 8, "'*'");
+  ExpectSyntax("SELECT id FROM T WHERE COUNT(*) > 1", 24, "COUNT cannot be used in the WHERE clause");
+  ExpectSyntax("SELECT id FROM T GROUP BY MIN(id)", 27, "MIN cannot be used in the GROUP BY clause");
+  ExpectSyntax("SELECT MAX(MIN(id)) FROM T", 12, "argument of an aggregate function");
+  ExpectSyntax("SELECT id FROM T WHERE id IN (SELECT COUNT(*) FROM U)", 38, "subquery");
+  ExpectSyntax("SELECT id, name FROM T ORDER BY 3", 33, "ORDER BY 3 names no column: the query shows 2 columns");
+  auto [code, message] = Refused("SELECT Year(name) FROM T");
+  EXPECT_EQ(code, ErrorCode::TypeMismatch);
+  EXPECT_NE(message.find("text that is not a date in Year() at position 13"), std::string::npos) << message;
 }
 
 TEST_F(SqlRefusals, UnknownNamesAreNamed) {
@@ -89,7 +112,9 @@ TEST_F(SqlRefusals, UnknownNamesAreNamed) {
   EXPECT_NE(message.find("'Valid'"), std::string::npos) << message;
   EXPECT_NE(message.find("'T'"), std::string::npos) << message;
   EXPECT_EQ(Refused("SELECT nothing FROM T").first, ErrorCode::UnknownColumn);
-  EXPECT_EQ(Refused("SELECT id FROM T ORDER BY nothing").first, ErrorCode::UnknownColumn);
+  std::tie(code, message) = Refused("SELECT id FROM T ORDER BY nothing");
+  EXPECT_EQ(code, ErrorCode::UnknownColumn);
+  EXPECT_NE(message.find("'nothing' does not exist in table 'T' (in the ORDER BY clause)"), std::string::npos);
   EXPECT_EQ(Refused("SELECT X.id FROM T").first, ErrorCode::UnknownColumn);
   EXPECT_EQ(Refused("SELECT id FROM T WHERE id IN (SELECT nothing FROM U)").first, ErrorCode::UnknownColumn);
   EXPECT_EQ(Refused("SELECT id FROM T WHERE id IN (SELECT ref FROM Nowhere)").first, ErrorCode::UnknownTable);

@@ -1,0 +1,94 @@
+// The statements that change a table: DELETE and INSERT.
+
+#include <numeric>
+
+#include "jet/sql/executor.h"
+#include "jet/sql/lexer.h"
+
+namespace jet::sql {
+namespace {
+
+const char* ColumnTypeName(ColumnType t) {
+  switch (t) {
+    case ColumnType::Boolean: return "Yes/No";
+    case ColumnType::Byte: return "Byte";
+    case ColumnType::Integer: return "Integer";
+    case ColumnType::Long: return "Long Integer";
+    case ColumnType::Currency: return "Currency";
+    case ColumnType::Single: return "Single";
+    case ColumnType::Double: return "Double";
+    case ColumnType::DateTime: return "Date/Time";
+    case ColumnType::Binary: return "Binary";
+    case ColumnType::Text: return "Text";
+    case ColumnType::Ole: return "OLE Object";
+    case ColumnType::Memo: return "Memo";
+    case ColumnType::Guid: return "Replication ID";
+    case ColumnType::Numeric: return "Decimal";
+  }
+  return "unknown";
+}
+
+}  // namespace
+
+Result Executor::RunDelete(DeleteStmt& d) {
+  TableSource& t = OpenTable(d.table);
+  Scope scope{&t, d.table.alias, nullptr, std::vector<bool>(t.Columns().size(), false)};
+  if (d.where) CheckCondition(*d.where, Bind(*d.where, scope));
+  const Expr* where = d.where.get();
+  deadline_.Check();
+  std::size_t count = 0;
+  Result result;
+  result.affected = t.DeleteWhere(scope.used, [&](const Row& row) {
+    if (++count % kRowsPerClockCheck == 0) deadline_.Check();
+    return where == nullptr || Condition(*where, row) == Truth::True;
+  });
+  return result;
+}
+
+Result Executor::RunInsert(InsertStmt& ins) {
+  TableSource& t = OpenTable(ins.table);
+  const auto& columns = t.Columns();
+  std::vector<std::size_t> targets;
+  if (ins.has_columns) {
+    std::vector<bool> named(columns.size(), false);
+    for (const auto& [name, offset] : ins.columns) {
+      int idx = FindColumn(t, name);
+      if (idx < 0) throw Error(ErrorCode::UnknownColumn, "Column '" + name + "' does not exist in table '" + t.Name() + "'");
+      auto k = static_cast<std::size_t>(idx);
+      if (named[k]) ThrowSyntax(command_, offset, "the column " + name + " is named twice");
+      named[k] = true;
+      targets.push_back(k);
+    }
+  } else {
+    targets.resize(columns.size());
+    std::iota(targets.begin(), targets.end(), 0);
+  }
+  if (ins.values.size() != targets.size()) {
+    ThrowSyntax(command_, ins.values_offset,
+                "the command gives " + std::to_string(ins.values.size()) + " values for " +
+                    std::to_string(targets.size()) + " columns");
+  }
+  Scope none;
+  none.clause = "VALUES list";
+  Row row(columns.size());
+  for (std::size_t k = 0; k < targets.size(); ++k) {
+    Expr& e = *ins.values[k];
+    Bind(e, none);
+    Value v = Eval(e, Row());
+    const ColumnInfo& col = columns[targets[k]];
+    auto converted = ConvertForColumn(v, col.type);
+    if (!converted) {
+      throw Error(ErrorCode::TypeMismatch, "Data type mismatch: the value at position " + Position(e.offset) +
+                                               " cannot be stored in column '" + col.name + "' (" +
+                                               ColumnTypeName(col.type) + ") of table '" + t.Name() + "'");
+    }
+    row[targets[k]] = std::move(*converted);
+  }
+  deadline_.Check();
+  t.InsertRow(row);
+  Result result;
+  result.affected = 1;
+  return result;
+}
+
+}  // namespace jet::sql
