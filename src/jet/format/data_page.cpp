@@ -53,11 +53,56 @@ std::size_t LowestRow(const PageData& page, const Format& format, std::uint16_t 
   return low;
 }
 
-// The room for one more row when the lowest row starts at `low`.
-std::size_t Room(const Format& format, std::uint16_t count, std::size_t low) {
-  if (count >= kMaxRowsPerPage) return 0;
-  const std::size_t table_end = format.data_slots + 2u * (count + 1u);
+// The first slot a delete left behind, or `count` when there is none. A new row takes
+// it: without that, a page that loses and gains rows night after night fills its slot
+// table with dead entries and is closed to inserts long before its bytes run out.
+std::uint16_t FreeSlot(const PageData& page, const Format& format, std::uint16_t count) {
+  const std::uint8_t* slot = page.data() + format.data_slots;
+  for (std::uint16_t i = 0; i < count; ++i, slot += 2)
+    if (((slot[0] | (slot[1] << 8)) & kSlotDeleted) == kSlotDeleted) return i;
+  return count;
+}
+
+// The room for one more row when the lowest row starts at `low`: a new slot needs two
+// bytes of the gap, a reused one none.
+std::size_t Room(const Format& format, std::uint16_t count, std::size_t low, bool reuse) {
+  if (!reuse && count >= kMaxRowsPerPage) return 0;
+  const std::size_t table_end = format.data_slots + 2u * (count + (reuse ? 0u : 1u));
   return low > table_end ? low - table_end : 0;
+}
+
+// Lays the rows out again from the end of the page, in slot order, with `row` as the
+// deleted slot `target`: a reader takes a row's end from the slot before it, so the new
+// row can only go between its neighbours.
+void PutRowInSlot(PageData& page, const Format& format, std::uint16_t count, std::uint16_t target,
+                  std::string_view row) {
+  const std::uint32_t size = format.page_size;
+  const std::uint32_t table_end = format.data_slots + 2u * count;
+  const PageData old = page;
+  std::uint32_t pos = size;  // start of the lowest row laid out so far
+  std::uint32_t end = size;  // where the current row ends in the old page
+  for (std::uint16_t i = 0; i < count; ++i) {
+    const std::size_t at = format.data_slots + 2u * i;
+    const std::uint16_t raw = ByteView(old).U16(at);
+    const std::uint32_t offset = raw & kSlotOffsetMask;
+    const bool deleted = (raw & kSlotDeleted) == kSlotDeleted;
+    if (!deleted && (offset < table_end || offset > end)) ThrowCorrupt("a row of the data page lies outside it");
+    std::string_view bytes;
+    std::uint16_t flags = raw & kSlotDeleted;
+    if (i == target) {
+      bytes = row;
+      flags = 0;
+    } else if (!deleted) {
+      bytes = std::string_view(reinterpret_cast<const char*>(old.data()) + offset, end - offset);
+    }
+    if (bytes.size() > pos - table_end) ThrowCorrupt("a row does not fit the data page chosen for it");
+    pos -= static_cast<std::uint32_t>(bytes.size());
+    if (!bytes.empty()) std::memcpy(page.data() + pos, bytes.data(), bytes.size());
+    Put16(&page[at], static_cast<std::uint16_t>(flags | pos));
+    if (offset >= table_end && offset <= end) end = offset;
+  }
+  std::memset(page.data() + table_end, 0, pos - table_end);
+  Put16(&page[format.data_free_space], static_cast<std::uint16_t>(pos - table_end));
 }
 
 }  // namespace
@@ -72,14 +117,20 @@ void InitDataPage(PageData& page, const Format& format, std::uint32_t owner) {
 
 std::size_t DataPageRoom(const PageData& page, const Format& format) {
   const std::uint16_t count = ByteView(page).U16(format.data_row_count);
-  if (count >= kMaxRowsPerPage) return 0;
-  return Room(format, count, LowestRow(page, format, count));
+  const bool reuse = FreeSlot(page, format, count) < count;
+  return Room(format, count, LowestRow(page, format, count), reuse);
 }
 
 std::uint8_t AddRowToPage(PageData& page, const Format& format, std::string_view row) {
   const std::uint16_t count = ByteView(page).U16(format.data_row_count);
-  const std::size_t low = count >= kMaxRowsPerPage ? 0 : LowestRow(page, format, count);
-  if (row.size() > Room(format, count, low)) ThrowCorrupt("a row does not fit the data page chosen for it");
+  const std::uint16_t free_slot = FreeSlot(page, format, count);
+  const bool reuse = free_slot < count;
+  const std::size_t low = !reuse && count >= kMaxRowsPerPage ? 0 : LowestRow(page, format, count);
+  if (row.size() > Room(format, count, low, reuse)) ThrowCorrupt("a row does not fit the data page chosen for it");
+  if (reuse) {
+    PutRowInSlot(page, format, count, free_slot, row);
+    return static_cast<std::uint8_t>(free_slot);
+  }
   const std::size_t at = low - row.size();
   std::memcpy(&page[at], row.data(), row.size());
   Put16(&page[format.data_slots + 2u * count], static_cast<std::uint16_t>(at));

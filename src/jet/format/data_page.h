@@ -61,12 +61,13 @@ ByteView ReadRowBytes(Pager& pager, RowPointer at, PageRef* keep);
 // `owner`, or of long values when `owner` is kLongValueOwner.
 void InitDataPage(PageData& page, const Format& format, std::uint32_t owner);
 
-// The most bytes one more row may take on the page, its slot counted; 0 when every slot
-// is taken. Counted from where the rows really lie, not from the recorded free space.
+// The most bytes one more row may take on the page, its slot counted (a slot a delete
+// left is taken again before a new one); 0 when every slot is taken. Counted from where the rows really lie, not from the recorded free space.
 std::size_t DataPageRoom(const PageData& page, const Format& format);
 
-// Stores `row` below the lowest row in a new slot and brings the row count and free
-// space up to date; returns the slot. The caller checked DataPageRoom.
+// Stores `row` in the first slot a delete left, laying the rows out again in slot order,
+// or else below the lowest row in a new slot; brings the row count and free space up to
+// date and returns the slot. The caller checked DataPageRoom.
 std::uint8_t AddRowToPage(PageData& page, const Format& format, std::string_view row);
 
 }  // namespace jet
