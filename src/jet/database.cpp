@@ -6,6 +6,7 @@
 #include "jet/format/header.h"
 #include "jet/index/index_walk.h"
 #include "jet/pager/journal.h"
+#include "jet/write/free_pages.h"
 #include "jet/write/row_insert.h"
 #include "jet/write/table_edit.h"
 
@@ -296,7 +297,10 @@ void Database::CommitStatement() {
   if (!in_statement_) return;
   if (transaction_) {
     try {
-      Guard([&] { transaction_->Commit(); });
+      Guard([&] {
+        write::ClaimAppendedPages(*transaction_);
+        transaction_->Commit();
+      });
     } catch (...) {
       RollbackStatement();
       throw;

@@ -2,6 +2,9 @@
 
 #include <set>
 #include <unordered_set>
+#include <utility>
+
+#include "jet/format/usage_map.h"
 
 namespace jet {
 namespace {
@@ -49,13 +52,44 @@ std::vector<std::string> CheckIntegrity(Table& table) {
   return problems;
 }
 
+namespace {
+
+// Pages the table's page maps claim that the database's free-page map offers: the next
+// writer would take them and overwrite the table.
+void CheckClaimedPages(Database& db, Table& table, const std::unordered_set<std::uint32_t>& free,
+                       std::vector<std::string>* problems) {
+  try {
+    const TableDef& def = table.definition();
+    std::vector<std::pair<std::string, std::vector<std::uint32_t>>> maps;
+    maps.emplace_back("its rows", table.reader().DataPages());
+    for (const RealIndexDef& index : def.real_indexes)
+      if (!index.used_pages.IsNull()) maps.emplace_back("an index", ReadUsageMap(db.pager(), index.used_pages));
+    for (const auto& [what, pages] : maps)
+      for (std::uint32_t page : pages)
+        if (free.count(page) != 0)
+          problems->push_back("Table '" + table.Name() + "': page " + std::to_string(page) + " holds " + what +
+                              " but is marked free");
+  } catch (const Error& e) {
+    problems->push_back("Table '" + table.Name() + "': " + e.what());
+  }
+}
+
+}  // namespace
+
 std::vector<std::string> CheckIntegrity(Database& db) {
   std::vector<std::string> problems;
+  std::unordered_set<std::uint32_t> free;
+  try {
+    for (std::uint32_t page : ReadUsageMap(db.pager(), kFreePageMap)) free.insert(page);
+  } catch (const Error&) {
+    // A file without a readable free-page map: nothing is on offer to check against.
+  }
   for (const auto& name : db.TableNames()) {
     Table* table = db.GetTable(name);
     if (table == nullptr) continue;
     std::vector<std::string> more = CheckIntegrity(*table);
     problems.insert(problems.end(), more.begin(), more.end());
+    CheckClaimedPages(db, *table, free, &problems);
   }
   return problems;
 }

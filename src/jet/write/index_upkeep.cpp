@@ -4,21 +4,9 @@
 
 #include "jet/format/usage_map.h"
 #include "jet/index/index_edit.h"
+#include "jet/write/free_pages.h"
 
 namespace jet::write {
-namespace {
-
-// Marks `page` free (or in use) in the database's free map where the map reaches it; a
-// map that is not one leaves the page as it was rather than failing the statement.
-bool MarkFree(Transaction& txn, std::uint32_t page, bool free) {
-  try {
-    return SetUsageMapBit(txn, kFreePageMap, page, free);
-  } catch (const FormatError&) {
-    return false;
-  }
-}
-
-}  // namespace
 
 std::string IndexName(const TableDef& def, std::size_t real_index) {
   const LogicalIndexDef* best = nullptr;

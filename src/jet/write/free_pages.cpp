@@ -1,0 +1,19 @@
+#include "jet/write/free_pages.h"
+
+#include "jet/format/usage_map.h"
+
+namespace jet::write {
+
+bool MarkFree(Transaction& txn, std::uint32_t page, bool free) {
+  try {
+    return SetUsageMapBit(txn, kFreePageMap, page, free);
+  } catch (const FormatError&) {
+    return false;
+  }
+}
+
+void ClaimAppendedPages(Transaction& txn) {
+  for (std::uint32_t page : txn.allocated()) MarkFree(txn, page, false);
+}
+
+}  // namespace jet::write
