@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
+#include "jet/write/editing.h"
 #include "jet/pager/transaction.h"
 
 namespace jet::write {
@@ -16,6 +16,6 @@ std::string IndexName(const TableDef& def, std::size_t real_index);
 
 // Removes the entries of the rows `ids` (sorted) from every physical index of `table`,
 // one pass over each tree.
-void RemoveIndexEntries(Database& db, Table& table, Transaction& txn, const std::vector<RowId>& ids);
+void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const std::vector<RowId>& ids);
 
 }  // namespace jet::write

@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "jet/database.h"
+#include "jet/write/editing.h"
 
 namespace jet::write {
 
 // See Table::DeleteRows.
-std::int64_t DeleteRows(Database& db, Table& table, const std::vector<RowId>& ids);
+std::int64_t DeleteRows(EditableDatabase& db, EditableTable& table, const std::vector<RowId>& ids);
 
 // A row's values in the columns at `positions` as one byte string that is equal for
 // values Jet considers equal in a relationship (text without regard to ASCII case);

@@ -13,7 +13,7 @@
 #include "../support.h"
 #include "jet/create/database_writer.h"
 #include "jet/index/index_key.h"
-#include "jet/database.h"
+#include "jet/database_internal.h"
 #include "jet/datetime.h"
 #include "jet/tsv.h"
 
@@ -109,7 +109,7 @@ TEST(CreateReaders, EveryKindNullAndMemoFormReadBackByAllReaders) {
     EXPECT_EQ(db->TableNames(), (std::vector<std::string>{"Kinds", "Empty"}));
     Table* t = db->GetTable("Kinds");
     EXPECT_EQ(t->RecordedRowCount(), 4u);
-    EXPECT_EQ(t->definition().next_autonumber, 8u);  // after the kept 7, numbering went on above it
+    EXPECT_EQ(Internal(*t).definition().next_autonumber, 8u);  // after the kept 7, numbering went on above it
     EXPECT_EQ(TsvRows(*t), (std::vector<std::string>{
                                "1\t-32768\t255\ttrue\t2024-02-29 13:45:10\tZoë Ærø-Łukasz\tshort note\t3.25\t12.34",
                                "2\t32767\t0\tfalse\t1899-12-30 00:00:00\tplain\t" + kMediumMemo + "\t-10000000000\t-0.0001",
@@ -266,7 +266,7 @@ void CheckIndexes(const std::string& path, const std::string& table, std::size_t
   auto db = Database::OpenBytes(path, bytes);
   Table* t = db->GetTable(table);
   ASSERT_NE(t, nullptr);
-  const TableDef& def = t->definition();
+  const TableDef& def = Internal(*t).definition();
   int deepest = 0;
   for (const RealIndexDef& real : def.real_indexes) {
     auto tree = index_test::CheckTree(editor, def.page, real.root_page);
@@ -332,13 +332,13 @@ TEST(CreateIndexPages, UniqueDuplicateNullDescendingAndMultiColumnKeysOverManyPa
   CheckIndexes(path, "MSysACEs", 16, 1);
   CheckIndexes(path, "MSysRelationships", 0, 1);
   auto db = Database::Open(path);
-  const TableDef& t = db->GetTable("T")->definition();
+  const TableDef& t = Internal(*db->GetTable("T")).definition();
   EXPECT_EQ(t.real_indexes[0].flags, 0x89);  // primary: unique, required
   EXPECT_EQ(t.real_indexes[1].flags, 0x80);
   EXPECT_EQ(t.real_indexes[3].flags, 0x81);
   EXPECT_TRUE(t.real_indexes[4].columns[0].descending);
   EXPECT_EQ(t.indexes[0].type, kIndexTypePrimary);
-  EXPECT_EQ(db->pager().Read(db->GetTable("One")->definition().real_indexes[0].root_page)->at(0), 0x04);
+  EXPECT_EQ(Internal(*db).pager().Read(Internal(*db->GetTable("One")).definition().real_indexes[0].root_page)->at(0), 0x04);
 }
 
 TEST(CreateIndexPages, UniqueViolationAndUnencodableKeysAreRefused) {
@@ -388,9 +388,9 @@ TEST(CreateRelationships, EnforcedOnesAddForeignKeyIndexesOnBothSides) {
     db.Write(path);
   }
   auto db = Database::Open(path);
-  const TableDef& holder = db->GetTable("Holder")->definition();
-  const TableDef& card = db->GetTable("Card")->definition();
-  const TableDef& link = db->GetTable("Link")->definition();
+  const TableDef& holder = Internal(*db->GetTable("Holder")).definition();
+  const TableDef& card = Internal(*db->GetTable("Card")).definition();
+  const TableDef& link = Internal(*db->GetTable("Link")).definition();
   ASSERT_EQ(holder.indexes.size(), 3u);
   EXPECT_EQ(holder.indexes[1].name, ".rB");
   EXPECT_EQ(holder.indexes[2].name, ".rC");
