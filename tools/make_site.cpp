@@ -108,36 +108,46 @@ struct Cardholder {
   double from;
 };
 
-void WriteMain(const Options& o, Dice& dice, std::vector<std::string>* badges) {
-  jet::create::DatabaseOptions db_options;
-  db_options.password = "Morvek3";
-  db_options.created = o.now;
-  jet::create::DatabaseWriter db(db_options);
-  auto& crdhld = db.AddTable("CRDHLD",
-                             {Col("ID", ColumnType::Long), Col("type", ColumnType::Integer),
-                              Col("Valid", ColumnType::Boolean), Col("From_Date", ColumnType::DateTime),
-                              Col("Loc_Date", ColumnType::DateTime), Col("LastName", ColumnType::Text, 50),
-                              Col("FirstName", ColumnType::Text, 50), Col("Company", ColumnType::Text, 50)},
-                             {Primary({"ID"})});
-  auto& card = db.AddTable("CARD",
-                           {Col("CardID", ColumnType::Long, 0, true), Col("Owner", ColumnType::Long),
-                            Col("CardNumber", ColumnType::Text, 20), Col("Issued", ColumnType::DateTime)},
-                           {Primary({"CardID"}), Plain("Owner"), Plain("CardNumber", true)});
-  auto& emp_ag = db.AddTable("Join_EmpAG", {Col("Emp_ID", ColumnType::Long), Col("AG_ID", ColumnType::Long)},
-                             {Primary({"Emp_ID", "AG_ID"})});
-  auto& lift = db.AddTable("Join_EmpAuthLift", {Col("Emp_ID", ColumnType::Long), Col("Lift_ID", ColumnType::Long)},
-                           {Plain("Emp_ID")});
-  auto& zone = db.AddTable("Join_EmpZoneID", {Col("Emp_ID", ColumnType::Long), Col("Zone_ID", ColumnType::Long)},
-                           {Plain("Emp_ID")});
-  auto& exception = db.AddTable("Exception",
-                                {Col("EmpID", ColumnType::Long), Col("Door_ID", ColumnType::Long),
-                                 Col("Allowed", ColumnType::Boolean)},
-                                {Plain("EmpID")});
-  auto& exception_ag = db.AddTable("ExceptionAG",
-                                   {Col("EmpID", ColumnType::Long), Col("AG_ID", ColumnType::Long),
-                                    Col("Start_Date", ColumnType::DateTime)},
-                                   {Plain("EmpID")});
-  if (o.ri) {
+using jet::create::TableWriter;
+
+// The main database's tables: cardholders and the badges and link tables that refer to
+// them, with the relationships Access enforces on sites set up that way.
+struct MainTables {
+  TableWriter& crdhld;
+  TableWriter& card;
+  TableWriter& emp_ag;
+  TableWriter& lift;
+  TableWriter& zone;
+  TableWriter& exception;
+  TableWriter& exception_ag;
+};
+
+MainTables DefineMainTables(jet::create::DatabaseWriter& db, bool ri) {
+  MainTables t{
+      db.AddTable("CRDHLD",
+                  {Col("ID", ColumnType::Long), Col("type", ColumnType::Integer), Col("Valid", ColumnType::Boolean),
+                   Col("From_Date", ColumnType::DateTime), Col("Loc_Date", ColumnType::DateTime),
+                   Col("LastName", ColumnType::Text, 50), Col("FirstName", ColumnType::Text, 50),
+                   Col("Company", ColumnType::Text, 50)},
+                  {Primary({"ID"})}),
+      db.AddTable("CARD",
+                  {Col("CardID", ColumnType::Long, 0, true), Col("Owner", ColumnType::Long),
+                   Col("CardNumber", ColumnType::Text, 20), Col("Issued", ColumnType::DateTime)},
+                  {Primary({"CardID"}), Plain("Owner"), Plain("CardNumber", true)}),
+      db.AddTable("Join_EmpAG", {Col("Emp_ID", ColumnType::Long), Col("AG_ID", ColumnType::Long)},
+                  {Primary({"Emp_ID", "AG_ID"})}),
+      db.AddTable("Join_EmpAuthLift", {Col("Emp_ID", ColumnType::Long), Col("Lift_ID", ColumnType::Long)},
+                  {Plain("Emp_ID")}),
+      db.AddTable("Join_EmpZoneID", {Col("Emp_ID", ColumnType::Long), Col("Zone_ID", ColumnType::Long)},
+                  {Plain("Emp_ID")}),
+      db.AddTable("Exception",
+                  {Col("EmpID", ColumnType::Long), Col("Door_ID", ColumnType::Long), Col("Allowed", ColumnType::Boolean)},
+                  {Plain("EmpID")}),
+      db.AddTable("ExceptionAG",
+                  {Col("EmpID", ColumnType::Long), Col("AG_ID", ColumnType::Long), Col("Start_Date", ColumnType::DateTime)},
+                  {Plain("EmpID")}),
+  };
+  if (ri) {
     for (const auto& [child, column] : std::vector<std::pair<std::string, std::string>>{
              {"CARD", "Owner"}, {"Join_EmpAG", "Emp_ID"}, {"Join_EmpAuthLift", "Emp_ID"},
              {"Join_EmpZoneID", "Emp_ID"}, {"Exception", "EmpID"}, {"ExceptionAG", "EmpID"}}) {
@@ -149,7 +159,10 @@ void WriteMain(const Options& o, Dice& dice, std::vector<std::string>* badges) {
       db.AddRelationship(rel);
     }
   }
+  return t;
+}
 
+std::vector<Cardholder> AddCardholders(const Options& o, Dice& dice, TableWriter& crdhld) {
   std::vector<Cardholder> holders;
   std::int64_t id = o.ri ? 1 : 0;
   for (int k = 0; k < o.size; ++k) {
@@ -166,9 +179,18 @@ void WriteMain(const Options& o, Dice& dice, std::vector<std::string>* badges) {
                    Value::Str(dice.Pick(kLastNames)), Value::Str(dice.Pick(kFirstNames)), company});
     holders.push_back({id, from});
   }
+  return holders;
+}
 
-  // Child rows are gathered first and stored in random order, as a busy site leaves them.
+struct ChildRows {
   std::vector<jet::Row> cards, ags, lifts, zones, exceptions, exception_ags;
+};
+
+// Badges and links of every cardholder, then a spare badge and rows that refer to no
+// cardholder (NULL).
+ChildRows ChildRowsOf(const Options& o, Dice& dice, const std::vector<Cardholder>& holders,
+                      std::vector<std::string>* badges) {
+  ChildRows c;
   std::set<std::string> used_badges;
   auto new_badge = [&] {
     for (;;) {
@@ -182,47 +204,58 @@ void WriteMain(const Options& o, Dice& dice, std::vector<std::string>* badges) {
     for (std::int64_t n = dice.Between(0, 3); n > 0; --n) {
       std::string badge = new_badge();
       badges->push_back(badge);
-      cards.push_back({Value::Null(), owner, Value::Str(badge), Value::DateValue(DateBefore(dice, o.now, 36))});
+      c.cards.push_back({Value::Null(), owner, Value::Str(badge), Value::DateValue(DateBefore(dice, o.now, 36))});
     }
     std::set<std::int64_t> groups;
     for (std::int64_t n = dice.Between(0, 3); n > 0; --n) groups.insert(dice.Between(1, 40));
-    for (std::int64_t g : groups) ags.push_back({owner, Value::Int(g)});
-    for (std::int64_t n = dice.Between(0, 3); n > 0; --n) lifts.push_back({owner, Value::Int(dice.Between(1, 12))});
-    for (std::int64_t n = dice.Between(0, 3); n > 0; --n) zones.push_back({owner, Value::Int(dice.Between(1, 30))});
-    for (std::int64_t n = dice.Between(0, 3); n > 0; --n) {
-      exceptions.push_back({owner, Value::Int(dice.Between(1, 200)), Value::Bool(dice.Chance(50))});
-    }
-    for (std::int64_t n = dice.Between(0, 3); n > 0; --n) {
-      exception_ags.push_back({owner, Value::Int(dice.Between(1, 40)), Value::DateValue(DateBefore(dice, o.now, 12))});
-    }
+    for (std::int64_t g : groups) c.ags.push_back({owner, Value::Int(g)});
+    for (std::int64_t n = dice.Between(0, 3); n > 0; --n) c.lifts.push_back({owner, Value::Int(dice.Between(1, 12))});
+    for (std::int64_t n = dice.Between(0, 3); n > 0; --n) c.zones.push_back({owner, Value::Int(dice.Between(1, 30))});
+    for (std::int64_t n = dice.Between(0, 3); n > 0; --n)
+      c.exceptions.push_back({owner, Value::Int(dice.Between(1, 200)), Value::Bool(dice.Chance(50))});
+    for (std::int64_t n = dice.Between(0, 3); n > 0; --n)
+      c.exception_ags.push_back({owner, Value::Int(dice.Between(1, 40)), Value::DateValue(DateBefore(dice, o.now, 12))});
   }
-  // A spare badge and rows that refer to no cardholder (NULL).
-  cards.push_back({Value::Null(), Value::Null(), Value::Str("SPARE0001"), Value::DateValue(DateBefore(dice, o.now, 36))});
-  lifts.push_back({Value::Null(), Value::Int(1)});
-  zones.push_back({Value::Null(), Value::Int(1)});
-  exceptions.push_back({Value::Null(), Value::Int(1), Value::Bool(true)});
-  exception_ags.push_back({Value::Null(), Value::Int(1), Value::DateValue(DateBefore(dice, o.now, 12))});
-  if (!o.ri) {
-    // Without enforced integrity, sites collect rows whose cardholder is gone.
-    std::int64_t orphans[] = {id + 1000, id + 2000};
-    for (int k = 0; k < 2; ++k) {
-      Value ghost = Value::Int(orphans[k]);
-      cards.push_back({Value::Null(), ghost, Value::Str(k == 0 ? "ORPHAN01" : "ORPHAN02"),
-                       Value::DateValue(DateBefore(dice, o.now, 36))});
-      ags.push_back({ghost, Value::Int(1)});
-      lifts.push_back({ghost, Value::Int(2)});
-      zones.push_back({ghost, Value::Int(2)});
-      exceptions.push_back({ghost, Value::Int(2), Value::Bool(false)});
-      exception_ags.push_back({ghost, Value::Int(2), Value::DateValue(DateBefore(dice, o.now, 12))});
-    }
+  c.cards.push_back({Value::Null(), Value::Null(), Value::Str("SPARE0001"), Value::DateValue(DateBefore(dice, o.now, 36))});
+  c.lifts.push_back({Value::Null(), Value::Int(1)});
+  c.zones.push_back({Value::Null(), Value::Int(1)});
+  c.exceptions.push_back({Value::Null(), Value::Int(1), Value::Bool(true)});
+  c.exception_ags.push_back({Value::Null(), Value::Int(1), Value::DateValue(DateBefore(dice, o.now, 12))});
+  return c;
+}
+
+// Without enforced integrity, sites collect rows whose cardholder is gone.
+void AddOrphans(const Options& o, Dice& dice, std::int64_t last_id, ChildRows* c) {
+  std::int64_t orphans[] = {last_id + 1000, last_id + 2000};
+  for (int k = 0; k < 2; ++k) {
+    Value ghost = Value::Int(orphans[k]);
+    c->cards.push_back({Value::Null(), ghost, Value::Str(k == 0 ? "ORPHAN01" : "ORPHAN02"),
+                        Value::DateValue(DateBefore(dice, o.now, 36))});
+    c->ags.push_back({ghost, Value::Int(1)});
+    c->lifts.push_back({ghost, Value::Int(2)});
+    c->zones.push_back({ghost, Value::Int(2)});
+    c->exceptions.push_back({ghost, Value::Int(2), Value::Bool(false)});
+    c->exception_ags.push_back({ghost, Value::Int(2), Value::DateValue(DateBefore(dice, o.now, 12))});
   }
-  for (auto* rows : {&cards, &ags, &lifts, &zones, &exceptions, &exception_ags}) dice.Shuffle(*rows);
-  for (const auto& r : cards) card.Append(r);
-  for (const auto& r : ags) emp_ag.Append(r);
-  for (const auto& r : lifts) lift.Append(r);
-  for (const auto& r : zones) zone.Append(r);
-  for (const auto& r : exceptions) exception.Append(r);
-  for (const auto& r : exception_ags) exception_ag.Append(r);
+}
+
+void WriteMain(const Options& o, Dice& dice, std::vector<std::string>* badges) {
+  jet::create::DatabaseOptions db_options;
+  db_options.password = "Morvek3";
+  db_options.created = o.now;
+  jet::create::DatabaseWriter db(db_options);
+  MainTables t = DefineMainTables(db, o.ri);
+  std::vector<Cardholder> holders = AddCardholders(o, dice, t.crdhld);
+  // Child rows are gathered first and stored in random order, as a busy site leaves them.
+  ChildRows c = ChildRowsOf(o, dice, holders, badges);
+  if (!o.ri) AddOrphans(o, dice, holders.empty() ? 0 : holders.back().id, &c);
+  for (auto* rows : {&c.cards, &c.ags, &c.lifts, &c.zones, &c.exceptions, &c.exception_ags}) dice.Shuffle(*rows);
+  for (const auto& r : c.cards) t.card.Append(r);
+  for (const auto& r : c.ags) t.emp_ag.Append(r);
+  for (const auto& r : c.lifts) t.lift.Append(r);
+  for (const auto& r : c.zones) t.zone.Append(r);
+  for (const auto& r : c.exceptions) t.exception.Append(r);
+  for (const auto& r : c.exception_ags) t.exception_ag.Append(r);
   db.Write((std::filesystem::path(o.dir) / "Orvanta.mdb").string());
 }
 

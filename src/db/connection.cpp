@@ -70,7 +70,7 @@ class DispatchingConnection : public Connection {
     // Opening again starts from a closed connection, whatever happens next.
     backend_.reset();
     notes_.clear();
-    if (TrimSpaces(connection_text).empty()) {
+    if (TrimWhitespace(connection_text).empty()) {
       throw Error(errnum::kGeneral, "The connection text is empty: it names no provider and no data source.");
     }
     const ConnectionText text = ConnectionText::Parse(connection_text);
@@ -87,7 +87,7 @@ class DispatchingConnection : public Connection {
         break;
       case ProviderKind::kUnknown:
         throw Error(errnum::kProviderNotFound,
-                    "The provider '" + TrimSpaces(provider.value_or("")) +
+                    "The provider '" + TrimWhitespace(provider.value_or("")) +
                         "' named in the connection text is not supported: use a Jet (Microsoft.Jet.OLEDB.*), "
                         "SQL Server (SQLOLEDB, SQLNCLI*, MSOLEDBSQL*) or ODBC (MSDASQL) provider.");
     }

@@ -47,13 +47,94 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
-std::string TrimSpaces(std::string_view text) {
+std::string TrimWhitespace(std::string_view text) {
   size_t begin = 0;
   size_t end = text.size();
   while (begin < end && IsSpace(text[begin])) ++begin;
   while (end > begin && IsSpace(text[end - 1])) --end;
   return std::string(text.substr(begin, end - begin));
 }
+
+namespace {
+
+// The key of item `number`, up to the first `=` that is not doubled; `pos` ends past that
+// `=`. Its text is not shown in errors: with an unquoted value holding a semicolon, the
+// "key" is a piece of that value.
+std::string ReadKey(std::string_view text, size_t& pos, int number) {
+  std::string key;
+  while (pos < text.size()) {
+    const char c = text[pos];
+    if (c == '=') {
+      if (pos + 1 < text.size() && text[pos + 1] == '=') {
+        key += '=';
+        pos += 2;
+        continue;
+      }
+      break;
+    }
+    if (c == ';') break;
+    key += c;
+    ++pos;
+  }
+  if (pos >= text.size() || text[pos] != '=')
+    throw Malformed("item " + std::to_string(number) + " has no '=' between its key and its value");
+  ++pos;
+  key = TrimWhitespace(key);
+  if (key.empty()) throw Malformed("item " + std::to_string(number) + " has an empty key");
+  return key;
+}
+
+// A value in ' or " quotes, a doubled quote standing for one, with nothing after it but
+// spaces before the next item.
+void ReadQuotedValue(std::string_view text, size_t& pos, ConnectionItem& item) {
+  const size_t value_start = pos;
+  const char quote = text[pos++];
+  bool closed = false;
+  while (pos < text.size()) {
+    if (text[pos] == quote) {
+      if (pos + 1 < text.size() && text[pos + 1] == quote) {
+        item.value += quote;
+        pos += 2;
+        continue;
+      }
+      ++pos;
+      closed = true;
+      break;
+    }
+    item.value += text[pos++];
+  }
+  if (!closed) throw Malformed("the quoted value of '" + item.key + "' has no closing quote");
+  item.raw_value = std::string(text.substr(value_start, pos - value_start));
+  item.quoting = ConnectionItem::Quoting::kQuoted;
+  pos = SkipSpaces(text, pos);
+  if (pos < text.size() && text[pos] != ';')
+    throw Malformed("unexpected characters after the quoted value of '" + item.key + "'");
+}
+
+// A value up to the next semicolon. A value in ODBC braces keeps its semicolons; anything
+// else that starts with a brace is an ordinary value.
+void ReadPlainValue(std::string_view text, size_t& pos, ConnectionItem& item) {
+  size_t end = std::string_view::npos;
+  if (pos < text.size() && text[pos] == '{') {
+    const size_t close = BracedEnd(text, pos);
+    if (close != std::string_view::npos) {
+      const size_t after = SkipSpaces(text, close);
+      if (after >= text.size() || text[after] == ';') {
+        end = close;
+        item.quoting = ConnectionItem::Quoting::kBraced;
+      }
+    }
+  }
+  if (end == std::string_view::npos) {
+    end = text.find(';', pos);
+    if (end == std::string_view::npos) end = text.size();
+  }
+  item.raw_value = TrimWhitespace(text.substr(pos, end - pos));
+  item.value = item.raw_value;
+  pos = end;
+}
+
+}  // namespace
 
 ConnectionText ConnectionText::Parse(std::string_view text) {
   ConnectionText result;
@@ -66,79 +147,13 @@ ConnectionText ConnectionText::Parse(std::string_view text) {
       ++pos;
       continue;
     }
-    ++item_number;
-
-    // Key, up to the first `=` that is not doubled. Its text is not shown in errors:
-    // with an unquoted value holding a semicolon, the "key" is a piece of that value.
-    std::string key;
-    while (pos < text.size()) {
-      const char c = text[pos];
-      if (c == '=') {
-        if (pos + 1 < text.size() && text[pos + 1] == '=') {
-          key += '=';
-          pos += 2;
-          continue;
-        }
-        break;
-      }
-      if (c == ';') break;
-      key += c;
-      ++pos;
-    }
-    if (pos >= text.size() || text[pos] != '=') {
-      throw Malformed("item " + std::to_string(item_number) + " has no '=' between its key and its value");
-    }
-    ++pos;  // the '='
     ConnectionItem item;
-    item.key = TrimSpaces(key);
-    if (item.key.empty()) throw Malformed("item " + std::to_string(item_number) + " has an empty key");
-
+    item.key = ReadKey(text, pos, ++item_number);
     pos = SkipSpaces(text, pos);
-    const size_t value_start = pos;
     if (pos < text.size() && (text[pos] == '\'' || text[pos] == '"')) {
-      const char quote = text[pos++];
-      bool closed = false;
-      while (pos < text.size()) {
-        if (text[pos] == quote) {
-          if (pos + 1 < text.size() && text[pos + 1] == quote) {
-            item.value += quote;
-            pos += 2;
-            continue;
-          }
-          ++pos;
-          closed = true;
-          break;
-        }
-        item.value += text[pos++];
-      }
-      if (!closed) throw Malformed("the quoted value of '" + item.key + "' has no closing quote");
-      item.raw_value = std::string(text.substr(value_start, pos - value_start));
-      item.quoting = ConnectionItem::Quoting::kQuoted;
-      pos = SkipSpaces(text, pos);
-      if (pos < text.size() && text[pos] != ';') {
-        throw Malformed("unexpected characters after the quoted value of '" + item.key + "'");
-      }
+      ReadQuotedValue(text, pos, item);
     } else {
-      // A value in ODBC braces keeps its semicolons; anything else that starts with a
-      // brace is an ordinary value.
-      size_t end = std::string_view::npos;
-      if (pos < text.size() && text[pos] == '{') {
-        const size_t close = BracedEnd(text, pos);
-        if (close != std::string_view::npos) {
-          const size_t after = SkipSpaces(text, close);
-          if (after >= text.size() || text[after] == ';') {
-            end = close;
-            item.quoting = ConnectionItem::Quoting::kBraced;
-          }
-        }
-      }
-      if (end == std::string_view::npos) {
-        end = text.find(';', pos);
-        if (end == std::string_view::npos) end = text.size();
-      }
-      item.raw_value = TrimSpaces(text.substr(value_start, end - value_start));
-      item.value = item.raw_value;
-      pos = end;
+      ReadPlainValue(text, pos, item);
     }
     result.items_.push_back(std::move(item));
   }
@@ -165,7 +180,7 @@ std::optional<std::string> ConnectionText::GetAny(std::initializer_list<std::str
 
 ProviderKind ClassifyProvider(const std::optional<std::string>& provider) {
   if (!provider) return ProviderKind::kOdbc;
-  const std::string name = TrimSpaces(*provider);
+  const std::string name = TrimWhitespace(*provider);
   if (name.empty() || EqualsNoCase(name, "MSDASQL") || EqualsNoCase(name, "MSDASQL.1")) return ProviderKind::kOdbc;
   constexpr std::string_view kJetPrefix = "Microsoft.Jet.OLEDB";
   if (EqualsNoCase(name, kJetPrefix) ||
@@ -197,7 +212,7 @@ std::string OdbcQuote(std::string_view value) {
 }
 
 bool IsPasswordKey(std::string_view key) {
-  const std::string trimmed = TrimSpaces(key);
+  const std::string trimmed = TrimWhitespace(key);
   constexpr std::string_view kPassword = "password";
   if (EqualsNoCase(trimmed, "pwd")) return true;
   return trimmed.size() >= kPassword.size() &&

@@ -34,7 +34,6 @@ class ConnectionText {
   std::optional<std::string> Get(std::string_view key) const;
   // The first key of `keys` that is present, in the order given.
   std::optional<std::string> GetAny(std::initializer_list<std::string_view> keys) const;
-  bool Has(std::string_view key) const { return Get(key).has_value(); }
 
  private:
   std::vector<ConnectionItem> items_;
@@ -47,7 +46,9 @@ enum class ProviderKind { kJet, kSqlServer, kOdbc, kUnknown };
 ProviderKind ClassifyProvider(const std::optional<std::string>& provider);
 
 bool EqualsNoCase(std::string_view a, std::string_view b);
-std::string TrimSpaces(std::string_view text);
+// Without leading and trailing white space of every kind, as the OLE DB providers read
+// connection texts (the options files' TrimSpaces takes off only spaces).
+std::string TrimWhitespace(std::string_view text);
 
 // Writes `value` for an ODBC connection text, in braces (a '}' inside doubled) only when
 // ODBC would otherwise misread it: it holds a ';', starts with '{', or has spaces at its ends.

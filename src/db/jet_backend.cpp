@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "common/error.h"
+#include "common/text.h"
 #include "db/error_numbers.h"
 #include "jet/error.h"
 #include "jet/session.h"
@@ -11,8 +12,8 @@ namespace scourex::db {
 
 JetOpenOptions JetOptionsFromText(const ConnectionText& text, const std::string& user, const std::string& password) {
   JetOpenOptions options;
-  options.data_source = TrimSpaces(text.Get("Data Source").value_or(""));
-  options.mode = TrimSpaces(text.Get("Mode").value_or(""));
+  options.data_source = TrimWhitespace(text.Get("Data Source").value_or(""));
+  options.mode = TrimWhitespace(text.Get("Mode").value_or(""));
   options.database_password = text.Get("Jet OLEDB:Database Password").value_or("");
   options.user = !user.empty() ? user : text.Get("User ID").value_or("");
   if (options.user.empty()) options.user = "Admin";
@@ -28,8 +29,7 @@ Error FromJet(const jet::Error& e) { return Error(e.number(), e.what()); }
 // "Read" alone opens for reading; every other mode (ReadWrite, Share Deny …, none given)
 // lets the job change the file, as the Jet provider does.
 bool ModeWrites(const std::string& mode) {
-  std::string lower;
-  for (char c : mode) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = LowerAscii(mode);
   return lower.find("write") != std::string::npos || lower.find("read") == std::string::npos;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/text.h"
 #include "db/connection_text.h"
 #include "db/error_numbers.h"
 
@@ -10,12 +11,7 @@ namespace scourex::db {
 
 namespace {
 
-std::string Lowered(std::string_view text) {
-  std::string lowered(text);
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-  return lowered;
-}
+std::string Lowered(std::string_view text) { return LowerAscii(std::string(text)); }
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
@@ -101,15 +97,15 @@ long ClassifyDiagnostic(const DiagRecord& record, bool sql_server) {
 }
 
 std::string CleanDriverMessage(std::string_view message, long native) {
-  std::string text = TrimSpaces(message);
+  std::string text = TrimWhitespace(message);
   while (!text.empty() && text.front() == '[') {
     const size_t close = text.find(']');
     if (close == std::string::npos) break;
-    text = TrimSpaces(std::string_view(text).substr(close + 1));
+    text = TrimWhitespace(std::string_view(text).substr(close + 1));
   }
   const std::string code = "(" + std::to_string(native) + ")";
   if (text.size() > code.size() && text.ends_with(code)) {
-    text = TrimSpaces(std::string_view(text).substr(0, text.size() - code.size()));
+    text = TrimWhitespace(std::string_view(text).substr(0, text.size() - code.size()));
   }
   return text;
 }

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cstdlib>
-#include <fstream>
 
 #include "common/error.h"
+#include "common/text.h"
 #include "db/error_numbers.h"
 
 namespace scourex::db {
@@ -25,13 +24,13 @@ bool IsOneOf(std::string_view key, std::initializer_list<std::string_view> names
 }
 
 bool IsTrue(std::string_view value) {
-  const std::string trimmed = TrimSpaces(value);
+  const std::string trimmed = TrimWhitespace(value);
   return EqualsNoCase(trimmed, "true") || EqualsNoCase(trimmed, "yes") || trimmed == "1" ||
          EqualsNoCase(trimmed, "sspi");
 }
 
 bool IsFalse(std::string_view value) {
-  const std::string trimmed = TrimSpaces(value);
+  const std::string trimmed = TrimWhitespace(value);
   return EqualsNoCase(trimmed, "false") || EqualsNoCase(trimmed, "no") || trimmed == "0";
 }
 
@@ -41,7 +40,7 @@ bool HasDriver(const std::vector<std::string>& installed, std::string_view name)
 
 // The whole number in `text` (surrounding spaces allowed), or nothing.
 std::optional<long> ParseWhole(std::string_view text) {
-  const std::string trimmed = TrimSpaces(text);
+  const std::string trimmed = TrimWhitespace(text);
   long number = 0;
   const char* begin = trimmed.data();
   const char* end = begin + trimmed.size();
@@ -64,14 +63,14 @@ std::string ServerAddress::Display() const {
 }
 
 ServerAddress ParseServerAddress(std::string_view data_source) {
-  std::string text = TrimSpaces(data_source);
+  std::string text = TrimWhitespace(data_source);
   const size_t colon = text.find(':');
   if (colon != std::string::npos && colon > 0 && text.find_first_of("\\,") > colon) {
     const std::string prefix = text.substr(0, colon);
     if (EqualsNoCase(prefix, "tcp")) {
-      text = TrimSpaces(text.substr(colon + 1));
+      text = TrimWhitespace(text.substr(colon + 1));
     } else if (EqualsNoCase(prefix, "np") || EqualsNoCase(prefix, "lpc") || EqualsNoCase(prefix, "admin")) {
-      throw Error(errnum::kGeneral, "The server name '" + std::string(TrimSpaces(data_source)) + "' asks for the '" +
+      throw Error(errnum::kGeneral, "The server name '" + std::string(TrimWhitespace(data_source)) + "' asks for the '" +
                                         prefix + "' protocol: only TCP/IP reaches SQL Server from here.");
     }
   }
@@ -79,19 +78,19 @@ ServerAddress ParseServerAddress(std::string_view data_source) {
   ServerAddress address;
   const size_t comma = text.rfind(',');
   if (comma != std::string::npos) {
-    const std::string port_text = TrimSpaces(std::string_view(text).substr(comma + 1));
+    const std::string port_text = TrimWhitespace(std::string_view(text).substr(comma + 1));
     const std::optional<long> port = ParseWhole(port_text);
     if (!port || *port < 1 || *port > 65535) {
-      throw Error(errnum::kGeneral, "The server name '" + std::string(TrimSpaces(data_source)) +
+      throw Error(errnum::kGeneral, "The server name '" + std::string(TrimWhitespace(data_source)) +
                                         "' has an invalid port: expected a number from 1 to 65535.");
     }
     address.port = static_cast<int>(*port);
-    text = TrimSpaces(std::string_view(text).substr(0, comma));
+    text = TrimWhitespace(std::string_view(text).substr(0, comma));
   }
   const size_t backslash = text.find('\\');
   if (backslash != std::string::npos) {
-    address.instance = TrimSpaces(std::string_view(text).substr(backslash + 1));
-    text = TrimSpaces(std::string_view(text).substr(0, backslash));
+    address.instance = TrimWhitespace(std::string_view(text).substr(backslash + 1));
+    text = TrimWhitespace(std::string_view(text).substr(0, backslash));
   }
   if (text.empty() || text == "." || EqualsNoCase(text, "(local)")) {
     text = "localhost";
@@ -107,64 +106,9 @@ int ConnectTimeoutSeconds(const ConnectionText& text) {
   if (!seconds || *seconds < 0 || *seconds > 2147483) {
     throw Error(errnum::kBadConnectionText,
                 "The connection text's 'Connect Timeout' must be a whole number of seconds (0 or more), not '" +
-                    TrimSpaces(*value) + "'.");
+                    TrimWhitespace(*value) + "'.");
   }
   return *seconds == 0 ? kUnlimitedConnectTimeoutSeconds : static_cast<int>(*seconds);
-}
-
-std::string DefaultFreeTdsLibrary() {
-#if defined(__x86_64__)
-  constexpr const char* kMultiarch = "x86_64-linux-gnu";
-#elif defined(__aarch64__)
-  constexpr const char* kMultiarch = "aarch64-linux-gnu";
-#elif defined(__i386__)
-  constexpr const char* kMultiarch = "i386-linux-gnu";
-#elif defined(__arm__)
-  constexpr const char* kMultiarch = "arm-linux-gnueabihf";
-#elif defined(__powerpc64__) && defined(__LITTLE_ENDIAN__)
-  constexpr const char* kMultiarch = "powerpc64le-linux-gnu";
-#elif defined(__s390x__)
-  constexpr const char* kMultiarch = "s390x-linux-gnu";
-#elif defined(__riscv) && __riscv_xlen == 64
-  constexpr const char* kMultiarch = "riscv64-linux-gnu";
-#else
-  constexpr const char* kMultiarch = nullptr;
-#endif
-  if (kMultiarch == nullptr) return "/usr/lib/odbc/libtdsodbc.so";
-  return std::string("/usr/lib/") + kMultiarch + "/odbc/libtdsodbc.so";
-}
-
-bool FreeTdsCaConfigured() {
-  std::vector<std::string> candidates;
-  if (const char* named = std::getenv("FREETDSCONF"); named != nullptr && *named != '\0') candidates.push_back(named);
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    candidates.push_back(std::string(home) + "/.freetds.conf");
-  }
-  candidates.push_back("/etc/freetds/freetds.conf");
-  for (const std::string& path : candidates) {
-    std::ifstream file(path);
-    if (!file) continue;
-    // FreeTDS reads the first file it finds; its keys are case-blind and spaced freely.
-    bool global = false;
-    std::string line;
-    while (std::getline(file, line)) {
-      const std::string trimmed = TrimSpaces(line);
-      if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') continue;
-      if (trimmed[0] == '[') {
-        global = EqualsNoCase(trimmed, "[global]");
-        continue;
-      }
-      const size_t equals = trimmed.find('=');
-      if (!global || equals == std::string::npos) continue;
-      std::string key;
-      for (char c : trimmed.substr(0, equals)) {
-        if (c != ' ' && c != '\t') key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      }
-      if (key == "cafile" && !TrimSpaces(trimmed.substr(equals + 1)).empty()) return true;
-    }
-    return false;
-  }
-  return false;
 }
 
 ServerAddress SqlServerAddress(const ConnectionText& text) {
@@ -265,7 +209,7 @@ SqlServerText ReadSqlServerText(const ConnectionText& text) {
     const Given given{item.key, item.value};
     switch (keyword->meaning) {
       case Meaning::kProvider:
-        if (read.provider.empty()) read.provider = TrimSpaces(item.value);
+        if (read.provider.empty()) read.provider = TrimWhitespace(item.value);
         break;
       case Meaning::kServer: read.server = given; break;
       case Meaning::kAddress: read.address = given; break;
@@ -298,7 +242,7 @@ bool ReadSwitch(const Given& given, bool absent) {
 
 Encryption ReadEncryption(const Given& given) {
   if (!given) return Encryption::kUnsaid;
-  const std::string wanted = TrimSpaces(given.value);
+  const std::string wanted = TrimWhitespace(given.value);
   if (IsTrue(wanted) || EqualsNoCase(wanted, "mandatory")) return Encryption::kOn;
   if (IsFalse(wanted) || EqualsNoCase(wanted, "optional")) return Encryption::kOff;
   if (EqualsNoCase(wanted, "strict")) return Encryption::kStrict;
@@ -333,125 +277,132 @@ constexpr std::string_view kKerberosHint =
     "domain (kinit, or a keytab renewed by the system), and the connection text must name the server by its "
     "host name as registered for SQL Server in that domain, not by an IP address.";
 
-}  // namespace
+enum class Driver { kMs18, kMs17, kWindowsBuiltIn, kFreeTds };
 
-OdbcTarget MapSqlServerText(const ConnectionText& text, const SqlServerDrivers& drivers, const std::string& user,
-                            const std::string& password, std::optional<int> instance_port) {
-  const SqlServerText read = ReadSqlServerText(text);
-  OdbcTarget target;
-  target.sql_server = true;
-  target.login_timeout_seconds = ConnectTimeoutSeconds(text);
+Driver ChooseDriver(const SqlServerDrivers& drivers) {
+  if (HasDriver(drivers.installed, kMsDriver18)) return Driver::kMs18;
+  if (HasDriver(drivers.installed, kMsDriver17)) return Driver::kMs17;
+  return drivers.windows_built_in ? Driver::kWindowsBuiltIn : Driver::kFreeTds;
+}
 
-  if (read.network_library) {
-    std::string library = TrimSpaces(read.network_library.value);
-    if (library.size() > 4 && EqualsNoCase(std::string_view(library).substr(library.size() - 4), ".dll")) {
-      library.resize(library.size() - 4);
-    }
-    if (!EqualsNoCase(library, "DBMSSOCN")) {
-      throw Refused(read.network_library.key,
-                    "names a network library other than TCP/IP (DBMSSOCN): only TCP/IP reaches SQL Server from here.");
-    }
+// The text's settings that do not depend on the driver, checked, with the login that
+// `user` and `password` override.
+struct Request {
+  bool trusted = false;
+  Encryption encryption = Encryption::kUnsaid;
+  bool trust_said = false;
+  bool trust_certificate = false;
+  std::string uid, pwd;
+  std::string_view user_key, password_key;  // as written, for errors
+};
+
+void CheckNetworkLibrary(const Given& network_library) {
+  if (!network_library) return;
+  std::string library = TrimWhitespace(network_library.value);
+  if (library.size() > 4 && EqualsNoCase(std::string_view(library).substr(library.size() - 4), ".dll"))
+    library.resize(library.size() - 4);
+  if (!EqualsNoCase(library, "DBMSSOCN")) {
+    throw Refused(network_library.key,
+                  "names a network library other than TCP/IP (DBMSSOCN): only TCP/IP reaches SQL Server from here.");
   }
-  if (read.packet_size) {
-    const std::optional<long> size = ParseWhole(read.packet_size.value);
-    if (!size || *size < 512 || *size > 32767) throw Refused(read.packet_size.key, "must be a number of bytes from 512 to 32767.");
-    target.packet_size = static_cast<int>(*size);
-  }
-  const bool trusted = ReadSwitch(read.integrated, false);  // SSPI counts as true
-  Encryption encryption = ReadEncryption(read.encrypt);
-  const bool trust_said = static_cast<bool>(read.trust);
-  const bool trust_certificate = ReadSwitch(read.trust, false);
+}
+
+std::optional<int> ReadPacketSize(const Given& packet_size) {
+  if (!packet_size) return std::nullopt;
+  const std::optional<long> size = ParseWhole(packet_size.value);
+  if (!size || *size < 512 || *size > 32767) throw Refused(packet_size.key, "must be a number of bytes from 512 to 32767.");
+  return static_cast<int>(*size);
+}
+
+Request ReadRequest(const SqlServerText& read, const std::string& user, const std::string& password) {
+  Request r;
+  r.trusted = ReadSwitch(read.integrated, false);  // SSPI counts as true
+  r.encryption = ReadEncryption(read.encrypt);
+  r.trust_said = static_cast<bool>(read.trust);
+  r.trust_certificate = ReadSwitch(read.trust, false);
   // The newest provider encrypted and checked the certificate unless told otherwise.
-  if (encryption == Encryption::kUnsaid && EqualsNoCase(read.provider, "MSOLEDBSQL19")) encryption = Encryption::kOn;
+  if (r.encryption == Encryption::kUnsaid && EqualsNoCase(read.provider, "MSOLEDBSQL19")) r.encryption = Encryption::kOn;
+  r.uid = !user.empty() ? user : read.user.value;
+  r.pwd = !password.empty() ? password : read.password.value;
+  r.user_key = !user.empty() || !read.user ? std::string_view("User ID") : read.user.key;
+  r.password_key = !password.empty() || !read.password ? std::string_view("Password") : read.password.key;
+  return r;
+}
 
-  const ServerAddress address = SqlServerAddress(text);
-  const std::string uid = !user.empty() ? user : read.user.value;
-  const std::string pwd = !password.empty() ? password : read.password.value;
-  const std::string_view user_key = !user.empty() || !read.user ? std::string_view("User ID") : read.user.key;
-  const std::string_view password_key =
-      !password.empty() || !read.password ? std::string_view("Password") : read.password.key;
-
-  target.display_name = "SQL Server '" + address.Display() + "'";
-  if (read.database && !read.database.value.empty()) target.display_name += ", database '" + read.database.value + "'";
-  AddSecret(target.secrets, pwd);
-  for (const ConnectionItem& item : text.items()) {
-    if (IsPasswordKey(item.key)) AddSecret(target.secrets, item.value);
-  }
-  if (trusted) target.failure_hint = kKerberosHint;
-
-  std::string& out = target.connect_text;
-  const bool ms18 = HasDriver(drivers.installed, kMsDriver18);
-  const bool ms17 = !ms18 && HasDriver(drivers.installed, kMsDriver17);
-  const bool freetds = !ms18 && !ms17;
-  auto append = [&](std::string_view key, const std::string& value, std::string_view written_key) {
-    AppendFor(out, freetds, key, value, written_key);
-  };
-
-  if (!freetds) {
-    append("Driver", std::string(ms18 ? kMsDriver18 : kMsDriver17), "Driver");
-    std::string server;
-    if (address.port) {
-      server = "tcp:" + address.host + "," + std::to_string(*address.port);
-    } else if (!address.instance.empty()) {
-      server = address.host + "\\" + address.instance;
-    } else {
-      server = address.host;
-    }
-    append("Server", server, "Data Source");
-    if (read.database) append("Database", read.database.value, read.database.key);
-    if (trusted) {
-      append("Trusted_Connection", "yes", read.integrated.key);
-    } else {
-      append("UID", uid, user_key);
-      append("PWD", pwd, password_key);
-    }
-    // Driver 18 encrypts and checks the certificate unless told otherwise, and fails on
-    // the self-signed certificate of a server that forces encryption. A text that says
-    // nothing asks for what the older providers did: no encryption of its own, and the
-    // server's certificate taken as it is when the server encrypts anyway.
-    switch (encryption) {
-      case Encryption::kUnsaid:
-      case Encryption::kOff:
-        append("Encrypt", "no", read.encrypt.key);
-        append("TrustServerCertificate", (trust_said ? trust_certificate : true) ? "yes" : "no", read.trust.key);
-        break;
-      case Encryption::kOn:
-        append("Encrypt", "yes", read.encrypt.key);
-        append("TrustServerCertificate", trust_certificate ? "yes" : "no", read.trust.key);
-        break;
-      case Encryption::kStrict:
-        if (!ms18) {
-          throw Refused(read.encrypt.key, "asks for strict encryption, which needs Microsoft's ODBC Driver 18: "
-                                          "only Driver 17 is installed.");
-        }
-        append("Encrypt", "strict", read.encrypt.key);
-        break;
-    }
-    if (read.application) append("APP", read.application.value, read.application.key);
-    if (read.workstation) append("WSID", read.workstation.value, read.workstation.key);
-    if (read.language) append("Language", read.language.value, read.language.key);
-    if (read.attach_file) append("AttachDBFileName", read.attach_file.value, read.attach_file.key);
-    return target;
+// Appends items to a driver's connection text.
+class DriverText {
+ public:
+  DriverText(std::string& out, bool freetds) : out_(out), freetds_(freetds) {}
+  void operator()(std::string_view key, const std::string& value, std::string_view written_key) {
+    AppendFor(out_, freetds_, key, value, written_key);
   }
 
-  // FreeTDS takes the port apart from the host and knows no default port of its own
-  // outside its configuration file: a server named without one listens on 1433. A named
-  // instance's port was looked up through the server's browser service.
-  const bool freetds_registered = HasDriver(drivers.installed, kFreeTdsDriver);
-  append("Driver", freetds_registered ? std::string(kFreeTdsDriver) : drivers.freetds_library, "Driver");
-  std::optional<int> port = address.port;
-  if (!port && !address.instance.empty()) port = instance_port;
-  if (!port && address.instance.empty()) port = kSqlServerPort;
-  append("Server", port ? address.host : address.host + "\\" + address.instance, "Data Source");
-  if (port) append("Port", std::to_string(*port), "Data Source");
-  if (read.database) append("Database", read.database.value, read.database.key);
-  if (trusted) {
-    append("Trusted_Connection", "Yes", read.integrated.key);
+ private:
+  std::string& out_;
+  bool freetds_;
+};
+
+void AppendLogin(DriverText& append, const SqlServerText& read, const Request& r, const char* trusted_yes) {
+  if (r.trusted) {
+    append("Trusted_Connection", trusted_yes, read.integrated.key);
   } else {
-    append("UID", uid, user_key);
-    append("PWD", pwd, password_key);
+    append("UID", r.uid, r.user_key);
+    append("PWD", r.pwd, r.password_key);
   }
-  switch (encryption) {
+}
+
+// Microsoft's drivers, and the built-in Windows driver, which shares driver 17's keywords.
+void WriteForMicrosoft(DriverText& append, Driver driver, const SqlServerText& read, const ServerAddress& address,
+                       const Request& r) {
+  const char* name = driver == Driver::kMs18   ? kMsDriver18.data()
+                     : driver == Driver::kMs17 ? kMsDriver17.data()
+                                               : kWindowsSqlServerDriver.data();
+  append("Driver", name, "Driver");
+  std::string server;
+  if (address.port) {
+    server = "tcp:" + address.host + "," + std::to_string(*address.port);
+  } else if (!address.instance.empty()) {
+    server = address.host + "\\" + address.instance;
+  } else {
+    server = address.host;
+  }
+  append("Server", server, "Data Source");
+  if (read.database) append("Database", read.database.value, read.database.key);
+  AppendLogin(append, read, r, "yes");
+  // Driver 18 encrypts and checks the certificate unless told otherwise, and fails on
+  // the self-signed certificate of a server that forces encryption. A text that says
+  // nothing asks for what the older providers did: no encryption of its own, and the
+  // server's certificate taken as it is when the server encrypts anyway. The built-in
+  // driver predates the trust keyword, which means nothing without encryption: it is not
+  // sent there then.
+  switch (r.encryption) {
+    case Encryption::kUnsaid:
+    case Encryption::kOff:
+      append("Encrypt", "no", read.encrypt.key);
+      if (driver != Driver::kWindowsBuiltIn)
+        append("TrustServerCertificate", (r.trust_said ? r.trust_certificate : true) ? "yes" : "no", read.trust.key);
+      break;
+    case Encryption::kOn:
+      append("Encrypt", "yes", read.encrypt.key);
+      append("TrustServerCertificate", r.trust_certificate ? "yes" : "no", read.trust.key);
+      break;
+    case Encryption::kStrict:
+      if (driver != Driver::kMs18) {
+        throw Refused(read.encrypt.key, "asks for strict encryption, which needs Microsoft's ODBC Driver 18, "
+                                        "which is not installed.");
+      }
+      append("Encrypt", "strict", read.encrypt.key);
+      break;
+  }
+  if (read.application) append("APP", read.application.value, read.application.key);
+  if (read.workstation) append("WSID", read.workstation.value, read.workstation.key);
+  if (read.language) append("Language", read.language.value, read.language.key);
+  if (read.attach_file) append("AttachDBFileName", read.attach_file.value, read.attach_file.key);
+}
+
+void AppendFreeTdsEncryption(DriverText& append, const SqlServerText& read, const Request& r,
+                             const SqlServerDrivers& drivers) {
+  switch (r.encryption) {
     case Encryption::kUnsaid:
       break;
     case Encryption::kOff:
@@ -459,7 +410,7 @@ OdbcTarget MapSqlServerText(const ConnectionText& text, const SqlServerDrivers& 
       append("Encryption", "request", read.encrypt.key);
       break;
     case Encryption::kOn:
-      if (!trust_certificate && !drivers.freetds_ca_configured) {
+      if (!r.trust_certificate && !drivers.freetds_ca_configured) {
         throw Refused(read.encrypt.key,
                       "asks for encryption with the server's certificate checked, and the FreeTDS driver checks "
                       "certificates only against a CA file named in its configuration ('ca file' in the [global] "
@@ -473,6 +424,23 @@ OdbcTarget MapSqlServerText(const ConnectionText& text, const SqlServerDrivers& 
                     "asks for strict encryption, which the FreeTDS driver cannot make: install Microsoft's ODBC "
                     "Driver 18.");
   }
+}
+
+void WriteForFreeTds(DriverText& append, const SqlServerText& read, const ServerAddress& address, const Request& r,
+                     const SqlServerDrivers& drivers, std::optional<int> instance_port) {
+  // FreeTDS takes the port apart from the host and knows no default port of its own
+  // outside its configuration file: a server named without one listens on 1433. A named
+  // instance's port was looked up through the server's browser service.
+  const bool registered = HasDriver(drivers.installed, kFreeTdsDriver);
+  append("Driver", registered ? std::string(kFreeTdsDriver) : drivers.freetds_library, "Driver");
+  std::optional<int> port = address.port;
+  if (!port && !address.instance.empty()) port = instance_port;
+  if (!port && address.instance.empty()) port = kSqlServerPort;
+  append("Server", port ? address.host : address.host + "\\" + address.instance, "Data Source");
+  if (port) append("Port", std::to_string(*port), "Data Source");
+  if (read.database) append("Database", read.database.value, read.database.key);
+  AppendLogin(append, read, r, "Yes");
+  AppendFreeTdsEncryption(append, read, r, drivers);
   if (read.application) append("APP", read.application.value, read.application.key);
   if (read.workstation) append("WSID", read.workstation.value, read.workstation.key);
   // FreeTDS logs in as us_english unless told; the providers sent no language, so the
@@ -485,15 +453,43 @@ OdbcTarget MapSqlServerText(const ConnectionText& text, const SqlServerDrivers& 
   append("TDS_Version", "7.4", "TDS_Version");
   // Messages and names come back as UTF-8 rather than the server's code page.
   append("ClientCharset", "UTF-8", "ClientCharset");
+}
+
+}  // namespace
+
+OdbcTarget MapSqlServerText(const ConnectionText& text, const SqlServerDrivers& drivers, const std::string& user,
+                            const std::string& password, std::optional<int> instance_port) {
+  const SqlServerText read = ReadSqlServerText(text);
+  OdbcTarget target;
+  target.sql_server = true;
+  target.login_timeout_seconds = ConnectTimeoutSeconds(text);
+  CheckNetworkLibrary(read.network_library);
+  target.packet_size = ReadPacketSize(read.packet_size);
+  const Request request = ReadRequest(read, user, password);
+
+  const ServerAddress address = SqlServerAddress(text);
+  target.display_name = "SQL Server '" + address.Display() + "'";
+  if (read.database && !read.database.value.empty()) target.display_name += ", database '" + read.database.value + "'";
+  AddSecret(target.secrets, request.pwd);
+  for (const ConnectionItem& item : text.items()) {
+    if (IsPasswordKey(item.key)) AddSecret(target.secrets, item.value);
+  }
+  if (request.trusted) target.failure_hint = kKerberosHint;
+
+  const Driver driver = ChooseDriver(drivers);
+  DriverText append(target.connect_text, driver == Driver::kFreeTds);
+  if (driver == Driver::kFreeTds) {
+    WriteForFreeTds(append, read, address, request, drivers, instance_port);
+  } else {
+    WriteForMicrosoft(append, driver, read, address, request);
+  }
   return target;
 }
 
 bool NamesSqlServerDriver(const ConnectionText& text) {
-  std::string driver = TrimSpaces(text.Get("Driver").value_or(""));
+  std::string driver = TrimWhitespace(text.Get("Driver").value_or(""));
   if (driver.size() >= 2 && driver.front() == '{' && driver.back() == '}') driver = driver.substr(1, driver.size() - 2);
-  std::string lowered(driver);
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+  const std::string lowered = LowerAscii(driver);
   return lowered.find("sql server") != std::string::npos || lowered.find("freetds") != std::string::npos ||
          lowered.find("tdsodbc") != std::string::npos || lowered.find("sql native client") != std::string::npos;
 }

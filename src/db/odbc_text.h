@@ -48,6 +48,9 @@ inline constexpr int kSqlServerPort = 1433;
 inline constexpr std::string_view kMsDriver18 = "ODBC Driver 18 for SQL Server";
 inline constexpr std::string_view kMsDriver17 = "ODBC Driver 17 for SQL Server";
 inline constexpr std::string_view kFreeTdsDriver = "FreeTDS";
+// The driver every Windows ships; it shares driver 17's keywords but knows no port lookup
+// of ours: it finds a named instance by itself.
+inline constexpr std::string_view kWindowsSqlServerDriver = "SQL Server";
 
 // Where Debian's tdsodbc puts the FreeTDS driver on this architecture.
 std::string DefaultFreeTdsLibrary();
@@ -59,6 +62,8 @@ struct SqlServerDrivers {
   // FreeTDS checks a server's certificate only against a CA file named in its own
   // configuration ("ca file" in freetds.conf); without one it cannot check at all.
   bool freetds_ca_configured = false;
+  // Windows: without Microsoft's drivers, the built-in one rather than FreeTDS.
+  bool windows_built_in = false;
 };
 
 // Whether FreeTDS's configuration file (FREETDSCONF, else ~/.freetds.conf, else
@@ -73,7 +78,7 @@ ServerAddress SqlServerAddress(const ConnectionText& text);
 bool UsesMicrosoftDriver(const std::vector<std::string>& installed_drivers);
 
 // Rewrites a SQL Server text for Microsoft's driver (18, else 17) when one is registered,
-// else for FreeTDS. Every keyword is honoured or refused: a keyword, or a value, that
+// else for FreeTDS (on Windows, the built-in driver). Every keyword is honoured or refused: a keyword, or a value, that
 // cannot be carried to the driver is a scourex::Error (errnum::kBadConnectionText) that
 // names the keyword and never its value. `user` and `password`, when not empty, replace
 // the text's. `instance_port`, the port already found for a named instance, spares

@@ -11,8 +11,6 @@
 
 namespace scourex::db {
 
-inline constexpr const char* kWindowsSqlServerDriver = "SQL Server";
-
 // The same mapping as for Microsoft's drivers on Linux; without them, the built-in
 // driver takes the keywords of driver 17, which it shares.
 OdbcTarget MapSqlServerTextForWindows(const ConnectionText& text, const std::vector<std::string>& installed_drivers,

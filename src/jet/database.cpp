@@ -1,4 +1,4 @@
-#include "jet/database.h"
+#include "jet/database_internal.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,18 +12,18 @@
 
 namespace jet {
 
-Table::Table(Database* db, std::unique_ptr<TableReader> reader, bool system)
+OpenTable::OpenTable(OpenDatabase* db, std::unique_ptr<TableReader> reader, bool system)
     : db_(db), reader_(std::move(reader)), system_(system) {
   Describe();
 }
 
-void Table::Reload() {
+void OpenTable::Reload() {
   TableDef def = ReadTableDef(db_->pager(), reader_->def().page);
   reader_->Reset(std::move(def));
   Describe();
 }
 
-void Table::Describe() {
+void OpenTable::Describe() {
   columns_.clear();
   indexes_.clear();
   const TableDef& def = reader_->def();
@@ -55,21 +55,21 @@ void Table::Describe() {
   }
 }
 
-void Table::Scan(const std::vector<bool>& wanted, const std::function<bool(RowId, const Row&)>& visit) {
+void OpenTable::Scan(const std::vector<bool>& wanted, const std::function<bool(RowId, const Row&)>& visit) {
   db_->Guard([&] { reader_->Scan(wanted, visit); });
 }
 
-Row Table::ReadRow(RowId id, const std::vector<bool>& wanted) {
+Row OpenTable::ReadRow(RowId id, const std::vector<bool>& wanted) {
   return db_->Guard([&] { return reader_->ReadRow(id, wanted); });
 }
 
 const IndexInfo* Table::FindIndex(std::string_view name) const {
-  for (const auto& i : indexes_)
+  for (const auto& i : Indexes())
     if (SameName(i.name, name)) return &i;
   return nullptr;
 }
 
-void Table::WalkIndex(const IndexInfo& index, const std::function<bool(RowId, const std::string&)>& visit) {
+void OpenTable::WalkIndex(const IndexInfo& index, const std::function<bool(RowId, const std::string&)>& visit) {
   db_->Guard([&] {
     try {
       jet::WalkIndex(db_->pager(), reader_->def().page, index.root_page,
@@ -80,15 +80,15 @@ void Table::WalkIndex(const IndexInfo& index, const std::function<bool(RowId, co
   });
 }
 
-std::int64_t Table::DeleteRows(const std::vector<RowId>& ids) {
+std::int64_t OpenTable::DeleteRows(const std::vector<RowId>& ids) {
   return db_->Change([&] { return write::DeleteRows(*db_, *this, ids); });
 }
 
-std::int64_t Table::DeleteWhere(const std::vector<bool>& wanted, const std::function<bool(const Row&)>& matches) {
+std::int64_t OpenTable::DeleteWhere(const std::vector<bool>& wanted, const std::function<bool(const Row&)>& matches) {
   return db_->Change([&] { return write::DeleteWhere(*db_, *this, wanted, matches); });
 }
 
-void Table::InsertRow(const Row& values) {
+void OpenTable::InsertRow(const Row& values) {
   db_->Change([&] { write::InsertRow(*db_, *this, values); });
 }
 
@@ -101,7 +101,7 @@ std::vector<RowId> Table::IndexRowIds(const IndexInfo& index) {
   return ids;
 }
 
-Database::Database(std::unique_ptr<os::File> file, const OpenOptions& options, os::Env* env, std::string real_path)
+OpenDatabase::OpenDatabase(std::unique_ptr<os::File> file, const OpenOptions& options, os::Env* env, std::string real_path)
     : change_memory_(options.change_memory) {
   const std::string name = file->Path();
   try {
@@ -112,7 +112,7 @@ Database::Database(std::unique_ptr<os::File> file, const OpenOptions& options, o
   }
 }
 
-Database::~Database() {
+OpenDatabase::~OpenDatabase() {
   if (in_statement_) RollbackStatement();
 }
 
@@ -177,7 +177,6 @@ class NamedFile : public os::File {
   void Sync() override { file_->Sync(); }
   void Truncate(std::uint64_t size) override { file_->Truncate(size); }
   bool TryLock(os::LockKind kind) override { return file_->TryLock(kind); }
-  void Unlock() override { file_->Unlock(); }
 
  private:
   std::unique_ptr<os::File> file_;
@@ -244,22 +243,22 @@ std::unique_ptr<Database> Database::Open(const std::string& path, const OpenOpti
   const std::string real_path = env.RealPath(path);
   std::unique_ptr<os::File> file =
       options.read_write ? OpenForWriting(env, path, real_path) : OpenForReading(env, path, real_path);
-  return std::unique_ptr<Database>(new Database(std::move(file), options, &env, real_path));
+  return std::make_unique<OpenDatabase>(std::move(file), options, &env, real_path);
 }
 
 std::unique_ptr<Database> Database::OpenBytes(std::string name, std::string bytes, const OpenOptions& options) {
   if (options.read_write)
     throw Error(ErrorCode::ReadOnly, "Database '" + name + "' lives in memory and can only be read");
-  return std::unique_ptr<Database>(new Database(os::MemoryFile(std::move(name), std::move(bytes)), options));
+  return std::make_unique<OpenDatabase>(os::MemoryFile(std::move(name), std::move(bytes)), options);
 }
 
-void Database::CheckUsable() const {
+void OpenDatabase::CheckUsable() const {
   if (broken_)
     throw Error(ErrorCode::Io, "Database '" + path() +
                                    "' could not undo a failed change; open it again to have the change undone");
 }
 
-void Database::BeginStatement(double timeout_seconds) {
+void OpenDatabase::BeginStatement(double timeout_seconds) {
   CheckUsable();
   if (in_statement_) throw Error(ErrorCode::Io, "Database '" + path() + "' is already running a statement");
   ReloadIfPending();
@@ -267,7 +266,7 @@ void Database::BeginStatement(double timeout_seconds) {
   in_statement_ = true;
 }
 
-Transaction& Database::Editor() {
+Transaction& OpenDatabase::Editor() {
   CheckUsable();
   if (!in_statement_) throw Error(ErrorCode::Io, "Database '" + path() + "': changes need a statement");
   if (!transaction_) {
@@ -278,7 +277,7 @@ Transaction& Database::Editor() {
   return *transaction_;
 }
 
-void Database::EndStatement() {
+void OpenDatabase::EndStatement() {
   bool changed = transaction_ != nullptr;
   transaction_.reset();
   in_statement_ = false;
@@ -287,13 +286,13 @@ void Database::EndStatement() {
   ReloadIfPending();
 }
 
-void Database::ReloadIfPending() {
+void OpenDatabase::ReloadIfPending() {
   if (!reload_pending_) return;
   for (auto& t : tables_) Guard([&] { t->Reload(); });
   reload_pending_ = false;
 }
 
-void Database::CommitStatement() {
+void OpenDatabase::CommitStatement() {
   if (!in_statement_) return;
   if (transaction_) {
     try {
@@ -314,7 +313,7 @@ void Database::CommitStatement() {
   }
 }
 
-void Database::RollbackStatement() noexcept {
+void OpenDatabase::RollbackStatement() noexcept {
   if (!in_statement_) return;
   if (transaction_) {
     try {
@@ -330,26 +329,26 @@ void Database::RollbackStatement() noexcept {
   }
 }
 
-Table* Database::GetTable(std::string_view name) {
+OpenTable* OpenDatabase::GetTable(std::string_view name) {
   if (!in_statement_) ReloadIfPending();
   const CatalogObject* object = catalog_->FindTable(name);
   if (object == nullptr) return nullptr;
   for (auto& t : tables_)
     if (t->definition().page == object->definition_page()) return t.get();
   return Guard([&] {
-    std::unique_ptr<Table> t(new Table(this, catalog_->OpenTable(*object), object->is_system()));
+    std::unique_ptr<OpenTable> t(new OpenTable(this, catalog_->OpenTable(*object), object->is_system()));
     tables_.push_back(std::move(t));
     return tables_.back().get();
   });
 }
 
-std::vector<std::string> Database::TableNames(bool include_system) const {
+std::vector<std::string> OpenDatabase::TableNames(bool include_system) const {
   std::vector<std::string> names;
   for (const CatalogObject* o : catalog_->Tables(include_system)) names.push_back(o->name);
   return names;
 }
 
-const std::vector<RelationshipInfo>& Database::Relationships() {
+const std::vector<RelationshipInfo>& OpenDatabase::Relationships() {
   if (relationships_loaded_) return relationships_;
   std::vector<RelationshipDef> defs = Guard([&] { return catalog_->ReadRelationships(); });
   for (auto& d : defs) {

@@ -1,7 +1,9 @@
 #pragma once
 // What the SQL layer sees of a database: tables by name, their columns, and their rows
-// in scan order. The storage layers implement it; tests implement it in memory.
+// in scan order. The storage layers implement it; tests implement it in memory. Also the
+// descriptions of indexes and relationships that jet::Database hands out.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,6 +19,39 @@ struct ColumnInfo {
   std::string name;
   ColumnType type = ColumnType::Long;
   bool autonumber = false;
+};
+
+struct IndexInfo {
+  struct Column {
+    std::string name;
+    std::size_t position = 0;  // in the table's Columns()
+    bool descending = false;
+  };
+  std::string name;
+  std::vector<Column> columns;
+  bool primary = false;
+  bool unique = false;
+  bool required = false;      // no NULLs
+  bool ignore_nulls = false;  // NULL keys left out of the index
+  bool foreign_key = false;   // belongs to a relationship
+  std::size_t real_index = 0;  // physical index; logical indexes may share one
+  std::uint32_t root_page = 0;
+  // Foreign-key indexes: the other table's definition page and index number.
+  std::uint32_t related_table_page = 0;
+  std::uint32_t related_index = 0xFFFFFFFF;
+  bool cascade_updates = false;
+  bool cascade_deletes = false;
+};
+
+struct RelationshipInfo {
+  std::string name;
+  std::string primary_table;
+  std::vector<std::string> primary_columns;
+  std::string foreign_table;
+  std::vector<std::string> foreign_columns;
+  bool enforced = false;
+  bool cascade_updates = false;
+  bool cascade_deletes = false;
 };
 
 // Where a row lives: data page number in the high bits, slot in the low byte. Opaque to

@@ -145,19 +145,6 @@ TEST(ConnectionUse, UnknownDriversAndDataSourcesFailWithoutPasswords) {
   EXPECT_EQ(dsn.description().find("Secr3t!"), std::string::npos) << dsn.description();
 }
 
-TEST(ConnectionUse, UnreachableSqlServerFailsQuicklyWithoutThePassword) {
-  auto connection = CreateConnection();
-  Error error = ErrorOf([&] {
-    connection->Open(
-        "Provider=SQLOLEDB;Data Source=127.0.0.1,1;Initial Catalog=x;User ID=sa;Password=Secr3t!;Connect Timeout=2",
-        "", "");
-  });
-  EXPECT_EQ(error.number(), errnum::kGeneral) << error.description();
-  EXPECT_NE(error.description().find("127.0.0.1,1"), std::string::npos) << error.description();
-  EXPECT_EQ(error.description().find("Secr3t!"), std::string::npos) << error.description();
-  EXPECT_EQ(error.description().find('['), std::string::npos) << error.description();
-}
-
 TEST(ConnectionUse, JetTextsNameTheFileAndHideThePassword) {
   const std::string text =
       "Provider=Microsoft.Jet.OLEDB.4.0;Mode=Share Deny None;Jet OLEDB:Database Password=Morvek3 ;"

@@ -91,7 +91,6 @@ TEST_F(FreeTds, RefusedLoginsCarryTheAuthenticationNumberAndTheServersWords) {
     const char* message;
   };
   const Case cases[] = {
-      {18456, "Échec de la connexion de l'utilisateur « sa »."},
       {18456, "Ошибка входа пользователя \"sa\"."},
       {4060, "Cannot open database \"Gone\" requested by the login. The login failed."},
   };

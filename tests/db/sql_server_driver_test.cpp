@@ -18,9 +18,12 @@ TEST(WindowsSqlServerDriver, NewestMicrosoftDriverElseTheBuiltInOne) {
                 .connect_text.rfind("Driver=ODBC Driver 17 for SQL Server;", 0),
             0u);
   // Without them, the driver every Windows ships, with the same keywords and no port
-  // lookup of ours: it finds the named instance itself.
+  // lookup of ours (it finds the named instance itself), and without the trust keyword it
+  // predates, wherever that would have stood.
   OdbcTarget builtin = OnWindows(text, {"SQL Server", "Microsoft Access Driver (*.mdb)"});
   EXPECT_EQ(builtin.connect_text, "Driver=SQL Server;Server=db1\\SITE;Database=Orvanta;UID=sa;PWD=x;Encrypt=no");
+  EXPECT_EQ(OnWindows(text + ";Application Name=Scourex;TrustServerCertificate=no", {"SQL Server"}).connect_text,
+            "Driver=SQL Server;Server=db1\\SITE;Database=Orvanta;UID=sa;PWD=x;Encrypt=no;APP=Scourex");
   EXPECT_EQ(builtin.secrets, std::vector<std::string>{"x"});
 }
 

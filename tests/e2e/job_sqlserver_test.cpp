@@ -114,37 +114,6 @@ TEST_F(SqlServerJob, PurgesWithACutoffThatMeansTheSameInstantUnderADayFirstLogin
   EXPECT_EQ(read.substr(0, 10), MonthsAgo(3)) << literal;
 }
 
-TEST_F(SqlServerJob, LogsTheServersRefusalInItsOwnWordsWithTheAuthenticationNumber) {
-  for (const char* message : {"Échec de la connexion de l'utilisateur « sa ».", "Ошибка входа пользователя \"sa\"."}) {
-    TdsStandIn::Options options;
-    options.login = TdsReply::Fail(18456, message, 14);
-    TdsStandIn server(options);
-    const testing::ProcessResult result = Run(At(server));
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(log_.find(std::string(" *** Error # -2147217843 - ") + message), std::string::npos) << log_;
-    EXPECT_NE(result.out.find(message), std::string::npos) << result.out;
-    std::filesystem::remove(dir_ / "Scourex.log");
-  }
-}
-
-TEST_F(SqlServerJob, ASilentServerTimesTheOpensOutAndTheRunGoesOn) {
-  TdsStandIn::Options options;
-  options.login = TdsReply::Silence();
-  TdsStandIn server(options);
-  const testing::ProcessResult result = Run(At(server) + ";Connect Timeout=1");
-  EXPECT_EQ(result.status, 1);
-  size_t timeouts = 0;
-  for (size_t at = 0; (at = log_.find(" *** Error # -2147217871 - ", at)) != std::string::npos; ++at) ++timeouts;
-  EXPECT_EQ(timeouts, 2u) << log_;
-  EXPECT_NE(log_.find(" Stop Application Scourex"), std::string::npos) << log_;
-}
-
-TEST_F(SqlServerJob, LogsTheDriversCauseForAnUnknownHost) {
-  Run("nosuchhost.invalid", "");
-  EXPECT_NE(log_.find("Unknown host machine name. (connecting to SQL Server 'nosuchhost.invalid')"), std::string::npos)
-      << log_;
-}
-
 TEST_F(SqlServerJob, LogsThePortANamedInstanceWasFoundOn) {
   TdsStandIn server({});
   testing::BrowserStandIn browser(

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "jet/database.h"
+#include "jet/database_internal.h"
 #include "support.h"
 
 namespace jet {
@@ -110,7 +110,7 @@ TEST(Catalog, SystemTablesAreFoundButNotListed) {
   EXPECT_EQ(db->TableNames().size(), 4u);
   Table* objects = db->GetTable("msysobjects");
   ASSERT_NE(objects, nullptr);
-  EXPECT_TRUE(objects->is_system());
+  EXPECT_TRUE(Internal(*objects).is_system());
   EXPECT_EQ(db->FindTable("NoSuchTable"), nullptr);
   EXPECT_EQ(db->version(), JetVersion::Jet3);
   EXPECT_EQ(db->code_page(), 1252);

@@ -112,7 +112,6 @@ class FaultEnv : public os::Env {
       base_->Truncate(size);
     }
     bool TryLock(os::LockKind kind) override { return base_->TryLock(kind); }
-    void Unlock() override { base_->Unlock(); }
 
    private:
     FaultEnv& env_;

@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace jet {
+#include "jet/version.h"
 
-enum class JetVersion : std::uint8_t { Jet3 = 3, Jet4 = 4 };
+namespace jet {
 
 enum class PageType : std::uint8_t {
   Header = 0x00,

@@ -46,7 +46,8 @@ JetVersion CheckSignature(ByteView start, const std::string& name);
 // decodes. `page` must hold at least the region.
 void ToggleHeaderEncoding(std::uint8_t* page, std::size_t size, JetVersion version);
 
-// Decodes an already unmasked (ToggleHeaderEncoding) header page.
+// The settings of a header page whose encoded region ToggleHeaderEncoding has already
+// decoded; the Jet 4 password comes back with its creation-date mask removed.
 Header ParseHeader(ByteView decoded_page, JetVersion version);
 
 // The header page of a new Jet 4 file, encoded as stored: `header`'s code page, sort order,

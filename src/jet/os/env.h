@@ -50,12 +50,11 @@ class File {
   virtual void Sync();
   virtual void Truncate(std::uint64_t size);
 
-  // A lock over the whole file: held until Unlock or until the file is closed (also when
+  // A lock over the whole file: held until the file is closed (also when
   // the process dies), and in conflict with every other opening of the file, in this
   // process or another. Returns false when another holds a conflicting lock; throws
   // jet::Error(Io) when locking itself fails.
   virtual bool TryLock(LockKind kind);
-  virtual void Unlock() {}
 };
 
 // Whether another program holds a lock in a file (Jet's lock file beside a database).

@@ -117,11 +117,6 @@ class PosixFile : public File {
     return true;
   }
 
-  void Unlock() override {
-    struct flock fl = WholeFile(F_UNLCK);
-    (void)::fcntl(fd_, F_OFD_SETLK, &fl);
-  }
-
  private:
   std::string path_;
   int fd_;

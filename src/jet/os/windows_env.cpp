@@ -144,14 +144,14 @@ class WindowsFile : public File {
     return true;
   }
 
-  void Unlock() override {
+ private:
+  void Unlock() {
     if (!locked_) return;
     OVERLAPPED o = At(0);
     UnlockFileEx(h_, 0, MAXDWORD, MAXDWORD, &o);
     locked_ = false;
   }
 
- private:
   std::string path_;
   HANDLE h_;
   std::uint64_t size_;

@@ -54,7 +54,6 @@ class Pager {
   // The header page with its encoded region decoded.
   const PageData& header_page() const { return header_page_; }
 
-  void set_cache_capacity(std::size_t pages) { capacity_ = pages == 0 ? 1 : pages; }
 
   bool writable() const { return file_->Writable(); }
   os::File& file() { return *file_; }

@@ -65,7 +65,6 @@ std::vector<std::uint8_t>& Transaction::Write(std::uint32_t page_number) {
   Journal(page_number, *current);
   auto copy = std::make_shared<PageData>(*current);
   pager_->Forget(page_number);
-  ++changed_count_;
   return *dirty_.emplace(page_number, std::move(copy)).first->second;
 }
 
@@ -82,7 +81,6 @@ std::uint32_t Transaction::Allocate() {
   std::uint32_t number = pager_->page_count_++;
   allocated_.push_back(number);
   dirty_[number] = std::make_shared<PageData>(pager_->page_size(), 0);
-  ++changed_count_;
   return number;
 }
 

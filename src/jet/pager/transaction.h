@@ -61,10 +61,8 @@ class Transaction : public PageEditor {
   // cannot be restored; the journal then stays for the next opening to play back.
   void Rollback();
 
-  bool changed() const { return !dirty_.empty() || journal_ != nullptr; }
   // Pages added at the end of the file by this statement, in order.
   const std::vector<std::uint32_t>& allocated() const { return allocated_; }
-  std::size_t pages_changed() const { return changed_count_; }
   void set_memory_budget(std::size_t bytes) { budget_ = bytes; }
 
   // The statement's own version of a page, or null (for Pager::Read).
@@ -84,7 +82,6 @@ class Transaction : public PageEditor {
   std::vector<std::uint32_t> allocated_;
   std::unique_ptr<JournalWriter> journal_;
   std::size_t budget_ = 16u << 20;
-  std::size_t changed_count_ = 0;
   bool spilling_ = false;
   bool touched_ = false;  // some page reached the database file
   bool finished_ = false;

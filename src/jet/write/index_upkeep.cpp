@@ -16,7 +16,7 @@ std::string IndexName(const TableDef& def, std::size_t real_index) {
   return best == nullptr ? "#" + std::to_string(real_index) : best->name;
 }
 
-void RemoveIndexEntries(Database& db, Table& table, Transaction& txn, const std::vector<RowId>& ids) {
+void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const std::vector<RowId>& ids) {
   const TableDef& def = table.definition();
   for (std::size_t r = 0; r < def.real_indexes.size(); ++r) {
     db.CheckDeadline("removing rows of table '" + table.Name() + "' from its indexes");
@@ -42,7 +42,7 @@ void ReleaseIndexPages(Transaction& txn, const RealIndexDef& index, const std::v
   }
 }
 
-std::function<std::uint32_t()> IndexPageSource(Database& db, Transaction& txn, const TableDef& def) {
+std::function<std::uint32_t()> IndexPageSource(EditableDatabase& db, Transaction& txn, const TableDef& def) {
   return [&db, &txn, &def]() -> std::uint32_t {
     Pager& pager = db.pager();
     std::unordered_set<std::uint32_t> in_use;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
+#include "jet/write/editing.h"
 #include "jet/pager/transaction.h"
 
 namespace jet::write {
@@ -18,7 +18,7 @@ std::string IndexName(const TableDef& def, std::size_t real_index);
 
 // Removes the entries of the rows `ids` (sorted) from every physical index of `table`,
 // one pass over each tree. Pages a tree gives up are released (see ReleaseIndexPages).
-void RemoveIndexEntries(Database& db, Table& table, Transaction& txn, const std::vector<RowId>& ids);
+void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const std::vector<RowId>& ids);
 
 // Gives pages an index no longer links to back to the database, as Jet does: each is
 // marked in the database's map of free pages and then taken out of the index's own page
@@ -30,6 +30,6 @@ void ReleaseIndexPages(Transaction& txn, const RealIndexDef& index, const std::v
 // marks that was an index page of this table and that none of the table's page maps
 // claims, else a new page at the end of the file. The page taken is no longer marked
 // free; the caller adds it to the index's own page map.
-std::function<std::uint32_t()> IndexPageSource(Database& db, Transaction& txn, const TableDef& def);
+std::function<std::uint32_t()> IndexPageSource(EditableDatabase& db, Transaction& txn, const TableDef& def);
 
 }  // namespace jet::write

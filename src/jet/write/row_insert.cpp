@@ -22,7 +22,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 class Inserter {
  public:
-  Inserter(Database& db, Table& table)
+  Inserter(EditableDatabase& db, EditableTable& table)
       : db_(db), table_(table), def_(table.definition()), pager_(db.pager()), txn_(db.Editor()),
         format_(pager_.format()) {}
 
@@ -86,7 +86,7 @@ class Inserter {
   void CheckReferences(const Row& values) {
     for (const RelationshipInfo& r : db_.Relationships()) {
       if (!r.enforced || !SameName(r.foreign_table, table_.Name())) continue;
-      Table* parent = db_.GetTable(r.primary_table);
+      EditableTable* parent = db_.GetTable(r.primary_table);
       if (parent == nullptr) continue;
       std::vector<std::size_t> mine, theirs;
       for (const auto& n : r.foreign_columns) mine.push_back(Position(table_, n));
@@ -106,7 +106,7 @@ class Inserter {
     }
   }
 
-  static std::size_t Position(const Table& t, const std::string& name) {
+  static std::size_t Position(const EditableTable& t, const std::string& name) {
     const auto& cols = t.Columns();
     for (std::size_t k = 0; k < cols.size(); ++k)
       if (SameName(cols[k].name, name)) return k;
@@ -159,8 +159,8 @@ class Inserter {
     }
   }
 
-  Database& db_;
-  Table& table_;
+  EditableDatabase& db_;
+  EditableTable& table_;
   const TableDef& def_;
   Pager& pager_;
   Transaction& txn_;
@@ -169,7 +169,7 @@ class Inserter {
 
 }  // namespace
 
-void InsertRow(Database& db, Table& table, const Row& values) {
+void InsertRow(EditableDatabase& db, EditableTable& table, const Row& values) {
   if (db.version() != JetVersion::Jet4)
     throw Error(ErrorCode::Unsupported, "Adding rows to table '" + table.Name() + "' of database '" + db.path() +
                                             "' is not supported: it is a Jet 3 (Access 97) file");

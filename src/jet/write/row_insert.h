@@ -5,10 +5,10 @@
 // added to every index, and the relationships in which the table refers to another
 // checked.
 
-#include "jet/database.h"
+#include "jet/write/editing.h"
 
 namespace jet::write {
 
-void InsertRow(Database& db, Table& table, const Row& values);
+void InsertRow(EditableDatabase& db, EditableTable& table, const Row& values);
 
 }  // namespace jet::write

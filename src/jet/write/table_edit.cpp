@@ -40,7 +40,7 @@ void AppendPart(std::string* key, char tag, const void* data, std::size_t n) {
   key->append(static_cast<const char*>(data), n);
 }
 
-std::vector<std::size_t> Positions(const Table& table, const std::vector<std::string>& names) {
+std::vector<std::size_t> Positions(const EditableTable& table, const std::vector<std::string>& names) {
   std::vector<std::size_t> out;
   const auto& cols = table.Columns();
   for (const auto& n : names) {
@@ -82,9 +82,9 @@ void CollectLongValue(Pager& pager, ByteView field, SlotsByPage* extra) {
 
 class Deleter {
  public:
-  explicit Deleter(Database& db) : db_(db), pager_(db.pager()), txn_(db.Editor()), format_(pager_.format()) {}
+  explicit Deleter(EditableDatabase& db) : db_(db), pager_(db.pager()), txn_(db.Editor()), format_(pager_.format()) {}
 
-  std::int64_t DeleteSet(Table& table, const RowSet& rows) {
+  std::int64_t DeleteSet(EditableTable& table, const RowSet& rows) {
     const std::size_t limit = Referred(table) ? rows.size() : kRowsPerBatch;
     std::int64_t total = 0;
     std::size_t cursor = 0;
@@ -93,7 +93,7 @@ class Deleter {
     return total;
   }
 
-  std::int64_t Delete(Table& table, std::vector<RowId> ids, int depth) {
+  std::int64_t Delete(EditableTable& table, std::vector<RowId> ids, int depth) {
     if (ids.empty()) return 0;
     if (table.is_system())
       throw Error(ErrorCode::ReadOnly, "System table '" + table.Name() + "' of database '" + db_.path() +
@@ -115,10 +115,10 @@ class Deleter {
  private:
   // Enforced relationships in which this table is the referenced side: rows of the other
   // table may not go on referring to rows deleted here.
-  void Enforce(Table& table, const std::vector<RowId>& ids, int depth) {
+  void Enforce(EditableTable& table, const std::vector<RowId>& ids, int depth) {
     for (const RelationshipInfo& r : db_.Relationships()) {
       if (!r.enforced || !SameName(r.primary_table, table.Name())) continue;
-      Table* child = db_.GetTable(r.foreign_table);
+      EditableTable* child = db_.GetTable(r.foreign_table);
       if (child == nullptr)
         ThrowCorrupt("relationship '" + r.name + "' names table '" + r.foreign_table + "', which does not exist");
       std::vector<std::size_t> parent_cols = Positions(table, r.primary_columns);
@@ -159,13 +159,13 @@ class Deleter {
     }
   }
 
-  bool Referred(const Table& table) {
+  bool Referred(const EditableTable& table) {
     for (const RelationshipInfo& r : db_.Relationships())
       if (r.enforced && SameName(r.primary_table, table.Name())) return true;
     return false;
   }
 
-  void MarkDeleted(Table& table, const std::vector<RowId>& ids) {
+  void MarkDeleted(EditableTable& table, const std::vector<RowId>& ids) {
     const TableDef& def = table.definition();
     std::vector<const ColumnDef*> long_columns;
     for (const auto& c : def.columns)
@@ -236,7 +236,7 @@ class Deleter {
     if (!def.free_pages.IsNull()) MarkInUsageMap(txn_, def.free_pages, gained);
   }
 
-  void Pause(const Table& table) {
+  void Pause(const EditableTable& table) {
     db_.CheckDeadline("deleting from table '" + table.Name() + "'");
     txn_.Release();
   }
@@ -244,7 +244,7 @@ class Deleter {
   // The table definition counts the table's rows, and per index the distinct keys. Jet
   // uses the latter only as an estimate (Access itself lets it drift): a unique index
   // loses one per row, any other is kept no larger than the row count.
-  void UpdateCounts(Table& table, std::size_t removed) {
+  void UpdateCounts(EditableTable& table, std::size_t removed) {
     const TableDef& def = table.definition();
     std::vector<std::uint8_t>& tdef = txn_.Write(def.page);
     std::uint32_t rows = GetU32(tdef, format_.tdef_row_count);
@@ -259,12 +259,12 @@ class Deleter {
     }
   }
 
-  [[noreturn]] void NoRow(const Table& table, RowId id) {
+  [[noreturn]] void NoRow(const EditableTable& table, RowId id) {
     ThrowCorrupt("table '" + table.Name() + "' has no row at page " + std::to_string(RowIdPage(id)) + " slot " +
                  std::to_string(RowIdSlot(id)) + " to delete");
   }
 
-  Database& db_;
+  EditableDatabase& db_;
   Pager& pager_;
   Transaction& txn_;
   const Format& format_;
@@ -321,13 +321,13 @@ bool RelationKey(const Row& row, const std::vector<std::size_t>& positions, std:
   return true;
 }
 
-std::int64_t DeleteRows(Database& db, Table& table, const std::vector<RowId>& ids) {
+std::int64_t DeleteRows(EditableDatabase& db, EditableTable& table, const std::vector<RowId>& ids) {
   if (ids.empty()) return 0;
   Deleter deleter(db);
   return deleter.Delete(table, ids, 0);
 }
 
-std::int64_t DeleteWhere(Database& db, Table& table, const std::vector<bool>& wanted,
+std::int64_t DeleteWhere(EditableDatabase& db, EditableTable& table, const std::vector<bool>& wanted,
                          const std::function<bool(const Row&)>& matches) {
   RowSet rows;
   std::size_t n = 0;

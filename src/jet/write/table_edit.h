@@ -7,18 +7,18 @@
 #include <functional>
 #include <vector>
 
-#include "jet/database.h"
+#include "jet/write/editing.h"
 
 namespace jet::write {
 
 // See Table::DeleteRows.
-std::int64_t DeleteRows(Database& db, Table& table, const std::vector<RowId>& ids);
+std::int64_t DeleteRows(EditableDatabase& db, EditableTable& table, const std::vector<RowId>& ids);
 
 // See TableSource::DeleteWhere. The chosen rows go in batches of a bounded size, each
 // through the indexes in one pass, all inside the one statement; a table that others
 // refer to through enforced relationships takes its rows in one batch, so that what a
 // cascade takes is judged against the whole set.
-std::int64_t DeleteWhere(Database& db, Table& table, const std::vector<bool>& wanted,
+std::int64_t DeleteWhere(EditableDatabase& db, EditableTable& table, const std::vector<bool>& wanted,
                          const std::function<bool(const Row&)>& matches);
 
 // A row's values in the columns at `positions` as one byte string that is equal for

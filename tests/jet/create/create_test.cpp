@@ -14,7 +14,7 @@
 
 #include "../support.h"
 #include "jet/create/database_writer.h"
-#include "jet/database.h"
+#include "jet/database_internal.h"
 #include "jet/datetime.h"
 #include "jet/index/index_key.h"
 #include "jet/integrity.h"
@@ -115,7 +115,7 @@ TEST(CreateReaders, EveryKindNullAndMemoFormReadBackByAllReaders) {
     EXPECT_EQ(db->TableNames(), (std::vector<std::string>{"Kinds", "Empty"}));
     Table* t = db->GetTable("Kinds");
     EXPECT_EQ(t->RecordedRowCount(), 4u);
-    EXPECT_EQ(t->definition().next_autonumber, 8u);  // after the kept 7, numbering went on above it
+    EXPECT_EQ(Internal(*t).definition().next_autonumber, 8u);  // after the kept 7, numbering went on above it
     EXPECT_EQ(TsvRows(*t), (std::vector<std::string>{
                                "1\t-32768\t255\ttrue\t2024-02-29 13:45:10\tZoë Ærø-Łukasz\tshort note\t3.25\t12.34",
                                "2\t32767\t0\tfalse\t1899-12-30 00:00:00\tplain\t" + kMediumMemo + "\t-10000000000\t-0.0001",
@@ -257,7 +257,7 @@ void CheckIndexes(Database& db, const std::string& table, std::size_t rows) {
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(t->RecordedRowCount(), rows);
   for (const std::string& problem : CheckIntegrity(*t)) ADD_FAILURE() << problem;
-  const TableDef& def = t->definition();
+  const TableDef& def = Internal(*t).definition();
   for (const IndexInfo& index : t->Indexes()) {
     t->WalkIndex(index, [&](RowId id, const std::string& key) {
       Row row = t->ReadRow(id);
@@ -311,17 +311,17 @@ TEST(CreateIndexPages, UniqueDuplicateNullDescendingAndMultiColumnKeysOverManyPa
   for (const auto& [table, rows] : std::vector<std::pair<std::string, std::size_t>>{
            {"T", kRows}, {"None", 0}, {"One", 1}, {"MSysObjects", 8 + 43}, {"MSysACEs", 16}})
     CheckIndexes(*db, table, rows);
-  const TableDef& t = db->GetTable("T")->definition();
+  const TableDef& t = Internal(*db->GetTable("T")).definition();
   // The long keys of Path need node pages above node pages; empty and one-row tables
   // have leaf roots.
-  auto root_type = [&](const TableDef& d, std::size_t r) { return db->pager().Read(d.real_indexes[r].root_page)->at(0); };
+  auto root_type = [&](const TableDef& d, std::size_t r) { return Internal(*db).pager().Read(d.real_indexes[r].root_page)->at(0); };
   EXPECT_EQ(root_type(t, 6), 0x03);
   EXPECT_EQ(t.real_indexes[0].flags, 0x89);  // primary: unique, required
   EXPECT_EQ(t.real_indexes[1].flags, 0x80);
   EXPECT_EQ(t.real_indexes[3].flags, 0x81);
   EXPECT_TRUE(t.real_indexes[4].columns[0].descending);
   EXPECT_EQ(t.indexes[0].type, kIndexTypePrimary);
-  EXPECT_EQ(root_type(db->GetTable("One")->definition(), 0), 0x04);
+  EXPECT_EQ(root_type(Internal(*db->GetTable("One")).definition(), 0), 0x04);
 }
 
 TEST(CreateIndexPages, UniqueViolationAndUnencodableKeysAreRefused) {
@@ -371,9 +371,9 @@ TEST(CreateRelationships, EnforcedOnesAddForeignKeyIndexesOnBothSides) {
     db.Write(path);
   }
   auto db = Database::Open(path);
-  const TableDef& holder = db->GetTable("Holder")->definition();
-  const TableDef& card = db->GetTable("Card")->definition();
-  const TableDef& link = db->GetTable("Link")->definition();
+  const TableDef& holder = Internal(*db->GetTable("Holder")).definition();
+  const TableDef& card = Internal(*db->GetTable("Card")).definition();
+  const TableDef& link = Internal(*db->GetTable("Link")).definition();
   ASSERT_EQ(holder.indexes.size(), 3u);
   EXPECT_EQ(holder.indexes[1].name, ".rB");
   EXPECT_EQ(holder.indexes[2].name, ".rC");
