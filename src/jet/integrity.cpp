@@ -4,6 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "jet/database_internal.h"
 #include "jet/format/usage_map.h"
 
 namespace jet {
@@ -59,11 +60,11 @@ namespace {
 void CheckClaimedPages(Database& db, Table& table, const std::unordered_set<std::uint32_t>& free,
                        std::vector<std::string>* problems) {
   try {
-    const TableDef& def = table.definition();
+    const TableDef& def = Internal(table).definition();
     std::vector<std::pair<std::string, std::vector<std::uint32_t>>> maps;
-    maps.emplace_back("its rows", table.reader().DataPages());
+    maps.emplace_back("its rows", Internal(table).reader().DataPages());
     for (const RealIndexDef& index : def.real_indexes)
-      if (!index.used_pages.IsNull()) maps.emplace_back("an index", ReadUsageMap(db.pager(), index.used_pages));
+      if (!index.used_pages.IsNull()) maps.emplace_back("an index", ReadUsageMap(Internal(db).pager(), index.used_pages));
     for (const auto& [what, pages] : maps)
       for (std::uint32_t page : pages)
         if (free.count(page) != 0)
@@ -80,7 +81,7 @@ std::vector<std::string> CheckIntegrity(Database& db) {
   std::vector<std::string> problems;
   std::unordered_set<std::uint32_t> free;
   try {
-    for (std::uint32_t page : ReadUsageMap(db.pager(), kFreePageMap)) free.insert(page);
+    for (std::uint32_t page : ReadUsageMap(Internal(db).pager(), kFreePageMap)) free.insert(page);
   } catch (const Error&) {
     // A file without a readable free-page map: nothing is on offer to check against.
   }

@@ -13,7 +13,7 @@
 #include <iostream>
 #include <set>
 
-#include "jet/database.h"
+#include "jet/database_internal.h"
 #include "jet/format/data_page.h"
 #include "jet/format/usage_map.h"
 #include "jet/integrity.h"
@@ -62,9 +62,9 @@ void ExpectFreeSpaceAsJetLeavesIt(const std::string& path, const std::set<jet::R
                                   const std::set<jet::RowId>& after, int night) {
   auto db = jet::Database::Open(path);
   jet::Table* log = db->GetTable("Log");
-  jet::Pager& pager = db->pager();
+  jet::Pager& pager = jet::Internal(*db).pager();
   const jet::Format& f = pager.format();
-  const jet::TableDef& def = log->definition();
+  const jet::TableDef& def = jet::Internal(*log).definition();
   ASSERT_FALSE(def.free_pages.IsNull());
   const std::vector<std::uint32_t> offered = jet::ReadUsageMap(pager, def.free_pages);
   const std::set<std::uint32_t> on_offer(offered.begin(), offered.end());
@@ -73,7 +73,7 @@ void ExpectFreeSpaceAsJetLeavesIt(const std::string& path, const std::set<jet::R
     if (after.count(id) == 0) emptied_from.insert(jet::RowIdPage(id));
   for (std::uint32_t page : emptied_from) EXPECT_EQ(on_offer.count(page), 1u) << "night " << night << ", page " << page;
 
-  for (std::uint32_t number : log->reader().DataPages()) {
+  for (std::uint32_t number : jet::Internal(*log).reader().DataPages()) {
     jet::DataPage page(pager.Read(number), number, f);
     std::uint32_t used = f.data_slots + 2u * page.row_count();
     for (std::uint16_t s = 0; s < page.row_count(); ++s) used += page.slot(s).length;

@@ -23,11 +23,11 @@ struct Maps {
 Maps MapsOf(const std::string& path, const std::string& table) {
   auto db = jet::Database::Open(path);
   Maps m;
-  const jet::TableDef& def = db->GetTable(table)->definition();
+  const jet::TableDef& def = jet::Internal(*db->GetTable(table)).definition();
   for (const auto& index : def.real_indexes)
-    for (std::uint32_t p : jet::ReadUsageMap(db->pager(), index.used_pages)) m.index_pages.insert(p);
-  for (std::uint32_t p : jet::ReadUsageMap(db->pager(), jet::kFreePageMap)) m.free_pages.insert(p);
-  m.file_pages = db->pager().page_count();
+    for (std::uint32_t p : jet::ReadUsageMap(jet::Internal(*db).pager(), index.used_pages)) m.index_pages.insert(p);
+  for (std::uint32_t p : jet::ReadUsageMap(jet::Internal(*db).pager(), jet::kFreePageMap)) m.free_pages.insert(p);
+  m.file_pages = jet::Internal(*db).pager().page_count();
   for (const auto& problem : jet::CheckIntegrity(*db)) ADD_FAILURE() << problem;
   return m;
 }

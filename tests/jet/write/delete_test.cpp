@@ -69,7 +69,7 @@ TEST(WriteDelete, EveryOtherRowOfEveryFixtureTable) {
           ++deleted_tables;
           EXPECT_EQ(Lines(RowsOf(*t)), remaining);
           // Every page that lost a row is offered to later inserts, as Jet offers it.
-          std::vector<std::uint32_t> offered = ReadUsageMap(db->pager(), t->definition().free_pages);
+          std::vector<std::uint32_t> offered = ReadUsageMap(Internal(*db).pager(), Internal(*t).definition().free_pages);
           for (RowId id : doomed)
             EXPECT_TRUE(std::binary_search(offered.begin(), offered.end(), RowIdPage(id))) << "page " << RowIdPage(id);
         } catch (const Error& e) {

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "jet/format/usage_map.h"
+#include "jet/table/table_reader.h"
 #include "jet/session.h"
 #include "write_support.h"
 
@@ -101,9 +102,9 @@ TEST(WriteInsert, RowsGoWhereTheFreeSpaceMapFindsRoom) {
   auto s = Session::Open(path, {.password = "", .read_write = true});
   Database& db = s->database();
   Table* t = db.GetTable("Table1");
-  auto map = [&](RowPointer where) { return ReadUsageMap(db.pager(), where); };
-  const std::vector<std::uint32_t> used = map(t->definition().used_pages);
-  const std::vector<std::uint32_t> free = map(t->definition().free_pages);
+  auto map = [&](RowPointer where) { return ReadUsageMap(Internal(db).pager(), where); };
+  const std::vector<std::uint32_t> used = map(Internal(*t).definition().used_pages);
+  const std::vector<std::uint32_t> free = map(Internal(*t).definition().free_pages);
   ASSERT_EQ(free.size(), 1u);
   ASSERT_NE(std::find(used.begin(), used.end(), free[0]), used.end());
 
@@ -121,8 +122,8 @@ TEST(WriteInsert, RowsGoWhereTheFreeSpaceMapFindsRoom) {
   EXPECT_GT(added, used.back());
   std::vector<std::uint32_t> used_after = used;
   used_after.push_back(added);
-  EXPECT_EQ(map(t->definition().used_pages), used_after);
-  EXPECT_EQ(map(t->definition().free_pages), std::vector<std::uint32_t>{added});
+  EXPECT_EQ(map(Internal(*t).definition().used_pages), used_after);
+  EXPECT_EQ(map(Internal(*t).definition().free_pages), std::vector<std::uint32_t>{added});
   ExpectConsistent(db);
   s.reset();
   EXPECT_EQ(testing::MdbExportFirstColumn(path, "Table1").size(), 712u);

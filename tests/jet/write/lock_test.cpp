@@ -58,7 +58,7 @@ int OpenInChild(const std::string& path, const OpenOptions& options, std::string
       if (options.read_write) s->Execute("DELETE FROM Log WHERE ID <= 5");
     } catch (const Error& e) {
       code = e.code() == ErrorCode::Locked ? 1 : 2;
-      (void)!write(out[1], e.what(), std::strlen(e.what()));
+      (void)!::write(out[1], e.what(), std::strlen(e.what()));
     }
     _exit(code);
   }
@@ -88,7 +88,7 @@ std::function<void()> LockInChild(const std::string& file) {
     fl.l_len = 1;
     int ok = fd >= 0 && fcntl(fd, F_SETLK, &fl) == 0;
     char c = ok ? 'y' : 'n';
-    (void)!write(ready[1], &c, 1);
+    (void)!::write(ready[1], &c, 1);
     (void)!read(done[0], &c, 1);
     _exit(0);
   }
@@ -96,7 +96,7 @@ std::function<void()> LockInChild(const std::string& file) {
   EXPECT_EQ(read(ready[0], &c, 1), 1);
   EXPECT_EQ(c, 'y');
   return [=] {
-    (void)!write(done[1], "x", 1);
+    (void)!::write(done[1], "x", 1);
     waitpid(pid, nullptr, 0);
     for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
   };

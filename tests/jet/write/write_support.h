@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
+#include "jet/database_internal.h"
 #include "jet/integrity.h"
 #include "jet/tsv.h"
 #include "../support.h"
