@@ -150,10 +150,18 @@ TEST_P(SiteFixturePurge, TakesExactlyTheSelectedRowsAndKeepsAllElse) {
   EXPECT_FALSE(fs::exists(dbs / "Orvanta.mdb-journal"));
 }
 
-// Which rows each combination of switches selects is counted on these files by the
-// engine's own tests; here each switch is taken once, through the job.
-INSTANTIATE_TEST_SUITE_P(Sites, SiteFixturePurge,
-                         ::testing::Values(Case{"site-small", 2, true, false}, Case{"site-ri", 6, false, true}), Name);
+// Every combination of the switches on both sites: this is the one place where the rows
+// each combination takes are checked against the expected rows.
+std::vector<Case> AllCases() {
+  std::vector<Case> cases;
+  for (const char* site : {"site-small", "site-ri"})
+    for (int months : {2, 6})
+      for (bool creation : {true, false})
+        for (bool all : {false, true}) cases.push_back({site, months, creation, all});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sites, SiteFixturePurge, ::testing::ValuesIn(AllCases()), Name);
 
 // A generated site, purged by the real binary with the real clock.
 class GeneratedSitePurge : public ::testing::TestWithParam<bool> {};
