@@ -85,10 +85,10 @@ TEST(WriteInsert, RowsAutonumbersAndIndexesOnOurOwnFile) {
   auto db = Database::Open(path);
   EXPECT_EQ(RowsOf(*db, "Log").size(), 3504u);
   ExpectConsistent(*db);
-  {
+  if (testing::HaveMdbtools()) {
     EXPECT_EQ(testing::MdbExportFirstColumn(path, "Log").size(), 3504u);
   }
-  {
+  if (testing::HaveMdbReader()) {
     EXPECT_EQ(testing::MdbReaderCounts(path), "Log 3504\n");
   }
 }
@@ -126,8 +126,12 @@ TEST(WriteInsert, RowsGoWhereTheFreeSpaceMapFindsRoom) {
   EXPECT_EQ(map(Internal(*t).definition().free_pages), std::vector<std::uint32_t>{added});
   ExpectConsistent(db);
   s.reset();
-  EXPECT_EQ(testing::MdbExportFirstColumn(path, "Table1").size(), 712u);
-  EXPECT_EQ(testing::MdbReaderCounts(path), "Table1 712\n");
+  if (testing::HaveMdbtools()) {
+    EXPECT_EQ(testing::MdbExportFirstColumn(path, "Table1").size(), 712u);
+  }
+  if (testing::HaveMdbReader()) {
+    EXPECT_EQ(testing::MdbReaderCounts(path), "Table1 712\n");
+  }
 }
 
 TEST(WriteInsert, RefusalsChangeNothing) {
