@@ -46,7 +46,7 @@ class MapRows {
       page_ = store_->Allocate();
       InitDataPage(store_->Write(page_), store_->format(), 0);
     }
-    return {page_, AddRowToPage(store_->Write(page_), store_->format(), row)};
+    return {page_, AddRowToPage(store_->Write(page_), page_, store_->format(), row)};
   }
   // A new map of `pages`.
   RowPointer Add(const std::vector<std::uint32_t>& pages) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace jet {
 
@@ -71,12 +72,12 @@ std::size_t Room(const Format& format, std::uint16_t count, std::size_t low, boo
   return low > table_end ? low - table_end : 0;
 }
 
-// Lays the rows out again from the end of the page, in slot order, with `row` as the
-// deleted slot `target`: a reader takes a row's end from the slot before it, so the new
-// row can only go between its neighbours.
-void PutRowInSlot(PageData& page, const Format& format, std::uint16_t count, std::uint16_t target,
-                  std::string_view row) {
+}  // namespace
+
+void RelayRows(PageData& page, std::uint32_t page_number, const Format& format,
+               const std::function<SlotChange(std::uint16_t)>& change) {
   const std::uint32_t size = format.page_size;
+  const std::uint16_t count = ByteView(page).U16(format.data_row_count);
   const std::uint32_t table_end = format.data_slots + 2u * count;
   const PageData old = page;
   std::uint32_t pos = size;  // start of the lowest row laid out so far
@@ -86,26 +87,29 @@ void PutRowInSlot(PageData& page, const Format& format, std::uint16_t count, std
     const std::uint16_t raw = ByteView(old).U16(at);
     const std::uint32_t offset = raw & kSlotOffsetMask;
     const bool deleted = (raw & kSlotDeleted) == kSlotDeleted;
-    if (!deleted && (offset < table_end || offset > end)) ThrowCorrupt("a row of the data page lies outside it");
+    if (!deleted && (offset < table_end || offset > end))
+      ThrowCorrupt("row " + std::to_string(i) + " of data page " + std::to_string(page_number) + " lies outside the page");
+    const SlotChange c = change(i);
     std::string_view bytes;
-    std::uint16_t flags = raw & kSlotDeleted;
-    if (i == target) {
-      bytes = row;
+    std::uint16_t flags = kSlotDeleted;
+    if (c.kind == SlotChange::Kind::Put) {
+      bytes = c.row;
       flags = 0;
-    } else if (!deleted) {
+    } else if (!deleted && c.kind == SlotChange::Kind::Keep) {
       bytes = std::string_view(reinterpret_cast<const char*>(old.data()) + offset, end - offset);
+      flags = raw & kSlotDeleted;
     }
-    if (bytes.size() > pos - table_end) ThrowCorrupt("a row does not fit the data page chosen for it");
+    if (bytes.size() > pos - table_end) ThrowCorrupt("a row does not fit data page " + std::to_string(page_number));
     pos -= static_cast<std::uint32_t>(bytes.size());
-    if (!bytes.empty()) std::memcpy(page.data() + pos, bytes.data(), bytes.size());
+    if (!bytes.empty() && pos != offset) std::memmove(page.data() + pos, bytes.data(), bytes.size());
     Put16(&page[at], static_cast<std::uint16_t>(flags | pos));
+    // A deleted slot's offset may still point at the data it once had; the next row ends
+    // there all the same.
     if (offset >= table_end && offset <= end) end = offset;
   }
   std::memset(page.data() + table_end, 0, pos - table_end);
   Put16(&page[format.data_free_space], static_cast<std::uint16_t>(pos - table_end));
 }
-
-}  // namespace
 
 void InitDataPage(PageData& page, const Format& format, std::uint32_t owner) {
   page.assign(format.page_size, 0);
@@ -121,14 +125,18 @@ std::size_t DataPageRoom(const PageData& page, const Format& format) {
   return Room(format, count, LowestRow(page, format, count), reuse);
 }
 
-std::uint8_t AddRowToPage(PageData& page, const Format& format, std::string_view row) {
+std::uint8_t AddRowToPage(PageData& page, std::uint32_t page_number, const Format& format, std::string_view row) {
   const std::uint16_t count = ByteView(page).U16(format.data_row_count);
   const std::uint16_t free_slot = FreeSlot(page, format, count);
   const bool reuse = free_slot < count;
   const std::size_t low = !reuse && count >= kMaxRowsPerPage ? 0 : LowestRow(page, format, count);
   if (row.size() > Room(format, count, low, reuse)) ThrowCorrupt("a row does not fit the data page chosen for it");
   if (reuse) {
-    PutRowInSlot(page, format, count, free_slot, row);
+    // A reader takes a row's end from the slot before it, so the new row can only go
+    // between its neighbours: the rows are laid out again.
+    RelayRows(page, page_number, format, [&](std::uint16_t i) {
+      return i == free_slot ? SlotChange{SlotChange::Kind::Put, row} : SlotChange{};
+    });
     return static_cast<std::uint8_t>(free_slot);
   }
   const std::size_t at = low - row.size();

@@ -3,6 +3,7 @@
 // towards it, each row running up to where the previous slot's row begins.
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "jet/format/bytes.h"
@@ -68,6 +69,20 @@ std::size_t DataPageRoom(const PageData& page, const Format& format);
 // Stores `row` in the first slot a delete left, laying the rows out again in slot order,
 // or else below the lowest row in a new slot; brings the row count and free space up to
 // date and returns the slot. The caller checked DataPageRoom.
-std::uint8_t AddRowToPage(PageData& page, const Format& format, std::string_view row);
+std::uint8_t AddRowToPage(PageData& page, std::uint32_t page_number, const Format& format, std::string_view row);
+
+// What becomes of one slot when a page's rows are laid out again.
+struct SlotChange {
+  enum class Kind { Keep, Delete, Put } kind = Kind::Keep;
+  std::string_view row;  // Put: the slot's new bytes
+};
+
+// Lays the rows of data page `page_number` out again from the end of the page, in slot
+// order (a reader takes a row's end from the slot before it), each slot changed as
+// `change` says; a deleted slot keeps its place, flagged deleted with no data. Brings the
+// free space up to date. Throws FormatError for a row outside the page or one that does
+// not fit.
+void RelayRows(PageData& page, std::uint32_t page_number, const Format& format,
+               const std::function<SlotChange(std::uint16_t)>& change);
 
 }  // namespace jet

@@ -26,7 +26,7 @@ std::string LongValueWriter::Put(std::string_view data) {
   const auto size = static_cast<std::uint32_t>(data.size());
   if (data.size() <= MaxRow(f)) {
     if (open_ == 0 || DataPageRoom(*editor_->Read(open_), f) < data.size()) open_ = NewPage();
-    const std::uint8_t slot = AddRowToPage(editor_->Write(open_), f, data);
+    const std::uint8_t slot = AddRowToPage(editor_->Write(open_), open_, f, data);
     Put32(r, size | kLongValueSingle);
     Put32(r + 4, RowPointer{open_, slot}.Raw());
     return ref;
@@ -40,7 +40,7 @@ std::string LongValueWriter::Put(std::string_view data) {
     std::string row(4, '\0');
     if (k + 1 < count) Put32(reinterpret_cast<std::uint8_t*>(row.data()), RowPointer{chain[k + 1], 0}.Raw());
     row.append(data.substr(k * chunk, chunk));
-    AddRowToPage(editor_->Write(chain[k]), f, row);
+    AddRowToPage(editor_->Write(chain[k]), chain[k], f, row);
   }
   Put32(r, size);
   Put32(r + 4, RowPointer{chain[0], 0}.Raw());

@@ -21,7 +21,7 @@ Candidate Look(PageEditor& editor, const TablePages& table, std::uint32_t number
 }
 
 RowPointer Put(PageEditor& editor, std::uint32_t number, std::string_view record) {
-  return {number, AddRowToPage(editor.Write(number), editor.format(), record)};
+  return {number, AddRowToPage(editor.Write(number), number, editor.format(), record)};
 }
 
 }  // namespace

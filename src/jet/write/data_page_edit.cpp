@@ -24,30 +24,9 @@ void DeleteSlots(std::vector<std::uint8_t>& page, std::uint32_t page_number, con
     doomed[s] = true;
   }
 
-  const std::vector<std::uint8_t> old = page;
-  std::uint32_t pos = size;    // new start of the lowest row so far
-  std::uint32_t end = size;    // where the current row ends in the old page
-  for (std::uint16_t i = 0; i < count; ++i) {
-    const std::size_t at = format.data_slots + 2u * i;
-    const std::uint16_t raw = ByteView(old).U16(at);
-    const std::uint32_t offset = raw & kSlotOffsetMask;
-    const bool deleted = (raw & kSlotDeleted) == kSlotDeleted;
-    if (!deleted && (offset < table_end || offset > end))
-      ThrowCorrupt("row " + std::to_string(i) + " of " + where() + " lies outside the page");
-    if (deleted || doomed[i]) {
-      Put16(&page[at], static_cast<std::uint16_t>(kSlotDeleted | pos));
-    } else {
-      const std::uint32_t length = end - offset;
-      pos -= length;
-      if (pos != offset) std::memcpy(page.data() + pos, old.data() + offset, length);
-      Put16(&page[at], static_cast<std::uint16_t>((raw & kSlotDeleted) | pos));
-    }
-    // A deleted slot's offset may still point at the data it once had; the next row ends
-    // there all the same.
-    if (offset >= table_end && offset <= end) end = offset;
-  }
-  std::memset(page.data() + table_end, 0, pos - table_end);
-  Put16(&page[format.data_free_space], static_cast<std::uint16_t>(pos - table_end));
+  RelayRows(page, page_number, format, [&](std::uint16_t i) {
+    return doomed[i] ? SlotChange{SlotChange::Kind::Delete, {}} : SlotChange{};
+  });
 }
 
 }  // namespace jet::write
