@@ -84,11 +84,7 @@ void ExpectFreeSpaceAsJetLeavesIt(const std::string& path, const std::set<jet::R
 TEST(MonthOfNights, EveryNightLeavesASoundFileWithItsFreedSpaceOnOffer) {
   if (!jet::testing::HaveMdbtools() || !jet::testing::HaveMdbReader()) return;
   TempFolder dir;
-  auto made = testing::RunCommand(std::string(MAKE_SITE_BINARY) + " " + testing::ShellQuote(dir.path()) +
-                                  " --seed 21 --size 20 --events 4000 2>&1");
-  ASSERT_EQ(made.status, 0) << made.out;
-  fs::copy_file(SCOUREX_BINARY, dir / "scourex");
-  testing::WriteWholeFile(dir / "scourex.ini", "VisitorMonths=0\r\nEventMonths=3\r\n");
+  ASSERT_EQ(testing::MakeSite(dir.path(), "--seed 21 --size 20 --events 4000", "VisitorMonths=0\r\nEventMonths=3\r\n"), "");
   const std::string journal = dir / "Journal.mdb";
 
   std::size_t kept = 0;
@@ -104,7 +100,7 @@ TEST(MonthOfNights, EveryNightLeavesASoundFileWithItsFreedSpaceOnOffer) {
       before = RowIds(*db->GetTable("Log"));
     }
     fs::remove(dir / "Scourex.log");
-    auto run = testing::RunCommand("cd / && " + testing::ShellQuote(dir / "scourex") + " 2>&1");
+    auto run = testing::RunJob(dir.path());
     ASSERT_EQ(run.status, 0) << "night " << night << ": " << run.out;
 
     auto db = jet::Database::Open(journal);

@@ -3,7 +3,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
@@ -24,17 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadWholeFile;
-using testing::RunCommand;
-using testing::ShellQuote;
 using testing::TempFolder;
-using testing::WriteWholeFile;
-
-void MakeSite(const TempFolder& dir, const std::string& args) {
-  auto made = RunCommand(std::string(MAKE_SITE_BINARY) + " " + ShellQuote(dir.path()) + " " + args + " 2>&1");
-  ASSERT_EQ(made.status, 0) << made.out;
-  fs::copy_file(SCOUREX_BINARY, dir / "scourex");
-  WriteWholeFile(dir / "scourex.ini", "VisitorMonths=6\r\nEventMonths=3\r\n");
-}
 
 pid_t Start(const std::string& binary) {
   pid_t pid = fork();
@@ -68,11 +57,7 @@ TEST(Reliability, FullDiskLeavesTheDatabaseAsItWas) {
   } unmount{mount_point.path()};
   const fs::path site = fs::path(mount_point.path()) / "site";
   fs::create_directory(site);
-  auto made = RunCommand(std::string(MAKE_SITE_BINARY) + " " + ShellQuote(site.string()) +
-                         " --seed 23 --size 200 --events 60000 2>&1");
-  ASSERT_EQ(made.status, 0) << made.out;
-  fs::copy_file(SCOUREX_BINARY, site / "scourex");
-  WriteWholeFile(site / "scourex.ini", "VisitorMonths=6\r\nEventMonths=3\r\n");
+  ASSERT_EQ(testing::MakeSite(site, "--seed 23 --size 200 --events 60000", "VisitorMonths=6\r\nEventMonths=3\r\n"), "");
   const std::string journal_before = ReadWholeFile(site / "Journal.mdb");
 
   // Leave about 256 KiB: room for the log, not for the journal of the event purge.
@@ -86,7 +71,7 @@ TEST(Reliability, FullDiskLeavesTheDatabaseAsItWas) {
     ASSERT_EQ(posix_fallocate(fd, 0, static_cast<off_t>(free_bytes - 256 * 1024)), 0);
     close(fd);
   }
-  EXPECT_EQ(Wait(Start(site / "scourex")), 1);
+  EXPECT_EQ(testing::RunJob(site).status, 1);
   EXPECT_EQ(ReadWholeFile(site / "Journal.mdb"), journal_before);
   EXPECT_FALSE(fs::exists(site / "Journal.mdb-journal"));
   EXPECT_FALSE(fs::exists(site / "Orvanta.mdb-journal"));
@@ -96,7 +81,8 @@ TEST(Reliability, FullDiskLeavesTheDatabaseAsItWas) {
 
 TEST(Reliability, TwoRunsOnOneInstallation) {
   TempFolder site;
-  MakeSite(site, "--seed 22 --size 2000 --events 200000");
+  ASSERT_EQ(testing::MakeSite(site.path(), "--seed 22 --size 2000 --events 200000", "VisitorMonths=6\r\nEventMonths=3\r\n"),
+            "");
   // A run started while another holds the installation leaves the databases alone.
   {
     int fd = open(site.path().c_str(), O_RDONLY | O_DIRECTORY);

@@ -32,6 +32,18 @@ std::string ShellQuote(const std::string& s) {
   return q + "'";
 }
 
+ProcessResult RunJob(const std::string& folder) {
+  return RunCommand("cd / && " + ShellQuote(folder + "/scourex") + " 2>&1");
+}
+
+std::string MakeSite(const std::string& folder, const std::string& args, const std::string& own_options) {
+  const ProcessResult made = RunCommand(std::string(MAKE_SITE_BINARY) + " " + ShellQuote(folder) + " " + args + " 2>&1");
+  if (made.status != 0) return made.out.empty() ? "make-site failed" : made.out;
+  std::filesystem::copy_file(SCOUREX_BINARY, folder + "/scourex");
+  WriteWholeFile(folder + "/scourex.ini", own_options);
+  return "";
+}
+
 TempFolder::TempFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "scourex-test-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temporary folder");

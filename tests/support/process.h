@@ -16,6 +16,15 @@ ProcessResult RunCommand(const std::string& command);
 // Quotes a text for /bin/sh.
 std::string ShellQuote(const std::string& s);
 
+// Runs the job's binary in `folder` from another folder, as a scheduler does, standard
+// error merged into the output.
+ProcessResult RunJob(const std::string& folder);
+
+// Writes a demonstration installation into `folder` with make-site (`args` after the
+// folder), puts the job's binary there and `own_options` as its own options file.
+// Returns make-site's output if it failed, else "".
+std::string MakeSite(const std::string& folder, const std::string& args, const std::string& own_options);
+
 // A fresh folder under the system's temporary folder, removed with its contents on destruction.
 class TempFolder {
  public:
