@@ -1,15 +1,17 @@
 #include "tds/tds_standin.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <map>
+#include <algorithm>
+#include <filesystem>
 
 #include "common/text_encoding.h"
+#include "db/odbc_backend.h"
+#include "db/odbc_text.h"
 
 namespace scourex::testing {
 
@@ -17,22 +19,18 @@ namespace {
 
 // Packet types.
 constexpr std::uint8_t kSqlBatch = 0x01;
-constexpr std::uint8_t kReply = 0x04;
-constexpr std::uint8_t kAttention = 0x06;
 constexpr std::uint8_t kLogin7 = 0x10;
 constexpr std::uint8_t kPreLogin = 0x12;
 constexpr size_t kHeaderSize = 8;
+constexpr size_t kMaxConnections = 8;
 
 // DONE status bits.
 constexpr std::uint16_t kDoneError = 0x02;
 constexpr std::uint16_t kDoneCount = 0x10;
-constexpr std::uint16_t kDoneAttention = 0x20;
 
-unsigned Le16(const std::string& s, size_t at) {
-  return static_cast<std::uint8_t>(s[at]) | (static_cast<unsigned>(static_cast<std::uint8_t>(s[at + 1])) << 8);
-}
-
-std::uint32_t Le32(const std::string& s, size_t at) { return Le16(s, at) | (static_cast<std::uint32_t>(Le16(s, at + 2)) << 16); }
+unsigned Byte(const std::string& s, size_t at) { return static_cast<std::uint8_t>(s[at]); }
+unsigned Le16(const std::string& s, size_t at) { return Byte(s, at) | (Byte(s, at + 1) << 8); }
+std::uint32_t Le32(const std::string& s, size_t at) { return Le16(s, at) | (std::uint32_t{Le16(s, at + 2)} << 16); }
 
 void PutLe(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -71,11 +69,8 @@ std::string Message(std::uint8_t type, long number, int severity, const std::str
   PutLe(body, static_cast<std::uint32_t>(number), 4);
   body += static_cast<char>(1);  // state
   body += static_cast<char>(severity);
-  const std::string ucs2 = Ucs2(text);
-  PutLe(body, ucs2.size() / 2, 2);
-  body += ucs2;
-  body += BVarchar("STANDIN");
-  body += BVarchar("");
+  PutLe(body, Utf8ToUtf16(text).size(), 2);
+  body += Ucs2(text) + BVarchar("STANDIN") + BVarchar("");
   PutLe(body, 1, 4);  // line number
   return Token(type, body);
 }
@@ -88,33 +83,21 @@ std::string Done(std::uint16_t status, long long rows) {
   return out;
 }
 
-std::string PreLoginAnswer() {
-  // VERSION, ENCRYPTION (not supported), INSTOPT, MARS, then the terminator.
-  struct Option {
-    std::uint8_t token;
-    std::string data;
-  };
-  const Option options[] = {{0x00, std::string("\x0F\x00\x07\xD0\x00\x00", 6)},
-                            {0x01, std::string(1, '\x02')},
-                            {0x02, std::string(1, '\x00')},
-                            {0x04, std::string(1, '\x00')}};
-  std::string head, data;
-  const size_t table = std::size(options) * 5 + 1;
-  for (const Option& option : options) {
-    const size_t offset = table + data.size();
-    head += static_cast<char>(option.token);
-    head += static_cast<char>(offset >> 8);
-    head += static_cast<char>(offset & 0xFF);
-    head += static_cast<char>(option.data.size() >> 8);
-    head += static_cast<char>(option.data.size() & 0xFF);
-    data += option.data;
-  }
-  return head + '\xFF' + data;
-}
+// VERSION, ENCRYPTION (2: not supported), INSTOPT and MARS as token, offset and length,
+// the terminator, then their data.
+const std::string kPreLoginAnswer(
+    "\x00\x00\x15\x00\x06"
+    "\x01\x00\x1B\x00\x01"
+    "\x02\x00\x1C\x00\x01"
+    "\x04\x00\x1D\x00\x01"
+    "\xFF"
+    "\x0F\x00\x07\xD0\x00\x00"
+    "\x02\x00\x00",
+    30);
 
 std::uint8_t RequestedEncryption(const std::string& payload) {
-  for (size_t at = 0; at + 5 <= payload.size() && static_cast<std::uint8_t>(payload[at]) != 0xFF; at += 5) {
-    const size_t offset = (static_cast<std::uint8_t>(payload[at + 1]) << 8) | static_cast<std::uint8_t>(payload[at + 2]);
+  for (size_t at = 0; at + 5 <= payload.size() && Byte(payload, at) != 0xFF; at += 5) {
+    const size_t offset = (Byte(payload, at + 1) << 8) | Byte(payload, at + 2);
     if (payload[at] == 0x01 && offset < payload.size()) return static_cast<std::uint8_t>(payload[offset]);
   }
   return 0xFF;
@@ -123,19 +106,15 @@ std::uint8_t RequestedEncryption(const std::string& payload) {
 TdsLogin DecodeLogin7(const std::string& p) {
   TdsLogin login;
   if (p.size() < 94) return login;
-  login.tds_version = Le32(p, 4);
-  login.integrated_security = (static_cast<std::uint8_t>(p[25]) & 0x80) != 0;
   const auto text = [&](size_t field, bool obfuscated = false) {
     const size_t offset = Le16(p, field);
     const size_t bytes = Le16(p, field + 2) * size_t{2};
     if (offset + bytes > p.size()) return std::string("<out of bounds>");
     std::string raw = p.substr(offset, bytes);
-    if (obfuscated) {
-      // Each byte had its nibbles swapped and was then XORed with 0xA5.
-      for (char& c : raw) {
-        const auto b = static_cast<std::uint8_t>(static_cast<std::uint8_t>(c) ^ 0xA5);
-        c = static_cast<char>(static_cast<std::uint8_t>((b << 4) | (b >> 4)));
-      }
+    // The password's bytes had their nibbles swapped and were then XORed with 0xA5.
+    for (char& c : raw) {
+      const unsigned b = static_cast<std::uint8_t>(c) ^ 0xA5u;
+      if (obfuscated) c = static_cast<char>(((b << 4) | (b >> 4)) & 0xFF);
     }
     return FromUcs2(raw);
   };
@@ -143,8 +122,6 @@ TdsLogin DecodeLogin7(const std::string& p) {
   login.user_name = text(40);
   login.password = text(44, true);
   login.app_name = text(48);
-  login.server_name = text(52);
-  login.library_name = text(60);
   login.language = text(64);
   login.database = text(68);
   login.attach_file = text(82);
@@ -152,13 +129,9 @@ TdsLogin DecodeLogin7(const std::string& p) {
 }
 
 void Send(int fd, const std::string& payload) {
-  std::string packet(kHeaderSize, '\0');
-  packet[0] = static_cast<char>(kReply);
-  packet[1] = 0x01;  // end of message
   const size_t length = kHeaderSize + payload.size();
-  packet[2] = static_cast<char>(length >> 8);
-  packet[3] = static_cast<char>(length & 0xFF);
-  packet[6] = 1;
+  // A reply, the end of its message, its length, packet number 1.
+  std::string packet = {0x04, 0x01, static_cast<char>(length >> 8), static_cast<char>(length & 0xFF), 0, 0, 1, 0};
   packet += payload;
   for (size_t sent = 0; sent < packet.size();) {
     const ssize_t n = send(fd, packet.data() + sent, packet.size() - sent, MSG_NOSIGNAL);
@@ -167,39 +140,55 @@ void Send(int fd, const std::string& payload) {
   }
 }
 
-}  // namespace
+// Waits up to a tenth of a second for `fd` to have something to read.
+bool Readable(int fd) {
+  pollfd poll_fd{fd, POLLIN, 0};
+  return poll(&poll_fd, 1, 100) > 0;
+}
 
-struct TdsStandIn::Client {
-  int fd = -1;
-  std::string input;    // bytes not yet formed into a whole packet
-  std::string message;  // the payload of the message being received
-  std::uint8_t encryption = 0xFF;
-  bool silent = false;
-};
-
-TdsStandIn::TdsStandIn(Options options) : options_(std::move(options)) {
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int BoundSocket(int type, const char* address_text, int port) {
+  const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(options_.port));
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  inet_pton(AF_INET, address_text, &address.sin_addr);
   const int on = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener_, 16) == 0) {
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+  if (fd >= 0 && type == SOCK_STREAM) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+int PortOf(int fd) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  return ntohs(address.sin_port);
+}
+
+}  // namespace
+
+std::string WhyNotFreeTds() {
+  const std::vector<std::string> drivers = db::InstalledOdbcDrivers();
+  if (db::UsesMicrosoftDriver(drivers)) return "Microsoft's ODBC driver is installed here and takes the SQL Server texts";
+  if (std::find(drivers.begin(), drivers.end(), "FreeTDS") == drivers.end() &&
+      !std::filesystem::exists(db::DefaultFreeTdsLibrary())) {
+    return "no FreeTDS driver (tdsodbc)";
   }
-  if (pipe2(wake_, O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
+  return "";
+}
+
+TdsStandIn::TdsStandIn(Options options)
+    : options_(std::move(options)), deadline_(std::chrono::steady_clock::now() + options_.lifetime) {
+  listener_ = BoundSocket(SOCK_STREAM, "127.0.0.1", options_.port);
+  if (listener_ >= 0 && listen(listener_, 16) == 0) port_ = PortOf(listener_);
   thread_ = std::thread([this] { Serve(); });
 }
 
 TdsStandIn::~TdsStandIn() {
-  if (wake_[1] >= 0) (void)!write(wake_[1], "x", 1);
+  stop_ = true;
   thread_.join();
-  for (int fd : {listener_, wake_[0], wake_[1]}) {
-    if (fd >= 0) close(fd);
-  }
+  if (listener_ >= 0) close(listener_);
 }
 
 std::vector<TdsLogin> TdsStandIn::logins() const {
@@ -213,114 +202,133 @@ std::vector<std::string> TdsStandIn::batches() const {
 }
 
 void TdsStandIn::Serve() {
-  std::map<int, Client> clients;
-  int accepted = 0;
-  const auto deadline = std::chrono::steady_clock::now() + options_.lifetime;
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::vector<pollfd> polls = {{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
-    for (const auto& [fd, client] : clients) polls.push_back({fd, POLLIN, 0});
-    if (poll(polls.data(), polls.size(), 100) < 0) continue;
-    if (polls[0].revents != 0) break;
-    if (polls[1].revents & POLLIN) {
-      const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd >= 0 && accepted++ < options_.max_connections) {
-        clients[fd].fd = fd;
-      } else if (fd >= 0) {
+  std::vector<std::thread> clients;
+  while (port_ != 0 && !stop_ && std::chrono::steady_clock::now() < deadline_) {
+    if (!Readable(listener_)) continue;
+    const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0 && clients.size() < kMaxConnections) {
+      clients.emplace_back([this, fd] {
+        Talk(fd);
         close(fd);
-      }
-    }
-    for (size_t i = 2; i < polls.size(); ++i) {
-      if (polls[i].revents == 0) continue;
-      Client& client = clients[polls[i].fd];
-      char buffer[8192];
-      const ssize_t n = recv(client.fd, buffer, sizeof buffer, 0);
-      bool keep = n > 0;
-      if (keep) client.input.append(buffer, static_cast<size_t>(n));
-      while (keep && client.input.size() >= kHeaderSize) {
-        const size_t length = (static_cast<std::uint8_t>(client.input[2]) << 8) | static_cast<std::uint8_t>(client.input[3]);
-        if (length < kHeaderSize) keep = false;
-        if (!keep || client.input.size() < length) break;
-        const auto type = static_cast<std::uint8_t>(client.input[0]);
-        const bool last = (client.input[1] & 0x01) != 0;
-        client.message.append(client.input, kHeaderSize, length - kHeaderSize);
-        client.input.erase(0, length);
-        if (last) {
-          keep = Handle(client, type, client.message);
-          client.message.clear();
-        }
-      }
-      if (!keep) {
-        close(client.fd);
-        clients.erase(polls[i].fd);
-      }
+      });
+    } else if (fd >= 0) {
+      close(fd);
     }
   }
-  for (const auto& [fd, client] : clients) close(fd);
+  stop_ = true;
+  for (std::thread& client : clients) client.join();
 }
 
-bool TdsStandIn::Handle(Client& client, std::uint8_t type, const std::string& payload) {
-  if (client.silent) return true;
-  switch (type) {
-    case kPreLogin:
-      client.encryption = RequestedEncryption(payload);
-      if (options_.login.kind == TdsReply::Kind::kSilence) {
-        client.silent = true;
-        return true;
+void TdsStandIn::Talk(int fd) {
+  std::string input;    // bytes not yet formed into a whole packet
+  std::string message;  // the payload of the message being received
+  std::uint8_t encryption = 0xFF;
+  while (!stop_ && std::chrono::steady_clock::now() < deadline_) {
+    if (!Readable(fd)) continue;
+    char buffer[8192];
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) return;
+    input.append(buffer, static_cast<size_t>(n));
+    while (input.size() >= kHeaderSize) {
+      const size_t length = (Byte(input, 2) << 8) | Byte(input, 3);
+      if (length < kHeaderSize) return;
+      if (input.size() < length) break;
+      const auto type = static_cast<std::uint8_t>(input[0]);
+      const bool last = (input[1] & 0x01) != 0;
+      message.append(input, kHeaderSize, length - kHeaderSize);
+      input.erase(0, length);
+      if (last) {
+        Answer(fd, type, message, encryption);
+        message.clear();
       }
-      Send(client.fd, PreLoginAnswer());
-      return true;
-    case kLogin7: {
-      TdsLogin login = DecodeLogin7(payload);
-      login.prelogin_encryption = client.encryption;
-      {
-        std::lock_guard lock(mutex_);
-        logins_.push_back(login);
-      }
-      if (options_.login.kind == TdsReply::Kind::kError) {
-        Send(client.fd, Message(0xAA, options_.login.number, options_.login.severity, options_.login.message) +
-                            Done(kDoneError, 0));
-        return true;
-      }
-      const std::string database = login.database.empty() ? "master" : login.database;
-      std::string ack_body(1, '\x01');
-      ack_body += std::string("\x74\x00\x00\x04", 4);  // TDS 7.4, most significant byte first
-      ack_body += BVarchar("Microsoft SQL Server");
-      ack_body += std::string("\x0F\x00\x07\xD0", 4);
-      Send(client.fd, EnvChange(1, database, "master") +
-                          Message(0xAB, 5701, 0, "Changed database context to '" + database + "'.") +
-                          EnvChange(2, "us_english", "") +
-                          Message(0xAB, 5703, 0, "Changed language setting to us_english.") +
-                          EnvChange(4, "4096", "4096") + Token(0xAD, ack_body) + Done(0, 0));
-      return true;
     }
-    case kSqlBatch: {
-      // TDS 7.2 and later put a block of headers, led by its total length, first.
-      size_t skip = 0;
-      if (payload.size() >= 4) {
-        const std::uint32_t headers = Le32(payload, 0);
-        if (headers >= 4 && headers <= payload.size()) skip = headers;
-      }
-      const std::string sql = FromUcs2(payload.substr(skip));
-      {
-        std::lock_guard lock(mutex_);
-        batches_.push_back(sql);
-      }
-      const TdsReply reply = options_.batch ? options_.batch(sql) : TdsReply::Rows(0);
-      if (reply.kind == TdsReply::Kind::kSilence) return true;
-      if (reply.kind == TdsReply::Kind::kError) {
-        Send(client.fd, Message(0xAA, reply.number, reply.severity, reply.message) + Done(kDoneError, 0));
-      } else {
-        Send(client.fd, Done(kDoneCount, reply.rows));
-      }
-      return true;
-    }
-    case kAttention:
-      Send(client.fd, Done(kDoneAttention, 0));
-      return true;
-    default:
-      Send(client.fd, Done(0, 0));
-      return true;
   }
+}
+
+void TdsStandIn::Answer(int fd, std::uint8_t type, const std::string& payload, std::uint8_t& encryption) {
+  const TdsReply& login_reply = options_.login;
+  if (login_reply.kind == TdsReply::Kind::kSilence) return;
+  if (type == kPreLogin) {
+    encryption = RequestedEncryption(payload);
+    Send(fd, kPreLoginAnswer);
+  } else if (type == kLogin7) {
+    TdsLogin login = DecodeLogin7(payload);
+    login.prelogin_encryption = encryption;
+    {
+      std::lock_guard lock(mutex_);
+      logins_.push_back(login);
+    }
+    if (login_reply.kind == TdsReply::Kind::kError) {
+      Send(fd, Message(0xAA, login_reply.number, login_reply.severity, login_reply.message) + Done(kDoneError, 0));
+      return;
+    }
+    const std::string database = login.database.empty() ? "master" : login.database;
+    // LOGINACK: SQL interface, TDS 7.4 (most significant byte first), the program's name and version.
+    const std::string ack = std::string("\x01\x74\x00\x00\x04", 5) + BVarchar("Microsoft SQL Server") +
+                            std::string("\x0F\x00\x07\xD0", 4);
+    Send(fd, EnvChange(1, database, "master") +
+                 Message(0xAB, 5701, 0, "Changed database context to '" + database + "'.") +
+                 EnvChange(2, "us_english", "") + Message(0xAB, 5703, 0, "Changed language setting to us_english.") +
+                 EnvChange(4, "4096", "4096") + Token(0xAD, ack) + Done(0, 0));
+  } else if (type == kSqlBatch) {
+    // TDS 7.2 and later put a block of headers, led by its total length, first.
+    const std::uint32_t headers = payload.size() >= 4 ? Le32(payload, 0) : 0;
+    const std::string sql = FromUcs2(payload.substr(headers >= 4 && headers <= payload.size() ? headers : 0));
+    {
+      std::lock_guard lock(mutex_);
+      batches_.push_back(sql);
+    }
+    const TdsReply reply = options_.batch ? options_.batch(sql) : TdsReply::Rows(0);
+    if (reply.kind == TdsReply::Kind::kError) {
+      Send(fd, Message(0xAA, reply.number, reply.severity, reply.message) + Done(kDoneError, 0));
+    } else if (reply.kind == TdsReply::Kind::kRowCount) {
+      Send(fd, Done(kDoneCount, reply.rows));
+    }
+  } else {
+    Send(fd, Done(0x20, 0));  // an attention (a cancel) acknowledged, or anything else ended
+  }
+}
+
+std::string BrowserReply(const std::string& text) {
+  std::string reply(1, '\x05');
+  PutLe(reply, text.size(), 2);
+  return reply + text;
+}
+
+BrowserStandIn::BrowserStandIn(const std::string& text, int port, const std::string& answer_from)
+    : reply_(BrowserReply(text)) {
+  fd_ = BoundSocket(SOCK_DGRAM, "127.0.0.1", port);
+  if (fd_ < 0) return;
+  port_ = PortOf(fd_);
+  answer_fd_ = answer_from.empty() ? fd_ : BoundSocket(SOCK_DGRAM, answer_from.c_str(), 0);
+  thread_ = std::thread([this] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!stop_ && std::chrono::steady_clock::now() < deadline) {
+      if (!Readable(fd_)) continue;
+      char buffer[512];
+      sockaddr_in from{};
+      socklen_t from_length = sizeof from;
+      const ssize_t got = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
+      if (got <= 0) continue;
+      {
+        std::lock_guard lock(mutex_);
+        requests_.emplace_back(buffer, static_cast<size_t>(got));
+      }
+      sendto(answer_fd_, reply_.data(), reply_.size(), 0, reinterpret_cast<sockaddr*>(&from), from_length);
+    }
+  });
+}
+
+BrowserStandIn::~BrowserStandIn() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  if (answer_fd_ >= 0 && answer_fd_ != fd_) close(answer_fd_);
+  if (fd_ >= 0) close(fd_);
+}
+
+std::vector<std::string> BrowserStandIn::requests() const {
+  std::lock_guard lock(mutex_);
+  return requests_;
 }
 
 }  // namespace scourex::testing

@@ -1,10 +1,13 @@
 #pragma once
-// A stand-in for SQL Server on 127.0.0.1, speaking just enough TDS for a real ODBC driver
-// to log in and send SQL batches: pre-login (never offering encryption), LOGIN7 decoded
-// and recorded, the login acknowledged or refused, batches answered with a row count or
-// an error, or no answer at all. It serves a bounded number of connections for a bounded
-// time and then stops by itself, so a test that goes wrong cannot leave it behind.
+// Stand-ins for SQL Server on 127.0.0.1, so that the real ODBC driver can be run against
+// something that checks what it sent. TdsStandIn speaks just enough TDS for a driver to log
+// in and send SQL batches: pre-login (never offering encryption), LOGIN7 decoded and
+// recorded, the login acknowledged or refused, batches answered with a row count or an
+// error, or no answer at all. BrowserStandIn answers SQL Server Browser queries (UDP) with
+// a canned reply. Both serve a bounded time and then stop by themselves, so a test that
+// goes wrong cannot leave them behind.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -15,21 +18,20 @@
 
 namespace scourex::testing {
 
+// Why SQL Server texts would not reach FreeTDS on this machine; empty when they do.
+std::string WhyNotFreeTds();
+
 // What a driver's LOGIN7 carried, texts as UTF-8, the password de-obfuscated.
 struct TdsLogin {
-  std::uint32_t tds_version = 0;
-  std::string host_name, user_name, password, app_name, server_name, library_name, language, database,
-      attach_file;
-  bool integrated_security = false;
+  std::string host_name, user_name, password, app_name, language, database, attach_file;
   std::uint8_t prelogin_encryption = 0xFF;  // what the driver asked for in its pre-login
 };
 
 struct TdsReply {
-  enum class Kind { kRowCount, kError, kSilence };
-  Kind kind = Kind::kRowCount;
+  enum class Kind { kRowCount, kError, kSilence } kind = Kind::kRowCount;
   long long rows = 0;
-  long number = 0;       // kError: the server's error number
-  std::string message;   // kError: its text, UTF-8
+  long number = 0;      // kError: the server's error number
+  std::string message;  // kError: its text, UTF-8
   int severity = 16;
 
   static TdsReply Rows(long long n) { return {Kind::kRowCount, n, 0, {}, 0}; }
@@ -46,8 +48,7 @@ class TdsStandIn {
     // not even to the pre-login (kSilence).
     TdsReply login = TdsReply::Rows(0);
     std::function<TdsReply(const std::string& sql)> batch;  // default: no rows affected
-    int port = 0;  // 0: any free port
-    int max_connections = 8;
+    int port = 0;                                            // 0: any free port
     std::chrono::seconds lifetime{60};
   };
 
@@ -61,17 +62,45 @@ class TdsStandIn {
   std::vector<std::string> batches() const;  // the SQL text of each batch, UTF-8
 
  private:
-  struct Client;
   void Serve();
-  bool Handle(Client& client, std::uint8_t type, const std::string& payload);  // false: close it
+  void Talk(int fd);
+  void Answer(int fd, std::uint8_t type, const std::string& payload, std::uint8_t& encryption);
 
   Options options_;
   int listener_ = -1;
   int port_ = 0;
-  int wake_[2] = {-1, -1};
+  std::chrono::steady_clock::time_point deadline_;
+  std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
   std::vector<TdsLogin> logins_;
   std::vector<std::string> batches_;
+  std::thread thread_;
+};
+
+// A browser reply (0x05, 16-bit little-endian length, text) around `text`.
+std::string BrowserReply(const std::string& text);
+
+class BrowserStandIn {
+ public:
+  // Answers every instance query with BrowserReply(text), from `answer_from` (another
+  // loopback address, as a cluster's node answers for the cluster's address) when given.
+  // `port` 0: any free port.
+  explicit BrowserStandIn(const std::string& text, int port = 0, const std::string& answer_from = "");
+  ~BrowserStandIn();
+  BrowserStandIn(const BrowserStandIn&) = delete;
+  BrowserStandIn& operator=(const BrowserStandIn&) = delete;
+
+  int port() const { return port_; }  // 0 when the port could not be had
+  std::vector<std::string> requests() const;
+
+ private:
+  std::string reply_;
+  int fd_ = -1;
+  int answer_fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  std::vector<std::string> requests_;
   std::thread thread_;
 };
 

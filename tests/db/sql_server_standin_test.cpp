@@ -1,23 +1,22 @@
 // SQL Server texts through the real FreeTDS ODBC driver to a TDS stand-in on 127.0.0.1:
 // what the driver sends is what the text said, and what the server answers comes back
-// with the right number and words.
+// with the right number and words. Named instances are looked up at a stand-in browser.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <filesystem>
 
 #include "db/connection.h"
 #include "db/error_numbers.h"
 #include "db/error_of.h"
-#include "db/odbc_backend.h"
 #include "db/odbc_text.h"
+#include "db/sql_browser.h"
 #include "tds/tds_standin.h"
 
 namespace scourex::db {
 namespace {
 
+using testing::BrowserStandIn;
 using testing::TdsLogin;
 using testing::TdsReply;
 using testing::TdsStandIn;
@@ -25,12 +24,8 @@ using testing::TdsStandIn;
 class FreeTds : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::vector<std::string> drivers = InstalledOdbcDrivers();
-    if (UsesMicrosoftDriver(drivers)) GTEST_FAIL() << "Microsoft's ODBC driver is installed here and takes the SQL Server texts; these tests need FreeTDS";
-    if (std::find(drivers.begin(), drivers.end(), "FreeTDS") == drivers.end() &&
-        !std::filesystem::exists(DefaultFreeTdsLibrary())) {
-      GTEST_FAIL() << "no FreeTDS driver (tdsodbc)";
-    }
+    const std::string why_not = testing::WhyNotFreeTds();
+    if (!why_not.empty()) GTEST_FAIL() << why_not << "; these tests need FreeTDS";
   }
 
   static std::string At(const TdsStandIn& server) {
@@ -76,7 +71,6 @@ TEST_F(FreeTds, CredentialsAndNamesArriveExactlyAsWritten) {
   EXPECT_EQ(logins[0].host_name, "PFÖRTNER-1");
   EXPECT_EQ(logins[0].language, "Deutsch");
   EXPECT_EQ(logins[0].attach_file, "C:\\Daten\\zutritt.mdf");
-  EXPECT_FALSE(logins[0].integrated_security);
   EXPECT_EQ(logins[0].prelogin_encryption, 0x00) << "nothing said: encryption offered, not required";
   EXPECT_EQ(logins[1].user_name, "{lead");
   EXPECT_EQ(logins[1].password, " Жзы ");
@@ -86,21 +80,14 @@ TEST_F(FreeTds, CredentialsAndNamesArriveExactlyAsWritten) {
 }
 
 TEST_F(FreeTds, RefusedLoginsCarryTheAuthenticationNumberAndTheServersWords) {
-  struct Case {
-    long native;
-    const char* message;
-  };
-  const Case cases[] = {
-      {18456, "Ошибка входа пользователя \"sa\"."},
-      {4060, "Cannot open database \"Gone\" requested by the login. The login failed."},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [native, message] : {std::pair<long, std::string>{18456, "Ошибка входа пользователя \"sa\"."},
+                                        {4060, "Cannot open database \"Gone\" requested by the login. The login failed."}}) {
     TdsStandIn::Options options;
-    options.login = TdsReply::Fail(c.native, c.message, 14);
+    options.login = TdsReply::Fail(native, message, 14);
     TdsStandIn server(options);
     const Error error = OpenFails(At(server) + "User ID=sa;Password=Secr3t!;Initial Catalog=Gone");
-    EXPECT_EQ(error.number(), errnum::kLoginFailed) << c.native << " " << error.description();
-    EXPECT_NE(error.description().find(c.message), std::string::npos) << error.description();
+    EXPECT_EQ(error.number(), errnum::kLoginFailed) << native << " " << error.description();
+    EXPECT_NE(error.description().find(message), std::string::npos) << error.description();
     EXPECT_EQ(error.description().find("Secr3t!"), std::string::npos) << error.description();
   }
 }
@@ -129,10 +116,12 @@ TEST_F(FreeTds, CommandsGetRowCountsAndTheServersErrorNumbers) {
 }
 
 TEST_F(FreeTds, FailedConnectionsSayWhy) {
-  const Error unknown = OpenFails("Provider=SQLOLEDB;Data Source=nosuchhost.invalid;User ID=sa;Password=Secr3t!");
+  const Error unknown =
+      OpenFails("Provider=SQLOLEDB;Data Source=nosuchhost.invalid,1500;Initial Catalog=Acme;User ID=sa;Password=Secr3t!");
   EXPECT_EQ(unknown.number(), errnum::kGeneral);
   EXPECT_NE(unknown.description().find("Unknown host"), std::string::npos) << unknown.description();
-  EXPECT_NE(unknown.description().find("nosuchhost.invalid"), std::string::npos) << unknown.description();
+  EXPECT_NE(unknown.description().find("SQL Server 'nosuchhost.invalid,1500', database 'Acme'"), std::string::npos)
+      << unknown.description();
   EXPECT_EQ(unknown.description().find("Secr3t!"), std::string::npos) << unknown.description();
 
   // Integrated Security is Kerberos here; without a ticket the error says what is needed.
@@ -158,6 +147,55 @@ TEST_F(FreeTds, ASilentServerEndsTheOpenAtTheJobsBoundEvenWithoutALimit) {
     EXPECT_GE(waited, bound - std::chrono::milliseconds(500));
     EXPECT_LT(waited, bound + std::chrono::seconds(10));
   }
+}
+
+TEST(BrowserReply, FindsTheTcpPortOrNothing) {
+  const std::pair<std::string, std::optional<int>> cases[] = {
+      {testing::BrowserReply("ServerName;DB1;InstanceName;INST;IsClustered;No;Version;15.0.2000.5;tcp;14330;"
+                             "np;\\\\DB1\\pipe\\sql\\query;;"),
+       14330},
+      {testing::BrowserReply("ServerName;DB1;tcp;99999;;"), std::nullopt},
+      {testing::BrowserReply("tcp;;;"), std::nullopt},
+      {std::string("\x04xx", 3), std::nullopt},
+      {std::string("\x05", 1), std::nullopt},
+      {std::string("\x05\xff\xff", 3) + "tcp;1500;;", 1500},  // a length past the end is cut to what arrived
+  };
+  for (const auto& [reply, port] : cases) EXPECT_EQ(TcpPortFromBrowserReply(reply), port) << reply;
+}
+
+TEST(InstanceLookup, AsksForTheInstanceAndReadsThePortWhoeverAnswers) {
+  BrowserStandIn browser("ServerName;LOCAL;InstanceName;SQLEXPRESS;IsClustered;No;tcp;14330;;");
+  EXPECT_EQ(ResolveInstancePort("127.0.0.1", "sqlexpress", 5, browser.port()), 14330);
+  EXPECT_EQ(browser.requests().at(0), std::string("\x04sqlexpress\0", 12));
+  // A cluster's node answers from its own address.
+  BrowserStandIn node("ServerName;NODE2;InstanceName;CLU;IsClustered;Yes;tcp;14331;;", 0, "127.0.0.2");
+  EXPECT_EQ(ResolveInstancePort("127.0.0.1", "CLU", 5, node.port()), 14331);
+}
+
+TEST(InstanceLookup, FailsClearlyWithoutAUsableAnswer) {
+  {
+    BrowserStandIn browser("ServerName;LOCAL;InstanceName;PIPES;np;\\\\LOCAL\\pipe;;");
+    const Error error = ErrorOf([&] { ResolveInstancePort("127.0.0.1", "PIPES", 5, browser.port()); });
+    EXPECT_EQ(error.number(), errnum::kGeneral);
+    EXPECT_NE(error.description().find("'PIPES'"), std::string::npos) << error.description();
+    EXPECT_NE(error.description().find("TCP"), std::string::npos) << error.description();
+  }
+  {
+    BrowserStandIn browser("ServerName;LOCAL;InstanceName;OTHER;tcp;1500;;");
+    const Error error = ErrorOf([&] { ResolveInstancePort("127.0.0.1", "MINE", 1, browser.port()); });
+    EXPECT_NE(error.description().find("'OTHER' instead"), std::string::npos) << error.description();
+  }
+  // Nothing listens on a port just given back: the lookup fails rather than waits.
+  int free_port = 0;
+  {
+    BrowserStandIn closed("");
+    free_port = closed.port();
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const Error gone = ErrorOf([&] { ResolveInstancePort("127.0.0.1", "GONE", 5, free_port); });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(gone.number(), errnum::kGeneral);
+  EXPECT_NE(gone.description().find("'GONE' on '127.0.0.1'"), std::string::npos) << gone.description();
 }
 
 }  // namespace
