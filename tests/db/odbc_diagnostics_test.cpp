@@ -7,28 +7,30 @@
 namespace scourex::db {
 namespace {
 
-TEST(DiagnosticClassification, FromSqlStateAndFromWordsForHy000) {
+TEST(DiagnosticClassification, FromSqlStateNativeNumberAndWords) {
   struct Case {
     const char* state;
+    long native;
+    bool sql_server;
     const char* message;
     long number;
   };
   const Case cases[] = {
-      {"28000", "[FreeTDS][SQL Server]Login failed for user 'sa'.", errnum::kLoginFailed},
-      {"HYT00", "Timeout expired", errnum::kTimeout},
-      {"42S02", "Invalid object name 'Visitors'.", errnum::kUnknownTable},
-      {"42S22", "Invalid column name 'X'.", errnum::kUnknownColumn},
-      {"42000", "Incorrect syntax near 'FORM'.", errnum::kCommandText},
-      {"23000", "The DELETE statement conflicted with the REFERENCE constraint", errnum::kIntegrity},
-      {"08001", "Unable to connect to data source", errnum::kGeneral},
-      {"HY000", "no such table: Visitors (1)", errnum::kUnknownTable},
-      {"HY000", "near \"DELET\": syntax error (1)", errnum::kCommandText},
-      {"HY000", "FOREIGN KEY constraint failed (19)", errnum::kIntegrity},
-      {"HY000", "disk I/O error (10)", errnum::kGeneral},
-      {"S1000", "interrupted (9)", errnum::kTimeout},
+      {"28000", 0, false, "[FreeTDS][SQL Server]Login failed for user 'sa'.", errnum::kLoginFailed},
+      {"HYT00", 0, false, "Timeout expired", errnum::kTimeout},
+      {"42S02", 0, false, "Invalid object name 'Visitors'.", errnum::kUnknownTable},
+      {"42S22", 0, false, "Invalid column name 'X'.", errnum::kUnknownColumn},
+      {"42000", 0, false, "Incorrect syntax near 'FORM'.", errnum::kCommandText},
+      {"23000", 0, false, "The DELETE statement conflicted with the REFERENCE constraint", errnum::kIntegrity},
+      {"08001", 0, false, "Unable to connect to data source", errnum::kGeneral},
+      {"HY000", 0, false, "disk I/O error (10)", errnum::kGeneral},
+      {"S1000", 0, false, "interrupted (9)", errnum::kTimeout},
+      // SQL Server's own numbers mean something only from SQL Server.
+      {"42000", 4060, false, "x", errnum::kCommandText},
+      {"42000", 1, true, "x", errnum::kCommandText},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ClassifyDiagnostic({c.state, 0, c.message}), c.number) << c.state << " " << c.message;
+    EXPECT_EQ(ClassifyDiagnostic({c.state, c.native, c.message}, c.sql_server), c.number) << c.state << " " << c.message;
   }
 }
 
@@ -42,17 +44,6 @@ TEST(DiagnosticMessages, LoseTheirTagsAndRepeatedCode) {
   EXPECT_EQ(CleanDriverMessage("[unclosed tag", 0), "[unclosed tag");
 }
 
-TEST(DiagnosticClassification, SqlServerNativeErrorsDecideBeforeTheSqlState) {
-  // FreeTDS reports a refused login before its SQLSTATE table applies.
-  EXPECT_EQ(ClassifyDiagnostic({"42000", 18456, "Login failed for user 'sa'."}, true), errnum::kLoginFailed);
-  EXPECT_EQ(ClassifyDiagnostic({"42000", 4060, "Cannot open database \"x\"."}, true), errnum::kLoginFailed);
-  EXPECT_EQ(ClassifyDiagnostic({"22007", 242, "out-of-range value"}, true), errnum::kConversion);
-  EXPECT_EQ(ClassifyDiagnostic({"42000", 208, "Invalid object name 'T'."}, true), errnum::kUnknownTable);
-  // Other drivers' native codes mean something else.
-  EXPECT_EQ(ClassifyDiagnostic({"42000", 4060, "x"}, false), errnum::kCommandText);
-  EXPECT_EQ(ClassifyDiagnostic({"42000", 1, "x"}, true), errnum::kCommandText);
-}
-
 TEST(DiagnosticErrors, MostSpecificNumberAllMessagesNoSecrets) {
   const std::vector<DiagRecord> records = {
       {"01000", 5701, "[FreeTDS][SQL Server]Changed database context to 'x'."},
@@ -60,21 +51,10 @@ TEST(DiagnosticErrors, MostSpecificNumberAllMessagesNoSecrets) {
       {"28000", 18456, "[FreeTDS][SQL Server]Login failed for user 'sa'."},
       {"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"},
   };
-  DiagnosticContext connecting{{"Secr3t!"}, true, "connecting to SQL Server 'h'", ""};
-  const Error error = ErrorFromDiagnostics(records, connecting);
+  const Error error = ErrorFromDiagnostics(records, {{"Secr3t!"}, true, "connecting to SQL Server 'h'", ""});
   EXPECT_EQ(error.number(), errnum::kLoginFailed);
   EXPECT_EQ(error.description(), "Unable to connect to data source. Login failed for user 'sa'.");
 
-  // A failed connection keeps the driver's informational records: they hold the cause.
-  connecting.hint = "Kerberos hint.";
-  const Error cause = ErrorFromDiagnostics({{"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"},
-                                            {"01000", 20013, "[FreeTDS][SQL Server]Unknown host machine name."},
-                                            {"01000", 20002, "[FreeTDS][SQL Server]Adaptive Server connection failed"}},
-                                           connecting);
-  EXPECT_EQ(cause.number(), errnum::kGeneral);
-  EXPECT_EQ(cause.description(),
-            "Unable to connect to data source. Unknown host machine name. Adaptive Server connection failed "
-            "(connecting to SQL Server 'h') Kerberos hint.");
   // A command's informational records (PRINT output) are not its cause.
   const Error command = ErrorFromDiagnostics(
       {{"01000", 0, "[x]printed"}, {"42S02", 208, "[x]Invalid object name 'T'."}}, DiagnosticContext{{}, true, "", ""});
