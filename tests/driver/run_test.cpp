@@ -163,25 +163,5 @@ TEST_F(RunFixture, ACutoffBeforeTheYear100FallsBackToTheZeroDate) {
             "([From_Date]< #12/30/1899 00:00# or [From_Date] is NULL))");
 }
 
-TEST_F(RunFixture, AnInstallationInUseByAnotherRunIsLeftAlone) {
-  Options("DBType=1\r\nEventMonths=0\r\n");
-  platform.installation_free = false;
-  auto lines = Run();
-  EXPECT_EQ(status, 1);
-  EXPECT_TRUE(server.opens.empty());
-  EXPECT_EQ(lines[1],
-            "*** Error # -2147467259 - Another run of Scourex is working on the installation '/opt/site/': its "
-            "databases are left to that run. *** Scourex Form_Load");
-  EXPECT_EQ(lines[2], lines[1]);
-  EXPECT_EQ(lines[3], " Start Application Scourex  ");
-}
-
-TEST_F(RunFixture, DatabasesFolderAndOptionsFolder) {
-  Options("DBType=1\r\nDbsFolder=/data/dbs\r\nVisitorMonths=0\r\nEventMonths=0\r\n");
-  Run();
-  EXPECT_THAT(server.opens[0], ::testing::EndsWith("Data Source=/data/dbs/Orvanta.mdb"));
-  EXPECT_THAT(server.opens[1], ::testing::EndsWith("Data Source=/data/dbs/Journal.mdb"));
-}
-
 }  // namespace
 }  // namespace scourex

@@ -13,8 +13,6 @@ namespace scourex::testing {
 
 class FakePlatform : public Platform {
  public:
-  std::string exe_folder = "/opt/site";
-  std::string exe_name = "scourex";
   std::string current_dir;
   std::map<std::string, std::string> files;  // full path -> contents
   std::vector<std::string> folders = {"/opt/site"};
@@ -23,8 +21,8 @@ class FakePlatform : public Platform {
   int beeps = 0;
   std::vector<std::string> events;  // "beep" and "append:<path>" in the order they happened
 
-  std::string ExecutableFolder() override { return exe_folder; }
-  std::string ExecutableName() override { return exe_name; }
+  std::string ExecutableFolder() override { return "/opt/site"; }
+  std::string ExecutableName() override { return "scourex"; }
   char PathSeparator() const override { return '/'; }
 
   void SetCurrentDirectory(const std::string& folder) override {
@@ -54,8 +52,7 @@ class FakePlatform : public Platform {
     files[full] += line;
     events.push_back("append:" + full);
   }
-  bool installation_free = true;
-  bool LockInstallation(const std::string&) override { return installation_free; }
+  bool LockInstallation(const std::string&) override { return true; }
   LocalDateTime Now() override { return now; }
   void Debug(const std::string& line) override { debug.push_back(line); }
   void Beep() override {
