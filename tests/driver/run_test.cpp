@@ -137,13 +137,6 @@ TEST_F(RunFixture, AFailedStepLeavesTheOthersToRun) {
   EXPECT_EQ(server.commands.size(), 7u);
 }
 
-TEST_F(RunFixture, NoPurgeWhenBothAreOff) {
-  Options("VisitorMonths=0\r\nEventMonths=-5\r\n");
-  EXPECT_THAT(Run(), ElementsAre(kMissingOwnOptions, " Start Application Scourex  ", " Stop Application Scourex  ", ""));
-  EXPECT_TRUE(server.commands.empty());
-  EXPECT_EQ(status, 0);
-}
-
 TEST_F(RunFixture, WithoutOptionsNoConnectionTextIsBuilt) {
   platform.files.clear();  // no marker either: the options file is ".ini"
   auto lines = Run();

@@ -84,6 +84,9 @@ TEST_F(SqlServerJob, LogsThePortANamedInstanceWasFoundOn) {
             std::string::npos)
       << log_;
   EXPECT_EQ(server.logins().size(), 2u);
+  // Both purges off: nothing is sent, nothing counted.
+  EXPECT_TRUE(server.batches().empty());
+  EXPECT_EQ(log_.find(" Total "), std::string::npos) << log_;
 }
 
 }  // namespace
