@@ -13,18 +13,10 @@ namespace {
 class SqlExpressions : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto& t = schema_.Add("T", {{"id", ColumnType::Long},
-                                {"b", ColumnType::Boolean},
-                                {"i", ColumnType::Integer},
-                                {"l", ColumnType::Long},
-                                {"c", ColumnType::Currency},
-                                {"s", ColumnType::Single},
-                                {"d", ColumnType::Double},
-                                {"n", ColumnType::Numeric},
-                                {"dt", ColumnType::DateTime},
-                                {"dd", ColumnType::DateTime},
-                                {"t", ColumnType::Text},
-                                {"nl", ColumnType::Long},
+    auto& t = schema_.Add("T", {{"id", ColumnType::Long}, {"b", ColumnType::Boolean}, {"i", ColumnType::Integer},
+                                {"l", ColumnType::Long}, {"c", ColumnType::Currency}, {"s", ColumnType::Single},
+                                {"d", ColumnType::Double}, {"n", ColumnType::Numeric}, {"dt", ColumnType::DateTime},
+                                {"dd", ColumnType::DateTime}, {"t", ColumnType::Text}, {"nl", ColumnType::Long},
                                 {"tn", ColumnType::Text}});
     t.Add({Value::Int(1), Value::Bool(true), Value::Int(5), Value::Int(70000), Value::Money(15000), Value::Float(0.1f),
            Value::Dbl(2.5), Value::Dec(12345, 2), Date(1899, 12, 29, 6, 0, 0), Date(2026, 3, 6, 14, 5, 0),
