@@ -2,7 +2,6 @@
 // versions; encrypted pages.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <map>
 
@@ -19,7 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FixturesDir;
 using testing::TempDir;
-
 using testing::ExpectJetError;
 
 TEST(Open, FilesThatCannotBeOpened) {
