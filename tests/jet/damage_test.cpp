@@ -14,14 +14,9 @@ namespace {
 
 using testing::FixturesDir;
 
-struct Tally {
-  int opened = 0;
-  int failed = 0;
-};
-
-// Opens the bytes and reads everything reachable: all tables (system ones too), all
-// rows one by one again by id, all index walks, the relationships.
-void ReadEverything(const std::string& name, const std::string& bytes, Tally* tally) {
+// Opens the bytes and reads everything reachable: all tables (system ones too), all rows
+// one by one again by id, all index walks, the relationships. True when all of it read.
+bool ReadEverything(const std::string& name, const std::string& bytes) {
   try {
     auto db = Database::OpenBytes(name, bytes, {.password = "Morvek3"});
     for (const auto& table : db->TableNames(true)) {
@@ -35,14 +30,13 @@ void ReadEverything(const std::string& name, const std::string& bytes, Tally* ta
       for (const auto& index : t->Indexes()) t->IndexRowIds(index);
     }
     db->Relationships();
-    ++tally->opened;
+    return true;
   } catch (const Error& e) {
-    ++tally->failed;
-    std::string what = e.what();
-    EXPECT_NE(what.find(name), std::string::npos) << what;
+    EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
     EXPECT_TRUE(e.code() == ErrorCode::Corrupt || e.code() == ErrorCode::NotJet ||
                 e.code() == ErrorCode::Unsupported || e.code() == ErrorCode::WrongPassword)
-        << static_cast<int>(e.code()) << " " << what;
+        << static_cast<int>(e.code()) << " " << e.what();
+    return false;
   }
 }
 
@@ -57,8 +51,7 @@ std::vector<std::size_t> PagesOfType(const std::string& bytes, std::size_t page_
 TEST(Damage, FlippedBytesAndTruncationsEndInErrorsNotCrashes) {
   JET_REQUIRE_FIXTURES();
   std::mt19937 rng(20240607);
-  Tally tally;
-  int mutations = 0;
+  int mutations = 0, opened = 0;
   for (const char* file : {"access/testV1997.mdb", "access/indexTestV1997.mdb", "access/overflowTestV2000.mdb",
                            "access/compIndexTestV2000.mdb", "access/test2V2000.mdb", "site-ri/Orvanta.mdb"}) {
     SCOPED_TRACE(file);
@@ -69,23 +62,19 @@ TEST(Damage, FlippedBytesAndTruncationsEndInErrorsNotCrashes) {
     // Truncated at various points, from inside the header to the last page.
     for (std::size_t cut : {std::size_t{10}, std::size_t{0x30}, page_size - 1, page_size, 3 * page_size,
                             original.size() / 2, original.size() - page_size, original.size() - 1}) {
-      ReadEverything(file, original.substr(0, cut), &tally);
+      opened += ReadEverything(file, original.substr(0, cut));
       ++mutations;
     }
 
-    struct Target {
-      const char* what;
-      std::vector<std::size_t> pages;
-    };
-    std::vector<Target> targets = {{"header", {0}},
-                                   {"table definition", PagesOfType(original, page_size, {2})},
-                                   {"data", PagesOfType(original, page_size, {1})},
-                                   {"index", PagesOfType(original, page_size, {3, 4})}};
-    for (const auto& target : targets) {
-      if (target.pages.empty()) continue;
-      for (int i = 0; i < 16; ++i) {
+    const std::pair<const char*, std::vector<std::size_t>> targets[] = {
+        {"header", {0}},
+        {"table definition", PagesOfType(original, page_size, {2})},
+        {"data", PagesOfType(original, page_size, {1})},
+        {"index", PagesOfType(original, page_size, {3, 4})}};
+    for (const auto& [what, pages] : targets) {
+      for (int i = 0; i < 16 && !pages.empty(); ++i) {
         std::string bytes = original;
-        std::size_t page = target.pages[pick(target.pages.size())];
+        std::size_t page = pages[pick(pages.size())];
         int flips = 1 + static_cast<int>(pick(3));
         for (int f = 0; f < flips; ++f) {
           // Header damage goes where the settings are; elsewhere anywhere in the page,
@@ -93,15 +82,15 @@ TEST(Damage, FlippedBytesAndTruncationsEndInErrorsNotCrashes) {
           std::size_t off = page == 0 ? pick(0x18 + 128) : (pick(4) == 0 ? pick(page_size) : pick(64));
           bytes[page * page_size + off] = static_cast<char>(bytes[page * page_size + off] ^ (1 + pick(255)));
         }
-        SCOPED_TRACE(std::string(target.what) + " page " + std::to_string(page));
-        ReadEverything(file, bytes, &tally);
+        SCOPED_TRACE(std::string(what) + " page " + std::to_string(page));
+        opened += ReadEverything(file, bytes);
         ++mutations;
       }
     }
   }
   EXPECT_GT(mutations, 300);
-  EXPECT_GT(tally.failed, 50);
-  EXPECT_GT(tally.opened, 50);
+  EXPECT_GT(mutations - opened, 50);
+  EXPECT_GT(opened, 50);
 }
 
 }  // namespace

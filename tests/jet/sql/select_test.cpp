@@ -1,10 +1,9 @@
-// SqlQueries: what comes back, in which order, under which names, grouped and cut to
+// What comes back, in which order, under which names, grouped and cut to
 // TOP n, and how names and keywords may be written.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <numeric>
 
 #include "jet/sql/memory_schema.h"
 #include "jet/sql/sql.h"
@@ -18,10 +17,8 @@ using Ints = std::vector<std::int64_t>;
 class SqlQueries : public ::testing::Test {
  protected:
   void SetUp() override {
-    people_ = &schema_.Add("People", {{"ID", ColumnType::Long, true},
-                                      {"First Name", ColumnType::Text},
-                                      {"Date", ColumnType::DateTime},
-                                      {"Score", ColumnType::Double},
+    people_ = &schema_.Add("People", {{"ID", ColumnType::Long}, {"First Name", ColumnType::Text},
+                                      {"Date", ColumnType::DateTime}, {"Score", ColumnType::Double},
                                       {"Type", ColumnType::Integer}});
     auto add = [&](int id, const char* name, Value date, Value score, int type) {
       people_->Add({Value::Int(id), name ? Value::Str(name) : Value::Null(), std::move(date), std::move(score),
@@ -35,10 +32,8 @@ class SqlQueries : public ::testing::Test {
   }
 
   Ints Ids(const std::string& command, std::size_t column = 0) {
-    auto r = sql::Execute(schema_, command);
-    EXPECT_TRUE(r.is_query);
     Ints out;
-    for (const Row& row : r.rows) out.push_back(row.at(column).i);
+    for (const Row& row : sql::Execute(schema_, command).rows) out.push_back(row.at(column).i);
     return out;
   }
 
