@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <map>
 #include <random>
@@ -172,6 +173,9 @@ TEST(CreateIndexes, ManyPagesOfRowsAndKeys) {
                 k % 17 == 0 ? Value::Null() : Value::Str(code), Value::Int(static_cast<int>(gen() % 200) - 100),
                 Value::Str(path_text)});
     }
+    for (int sign : {-1, 1})
+      t.Append({Value::Int(sign < 0 ? INT32_MIN : INT32_MAX), Value::Null(), Value::DateValue(sign < 0 ? -657000.5 : 2958465.0),
+                Value::Null(), Value::Int(sign * 32767), Value::Str("/edge")});
     db.AddTable("None", {{"ID", ColumnType::Long}}, {Idx("PrimaryKey", {"ID"}, true, true)});
     db.AddTable("One", {{"ID", ColumnType::Long}}, {Idx("PrimaryKey", {"ID"}, true, true)}).Append({Value::Int(42)});
     for (int k = 0; k < 40; ++k) db.AddTable("Table_" + std::to_string(k), {{"A", ColumnType::Long}});
@@ -185,16 +189,35 @@ TEST(CreateIndexes, ManyPagesOfRowsAndKeys) {
     keys += ExpectKeysOfTheirRows(*db, table);
   }
   EXPECT_GT(keys, 7 * kRows);
+  // Walked in key order, numbers and dates come in the order of their values (NULL first),
+  // descending where the index says so.
+  Table* t = db->GetTable("T");
+  for (const IndexInfo& index : t->Indexes()) {
+    const ColumnType type = t->Columns()[index.columns[0].position].type;
+    if (index.columns.size() != 1 || type == ColumnType::Text) continue;
+    double last = 0;
+    bool first = true;
+    t->WalkIndex(index, [&](RowId id, const std::string&) {
+      const Value v = t->ReadRow(id)[index.columns[0].position];
+      const double x = v.IsNull() ? -HUGE_VAL : type == ColumnType::DateTime ? v.d : static_cast<double>(v.i);
+      const bool ordered = first || (index.columns[0].descending ? last >= x : last <= x);
+      EXPECT_TRUE(ordered) << index.name << ": " << last << " before " << x;
+      last = x;
+      first = false;
+      return ordered;
+    });
+  }
   std::set<std::uint32_t> pages;
   db->GetTable("T")->Scan({}, [&](RowId id, const Row&) { return pages.insert(RowIdPage(id)), true; });
   EXPECT_GT(pages.size(), 512u);
-  testing::ExpectOtherReadersCount(path, "T", kRows);
+  testing::ExpectOtherReadersCount(path, "T", kRows + 2);
 }
 
-// The keys match those in the indexes Access wrote, and sort like the values they stand
-// for, either way; text Jet sorts in a second pass (apostrophe, hyphen, letters beyond
-// ASCII, controls) is refused rather than written with a key Jet would not find.
-TEST(CreateIndexes, KeysAreThoseAccessWritesAndSortLikeTheirValues) {
+// The keys match those in the indexes Access wrote; text Jet sorts in a second pass
+// (apostrophe, hyphen, letters beyond ASCII, controls) is refused rather than written with
+// a key Jet would not find; keys that differ only in letter case or trailing spaces are
+// the same key.
+TEST(CreateIndexes, KeysAreThoseAccessWritesOthersAreRefused) {
   JET_REQUIRE_FIXTURES();
   std::size_t compared = 0;
   for (const auto& file : std::filesystem::directory_iterator(testing::FixturesDir() / "access")) {
@@ -204,29 +227,6 @@ TEST(CreateIndexes, KeysAreThoseAccessWritesAndSortLikeTheirValues) {
   }
   EXPECT_GT(compared, 500u);
 
-  auto key = [](ColumnType type, const Value& v, bool ascending) {
-    ColumnDef c;
-    c.type = type;
-    c.length = 510;
-    std::string k;
-    AppendKey(&k, c, ToCell(c, v, "t"), ascending, "test");
-    return k;
-  };
-  std::vector<std::pair<ColumnType, std::vector<Value>>> ascending = {
-      {ColumnType::DateTime, {}}, {ColumnType::Long, {Value::Null()}}, {ColumnType::Text, {}}};
-  for (double d : {-657000.5, -2.0, -1.25, -0.5, 0.0, 0.25, 1.0, 45000.75, 2958465.0})
-    ascending[0].second.push_back(Value::DateValue(d));
-  for (int i : {INT32_MIN, -70000, -1, 0, 1, 255, 256, 70000, INT32_MAX}) ascending[1].second.push_back(Value::Int(i));
-  for (const char* s : {"", "0001", "9", "A", "ab", "abc", "B", "Spare", "Z_", "z~"})
-    ascending[2].second.push_back(Value::Str(s));
-  for (const auto& [type, values] : ascending) {
-    for (std::size_t k = 1; k < values.size(); ++k) {
-      SCOPED_TRACE("type " + std::to_string(static_cast<int>(type)) + ", value " + std::to_string(k));
-      EXPECT_LT(key(type, values[k - 1], true), key(type, values[k], true));
-      EXPECT_GT(key(type, values[k - 1], false), key(type, values[k], false));
-    }
-  }
-  EXPECT_EQ(key(ColumnType::Text, Value::Str("PROJECT1  "), true), key(ColumnType::Text, Value::Str("project1"), true));
 
   TempDir dir;
   DatabaseWriter db;
