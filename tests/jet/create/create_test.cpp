@@ -189,9 +189,15 @@ TEST(CreateIndexes, ManyPagesOfRowsAndKeys) {
     keys += ExpectKeysOfTheirRows(*db, table);
   }
   EXPECT_GT(keys, 7 * kRows);
+  Table* t = db->GetTable("T");
+  std::vector<std::string> kinds;
+  for (const IndexInfo& index : t->Indexes())
+    kinds.push_back(index.name + (index.primary ? " primary" : "") + (index.unique ? " unique" : "") +
+                    (index.required ? " required" : "") + (index.columns.back().descending ? " descending" : ""));
+  EXPECT_EQ(kinds, (std::vector<std::string>{"PrimaryKey primary unique required", "Group", "When", "Code unique",
+                                             "RankDown descending", "GroupCode", "Path"}));
   // Walked in key order, numbers and dates come in the order of their values (NULL first),
   // descending where the index says so.
-  Table* t = db->GetTable("T");
   for (const IndexInfo& index : t->Indexes()) {
     const ColumnType type = t->Columns()[index.columns[0].position].type;
     if (index.columns.size() != 1 || type == ColumnType::Text) continue;
