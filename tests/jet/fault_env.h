@@ -5,9 +5,13 @@
 // does), or the process ends at the n-th step that changes something on disk.
 
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -40,7 +44,6 @@ class FaultEnv : public os::Env {
   // The disk is full from now on.
   void FillDisk() { full_ = true; }
   std::uint64_t Count(Op op) const { return counts_[static_cast<int>(op)]; }
-  bool disk_full() const { return full_; }
 
   std::unique_ptr<os::File> Open(const std::string& path, os::OpenMode mode) override {
     return Wrap(base_.Open(path, mode));
@@ -129,5 +132,32 @@ class FaultEnv : public os::Env {
   Kind kind_ = Kind::IoError;
   bool full_ = false;
 };
+
+#ifndef _WIN32
+// The exit status of `body` run in a child process, -1 when it did not end by itself within
+// a minute (a hang); what the child put in `said` comes back in *said.
+inline int InChild(const std::function<int(std::string& said)>& body, std::string* said = nullptr) {
+  int out[2];
+  if (pipe(out) != 0) return -2;
+  pid_t pid = fork();
+  if (pid == 0) {
+    alarm(60);
+    close(out[0]);
+    std::string text;
+    int code = body(text);
+    (void)!::write(out[1], text.data(), text.size());
+    _exit(code);
+  }
+  close(out[1]);
+  char buf[4096];
+  std::string text;
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+  close(out[0]);
+  if (said != nullptr) *said = text;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+#endif
 
 }  // namespace jet::testing

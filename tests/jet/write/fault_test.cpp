@@ -21,97 +21,95 @@ using Op = testing::FaultEnv::Op;
 using Kind = testing::FaultEnv::Kind;
 
 constexpr const char* kDelete = "DELETE FROM Log WHERE [Date] < 45020 OR Badge LIKE 'B1*'";
-constexpr std::size_t kSmallMemory = 64 * 1024;  // changed pages reach the file before commit
 
-struct Fault {
-  Op op;
-  Kind kind;
-  const char* name;
+class WriteFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::MakeEventDatabase(pristine_, 3000);
+    original_ = testing::ReadAll(pristine_);
+    Reset();
+  }
+  // Removed first: the Windows C++ runtime's copy_file does not overwrite.
+  void Reset() {
+    fs::remove(path_);
+    fs::copy_file(pristine_, path_);
+  }
+  std::unique_ptr<Session> Open() {
+    // A small budget for changed pages: they reach the file before the commit.
+    return Session::Open(path_, {.password = "", .read_write = true, .change_memory = 64 * 1024, .env = &env_});
+  }
+
+  testing::TempDir dir_;
+  const std::string pristine_ = (dir_.path() / "pristine.mdb").string(), path_ = (dir_.path() / "events.mdb").string();
+  std::string original_;
+  testing::FaultEnv env_;
 };
 
-TEST(WriteFaults, EveryFailingCallOfAStatementLeavesTheFileAsItWas) {
-  testing::TempDir dir;
-  const std::string pristine = (dir.path() / "pristine.mdb").string();
-  const std::string path = (dir.path() / "events.mdb").string();
-  testing::MakeEventDatabase(pristine, 3000);
-  const std::string original = testing::ReadAll(pristine);
-  testing::FaultEnv env;
-  // Removed first: the Windows C++ runtime's copy_file does not overwrite.
-  auto reset = [&] {
-    fs::remove(path);
-    fs::copy_file(pristine, path);
-  };
-  auto open = [&] {
-    return Session::Open(path, {.password = "", .read_write = true, .change_memory = kSmallMemory, .env = &env});
-  };
-
+TEST_F(WriteFaults, EveryFailingCallOfAStatementLeavesTheFileAsItWas) {
   // How many calls of each kind an undisturbed statement makes.
-  reset();
   std::uint64_t calls[3];
   std::int64_t deleted = 0;
   {
-    auto session = open();
-    env.Disarm();
+    auto session = Open();
+    env_.Disarm();
     deleted = session->Execute(kDelete).affected;
-    for (Op op : {Op::Read, Op::Write, Op::Sync}) calls[static_cast<int>(op)] = env.Count(op);
+    for (Op op : {Op::Read, Op::Write, Op::Sync}) calls[static_cast<int>(op)] = env_.Count(op);
   }
   ASSERT_GT(deleted, 0);
-  const std::string changed = testing::ReadAll(path);
+  const std::string changed = testing::ReadAll(path_);
   ASSERT_GT(calls[static_cast<int>(Op::Write)], 3u);
   ASSERT_GT(calls[static_cast<int>(Op::Sync)], 1u);
 
+  const struct {
+    Op op;
+    Kind kind;
+    const char* name;
+  } faults[] = {{Op::Read, Kind::IoError, "read"},
+                {Op::Write, Kind::IoError, "write"},
+                {Op::Sync, Kind::IoError, "sync"},
+                {Op::Write, Kind::DiskFull, "full disk"}};
   int failures = 0;
-  for (const Fault& fault : {Fault{Op::Read, Kind::IoError, "read"}, Fault{Op::Write, Kind::IoError, "write"},
-                             Fault{Op::Sync, Kind::IoError, "sync"}, Fault{Op::Write, Kind::DiskFull, "full disk"}}) {
+  for (const auto& fault : faults) {
     const std::uint64_t total = calls[static_cast<int>(fault.op)];
     for (std::uint64_t n = 1; n <= total; ++n) {
       SCOPED_TRACE(std::string(fault.name) + " failing at call " + std::to_string(n) + " of " + std::to_string(total));
-      reset();
+      Reset();
       bool done = false;
       {
-        auto session = open();
-        env.Arm(fault.op, n, fault.kind);
+        auto session = Open();
+        env_.Arm(fault.op, n, fault.kind);
         try {
           done = session->Execute(kDelete).affected == deleted;
         } catch (const Error& e) {
           ++failures;
           EXPECT_EQ(e.code(), ErrorCode::Io) << e.what();
-          EXPECT_NE(std::string(e.what()).find(dir.path().string()), std::string::npos) << e.what();
+          EXPECT_NE(std::string(e.what()).find(dir_.path().string()), std::string::npos) << e.what();
           // The session goes on working after a failed statement.
-          env.Disarm();
+          env_.Disarm();
           EXPECT_NO_THROW(session->Execute("SELECT COUNT(*) FROM Log"));
         }
       }
       // The disk may still be full: the statement was undone from what the journal had
       // made durable, without writing anything more to it.
-      EXPECT_FALSE(fs::exists(path + "-journal"));
-      ASSERT_TRUE(testing::ReadAll(path) == (done ? changed : original))
+      EXPECT_FALSE(fs::exists(path_ + "-journal"));
+      ASSERT_TRUE(testing::ReadAll(path_) == (done ? changed : original_))
           << (done ? "the statement reported success but its change is not all there"
                    : "the failed statement left the file changed");
-      env.Disarm();
+      env_.Disarm();
     }
   }
   EXPECT_GT(failures, 10);
 }
 
 // Where the room a statement needs is known before pages are written, it fails at once.
-TEST(WriteFaults, FullDiskIsNamedBeforeAnyPageIsWritten) {
-  testing::TempDir dir;
-  const std::string path = (dir.path() / "events.mdb").string();
-  testing::MakeEventDatabase(path, 3000);
-  const std::string original = testing::ReadAll(path);
-  testing::FaultEnv env;
-  auto session = Session::Open(path, {.password = "", .read_write = true, .change_memory = kSmallMemory, .env = &env});
-  env.FillDisk();
-  try {
-    session->Execute(kDelete);
-    ADD_FAILURE() << "the statement went ahead on a full disk";
-  } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("Not enough free space in folder '" + dir.path().string() + "'", 0), 0u)
-        << e.what();
-  }
-  EXPECT_EQ(testing::ReadAll(path), original);
-  EXPECT_FALSE(fs::exists(path + "-journal"));
+TEST_F(WriteFaults, FullDiskIsNamedBeforeAnyPageIsWritten) {
+  auto session = Open();
+  env_.FillDisk();
+  testing::ExpectJetError(ErrorCode::Io, "Not enough free space in folder '" + dir_.path().string() + "'",
+                          [&] { session->Execute(kDelete); });
+  session.reset();
+  EXPECT_EQ(testing::ReadAll(path_), original_);
+  EXPECT_FALSE(fs::exists(path_ + "-journal"));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // leaves it untouched; errors come back as a status of 1 with nothing changed.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include "write_support.h"
 
@@ -11,49 +10,34 @@ namespace {
 
 using testing::TempDir;
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-Outcome Jetsql(const TempDir& dir, const std::string& args) {
-  std::string out = (dir.path() / "out.txt").string(), err = (dir.path() / "err.txt").string();
-  int raw = std::system((std::string(JETSQL_BINARY) + " " + args + " >'" + out + "' 2>'" + err + "' </dev/null").c_str());
-  Outcome o;
-  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  o.out = testing::ReadAll(out);
-  o.err = testing::ReadAll(err);
-  std::filesystem::remove(out);
-  std::filesystem::remove(err);
-  return o;
-}
-
 TEST(WriteJetsql, ChangesAreCommittedQueriesLeaveTheFileAlone) {
   ASSERT_FALSE(std::string(JETSQL_BINARY).empty()) << "jetsql was not built";
-  TempDir dir;
-  std::string path = (dir.path() / "events.mdb").string();
+  TempDir dir, out;
+  const std::string path = (dir.path() / "events.mdb").string();
   testing::MakeEventDatabase(path, 300);
-  std::string original = testing::ReadAll(path);
-  std::string file = "'" + path + "'";
+  const std::string original = testing::ReadAll(path);
+  // Standard output, and the status; standard error in *err.
+  auto jetsql = [&](const std::string& sql, std::string* err = nullptr) {
+    const std::string err_file = (out.path() / "err.txt").string();
+    int status = 0;
+    std::string printed = testing::Shell(std::string(JETSQL_BINARY) + " " + testing::ShellQuote(path) + " -t 30 -c " +
+                                             testing::ShellQuote(sql) + " 2>" + testing::ShellQuote(err_file) + " </dev/null",
+                                         &status);
+    if (err != nullptr) *err = testing::ReadAll(err_file);
+    return std::make_pair(status, printed);
+  };
 
-  Outcome q = Jetsql(dir, file + " -c 'SELECT COUNT(*) FROM Log WHERE ID <= 100'");
-  EXPECT_EQ(q.status, 0) << q.err;
-  EXPECT_EQ(q.out, "Expr1000\n100\n");
+  EXPECT_EQ(jetsql("SELECT COUNT(*) FROM Log WHERE ID <= 100"), std::make_pair(0, std::string("Expr1000\n100\n")));
+  EXPECT_EQ(testing::ReadAll(path), original);
+  std::string err;
+  EXPECT_EQ(jetsql("DELETE FROM Log WHERE Nothing = 1", &err).first, 1);
+  EXPECT_NE(err.find("Nothing"), std::string::npos) << err;
   EXPECT_EQ(testing::ReadAll(path), original);
 
-  Outcome bad = Jetsql(dir, file + " -c 'DELETE FROM Log WHERE Nothing = 1'");
-  EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.err.find("Nothing"), std::string::npos) << bad.err;
-  EXPECT_EQ(testing::ReadAll(path), original);
-
-  Outcome d = Jetsql(dir, file + " -t 30 -c '  delete from Log where ID <= 100'");
-  EXPECT_EQ(d.status, 0) << d.err;
-  EXPECT_EQ(d.out, "100\n");
-  Outcome i = Jetsql(dir, file + " -c \"INSERT INTO Log (Badge) VALUES ('X1')\"");
-  EXPECT_EQ(i.status, 0) << i.err;
-  EXPECT_EQ(i.out, "1\n");
-  Outcome after = Jetsql(dir, file + " -c 'SELECT ID, Badge FROM Log WHERE ID > 300'");
-  EXPECT_EQ(after.out, "ID\tBadge\n301\tX1\n");
+  EXPECT_EQ(jetsql("  delete from Log where ID <= 100"), std::make_pair(0, std::string("100\n")));
+  EXPECT_EQ(jetsql("INSERT INTO Log (Badge) VALUES ('X1')"), std::make_pair(0, std::string("1\n")));
+  EXPECT_EQ(jetsql("SELECT ID, Badge FROM Log WHERE ID > 300").second, "ID\tBadge\n301\tX1\n");
+  EXPECT_EQ(jetsql("SELECT COUNT(*) FROM Log").second, "Expr1000\n201\n");
   std::vector<std::string> left;
   for (const auto& e : std::filesystem::directory_iterator(dir.path())) left.push_back(e.path().filename().string());
   EXPECT_EQ(left, std::vector<std::string>{"events.mdb"});
