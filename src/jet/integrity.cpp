@@ -60,7 +60,8 @@ namespace {
 // Each index tree's structure, and the pages of the table against the page maps: a page
 // the table's rows or one of its trees use must be claimed by its map (or the engine
 // would hand it out again) and not be offered by the database's free-page map (the next
-// writer would take it and overwrite the table).
+// writer would take it and overwrite the table); a page an index's map claims outside its
+// tree was given up by the tree and never released, lost to the file.
 void CheckPages(Database& db, Table& table, const std::unordered_set<std::uint32_t>& free,
                 std::vector<std::string>* problems) {
   try {
