@@ -60,8 +60,7 @@ namespace {
 // Each index tree's structure, and the pages of the table against the page maps: a page
 // the table's rows or one of its trees use must be claimed by its map (or the engine
 // would hand it out again) and not be offered by the database's free-page map (the next
-// writer would take it and overwrite the table); a page an index's map claims outside its
-// tree was given up by the tree and never released, lost to the file.
+// writer would take it and overwrite the table).
 void CheckPages(Database& db, Table& table, const std::unordered_set<std::uint32_t>& free,
                 std::vector<std::string>* problems) {
   try {
@@ -80,18 +79,12 @@ void CheckPages(Database& db, Table& table, const std::unordered_set<std::uint32
       std::unordered_set<std::uint32_t> claimed;
       if (!index.used_pages.IsNull())
         for (std::uint32_t page : ReadUsageMap(pager, index.used_pages)) claimed.insert(page);
-      std::unordered_set<std::uint32_t> in_tree;
       for (const auto& level : tree.levels)
         for (std::uint32_t page : level) {
-          in_tree.insert(page);
           if (!index.used_pages.IsNull() && claimed.count(page) == 0)
             problems->push_back(where + "page " + std::to_string(page) + " is not claimed by the index's page map");
           if (free.count(page) != 0) problems->push_back(where + "page " + std::to_string(page) + " is marked free");
         }
-      if (tree.problems.empty())
-        for (std::uint32_t page : claimed)
-          if (in_tree.count(page) == 0)
-            problems->push_back(where + "page " + std::to_string(page) + " is claimed by the index's page map but not in its tree");
     }
   } catch (const Error& e) {
     problems->push_back("Table '" + table.Name() + "': " + e.what());
