@@ -114,6 +114,7 @@ TEST(IndexRemove, FixtureTreesLoseRowsAndStaySound) {
         tables = refused;
       }
       jet::testing::ExpectConsistent(*db);
+      for (const auto& table : db->TableNames()) index_test::ExpectMapsMatchTrees(*db, table);
       if (&subset == &kSubsets[4]) {
         EXPECT_TRUE(tables.empty()) << tables.front() << " kept its rows";
         for (const auto& table : db->TableNames())
@@ -146,110 +147,70 @@ TEST(IndexRemove, DeepTreesLoseRunsSubtreesAndLevels) {
   }
 }
 
-TEST(IndexRemove, OneEntryFromEveryLeafLeavesTheNodesAlone) {
-  jet::testing::TempDir dir;
-  auto db = jet::Database::Open(index_test::BigTreeCopy(dir), index_test::kWritable);
-  jet::Pager& pager = jet::Internal(*db).pager();
-  const auto before = Tree(*db, "Event", "PrimaryKey");
-  ASSERT_GE(before.levels.size(), 2u);
-  std::vector<jet::RowId> second;
-  for (std::uint32_t leaf : before.levels.back()) {
-    const jet::IndexEntry& e = index_test::Page(*db, leaf).entries.at(1);
-    second.push_back(jet::MakeRowId(e.data_page, e.data_row));
-  }
-  std::vector<std::vector<std::uint8_t>> nodes;
-  for (std::size_t l = 0; l + 1 < before.levels.size(); ++l)
-    for (std::uint32_t n : before.levels[l]) nodes.push_back(*pager.Read(n));
-  db->GetTable("Event")->DeleteRows(second);
-  const auto after = Tree(*db, "Event", "PrimaryKey");
-  EXPECT_EQ(after.levels, before.levels);
-  EXPECT_EQ(after.entries, before.entries - second.size());
-  std::size_t k = 0;
-  for (std::size_t l = 0; l + 1 < before.levels.size(); ++l)
-    for (std::uint32_t n : before.levels[l]) EXPECT_TRUE(*pager.Read(n) == nodes[k++]) << "node page " << n << " was written";
-  jet::testing::ExpectConsistent(*db);
-}
-
-// A tree over leaves whose last entry is short and whose others are long, written onto
-// new pages of `txn` (leaves linked, nodes of at most `fanout` children, the last node of
-// each level keeping its last child as tail). Removing the short entries makes every entry
-// above them long. Returns the root page and the rows of the short entries.
-std::uint32_t GrowingTree(jet::PageEditor& txn, std::uint32_t table, std::size_t count, std::size_t fanout,
-                          std::vector<jet::RowId>* shorts, std::vector<std::string>* kept) {
-  struct Child {
-    std::uint32_t page;
-    jet::IndexEntry last;
-  };
-  std::vector<jet::IndexPage> pages;
-  std::vector<Child> level;
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::string id = {'\x7f', static_cast<char>(i >> 8), static_cast<char>(i)};
-    jet::IndexPage leaf;
-    for (const std::string& key : {id + std::string(200, 'A') + "1", id + std::string(200, 'A') + "2", id + "B"})
-      leaf.entries.push_back({key, static_cast<std::uint32_t>(10 + i), static_cast<std::uint8_t>(leaf.entries.size()), 0});
-    shorts->push_back(jet::MakeRowId(leaf.entries[2].data_page, leaf.entries[2].data_row));
-    for (int k = 0; k < 2; ++k) kept->push_back(jet::StoredIndexEntry(leaf.entries[k], true));
-    pages.push_back(leaf);
-    level.push_back({txn.Allocate(), leaf.entries.back()});
-  }
-  for (bool leaves = true;; leaves = false) {
-    for (std::size_t k = 0; k < pages.size(); ++k) {
-      pages[k].owner = table;
-      pages[k].leaf = leaves;
-      pages[k].prev_page = k > 0 ? level[k - 1].page : 0;
-      pages[k].next_page = k + 1 < pages.size() ? level[k + 1].page : 0;
-      pages[k].prefix_length = jet::CommonIndexPrefix(pages[k].entries, txn.format());
-      jet::EncodeIndexPage(pages[k], txn.format(), txn.Write(level[k].page).data());
-    }
-    if (level.size() == 1) return level.front().page;
-    std::vector<Child> up;
-    pages.clear();
-    for (std::size_t begin = 0; begin < level.size(); begin += fanout) {
-      const std::size_t end = std::min(level.size(), begin + fanout);
-      jet::IndexPage node;
-      for (std::size_t k = begin; k < end; ++k) {
-        if (end == level.size() && k + 1 == end && end - begin >= 2) {
-          node.tail_page = level[k].page;
-        } else {
-          node.entries.push_back(level[k].last);
-          node.entries.back().child_page = level[k].page;
-        }
-      }
-      pages.push_back(node);
-      up.push_back({txn.Allocate(), level[end - 1].last});
-    }
-    level = std::move(up);
-  }
-}
-
+// Removing the short last entry of every leaf, whose other entries are long, makes every
+// node entry long: a root over 60 such leaves overflows; then three nodes under the root
+// do. The tree is written onto new pages of a statement: leaves linked, nodes of at most
+// `fanout` children, the last node of each level keeping its last child as tail.
 TEST(IndexRemove, NodeEntriesGrowingPastTheirPageSplitIt) {
   const std::uint32_t table = 0x4321;
-  // A root over 60 leaves that overflows; then three nodes under the root that do.
   for (std::size_t fanout : {60, 20}) {
     SCOPED_TRACE(fanout);
     jet::testing::TempDir dir;
     auto db = jet::Database::Open(index_test::BigTreeCopy(dir), index_test::kWritable);
     jet::OpenDatabase& internal = jet::Internal(*db);
+    internal.BeginStatement();
+    jet::PageEditor& txn = internal.Editor();
     std::vector<jet::RowId> shorts;
     std::vector<std::string> kept, walked;
-    internal.BeginStatement();
-    const std::uint32_t root = GrowingTree(internal.Editor(), table, 60, fanout, &shorts, &kept);
+    std::vector<jet::IndexPage> pages(60);
+    std::vector<std::pair<std::uint32_t, jet::IndexEntry>> level;  // page, last entry
+    for (std::uint32_t i = 0; i < pages.size(); ++i) {
+      const std::string id = {'\x7f', static_cast<char>(i >> 8), static_cast<char>(i)};
+      for (const std::string& key : {id + std::string(200, 'A') + "1", id + std::string(200, 'A') + "2", id + "B"})
+        pages[i].entries.push_back({key, 10 + i, static_cast<std::uint8_t>(pages[i].entries.size()), 0});
+      shorts.push_back(jet::MakeRowId(10 + i, 2));
+      for (int k = 0; k < 2; ++k) kept.push_back(jet::StoredIndexEntry(pages[i].entries[k], true));
+      level.emplace_back(txn.Allocate(), pages[i].entries.back());
+    }
+    for (bool leaves = true;; leaves = false) {
+      for (std::size_t k = 0; k < pages.size(); ++k) {
+        pages[k].owner = table;
+        pages[k].leaf = leaves;
+        pages[k].prev_page = k > 0 ? level[k - 1].first : 0;
+        pages[k].next_page = k + 1 < pages.size() ? level[k + 1].first : 0;
+        pages[k].prefix_length = jet::CommonIndexPrefix(pages[k].entries, txn.format());
+        jet::EncodeIndexPage(pages[k], txn.format(), txn.Write(level[k].first).data());
+      }
+      if (level.size() == 1) break;
+      decltype(level) up;
+      pages.clear();
+      for (std::size_t begin = 0; begin < level.size(); begin += fanout) {
+        const std::size_t end = std::min(level.size(), begin + fanout);
+        jet::IndexPage& node = pages.emplace_back();
+        for (std::size_t k = begin; k < end; ++k) {
+          if (end == level.size() && k + 1 == end) node.tail_page = level[k].first;
+          else node.entries.push_back(level[k].second), node.entries.back().child_page = level[k].first;
+        }
+        up.emplace_back(txn.Allocate(), level[end - 1].second);
+      }
+      level = std::move(up);
+    }
     internal.CommitStatement();
-    const auto before = jet::CheckIndexTree(internal.pager(), table, root);
-    ASSERT_TRUE(before.problems.empty()) << before.problems.front();
+    const std::uint32_t root = level.front().first;
+    const std::size_t levels = jet::CheckIndexTree(internal.pager(), table, root).levels.size();
 
     internal.BeginStatement();
     const jet::IndexRemoval r = jet::RemoveIndexRows(internal.Editor(), table, root, shorts);
     internal.CommitStatement();
     EXPECT_EQ(r.entries_removed, shorts.size());
     EXPECT_TRUE(r.freed.empty());
+    EXPECT_FALSE(r.added.empty());
     const auto after = jet::CheckIndexTree(internal.pager(), table, root);
     for (const auto& p : after.problems) ADD_FAILURE() << p;
-    EXPECT_EQ(after.levels.size(), before.levels.size() + (fanout == 60 ? 1 : 0));
-    std::size_t pages = 0;
-    for (const auto& level : after.levels) pages += level.size();
-    EXPECT_EQ(pages, 61 + (fanout == 60 ? 0 : 3) + r.added.size());
-    EXPECT_FALSE(r.added.empty());
+    EXPECT_EQ(after.levels.size(), levels + (fanout == 60 ? 1 : 0));
+    std::size_t count = 0;
+    for (const auto& pages_of_level : after.levels) count += pages_of_level.size();
+    EXPECT_EQ(count, 61 + (fanout == 60 ? 0 : 3) + r.added.size());
     jet::WalkIndex(internal.pager(), table, root, [&](const jet::IndexEntry& e) {
       walked.push_back(jet::StoredIndexEntry(e, true));
       return true;

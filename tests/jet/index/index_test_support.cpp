@@ -1,9 +1,12 @@
 #include "index_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <random>
 
 #include "jet/create/database_writer.h"
+#include "jet/format/usage_map.h"
 
 namespace index_test {
 
@@ -48,6 +51,18 @@ jet::IndexTreeReport Tree(jet::Database& db, const std::string& table, const std
 jet::IndexPage Page(jet::Database& db, std::uint32_t page) {
   jet::Pager& pager = jet::Internal(db).pager();
   return jet::ParseIndexPage(jet::ViewOf(pager.Read(page)), page, pager.format());
+}
+
+std::set<std::uint32_t> ExpectMapsMatchTrees(jet::Database& db, const std::string& table) {
+  std::set<std::uint32_t> claimed, in_trees;
+  for (const auto& index : jet::Internal(*db.GetTable(table)).definition().real_indexes)
+    if (!index.used_pages.IsNull())
+      for (std::uint32_t p : jet::ReadUsageMap(jet::Internal(db).pager(), index.used_pages)) claimed.insert(p);
+  for (const jet::IndexInfo& index : db.GetTable(table)->Indexes())
+    for (const auto& level : Tree(db, table, index.name).levels) in_trees.insert(level.begin(), level.end());
+  EXPECT_TRUE(claimed == in_trees) << "table " << table << ": " << claimed.size() << " pages claimed, "
+                                   << in_trees.size() << " in the trees";
+  return claimed;
 }
 
 }  // namespace index_test

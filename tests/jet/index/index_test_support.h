@@ -3,6 +3,7 @@
 // of node pages, and the trees of a database's indexes as the engine's check sees them.
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "../support.h"
@@ -27,5 +28,10 @@ jet::Row BigTreeRow(int id, double when, int group, std::uint32_t seed);
 // The tree of `index` of `table`, checked by the engine.
 jet::IndexTreeReport Tree(jet::Database& db, const std::string& table, const std::string& index);
 jet::IndexPage Page(jet::Database& db, std::uint32_t page);
+
+// Expects the page maps of the table's indexes to claim exactly the pages of their trees:
+// a page a tree gave up was released. (Only where the free-page map reaches every page:
+// the engine keeps a page it cannot mark free claimed.) Returns the claimed pages.
+std::set<std::uint32_t> ExpectMapsMatchTrees(jet::Database& db, const std::string& table);
 
 }  // namespace index_test
