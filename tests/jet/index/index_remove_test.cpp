@@ -18,25 +18,17 @@ namespace {
 
 using index_test::Tree;
 
-// Which of the n rows of a table (in scan order) a case deletes.
-struct Subset {
-  const char* name;
-  std::function<bool(std::size_t k, std::size_t n, std::mt19937& gen)> take;
-};
-const Subset kSubsets[] = {
-    {"every other", [](std::size_t k, std::size_t, std::mt19937&) { return k % 2 == 0; }},
-    {"a run", [](std::size_t k, std::size_t n, std::mt19937&) { return k >= n / 10 && k < n * 6 / 10; }},
-    {"random half", [](std::size_t, std::size_t, std::mt19937& gen) { return gen() % 2 == 0; }},
-    {"all but the first three", [](std::size_t k, std::size_t, std::mt19937&) { return k >= 3; }},
-    {"all", [](std::size_t, std::size_t, std::mt19937&) { return true; }},
-};
+// The rows a case deletes, chosen among `ids` (the table's rows in some order).
+const char* const kSubsets[] = {"every other", "a run", "random half", "all but the first three", "all"};
+enum { kAllButThree = 3, kAll = 4 };
 
-// The rows of `subset` among `ids` (the table's rows in some order).
-std::vector<jet::RowId> Choose(const std::vector<jet::RowId>& ids, const Subset& subset) {
+std::vector<jet::RowId> Choose(const std::vector<jet::RowId>& ids, int subset) {
   std::vector<jet::RowId> chosen;
   std::mt19937 gen(7);
-  for (std::size_t k = 0; k < ids.size(); ++k)
-    if (subset.take(k, ids.size(), gen)) chosen.push_back(ids[k]);
+  for (std::size_t k = 0, n = ids.size(); k < n; ++k) {
+    const bool take[] = {k % 2 == 0, k >= n / 10 && k < n * 6 / 10, gen() % 2 == 0, k >= 3, true};
+    if (take[subset]) chosen.push_back(ids[k]);
+  }
   return chosen;
 }
 
@@ -89,12 +81,12 @@ TEST(IndexRemove, FixtureTreesLoseRowsAndStaySound) {
                            "site-ri/Journal.mdb", "site-small/Orvanta.mdb", "site-ri/Orvanta.mdb"}) {
     const jet::OpenOptions options{.password = std::string(name).find("Orvanta") != std::string::npos ? "Morvek3" : "",
                                    .read_write = true};
-    for (const Subset& subset : kSubsets) {
-      SCOPED_TRACE(std::string(name) + ", " + subset.name);
+    for (int subset = 0; subset <= kAll; ++subset) {
+      SCOPED_TRACE(std::string(name) + ", " + kSubsets[subset]);
       jet::testing::TempDir dir;
       auto db = jet::Database::Open(jet::testing::CopyInto(jet::testing::FixturesDir() / name, dir), options);
       std::vector<std::string> tables = db->TableNames();
-      if (&subset == &kSubsets[0]) {
+      if (subset == 0) {
         jet::testing::ExpectConsistent(*db);
         ExpectPagesRoundTrip(*db, kinds, prefixed);
       }
@@ -115,7 +107,7 @@ TEST(IndexRemove, FixtureTreesLoseRowsAndStaySound) {
       }
       jet::testing::ExpectConsistent(*db);
       for (const auto& table : db->TableNames()) index_test::ExpectMapsMatchTrees(*db, table);
-      if (&subset == &kSubsets[4]) {
+      if (subset == kAll) {
         EXPECT_TRUE(tables.empty()) << tables.front() << " kept its rows";
         for (const auto& table : db->TableNames())
           for (const jet::IndexInfo& index : db->GetTable(table)->Indexes())
@@ -132,8 +124,8 @@ TEST(IndexRemove, FixtureTreesLoseRowsAndStaySound) {
 // whole subtrees, and the removal of all but its first few entries, which leaves its root
 // a single leaf.
 TEST(IndexRemove, DeepTreesLoseRunsSubtreesAndLevels) {
-  for (const Subset& subset : kSubsets) {
-    SCOPED_TRACE(subset.name);
+  for (int subset = 0; subset <= kAll; ++subset) {
+    SCOPED_TRACE(kSubsets[subset]);
     jet::testing::TempDir dir;
     auto db = jet::Database::Open(index_test::BigTreeCopy(dir), index_test::kWritable);
     jet::Table* t = db->GetTable("Event");
@@ -141,7 +133,7 @@ TEST(IndexRemove, DeepTreesLoseRunsSubtreesAndLevels) {
     const std::vector<jet::RowId> chosen = Choose(t->IndexRowIds(*t->FindIndex("Path")), subset);
     EXPECT_EQ(t->DeleteRows(chosen), static_cast<std::int64_t>(chosen.size()));
     jet::testing::ExpectConsistent(*db);
-    if (&subset == &kSubsets[3]) {
+    if (subset == kAllButThree) {
       EXPECT_EQ(Tree(*db, "Event", "Path").levels.size(), 1u) << "a root left with one child takes its place";
     }
   }
