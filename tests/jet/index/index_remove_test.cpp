@@ -180,8 +180,12 @@ TEST(IndexRemove, NodeEntriesGrowingPastTheirPageSplitIt) {
         const std::size_t end = std::min(level.size(), begin + fanout);
         jet::IndexPage& node = pages.emplace_back();
         for (std::size_t k = begin; k < end; ++k) {
-          if (end == level.size() && k + 1 == end) node.tail_page = level[k].first;
-          else node.entries.push_back(level[k].second), node.entries.back().child_page = level[k].first;
+          if (end == level.size() && k + 1 == end) {
+            node.tail_page = level[k].first;
+          } else {
+            node.entries.push_back(level[k].second);
+            node.entries.back().child_page = level[k].first;
+          }
         }
         up.emplace_back(txn.Allocate(), level[end - 1].second);
       }

@@ -26,9 +26,13 @@ std::string BigTreeCopy(const jet::testing::TempDir& dir) {
     const std::vector<jet::create::ColumnSpec> columns = {
         {"ID", ColumnType::Long}, {"When", ColumnType::DateTime}, {"Path", ColumnType::Text, 120}, {"Group", ColumnType::Long}};
     std::vector<jet::create::IndexSpec> indexes(4);
-    for (std::size_t k = 0; k < 4; ++k) indexes[k].name = columns[k].name, indexes[k].columns = {columns[k].name};
+    for (std::size_t k = 0; k < 4; ++k) {
+      indexes[k].name = columns[k].name;
+      indexes[k].columns = {columns[k].name};
+    }
     indexes[0].name = "PrimaryKey";
     indexes[0].primary = true;
+    indexes[3].ignore_nulls = true;
     auto& t = db.AddTable("Event", columns, indexes);
     db.AddTable("Empty", columns, indexes);
     for (int k = 0; k < kBigTreeRows; ++k)

@@ -15,8 +15,8 @@ namespace index_test {
 
 // Written once per run by the engine's writer. Table "Event" of kBigTreeRows rows: ID Long
 // (index PrimaryKey), When Date/Time (index When), Path Text(120) (index Path: long keys,
-// three levels), Group Long (index Group: 30 values, many equal keys); table "Empty" with
-// the same columns and indexes.
+// three levels), Group Long (index Group: 30 values, many equal keys, NULL left out);
+// table "Empty" with the same columns and indexes.
 constexpr int kBigTreeRows = 12000;
 // A writable copy of that file in `dir`.
 std::string BigTreeCopy(const jet::testing::TempDir& dir);
