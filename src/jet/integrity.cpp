@@ -6,6 +6,8 @@
 
 #include "jet/database_internal.h"
 #include "jet/format/usage_map.h"
+#include "jet/index/index_check.h"
+#include "jet/write/index_upkeep.h"
 
 namespace jet {
 namespace {
@@ -55,21 +57,35 @@ std::vector<std::string> CheckIntegrity(Table& table) {
 
 namespace {
 
-// Pages the table's page maps claim that the database's free-page map offers: the next
-// writer would take them and overwrite the table.
-void CheckClaimedPages(Database& db, Table& table, const std::unordered_set<std::uint32_t>& free,
-                       std::vector<std::string>* problems) {
+// Each index tree's structure, and the pages of the table against the page maps: a page
+// the table's rows or one of its trees use must be claimed by its map (or the engine
+// would hand it out again) and not be offered by the database's free-page map (the next
+// writer would take it and overwrite the table).
+void CheckPages(Database& db, Table& table, const std::unordered_set<std::uint32_t>& free,
+                std::vector<std::string>* problems) {
   try {
+    Pager& pager = Internal(db).pager();
     const TableDef& def = Internal(table).definition();
-    std::vector<std::pair<std::string, std::vector<std::uint32_t>>> maps;
-    maps.emplace_back("its rows", Internal(table).reader().DataPages());
-    for (const RealIndexDef& index : def.real_indexes)
-      if (!index.used_pages.IsNull()) maps.emplace_back("an index", ReadUsageMap(Internal(db).pager(), index.used_pages));
-    for (const auto& [what, pages] : maps)
-      for (std::uint32_t page : pages)
-        if (free.count(page) != 0)
-          problems->push_back("Table '" + table.Name() + "': page " + std::to_string(page) + " holds " + what +
-                              " but is marked free");
+    for (std::uint32_t page : Internal(table).reader().DataPages())
+      if (free.count(page) != 0)
+        problems->push_back("Table '" + table.Name() + "': page " + std::to_string(page) +
+                            " holds its rows but is marked free");
+    for (std::size_t r = 0; r < def.real_indexes.size(); ++r) {
+      const RealIndexDef& index = def.real_indexes[r];
+      if (index.root_page == 0) continue;
+      const std::string where = "Index '" + write::IndexName(def, r) + "' of table '" + table.Name() + "': ";
+      IndexTreeReport tree = CheckIndexTree(pager, def.page, index.root_page);
+      for (const std::string& problem : tree.problems) problems->push_back(where + problem);
+      std::unordered_set<std::uint32_t> claimed;
+      if (!index.used_pages.IsNull())
+        for (std::uint32_t page : ReadUsageMap(pager, index.used_pages)) claimed.insert(page);
+      for (const auto& level : tree.levels)
+        for (std::uint32_t page : level) {
+          if (!index.used_pages.IsNull() && claimed.count(page) == 0)
+            problems->push_back(where + "page " + std::to_string(page) + " is not claimed by the index's page map");
+          if (free.count(page) != 0) problems->push_back(where + "page " + std::to_string(page) + " is marked free");
+        }
+    }
   } catch (const Error& e) {
     problems->push_back("Table '" + table.Name() + "': " + e.what());
   }
@@ -90,7 +106,7 @@ std::vector<std::string> CheckIntegrity(Database& db) {
     if (table == nullptr) continue;
     std::vector<std::string> more = CheckIntegrity(*table);
     problems.insert(problems.end(), more.begin(), more.end());
-    CheckClaimedPages(db, *table, free, &problems);
+    CheckPages(db, *table, free, &problems);
   }
   return problems;
 }

@@ -1,0 +1,29 @@
+#pragma once
+// A check of one index tree's structure, for the database's integrity check: what a
+// reader walking the tree by another path (sibling links, a parent's entries, another
+// program) relies on.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/pager/pager.h"
+
+namespace jet {
+
+struct IndexTreeReport {
+  std::vector<std::string> problems;  // one line each, naming the page; empty when sound
+  // The pages of each level, the root's first, left to right.
+  std::vector<std::vector<std::uint32_t>> levels;
+  std::size_t entries = 0;  // leaf entries
+};
+
+// Walks the index rooted at `root_page` of the table defined at `table_page` and checks:
+// every page an index page of that table whose free-space count is true; leaf entries in
+// strictly rising order of key and row pointer; each node entry equal to the last entry
+// of its child; a tail only on a node that is last on its level; all leaves at one depth;
+// each level chained through prev/next both ways in tree order; no page reached twice;
+// no empty page but the root. Damage is reported, never thrown or followed into a loop.
+IndexTreeReport CheckIndexTree(Pager& pager, std::uint32_t table_page, std::uint32_t root_page);
+
+}  // namespace jet
