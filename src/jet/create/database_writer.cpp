@@ -51,7 +51,7 @@ class MapRows {
   // A new map of `pages`.
   RowPointer Add(const std::vector<std::uint32_t>& pages) {
     RowPointer map = Add();
-    for (std::uint32_t page : pages) AddToUsageMap(*store_, map, page);
+    for (std::uint32_t page : pages) EditUsageMap(*store_, map, page, true, MapReach::Grow);
     return map;
   }
 

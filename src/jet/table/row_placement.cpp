@@ -34,7 +34,7 @@ RowPointer PlaceRow(PageEditor& editor, const TablePages& table, std::string_vie
     for (std::uint32_t number : ReadUsageMap(editor, table.free, page_count)) {
       Candidate c = Look(editor, table, number, record.size());
       if (c.fits) return Put(editor, number, record);
-      RemoveFromUsageMap(editor, table.free, number);
+      EditUsageMap(editor, table.free, number, false, MapReach::Existing);
     }
   } else {
     const std::vector<std::uint32_t> pages = ReadUsageMap(editor, table.used, page_count);
@@ -43,8 +43,8 @@ RowPointer PlaceRow(PageEditor& editor, const TablePages& table, std::string_vie
   }
   const std::uint32_t number = editor.Allocate();
   InitDataPage(editor.Write(number), f, table.definition);
-  AddToUsageMap(editor, table.used, number);
-  if (!table.free.IsNull()) AddToUsageMap(editor, table.free, number);
+  EditUsageMap(editor, table.used, number, true, MapReach::Grow);
+  if (!table.free.IsNull()) EditUsageMap(editor, table.free, number, true, MapReach::Grow);
   return Put(editor, number, record);
 }
 

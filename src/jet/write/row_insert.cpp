@@ -144,7 +144,7 @@ class Inserter {
       IndexInsertion inserted = InsertIndexEntry(txn_, def_.page, index.root_page, key, id, options);
       // Pages a split took belong to the index from now on.
       for (std::uint32_t added : inserted.added)
-        if (!index.used_pages.IsNull()) AddToUsageMap(txn_, index.used_pages, added);
+        if (!index.used_pages.IsNull()) EditUsageMap(txn_, index.used_pages, added, true, MapReach::Grow);
     }
   }
 
