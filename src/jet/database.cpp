@@ -18,6 +18,7 @@ OpenTable::OpenTable(OpenDatabase* db, std::unique_ptr<TableReader> reader, bool
 }
 
 void OpenTable::Reload() {
+  placement_ = RowPlacement();  // what a statement's inserts learnt ends with it
   TableDef def = ReadTableDef(db_->pager(), reader_->def().page);
   reader_->Reset(std::move(def));
   Describe();

@@ -39,6 +39,7 @@ class OpenTable final : public Table, public write::EditableTable {
   const TableDef& definition() const override { return reader_->def(); }
   const TableReader& reader() const override { return *reader_; }
   bool is_system() const override { return system_; }
+  RowPlacement& placement() override { return placement_; }
 
   // Reads the definition again after a statement changed or restored it.
   void Reload();
@@ -51,6 +52,7 @@ class OpenTable final : public Table, public write::EditableTable {
   bool system_;
   std::vector<ColumnInfo> columns_;
   std::vector<IndexInfo> indexes_;
+  RowPlacement placement_;
 };
 
 class OpenDatabase final : public Database, public write::EditableDatabase {

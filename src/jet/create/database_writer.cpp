@@ -51,7 +51,7 @@ class MapRows {
   // A new map of `pages`.
   RowPointer Add(const std::vector<std::uint32_t>& pages) {
     RowPointer map = Add();
-    for (std::uint32_t page : pages) AddToUsageMap(*store_, map, page);
+    for (std::uint32_t page : pages) EditUsageMap(*store_, map, page, true, MapReach::Grow);
     return map;
   }
 
@@ -85,6 +85,7 @@ struct TableWriter::State {
   std::vector<NewLogicalIndex> logical;
   char next_reference_letter = 'B';
   RowPointer used_map, free_map;
+  RowPlacement placement;  // for the whole load
   std::vector<LongValueMaps> long_value_maps;
 
   std::size_t ColumnPosition(const std::string& column, const std::string& context) const {
@@ -145,7 +146,7 @@ struct TableWriter::State {
       throw Error(ErrorCode::Unsupported, "A row of " + std::to_string(row.size()) +
                                               " bytes is larger than a Jet 4 data page can hold");
     }
-    const RowPointer at = PlaceRow(*store, {tdef_page, used_map, free_map}, row, store->Count());
+    const RowPointer at = placement.Place(*store, {tdef_page, used_map, free_map}, row, store->Count());
     for (std::size_t r = 0; r < real.size(); ++r) real[r].entries.Add(keys[r], at.page, at.row, key_null[r]);
     ++rows;
     autonumber = next_autonumber;

@@ -1,8 +1,10 @@
 #include "jet/pager/journal.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <unordered_map>
+#include <utility>
 
 #include "jet/crypto/sha256.h"
 #include "jet/error.h"
@@ -217,88 +219,151 @@ void JournalWriter::Remove() {
   }
 }
 
-bool PlayBackJournal(os::Env& env, const std::string& real_path, os::File& database, std::uint32_t page_size) {
-  if (!JournalPresent(env, real_path)) return false;
-  const std::string path = JournalPath(real_path);
-  std::unique_ptr<os::File> journal = env.Open(path, os::OpenMode::ReadOnly);
-  const std::string both = "database " + Quoted(real_path) + " and its journal " + Quoted(path);
-  const std::string kept =
-      " Both files were left as they are. Keep a copy of both; to keep the database as it is now, move the journal "
-      "away; to have the interrupted change undone, first bring back the database as it was when the change was "
-      "interrupted.";
+namespace {
 
+constexpr const char* kKept =
+    " Both files were left as they are. Keep a copy of both; to keep the database as it is now, move the journal "
+    "away; to have the interrupted change undone, first bring back the database as it was when the change was "
+    "interrupted.";
+
+// A journal being played back, and how its messages name it and its database.
+struct Playback {
+  os::File& journal;
+  os::File& database;
+  HeaderCopy header;
+  std::string both;  // the database and its journal, quoted
+  std::string Damaged() const {
+    return "The journal of " + both + " is damaged: the unfinished change it records cannot be undone." + kKept;
+  }
+};
+
+// The newer of the two header copies; not valid when neither is (the journal was never
+// relied on). Throws Corrupt for a journal of another layout.
+HeaderCopy ReadHeader(os::File& journal, const std::string& both) {
   std::uint8_t headers[2 * kHeaderSize] = {};
-  std::size_t got = journal->ReadAt(0, headers, sizeof headers);
+  std::size_t got = journal.ReadAt(0, headers, sizeof headers);
   HeaderCopy a = got >= kHeaderSize ? ParseHeader(headers) : HeaderCopy{};
   HeaderCopy b = got >= 2 * kHeaderSize ? ParseHeader(headers + kHeaderSize) : HeaderCopy{};
   HeaderCopy h = a.valid && (!b.valid || a.sequence > b.sequence) ? a : b;
   if (!h.valid && (a.foreign || b.foreign))
     throw Error(ErrorCode::Corrupt, "The journal of " + both +
                                         " was written by another version of this program and cannot be played back."
-                                        " Run that version once to undo the interrupted change." + kept);
-  if (h.valid) {
-    if (h.page_size != page_size)
-      throw Error(ErrorCode::Corrupt, "The journal of " + both + " does not belong to this database: it is for pages of " +
-                                          std::to_string(h.page_size) + " bytes, the database has pages of " +
-                                          std::to_string(page_size) + "." + kept);
-    const std::uint64_t size = database.Size();
-    if (size < h.original_size || size > std::max(h.original_size, h.size_after))
-      throw Error(ErrorCode::Corrupt,
-                  "The " + both + " no longer match: another program changed the database after a change by this "
-                  "program was interrupted. The database has " + std::to_string(size) + " bytes; the interrupted "
-                  "change left it between " + std::to_string(h.original_size) + " and " +
-                  std::to_string(std::max(h.original_size, h.size_after)) + " bytes." + kept);
-    const std::string damaged =
-        "The journal of " + both + " is damaged: the unfinished change it records cannot be undone." + kept;
-    std::vector<std::uint8_t> r(4 + h.page_size + kChecksumSize);
-    std::vector<std::uint8_t> current(h.page_size);
-    const std::uint64_t end = kRecordsStart + h.records;
-    // Pass 0 checks every record and gathers the versions the statement wrote; pass 1
-    // checks that every covered page is its original or one of them; pass 2 restores.
-    // So a damaged journal, or a file changed since, changes nothing.
-    std::unordered_multimap<std::uint32_t, std::uint64_t> written;
-    for (int pass = 0; pass < 3; ++pass) {
-      for (std::uint64_t at = kRecordsStart; at < end;) {
-        if (journal->ReadAt(at, r.data(), 4) != 4) throw Error(ErrorCode::Corrupt, damaged);
-        const std::uint32_t tag = Get32(r.data());
-        const std::uint32_t kind = tag >> 24, page = tag & 0xFFFFFFu;
-        if (kind != kOriginal && kind != kWritten) throw Error(ErrorCode::Corrupt, damaged);
-        const std::size_t body = kind == kOriginal ? h.page_size : kChecksumSize;
-        const std::size_t record = 4 + body + kChecksumSize;
-        at += record;
-        if (kind == kWritten && pass != 0) continue;
-        if (at > end || journal->ReadAt(at - record, r.data(), record) != record)
-          throw Error(ErrorCode::Corrupt, damaged);
-        const std::uint64_t offset = static_cast<std::uint64_t>(page) * h.page_size;
-        if (pass == 0) {
-          std::uint8_t sum[kChecksumSize];
-          Checksum(h.nonce, r.data(), 4, r.data() + 4, body, sum);
-          if (std::memcmp(sum, r.data() + 4 + body, kChecksumSize) != 0) throw Error(ErrorCode::Corrupt, damaged);
-          if (kind == kOriginal && offset + h.page_size > h.original_size) throw Error(ErrorCode::Corrupt, damaged);
-          if (kind == kWritten) written.emplace(page, Get64(r.data() + 4));
-        } else if (pass == 1) {
-          if (database.ReadAt(offset, current.data(), current.size()) != current.size())
-            throw Error(ErrorCode::Corrupt, damaged);
-          if (std::memcmp(current.data(), r.data() + 4, h.page_size) == 0) continue;
-          bool known = false;
-          const std::uint64_t sum = PageSum(h.nonce, current.data(), current.size());
-          for (auto [it, last] = written.equal_range(page); it != last && !known; ++it) known = it->second == sum;
-          if (!known)
-            throw Error(ErrorCode::Corrupt,
-                        "The " + both + " no longer match: another program changed the database after a change "
-                        "by this program was interrupted. Page " + std::to_string(page) +
-                        " holds neither its version before nor after the interrupted change." + kept);
-        } else {
-          database.WriteAt(offset, r.data() + 4, h.page_size);
-        }
-      }
-    }
-    if (database.Size() != h.original_size) database.Truncate(h.original_size);
-    database.Sync();
+                                        " Run that version once to undo the interrupted change." + kKept);
+  return h;
+}
+
+// The database must have the journal's page size and a size the interrupted change can
+// have left.
+void CheckDatabaseFits(const Playback& p, std::uint32_t page_size) {
+  const HeaderCopy& h = p.header;
+  if (h.page_size != page_size)
+    throw Error(ErrorCode::Corrupt, "The journal of " + p.both + " does not belong to this database: it is for pages of " +
+                                        std::to_string(h.page_size) + " bytes, the database has pages of " +
+                                        std::to_string(page_size) + "." + kKept);
+  const std::uint64_t size = p.database.Size();
+  if (size < h.original_size || size > std::max(h.original_size, h.size_after))
+    throw Error(ErrorCode::Corrupt,
+                "The " + p.both + " no longer match: another program changed the database after a change by this "
+                "program was interrupted. The database has " + std::to_string(size) + " bytes; the interrupted "
+                "change left it between " + std::to_string(h.original_size) + " and " +
+                std::to_string(std::max(h.original_size, h.size_after)) + " bytes." + kKept);
+}
+
+// Visits the records the header vouches for, in order, as (kind, page, record bytes).
+// The bodies of written-version records are read only when `with_written`.
+template <typename Visit>
+void ForEachRecord(const Playback& p, bool with_written, Visit visit) {
+  const HeaderCopy& h = p.header;
+  std::vector<std::uint8_t> r(4 + h.page_size + kChecksumSize);
+  const std::uint64_t end = kRecordsStart + h.records;
+  for (std::uint64_t at = kRecordsStart; at < end;) {
+    if (p.journal.ReadAt(at, r.data(), 4) != 4) throw Error(ErrorCode::Corrupt, p.Damaged());
+    const std::uint32_t tag = Get32(r.data());
+    const std::uint32_t kind = tag >> 24, page = tag & 0xFFFFFFu;
+    if (kind != kOriginal && kind != kWritten) throw Error(ErrorCode::Corrupt, p.Damaged());
+    const std::size_t record = 4 + (kind == kOriginal ? h.page_size : kChecksumSize) + kChecksumSize;
+    at += record;
+    if (kind == kWritten && !with_written) continue;
+    if (at > end || p.journal.ReadAt(at - record, r.data(), record) != record)
+      throw Error(ErrorCode::Corrupt, p.Damaged());
+    visit(kind, page, r.data());
   }
+}
+
+using WrittenVersions = std::unordered_multimap<std::uint32_t, std::uint64_t>;
+
+// Checks every record's checksum and that each original lies within the database as it
+// was; returns the checksums of the versions the statement wrote, by page.
+WrittenVersions VerifyRecords(const Playback& p) {
+  const HeaderCopy& h = p.header;
+  WrittenVersions written;
+  ForEachRecord(p, true, [&](std::uint32_t kind, std::uint32_t page, const std::uint8_t* r) {
+    const std::size_t body = kind == kOriginal ? h.page_size : kChecksumSize;
+    std::uint8_t sum[kChecksumSize];
+    Checksum(h.nonce, r, 4, r + 4, body, sum);
+    if (std::memcmp(sum, r + 4 + body, kChecksumSize) != 0) throw Error(ErrorCode::Corrupt, p.Damaged());
+    if (kind == kOriginal && static_cast<std::uint64_t>(page) * h.page_size + h.page_size > h.original_size)
+      throw Error(ErrorCode::Corrupt, p.Damaged());
+    if (kind == kWritten) written.emplace(page, Get64(r + 4));
+  });
+  return written;
+}
+
+// Checks that every page the journal covers holds its original or a version the
+// statement wrote: anything else was changed by another program since.
+void VerifyPagesKnown(const Playback& p, const WrittenVersions& written) {
+  const HeaderCopy& h = p.header;
+  std::vector<std::uint8_t> current(h.page_size);
+  ForEachRecord(p, false, [&](std::uint32_t, std::uint32_t page, const std::uint8_t* r) {
+    if (p.database.ReadAt(static_cast<std::uint64_t>(page) * h.page_size, current.data(), current.size()) !=
+        current.size())
+      throw Error(ErrorCode::Corrupt, p.Damaged());
+    if (std::memcmp(current.data(), r + 4, h.page_size) == 0) return;
+    bool known = false;
+    const std::uint64_t sum = PageSum(h.nonce, current.data(), current.size());
+    for (auto [it, last] = written.equal_range(page); it != last && !known; ++it) known = it->second == sum;
+    if (!known)
+      throw Error(ErrorCode::Corrupt,
+                  "The " + p.both + " no longer match: another program changed the database after a change "
+                  "by this program was interrupted. Page " + std::to_string(page) +
+                  " holds neither its version before nor after the interrupted change." + kKept);
+  });
+}
+
+// Writes every original back and cuts off the pages the statement added.
+void RestoreOriginals(const Playback& p) {
+  const HeaderCopy& h = p.header;
+  ForEachRecord(p, false, [&](std::uint32_t, std::uint32_t page, const std::uint8_t* r) {
+    p.database.WriteAt(static_cast<std::uint64_t>(page) * h.page_size, r + 4, h.page_size);
+  });
+  if (p.database.Size() != h.original_size) p.database.Truncate(h.original_size);
+  p.database.Sync();
+}
+
+// The database is as it was before the interrupted change, or the journal was never
+// relied on: the journal goes, durably.
+void RemovePlayedJournal(os::Env& env, std::unique_ptr<os::File> journal, const std::string& path) {
   journal.reset();
   env.Remove(path);
   env.SyncFolder(os::FolderOf(path));
+}
+
+}  // namespace
+
+bool PlayBackJournal(os::Env& env, const std::string& real_path, os::File& database, std::uint32_t page_size) {
+  if (!JournalPresent(env, real_path)) return false;
+  const std::string path = JournalPath(real_path);
+  std::unique_ptr<os::File> journal = env.Open(path, os::OpenMode::ReadOnly);
+  const std::string both = "database " + Quoted(real_path) + " and its journal " + Quoted(path);
+  Playback p{*journal, database, ReadHeader(*journal, both), both};
+  if (p.header.valid) {
+    // Everything is checked before the first page is written back: a damaged journal, or
+    // a file changed since, changes nothing.
+    CheckDatabaseFits(p, page_size);
+    VerifyPagesKnown(p, VerifyRecords(p));
+    RestoreOriginals(p);
+  }
+  RemovePlayedJournal(env, std::move(journal), path);
   return true;
 }
 

@@ -3,8 +3,9 @@
 // added (SQL statements, the C++ interface, new files): the value checked against the
 // column's type and range and converted to the cell the record encoder and the index
 // keys take. Numbers convert between the numeric types, Yes/No and dates as Jet converts
-// them (a fraction that must go rounds half to even; Yes is -1); a value out of the
-// column's range, infinite or not a number is refused, never clipped. Text is only
+// them (a fraction that must go rounds half to even; Yes is -1; whole numbers, Currency
+// and Decimal convert exactly, never through a double they do not fit); a value out of
+// the column's range, infinite or not a number is refused, never clipped. Text is only
 // taken by text columns: reading text as a number or a date is the SQL layer's, whose
 // converted values come here like any other.
 

@@ -1,82 +1,19 @@
 #include <algorithm>
 #include <array>
-#include <cfloat>
 #include <charconv>
 #include <cmath>
 
+#include "jet/error.h"
+#include "jet/row/cell.h"
 #include "jet/sql/number.h"
 #include "jet/sql/values.h"
 
 namespace jet::sql {
 namespace {
 
-// Jet's date range: 1 January 100 to 31 December 9999.
-constexpr double kFirstDate = -657434.0;
-constexpr double kPastLastDate = 2958466.0;
-
-// Whole number, rounded half to even; nullopt for what has no numeric value or is far
-// out of any integer column's range.
-std::optional<Int128> ToWhole(const Value& v);
-std::optional<Int128> ToScaled4(const Value& v);
-
 std::optional<Value> NumberFromText(const Value& v) {
   if (v.kind != Value::Kind::Text) return std::nullopt;
   return ParseNumber(v.s, true);
-}
-
-std::optional<Int128> ToWhole(const Value& v) {
-  if (auto e = AsExact(v)) return ScaleDown(e->v, e->scale);
-  switch (v.kind) {
-    case Value::Kind::Single:
-    case Value::Kind::Double:
-    case Value::Kind::Date: {
-      if (!std::isfinite(v.d) || std::fabs(v.d) > 9.2e18) return std::nullopt;
-      return static_cast<Int128>(static_cast<std::int64_t>(std::nearbyint(v.d)));
-    }
-    case Value::Kind::Text: {
-      auto n = NumberFromText(v);
-      if (!n) return std::nullopt;
-      return ToWhole(*n);
-    }
-    default: return std::nullopt;
-  }
-}
-
-std::optional<Int128> ToScaled4(const Value& v) {
-  if (auto e = AsExact(v)) {
-    if (e->scale > 4) return ScaleDown(e->v, e->scale - 4);
-    Int128 out;
-    if (!ScaleUp(e->v, 4 - e->scale, &out)) return std::nullopt;
-    return out;
-  }
-  switch (v.kind) {
-    case Value::Kind::Single:
-    case Value::Kind::Double:
-    case Value::Kind::Date: {
-      double x = v.d * 10000.0;
-      if (!std::isfinite(x) || std::fabs(x) > 9.2e18) return std::nullopt;
-      return static_cast<Int128>(static_cast<std::int64_t>(std::nearbyint(x)));
-    }
-    case Value::Kind::Text: {
-      auto n = NumberFromText(v);
-      if (!n) return std::nullopt;
-      return ToScaled4(*n);
-    }
-    default: return std::nullopt;
-  }
-}
-
-std::optional<double> NumberAsDouble(const Value& v) {
-  switch (CategoryOf(v.kind)) {
-    case Category::Number:
-    case Category::Date: return ToDouble(v);
-    case Category::Text: {
-      auto n = NumberFromText(v);
-      if (!n) return std::nullopt;
-      return ToDouble(*n);
-    }
-    default: return std::nullopt;
-  }
 }
 
 std::optional<Value> ToDecimal(const Value& v) {
@@ -133,62 +70,32 @@ std::optional<std::string> ParseGuid(std::string_view s) {
   return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-std::optional<Value> WholeInRange(const Value& v, std::int64_t lo, std::int64_t hi) {
-  auto n = ToWhole(v);
-  if (!n || *n < lo || *n > hi) return std::nullopt;
-  return Value::Int(static_cast<std::int64_t>(*n));
-}
-
-}  // namespace
-
-std::optional<Value> ConvertForColumn(const Value& v, ColumnType type) {
-  if (v.IsNull()) return Value::Null();
-  Category c = CategoryOf(v.kind);
+// The value as SQL reads it for a column of `type`, before the row layer's rule: text
+// read as the number, date, Yes/No or GUID the column takes, and other values written as
+// text for a text column. nullopt for text that reads as none of them.
+std::optional<Value> ReadForColumn(const Value& v, ColumnType type) {
+  const bool text = v.kind == Value::Kind::Text;
   switch (type) {
     case ColumnType::Boolean: {
-      if (c == Category::Text) {
-        std::string word = FoldCase(v.s);
-        word.erase(0, word.find_first_not_of(" \t"));
-        word.erase(word.find_last_not_of(" \t") + 1);
-        if (word == "true" || word == "yes" || word == "on") return Value::Bool(true);
-        if (word == "false" || word == "no" || word == "off") return Value::Bool(false);
-        auto n = ParseNumber(word, true);
-        if (!n) return std::nullopt;
-        return Value::Bool(TruthOf(*n) == Truth::True);
-      }
-      auto truth = TruthOf(v);
-      if (!truth || c == Category::Null) return std::nullopt;
-      return Value::Bool(*truth == Truth::True);
+      if (!text) return v;
+      std::string word = FoldCase(v.s);
+      word.erase(0, word.find_first_not_of(" \t"));
+      word.erase(word.find_last_not_of(" \t") + 1);
+      if (word == "true" || word == "yes" || word == "on") return Value::Bool(true);
+      if (word == "false" || word == "no" || word == "off") return Value::Bool(false);
+      return ParseNumber(word, true);
     }
-    case ColumnType::Byte: return WholeInRange(v, 0, 255);
-    case ColumnType::Integer: return WholeInRange(v, -32768, 32767);
-    case ColumnType::Long: return WholeInRange(v, INT32_MIN, INT32_MAX);
-    case ColumnType::Currency: {
-      auto n = ToScaled4(v);
-      if (!n || *n < INT64_MIN || *n > INT64_MAX) return std::nullopt;
-      return Value::Money(static_cast<std::int64_t>(*n));
-    }
-    case ColumnType::Single: {
-      auto d = NumberAsDouble(v);
-      if (!d || !std::isfinite(*d) || std::fabs(*d) > FLT_MAX) return std::nullopt;
-      return Value::Float(static_cast<float>(*d));
-    }
-    case ColumnType::Double: {
-      auto d = NumberAsDouble(v);
-      if (!d || !std::isfinite(*d)) return std::nullopt;
-      return Value::Dbl(*d);
-    }
-    case ColumnType::Numeric: return ToDecimal(v);
+    case ColumnType::Byte:
+    case ColumnType::Integer:
+    case ColumnType::Long:
+    case ColumnType::Currency:
+    case ColumnType::Single:
+    case ColumnType::Double: return text ? NumberFromText(v) : v;
     case ColumnType::DateTime: {
-      if (c == Category::Text) {
-        auto d = ParseDate(v.s);
-        if (!d) return std::nullopt;
-        return Value::DateValue(*d);
-      }
-      if (c != Category::Number && c != Category::Date) return std::nullopt;
-      double d = ToDouble(v);
-      if (!(d >= kFirstDate && d < kPastLastDate)) return std::nullopt;
-      return Value::DateValue(d);
+      if (!text) return v;
+      auto d = ParseDate(v.s);
+      if (!d) return std::nullopt;
+      return Value::DateValue(*d);
     }
     case ColumnType::Text:
     case ColumnType::Memo: {
@@ -196,20 +103,51 @@ std::optional<Value> ConvertForColumn(const Value& v, ColumnType type) {
       if (!s) return std::nullopt;
       return Value::Str(std::move(*s));
     }
-    case ColumnType::Binary:
-    case ColumnType::Ole:
-      if (c != Category::Binary) return std::nullopt;
-      return v;
     case ColumnType::Guid: {
-      if (c == Category::Guid) return v;
-      if (c == Category::Binary && v.s.size() == 16) return Value::GuidValue(v.s);
-      if (c != Category::Text) return std::nullopt;
+      if (!text) return v;
       auto bytes = ParseGuid(v.s);
       if (!bytes) return std::nullopt;
       return Value::GuidValue(std::move(*bytes));
     }
+    default: return v;
   }
-  return std::nullopt;
+}
+
+// The row layer's rule, for a column whose length SQL does not know: the table checks a
+// text's or a binary value's length when it stores the row.
+ColumnDef WithoutLength(ColumnType type) {
+  ColumnDef def;
+  def.type = type == ColumnType::Text ? ColumnType::Memo : type == ColumnType::Binary ? ColumnType::Ole : type;
+  return def;
+}
+
+}  // namespace
+
+std::optional<Value> ConvertForColumn(const Value& v, ColumnType type) {
+  if (v.IsNull()) return Value::Null();
+  // The row layer stores no Decimal column; SQL keeps its own conversion for them.
+  if (type == ColumnType::Numeric) return ToDecimal(v);
+  std::optional<Value> read = ReadForColumn(v, type);
+  if (!read) return std::nullopt;
+  Cell cell;
+  try {
+    cell = ToCell(WithoutLength(type), *read, std::string());
+  } catch (const Error& e) {
+    if (e.code() != ErrorCode::TypeMismatch) throw;
+    return std::nullopt;
+  }
+  switch (type) {
+    case ColumnType::Boolean: return Value::Bool(cell.i != 0);
+    case ColumnType::Byte:
+    case ColumnType::Integer:
+    case ColumnType::Long: return Value::Int(cell.i);
+    case ColumnType::Currency: return Value::Money(cell.i);
+    case ColumnType::Single: return Value::Float(static_cast<float>(cell.d));
+    case ColumnType::Double: return Value::Dbl(cell.d);
+    case ColumnType::DateTime: return Value::DateValue(cell.d);
+    case ColumnType::Guid: return Value::GuidValue(std::move(cell.bytes));
+    default: return read;
+  }
 }
 
 }  // namespace jet::sql

@@ -21,13 +21,26 @@ struct TablePages {
   RowPointer free;               // its free-space map; null in a file that has none
 };
 
-// Puts `record` on the first page of the free-space map that has room for it, taking the
-// pages tried before it out of the map; without a free-space map on the last data page
-// when it has room; else on a new page, which joins both maps. Pages the free-space map
-// lists that are not data pages of the table are taken out of it and never written.
-// `page_count` is the number of pages in the file (pages past it are not looked at).
-// Throws FormatError for a damaged map and jet::Error(Unsupported) for a record larger
-// than a page can hold.
-RowPointer PlaceRow(PageEditor& editor, const TablePages& table, std::string_view record, std::uint32_t page_count);
+// Places the rows of a table for the length of one statement or one bulk load. A row goes
+// on the first page of the free-space map that has room for it, the pages tried before it
+// taken out of the map; without a free-space map on the last data page when it has room;
+// else on a new page, which joins both maps. Pages the free-space map lists that are not
+// data pages of the table are taken out of it and never written.
+//
+// The placement remembers the page that took the last row and tries it first: while it has
+// room it is the map's first page with room, so the map is read again only once that page
+// is full, and the pages found full then have left the map. Pages that deletes in the same
+// statement give room are taken once the remembered page is full.
+class RowPlacement {
+ public:
+  // `page_count` is the number of pages in the file (pages past it are not looked at).
+  // Throws FormatError for a damaged map and jet::Error(Unsupported) for a record larger
+  // than a page can hold.
+  RowPointer Place(PageEditor& editor, const TablePages& table, std::string_view record, std::uint32_t page_count);
+
+ private:
+  std::uint32_t table_ = 0;  // the definition page of the table `last_` belongs to
+  std::uint32_t last_ = 0;   // the page that took the last row; 0 for none
+};
 
 }  // namespace jet

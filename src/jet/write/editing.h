@@ -13,6 +13,7 @@
 #include "jet/format/table_def.h"
 #include "jet/pager/pager.h"
 #include "jet/pager/transaction.h"
+#include "jet/table/row_placement.h"
 #include "jet/table/table_reader.h"
 #include "jet/table_source.h"
 #include "jet/version.h"
@@ -30,6 +31,9 @@ class EditableTable {
   virtual const TableDef& definition() const = 0;
   virtual const TableReader& reader() const = 0;
   virtual bool is_system() const = 0;
+  // Where the current statement's inserts place rows; what it remembers lasts until the
+  // statement ends.
+  virtual RowPlacement& placement() = 0;
 };
 
 class EditableDatabase {

@@ -6,7 +6,7 @@ namespace jet::write {
 
 bool MarkFree(Transaction& txn, std::uint32_t page, bool free) {
   try {
-    return SetUsageMapBit(txn, kFreePageMap, page, free);
+    return EditUsageMap(txn, kFreePageMap, page, free, MapReach::Existing);
   } catch (const FormatError&) {
     return false;
   }

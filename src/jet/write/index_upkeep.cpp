@@ -26,7 +26,7 @@ void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction&
       ReleaseIndexPages(txn, index, removal.freed);
       // A node that outgrew its page while the pass ran took new pages for the index.
       for (std::uint32_t added : removal.added)
-        if (!index.used_pages.IsNull()) SetUsageMapBit(txn, index.used_pages, added, true);
+        if (!index.used_pages.IsNull()) EditUsageMap(txn, index.used_pages, added, true, MapReach::Existing);
     } catch (const FormatError& e) {
       throw FormatError("index '" + IndexName(def, r) + "' of table '" + table.Name() + "': " + e.what());
     }
@@ -38,7 +38,7 @@ void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction&
 void ReleaseIndexPages(Transaction& txn, const RealIndexDef& index, const std::vector<std::uint32_t>& pages) {
   for (std::uint32_t page : pages) {
     if (!MarkFree(txn, page, true)) continue;
-    if (!index.used_pages.IsNull()) SetUsageMapBit(txn, index.used_pages, page, false);
+    if (!index.used_pages.IsNull()) EditUsageMap(txn, index.used_pages, page, false, MapReach::Existing);
   }
 }
 

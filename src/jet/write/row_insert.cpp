@@ -46,7 +46,8 @@ class Inserter {
     if (record.size() > format_.page_size - format_.data_slots - 2)
       throw Error(ErrorCode::Unsupported, "A row of " + std::to_string(record.size()) +
                                               " bytes does not fit a page of table '" + table_.Name() + "'");
-    const RowPointer at = PlaceRow(txn_, {def_.page, def_.used_pages, def_.free_pages}, record, pager_.page_count());
+    const RowPointer at = table_.placement().Place(txn_, {def_.page, def_.used_pages, def_.free_pages}, record,
+                                                       pager_.page_count());
     const RowId id = MakeRowId(at.page, at.row);
     AddIndexEntries(cells, id);
     CountRow();
@@ -144,7 +145,7 @@ class Inserter {
       IndexInsertion inserted = InsertIndexEntry(txn_, def_.page, index.root_page, key, id, options);
       // Pages a split took belong to the index from now on.
       for (std::uint32_t added : inserted.added)
-        if (!index.used_pages.IsNull()) AddToUsageMap(txn_, index.used_pages, added);
+        if (!index.used_pages.IsNull()) EditUsageMap(txn_, index.used_pages, added, true, MapReach::Grow);
     }
   }
 

@@ -233,7 +233,7 @@ class Deleter {
     // Jet offers the table's pages with room to its later inserts through the table's
     // free-space map. A page left empty stays the table's, as Jet leaves it until the
     // database is compacted: taking it out would mean finding every map that names it.
-    if (!def.free_pages.IsNull()) MarkInUsageMap(txn_, def.free_pages, gained);
+    if (!def.free_pages.IsNull()) EditUsageMap(txn_, def.free_pages, gained, true, MapReach::MoveStart);
   }
 
   void Pause(const EditableTable& table) {

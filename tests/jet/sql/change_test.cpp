@@ -42,9 +42,11 @@ TEST_F(SqlInserts, ValuesTakeTheColumnType) {
       {"Small", "255", Value::Kind::Integer, "255"},
       {"Money", "1.23456", Value::Kind::Currency, "1.2346"},
       {"Money", "-7", Value::Kind::Currency, "-7"},
+      {"Money", "900719925474099.123", Value::Kind::Currency, "900719925474099.123"},  // exact, not via a double
       {"Real", "0.1", Value::Kind::Single, "0.1"},
       {"Dbl", "1e-3", Value::Kind::Double, "0.001"},
       {"Dbl", "-5", Value::Kind::Double, "-5"},
+      {"Dbl", "90532.79", Value::Kind::Double, "90532.79"},  // the nearest double, rounded once
       {"Dec", "1.50", Value::Kind::Decimal, "1.5"},
       {"Dec", "2.5e0", Value::Kind::Decimal, "2.5"},
       {"Flag", "-1", Value::Kind::Boolean, "true"},
