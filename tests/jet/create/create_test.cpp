@@ -1,8 +1,5 @@
-// Files from the writer, read back by the engine's reader and by two independent ones:
-// mdbtools (Debian) and the npm package mdb-reader (tests/js). Every index entry carries
-// the key of the row it points to, built as Access builds it. Values take the column's
-// type by the engine's one conversion rule; bad definitions and values are refused by
-// name and leave nothing half-written.
+// Files from the writer, read back by the engine, mdbtools and mdb-reader; index keys as
+// Access builds them; bad definitions and values refused by name.
 
 #include <gtest/gtest.h>
 
@@ -143,10 +140,8 @@ std::size_t ExpectKeysOfTheirRows(Database& db, const std::string& table) {
   return compared;
 }
 
-// Enough rows for more than 512 data pages (the reach of an inline page map) and for node
-// pages above node pages (long keys with little in common); unique, duplicate, NULL,
-// descending and two-column keys in random order; a table of each size for leaf roots.
-// Every reader finds every row, and every index entry its row.
+// More than 512 data pages (past an inline page map), nodes above nodes, every kind of key
+// in random order, tables of 0 and 1 rows: every reader finds every row, every entry its row.
 TEST(CreateIndexes, ManyPagesOfRowsAndKeys) {
   TempDir dir;
   const std::string path = (dir.path() / "idx.mdb").string();
@@ -219,10 +214,8 @@ TEST(CreateIndexes, ManyPagesOfRowsAndKeys) {
   testing::ExpectOtherReadersCount(path, "T", kRows + 2);
 }
 
-// The keys match those in the indexes Access wrote; text Jet sorts in a second pass
-// (apostrophe, hyphen, letters beyond ASCII, controls) is refused rather than written with
-// a key Jet would not find; keys that differ only in letter case or trailing spaces are
-// the same key.
+// Keys match Access's; text Jet sorts in a second pass (apostrophe, hyphen, non-ASCII,
+// controls) is refused; letter case and trailing spaces make no new key.
 TEST(CreateIndexes, KeysAreThoseAccessWritesOthersAreRefused) {
   JET_REQUIRE_FIXTURES();
   std::size_t compared = 0;

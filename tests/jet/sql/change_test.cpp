@@ -1,8 +1,5 @@
-// The statements that change tables. INSERT: values converted to the column types as Jet
-// converts them, and what it refuses. DELETE as the job's badge purge sends it: one scan
-// of each table however many rows the subquery meets, only the columns the statement
-// reads asked for, one call to delete (which rows the job's statements take is checked
-// on the sample sites by the job's tests).
+// INSERT converting values as Jet does; the job's badge DELETE in one scan of each table,
+// reading only the columns it needs, with one call to delete.
 
 #include <gtest/gtest.h>
 
