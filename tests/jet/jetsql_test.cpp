@@ -1,25 +1,27 @@
 // The jetsql tool end to end: listing, dumping and checking a file, running a statement
-// given either way, the examples of its help, and errors on standard error with status 1.
-// What the statements answer is the SQL layer's own tests' matter.
+// given either way, changing a file, the examples of its help, and errors on standard
+// error with status 1. What the statements answer is the SQL layer's own tests' matter.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <regex>
 
-#include "support.h"
+#include "write/write_support.h"
 
 namespace jet {
 namespace {
 
 using testing::FixturesDir;
+using testing::TempDir;
 
 struct Result {
   int status = -1;
   std::string out, err;
 };
 
-// jetsql with `args`, the fixture `file` (if any) first, `input` on standard input.
+// jetsql with `args`, the `file` (if any; a relative path names a fixture) first, `input`
+// on standard input.
 Result RunJetsql(const std::string& file, const std::string& args, const std::string& input = "") {
   testing::TempDir dir;
   std::string err = (dir.path() / "err").string(), in = (dir.path() / "in").string();
@@ -89,6 +91,30 @@ TEST_F(Jetsql, ErrorsGoToStandardErrorWithTheirNumber) {
   EXPECT_NE(unknown.err.find("NoSuchTable"), std::string::npos);
 
   EXPECT_EQ(RunJetsql("", "").status, 2);
+}
+
+// A DELETE or INSERT opens the file for writing and commits; a query or a refused
+// statement leaves it untouched.
+TEST_F(Jetsql, ChangesAreCommittedQueriesLeaveTheFileAlone) {
+  TempDir dir;
+  const std::string path = testing::MakeEventDatabase(dir.path() / "events.mdb", 300);
+  const std::string original = testing::ReadAll(path);
+  auto jetsql = [&](const std::string& sql) {
+    Result r = RunJetsql(path, "-t 30 -c " + testing::ShellQuote(sql));
+    return std::make_pair(r.status, r.out);
+  };
+  EXPECT_EQ(jetsql("SELECT COUNT(*) FROM Log WHERE ID <= 100"), std::make_pair(0, std::string("Expr1000\n100\n")));
+  EXPECT_EQ(testing::ReadAll(path), original);
+  Result refused = RunJetsql(path, "-c 'DELETE FROM Log WHERE Nothing = 1'");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("Nothing"), std::string::npos) << refused.err;
+  EXPECT_EQ(testing::ReadAll(path), original);
+
+  EXPECT_EQ(jetsql("  delete from Log where ID <= 100"), std::make_pair(0, std::string("100\n")));
+  EXPECT_EQ(jetsql("INSERT INTO Log (Badge) VALUES ('X1')"), std::make_pair(0, std::string("1\n")));
+  EXPECT_EQ(jetsql("SELECT ID, Badge FROM Log WHERE ID > 300").second, "ID\tBadge\n301\tX1\n");
+  EXPECT_EQ(jetsql("SELECT COUNT(*) FROM Log").second, "Expr1000\n201\n");
+  EXPECT_EQ(testing::FolderContents(dir.path()), std::vector<std::string>{"events.mdb"});
 }
 
 }  // namespace

@@ -1,9 +1,5 @@
-// A statement whose file calls fail: every read, write and sync in turn fails with an
-// input/output error, and the disk fills up at every write in turn and stays full. Each
-// time the statement reports the failure and the file is exactly as it was before the
-// statement, with no journal left, already before it is opened again; a call that fails
-// once the change is on disk (reading the changed definitions back) leaves it done and
-// reported as done.
+// Every read, write and sync of a statement failing in turn, and the disk filling up: the
+// statement is reported failed with the file as it was and no journal, or done and whole.
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-// Appending rows to Jet 4 tables: values read back as given, autonumbers continue, every
-// index takes the row, unique indexes and relationships refuse what Jet refuses (and the
-// statement then changes nothing), other readers see the new rows.
+// Appending rows to Jet 4 tables: autonumbers, indexes, free space, refusals that change
+// nothing, other readers.
 
 #include <gtest/gtest.h>
 
@@ -23,13 +22,10 @@ using testing::Lines;
 using testing::RowsOf;
 using testing::TempDir;
 
-// A Jet 4 file holds at most 2 GiB: a statement that would grow it further fails and
-// leaves it as it was. The file is brought near the limit with unused pages that take no
-// room on disk.
+// A Jet 4 file holds at most 2 GiB (brought near it here with sparse unused pages).
 TEST(WriteInsert, NoFileGrowsPastJetsLimit) {
   TempDir dir;
-  const std::string path = (dir.path() / "events.mdb").string();
-  testing::MakeEventDatabase(path, 50);
+  const std::string path = testing::MakeEventDatabase(dir.path() / "events.mdb", 50);
   const std::string original = testing::ReadAll(path);
   const std::uintmax_t near_limit = (std::uintmax_t{2} << 30) - 8 * 4096;
   fs::resize_file(path, near_limit);
@@ -53,8 +49,7 @@ TEST(WriteInsert, NoFileGrowsPastJetsLimit) {
 
 TEST(WriteInsert, RowsAutonumbersAndIndexesOnOurOwnFile) {
   TempDir dir;
-  const std::string path = (dir.path() / "events.mdb").string();
-  testing::MakeEventDatabase(path, 500);
+  const std::string path = testing::MakeEventDatabase(dir.path() / "events.mdb", 500);
   const std::string long_note(5000, 'q');  // a chain of long-value pages
   {
     auto s = Session::Open(path, {.password = "", .read_write = true});
@@ -73,9 +68,8 @@ TEST(WriteInsert, RowsAutonumbersAndIndexesOnOurOwnFile) {
   testing::ExpectOtherReadersCount(path, "Log", 504);
 }
 
-// Rows go where the table's free-space map finds room. A page found too full for a row
-// leaves the map, and the new page that takes the row joins the page map and the
-// free-space map, as in the files Access writes (this one lists its one page with room).
+// Rows go where the free-space map finds room; a page found full leaves it, and a new page
+// joins both maps, as in Access's files.
 TEST(WriteInsert, RowsGoWhereTheFreeSpaceMapFindsRoom) {
   JET_REQUIRE_FIXTURES();
   TempDir dir;

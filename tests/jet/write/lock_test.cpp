@@ -1,7 +1,5 @@
-// One writer at a time: a database open for writing is locked against every other
-// opening (this process or another) and against Access having it open, whatever the
-// letter case of Access's lock file; nothing is left beside the file afterwards, and
-// what others plant beside it is never followed, waited on or overwritten.
+// One writer at a time, against this process, others and Access's lock file; nothing is
+// left beside the file, and what others plant there is never followed or overwritten.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -28,13 +26,6 @@ const OpenOptions kRead{.password = "", .read_write = false};
 void ExpectLocked(const std::string& path, const OpenOptions& options) {
   ExpectJetError(ErrorCode::Locked, "Database '" + path + "' is in use by another program",
                  [&] { Database::Open(path, options); });
-}
-
-std::vector<std::string> FolderContents(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // What a child process gets when it opens the file (and deletes rows when it may): 0
@@ -84,8 +75,7 @@ std::function<void()> LockInChild(const std::string& file) {
 
 TEST(WriteLock, OneWriterOrManyReaders) {
   TempDir dir;
-  const std::string path = (dir.path() / "events.mdb").string();
-  testing::MakeEventDatabase(path, 200);
+  const std::string path = testing::MakeEventDatabase(dir.path() / "events.mdb", 200);
   {
     auto writer = Session::Open(path, kWrite);
     ExpectLocked(path, kWrite);
@@ -104,7 +94,7 @@ TEST(WriteLock, OneWriterOrManyReaders) {
     EXPECT_EQ(reader2->GetTable("Log")->RecordedRowCount(), 150u);
   }
   EXPECT_EQ(OpenInChild(path, kWrite), 0);
-  EXPECT_EQ(FolderContents(dir.path()), std::vector<std::string>{"events.mdb"});
+  EXPECT_EQ(testing::FolderContents(dir.path()), std::vector<std::string>{"events.mdb"});
 }
 
 TEST(WriteLock, AccessLockFileWithLocksRefusesStaleOneIsIgnored) {
@@ -117,7 +107,7 @@ TEST(WriteLock, AccessLockFileWithLocksRefusesStaleOneIsIgnored) {
   testing::WriteAll(ldb, std::string(64, 'x'));
   Database::Open(path, kWrite).reset();
   EXPECT_EQ(testing::ReadAll(ldb), std::string(64, 'x'));
-  EXPECT_EQ(FolderContents(dir.path()), (std::vector<std::string>{"site.ldb", "site.mdb"}));
+  EXPECT_EQ(testing::FolderContents(dir.path()), (std::vector<std::string>{"site.ldb", "site.mdb"}));
 
   // A program holding a byte-range lock in it means the database is in use, whatever
   // the letter case a client gave the lock file's name.
@@ -189,14 +179,11 @@ TEST(WriteLock, ObjectsAtTheJournalsPathAreRefused) {
   EXPECT_EQ(testing::ReadAll(target), "precious");
 }
 
-// The journal holds the database's rows in clear: it is no more readable than the
-// database, and belongs to the database's owner when the program runs as root. A file
-// with several names is not changed, as an interrupted change could not be undone
-// through each of them.
+// The journal holds rows in clear: it takes the database's permissions and owner. A file
+// with several names is not changed: an interrupted change could not be undone through each.
 TEST(WriteLock, JournalTakesTheDatabasesPermissionsHardLinksAreRefused) {
   TempDir dir;
-  const std::string path = (dir.path() / "events.mdb").string();
-  testing::MakeEventDatabase(path, 300);
+  const std::string path = testing::MakeEventDatabase(dir.path() / "events.mdb", 300);
   const bool root = geteuid() == 0;
   for (mode_t mode : {0600, 0640, 0664}) {
     SCOPED_TRACE(mode);
@@ -234,8 +221,7 @@ TEST(WriteLock, JournalTakesTheDatabasesPermissionsHardLinksAreRefused) {
 // rows as they were.
 TEST(WriteLock, NothingLeftBehindAfterErrorsAndRollbacks) {
   TempDir dir;
-  const std::string path = (dir.path() / "events.mdb").string();
-  testing::MakeEventDatabase(path, 300);
+  const std::string path = testing::MakeEventDatabase(dir.path() / "events.mdb", 300);
   const std::string original = testing::ReadAll(path);
   {
     auto s = Session::Open(path, kWrite);
@@ -248,7 +234,7 @@ TEST(WriteLock, NothingLeftBehindAfterErrorsAndRollbacks) {
       EXPECT_EQ(e.code(), ErrorCode::Timeout);
       EXPECT_EQ(e.number(), -2147217871);
     }
-    EXPECT_EQ(FolderContents(dir.path()), std::vector<std::string>{"events.mdb"});
+    EXPECT_EQ(testing::FolderContents(dir.path()), std::vector<std::string>{"events.mdb"});
     EXPECT_EQ(s->Execute("SELECT COUNT(*) FROM Log").rows[0][0].i, 300);
   }
   EXPECT_EQ(testing::ReadAll(path), original);
@@ -256,7 +242,7 @@ TEST(WriteLock, NothingLeftBehindAfterErrorsAndRollbacks) {
   auto reader = Session::Open(path, kRead);
   ExpectJetError(ErrorCode::ReadOnly, path, [&] { reader->Execute("DELETE FROM Log"); });
   EXPECT_EQ(reader->Execute("SELECT COUNT(*) FROM Log").rows[0][0].i, 300);
-  EXPECT_EQ(FolderContents(dir.path()), std::vector<std::string>{"events.mdb"});
+  EXPECT_EQ(testing::FolderContents(dir.path()), std::vector<std::string>{"events.mdb"});
 }
 
 }  // namespace

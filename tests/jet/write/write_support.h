@@ -115,10 +115,10 @@ inline void ExpectOtherReadersCount(const std::string& file, const std::string& 
   }
 }
 
-// A journal of `rows` events written by our own writer: ID autonumber (primary key), an
-// indexed date, a badge (descending index), and a memo that is inline, on a long-value
-// page of its own, or spread over several pages.
-inline void MakeEventDatabase(const std::string& path, int rows) {
+// A journal of `rows` events written by our own writer at `path` (returned): ID autonumber
+// (primary key), an indexed date, a badge (descending index), and a memo that is inline,
+// on a long-value page of its own, or spread over several pages.
+inline std::string MakeEventDatabase(const std::filesystem::path& path, int rows) {
   create::DatabaseWriter db;
   auto& t = db.AddTable("Log",
                         {{"ID", ColumnType::Long, 0, true},
@@ -135,7 +135,16 @@ inline void MakeEventDatabase(const std::string& path, int rows) {
     t.Append({Value::Null(), Value::DateValue(45000.0 + k * 0.01 + (k % 5 == 0 ? 3.0 : 0.0)),
               k % 9 == 0 ? Value::Null() : Value::Str("B" + std::to_string(k % 500)), Value::Str(note)});
   }
-  db.Write(path);
+  db.Write(path.string());
+  return path.string();
+}
+
+// The names in a folder, sorted.
+inline std::vector<std::string> FolderContents(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace jet::testing
