@@ -73,9 +73,10 @@ TEST(WriteDelete, EveryOtherRowOfEveryFixtureTable) {
       auto db = Database::Open(path, {.password = password});
       for (const auto& [name, lines] : expected) EXPECT_EQ(Lines(RowsOf(*db, name)), lines) << name;
       ExpectConsistent(*db);
-      if (testing::HaveMdbtools())
+      if (testing::HaveMdbtools()) {
         for (const auto& [name, lines] : expected)
           EXPECT_EQ(testing::MdbExportFirstColumn(path, name).size(), lines.size()) << "mdb-export, table " << name;
+      }
       files.emplace_back(path, password);
       engine_counts += path + "\n" + testing::EngineCounts(*db);
     }
