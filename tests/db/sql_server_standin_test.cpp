@@ -1,6 +1,5 @@
-// SQL Server texts through the real FreeTDS ODBC driver to a TDS stand-in on 127.0.0.1:
-// what the driver sends is what the text said, and what the server answers comes back
-// with the right number and words. Named instances are looked up at a stand-in browser.
+// SQL Server texts through the real FreeTDS ODBC driver to a TDS stand-in: what the driver
+// sends is what the text said, and the server's answers come back with the right number.
 
 #include <gtest/gtest.h>
 

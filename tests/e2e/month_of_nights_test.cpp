@@ -1,16 +1,11 @@
 // A month of the product's life on one journal: every day the product appends a day of
-// events through its Jet engine, every night the real binary purges what has aged. After
-// every night the file must read the same in every reader, its indexes must walk to its
-// rows, and every page the purge took rows from must be on offer to later inserts
-// through the table's free-space map, its recorded free space exact. Inserts take the
-// space the purges free (rows, their slots, index pages), so after the first nights the
-// file stops growing.
+// events, every night the real binary purges what has aged. Every night's file must read
+// alike in every reader, and the space freed must be reused: the file stops growing.
 
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <filesystem>
-#include <iostream>
 #include <set>
 
 #include "jet/database_internal.h"
@@ -121,7 +116,6 @@ TEST(MonthOfNights, EveryNightLeavesASoundFileWithItsFreedSpaceOnOffer) {
     fs::copy_file(journal, copy);
     nights.emplace_back(copy, "");
     const std::uintmax_t size = fs::file_size(journal);
-    std::cout << "night " << night << ": " << size << " bytes, " << kept << " events\n";
     if (night == kSettlingNights) settled = size;
     if (night > kSettlingNights) {
       EXPECT_EQ(size, settled) << "night " << night << ": the file grew";

@@ -1,11 +1,7 @@
 #pragma once
-// Stand-ins for SQL Server on 127.0.0.1, so that the real ODBC driver can be run against
-// something that checks what it sent. TdsStandIn speaks just enough TDS for a driver to log
-// in and send SQL batches: pre-login (never offering encryption), LOGIN7 decoded and
-// recorded, the login acknowledged or refused, batches answered with a row count or an
-// error, or no answer at all. BrowserStandIn answers SQL Server Browser queries (UDP) with
-// a canned reply. Both serve a bounded time and then stop by themselves, so a test that
-// goes wrong cannot leave them behind.
+// Stand-ins for SQL Server on 127.0.0.1, so that the real ODBC driver runs against
+// something that records what it sent: just enough TDS to log in and answer batches, and
+// a SQL Server Browser (UDP) with a canned reply. Both stop by themselves after a while.
 
 #include <atomic>
 #include <chrono>
