@@ -43,25 +43,27 @@ ByteView ReadRowBytes(Pager& pager, RowPointer at, PageRef* keep) {
 
 namespace {
 
-// Where the lowest row starts: rows are packed from the end of the page towards the slot
-// table (a deleted slot keeps an offset at the edge of the packed rows). Every slot is
-// looked at, so that a page whose slots are out of order never has a row overwritten.
-std::size_t LowestRow(const PageData& page, const Format& format, std::uint16_t count) {
-  std::size_t low = format.page_size;
-  const std::uint8_t* slot = page.data() + format.data_slots;
-  for (std::uint16_t i = 0; i < count; ++i, slot += 2)
-    low = std::min<std::size_t>(low, (slot[0] | (slot[1] << 8)) & kSlotOffsetMask);
-  return low;
-}
+// What an insert needs to know of a page's slots, read in one pass: where the lowest row
+// starts, as rows are packed from the end of the page towards the slot table (a deleted
+// slot keeps an offset at the edge of the packed rows), and the first slot a delete left
+// behind (`count` when there is none). Every slot is looked at, so that a page whose slots
+// are out of order never has a row overwritten. A new row takes the first free slot:
+// without that, a page that loses and gains rows night after night fills its slot table
+// with dead entries and is closed to inserts long before its bytes run out.
+struct SlotScan {
+  std::size_t low;
+  std::uint16_t free_slot;
+};
 
-// The first slot a delete left behind, or `count` when there is none. A new row takes
-// it: without that, a page that loses and gains rows night after night fills its slot
-// table with dead entries and is closed to inserts long before its bytes run out.
-std::uint16_t FreeSlot(const PageData& page, const Format& format, std::uint16_t count) {
+SlotScan ScanSlots(const PageData& page, const Format& format, std::uint16_t count) {
+  SlotScan scan{format.page_size, count};
   const std::uint8_t* slot = page.data() + format.data_slots;
-  for (std::uint16_t i = 0; i < count; ++i, slot += 2)
-    if (((slot[0] | (slot[1] << 8)) & kSlotDeleted) == kSlotDeleted) return i;
-  return count;
+  for (std::uint16_t i = 0; i < count; ++i, slot += 2) {
+    const unsigned raw = slot[0] | (slot[1] << 8);
+    scan.low = std::min<std::size_t>(scan.low, raw & kSlotOffsetMask);
+    if ((raw & kSlotDeleted) == kSlotDeleted && scan.free_slot == count) scan.free_slot = i;
+  }
+  return scan;
 }
 
 // The room for one more row when the lowest row starts at `low`: a new slot needs two
@@ -121,15 +123,16 @@ void InitDataPage(PageData& page, const Format& format, std::uint32_t owner) {
 
 std::size_t DataPageRoom(const PageData& page, const Format& format) {
   const std::uint16_t count = ByteView(page).U16(format.data_row_count);
-  const bool reuse = FreeSlot(page, format, count) < count;
-  return Room(format, count, LowestRow(page, format, count), reuse);
+  const SlotScan scan = ScanSlots(page, format, count);
+  return Room(format, count, scan.low, scan.free_slot < count);
 }
 
 std::uint8_t AddRowToPage(PageData& page, std::uint32_t page_number, const Format& format, std::string_view row) {
   const std::uint16_t count = ByteView(page).U16(format.data_row_count);
-  const std::uint16_t free_slot = FreeSlot(page, format, count);
+  const SlotScan scan = ScanSlots(page, format, count);
+  const std::uint16_t free_slot = scan.free_slot;
   const bool reuse = free_slot < count;
-  const std::size_t low = !reuse && count >= kMaxRowsPerPage ? 0 : LowestRow(page, format, count);
+  const std::size_t low = scan.low;
   if (row.size() > Room(format, count, low, reuse)) ThrowCorrupt("a row does not fit the data page chosen for it");
   if (reuse) {
     // A reader takes a row's end from the slot before it, so the new row can only go

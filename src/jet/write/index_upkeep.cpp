@@ -24,9 +24,10 @@ void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction&
     try {
       IndexRemoval removal = RemoveIndexRows(txn, def.page, index.root_page, ids);
       ReleaseIndexPages(txn, index, removal.freed);
-      // A node that outgrew its page while the pass ran took new pages for the index.
+      // A node that outgrew its page while the pass ran took new pages for the index; its
+      // map must name them as an insert's splits do, growing if it has to.
       for (std::uint32_t added : removal.added)
-        if (!index.used_pages.IsNull()) EditUsageMap(txn, index.used_pages, added, true, MapReach::Existing);
+        if (!index.used_pages.IsNull()) EditUsageMap(txn, index.used_pages, added, true, MapReach::Grow);
     } catch (const FormatError& e) {
       throw FormatError("index '" + IndexName(def, r) + "' of table '" + table.Name() + "': " + e.what());
     }
