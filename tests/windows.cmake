@@ -34,7 +34,7 @@ scourex_windows_suite(scourex_tests_windows
 # and stay with the Linux suite.
 file(GLOB_RECURSE WIN_JET_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/jet/*.cpp)
 list(FILTER WIN_JET_TESTS EXCLUDE REGEX
-  "/jetsql_test\\.cpp$|/write/jetsql_write_test\\.cpp$|/write/journal_test\\.cpp$|/write/lock_test\\.cpp$")
+  "/jetsql_test\\.cpp$|/write/journal_test\\.cpp$|/write/lock_test\\.cpp$")
 scourex_windows_suite(jet_tests_windows SOURCES ${WIN_JET_TESTS} LIBS jet)
 
 # Helpers the end-to-end script starts beside the programs under test.
