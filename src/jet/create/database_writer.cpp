@@ -48,10 +48,11 @@ class MapRows {
     }
     return {page_, AddRowToPage(store_->Write(page_), page_, store_->format(), row)};
   }
-  // A new map of `pages`.
-  RowPointer Add(const std::vector<std::uint32_t>& pages) {
+  // A new map of `pages`, marked in one edit.
+  RowPointer Add(std::vector<std::uint32_t> pages) {
     RowPointer map = Add();
-    for (std::uint32_t page : pages) EditUsageMap(*store_, map, page, true, MapReach::Grow);
+    std::sort(pages.begin(), pages.end());
+    EditUsageMap(*store_, map, pages, true, MapReach::Grow);
     return map;
   }
 

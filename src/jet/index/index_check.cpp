@@ -70,7 +70,6 @@ class TreeChecker {
         if (last_leaf_entry_ && stored <= *last_leaf_entry_) Problem(number, "holds entries out of order");
         last_leaf_entry_ = stored;
         *last = std::move(stored);
-        ++report_.entries;
       }
     } else {
       height = -1;

@@ -15,7 +15,6 @@ struct IndexTreeReport {
   std::vector<std::string> problems;  // one line each, naming the page; empty when sound
   // The pages of each level, the root's first, left to right.
   std::vector<std::vector<std::uint32_t>> levels;
-  std::size_t entries = 0;  // leaf entries
 };
 
 // Walks the index rooted at `root_page` of the table defined at `table_page` and checks:
