@@ -120,7 +120,9 @@ installation-lock)
   before=$(md5sum "$site"/*.mdb)
   start_holder "$work/holder" "$WIN_BIN/tests/hold-installation.exe" "$(win "$site")\\" "$(win "$work/stop")"
   [ "$(run_job "$site")" = 1 ] || fail "a second run did not fail"
-  grep -q "Another run of Scourex is working on the installation" "$site/Scourex.log" || fail "no lock error logged"
+  holder_pid=$(awk '/held/ {print $2}' "$work/holder" | tr -d '\r')
+  grep -q "Another run of Scourex is working on the installation .* It is held by process $holder_pid, running since [0-9]" \
+    "$site/Scourex.log" || fail "no lock error naming the holder $holder_pid logged"
   [ "$(md5sum "$site"/*.mdb)" = "$before" ] || fail "the second run changed a database"
   touch "$work/stop"
   wait
