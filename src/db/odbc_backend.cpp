@@ -210,15 +210,16 @@ class OdbcBackend : public Backend {
         SQLSMALLINT columns = 0;
         SQLNumResultCols(raw, &columns);
         if (columns > 0) {
+          // The batch's last result is the count asked for; a trigger's own rows (one that
+          // still returns results) come before it. SQLMoreResults passes over what is
+          // left of a result.
           SQLBIGINT value = 0;
           SQLLEN indicator = 0;
-          const SQLRETURN fetched = SQLFetch(raw);
-          if (!own && Succeeded(fetched) &&
-              Succeeded(SQLGetData(raw, 1, SQL_C_SBIGINT, &value, sizeof value, &indicator)) &&
+          own.reset();
+          if (Succeeded(SQLFetch(raw)) && Succeeded(SQLGetData(raw, 1, SQL_C_SBIGINT, &value, sizeof value, &indicator)) &&
               indicator != SQL_NULL_DATA) {
             own = value;
           }
-          SQLFreeStmt(raw, SQL_CLOSE);
         } else if (!first_seen) {
           SQLLEN rows = -1;
           if (Succeeded(SQLRowCount(raw, &rows)) && rows > 0) first = rows;
