@@ -234,9 +234,6 @@ class OdbcBackend : public Backend {
     return own.value_or(first);
   }
 
- public:
-
- private:
   Handle environment_;  // declared first: freed after the connection that needs it
   Handle connection_;
   DiagnosticContext diagnostics_;  // for commands: the secrets and the driver's kind, no target

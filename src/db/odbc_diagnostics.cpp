@@ -71,21 +71,8 @@ long ClassifySqlServerNative(long native) {
   }
 }
 
-// A SQL Server number the server or the client reports with one of the classes above's
-// SQLSTATE, yet which is no fault of the command: it must not take that class's number.
-bool IsServerConditionNative(long native) {
-  switch (native) {
-    case 1205:  // chosen as a deadlock victim
-    case 1222:  // lock request time-out
-    case 9002:  // transaction log full
-    case 1105:  // no space in a filegroup
-    case 701:   // out of memory
-    case 3960:  // snapshot isolation update conflict
-      return true;
-    default:
-      return false;
-  }
-}
+// A number of the server's own rather than the FreeTDS client's (20000 to 49999).
+bool IsServerError(long native) { return (native > 0 && native < 20000) || native >= 50000; }
 
 // The connection itself failed under the command (the server went away, the network
 // broke): SQLSTATE 08S01, or FreeTDS's own read, write and end-of-stream errors.
@@ -116,7 +103,9 @@ long ClassifyMessage(std::string_view message) {
 long ClassifyDiagnostic(const DiagRecord& record, bool sql_server) {
   if (sql_server) {
     if (const long number = ClassifySqlServerNative(record.native)) return number;
-    if (IsServerConditionNative(record.native)) return errnum::kGeneral;
+    // Every other error of the server is a failure of the server or of the moment
+    // (deadlock 1205, lock timeout 1222, full log 9002 ...), whatever SQLSTATE comes with it.
+    if (IsServerError(record.native)) return errnum::kGeneral;
   }
   const std::string_view state = record.sqlstate;
   if (state == "28000") return errnum::kLoginFailed;

@@ -27,7 +27,8 @@ TEST(DiagnosticClassification, FromSqlStateNativeNumberAndWords) {
       {"S1000", 0, false, "interrupted (9)", errnum::kTimeout},
       // SQL Server's own numbers mean something only from SQL Server.
       {"42000", 4060, false, "x", errnum::kCommandText},
-      {"42000", 1, true, "x", errnum::kCommandText},
+      {"42000", 1205, true, "x", errnum::kGeneral},
+      {"HYT00", 0, true, "Query timeout expired", errnum::kTimeout},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ClassifyDiagnostic({c.state, c.native, c.message}, c.sql_server), c.number) << c.state << " " << c.message;
