@@ -42,15 +42,14 @@ std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::st
 #else
 std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::string& user, const std::string& password,
                                        std::vector<std::string>& notes) {
+  const auto start = std::chrono::steady_clock::now();
   SqlServerDrivers drivers;
   drivers.installed = InstalledOdbcDrivers();
-  const int timeout = ConnectTimeoutSeconds(text);
-  const auto start = std::chrono::steady_clock::now();
-  const ServerAddress address = SqlServerAddress(text);
   if (UsesMicrosoftDriver(drivers.installed)) {
     OdbcTarget target = MapSqlServerText(text, drivers, user, password);
     // The driver's own name lookup is not bounded by the login timeout.
-    AwaitHostName(address.host, timeout, target.display_name);
+    const int timeout = ConnectTimeoutSeconds(text);
+    AwaitHostName(SqlServerAddress(text).host, timeout, target.display_name);
     target.login_timeout_seconds = Remaining(timeout, start);
     return OpenOdbc(target);
   }
@@ -58,6 +57,8 @@ std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::st
 
   // The whole text is checked before anything goes on the network.
   const std::string server = MapSqlServerText(text, drivers, user, password).display_name;
+  const ServerAddress address = SqlServerAddress(text);
+  const int timeout = ConnectTimeoutSeconds(text);
 
   // Neither FreeTDS's name lookup nor its instance lookup keeps to the login timeout: both
   // are done here first, within it.
