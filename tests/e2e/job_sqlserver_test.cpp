@@ -101,7 +101,6 @@ TEST_F(SqlServerJob, LogsThePortANamedInstanceWasFoundOn) {
   EXPECT_EQ(log_.find(" Total "), std::string::npos) << log_;
 }
 
-
 // What a site sees when the server answers the purges' statements in its ways: the counts
 // of the statements themselves, the numbers ADO gave each class of failure with the
 // server's own words, a command that outlasts the timeout, a connection that breaks.
@@ -151,8 +150,6 @@ TEST_F(SqlServerJob, EachAnswerOfTheServerIsLoggedWithItsCountOrNumber) {
     EXPECT_NE(log_.find(c.line), std::string::npos) << log_;
     EXPECT_NE(log_.find(" Total Visitor Deleted 1\r\n"), std::string::npos) << log_;
     EXPECT_EQ(log_.find("Unknown error"), std::string::npos) << log_;
-    // The statement the log shows is the one the site's server ran.
-    for (const std::string& sql : server.batches()) EXPECT_EQ(sql.find("ROWCOUNT"), std::string::npos) << sql;
   }
 }
 
