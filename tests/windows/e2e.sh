@@ -233,8 +233,8 @@ silent-dns)
   : >"$site/Orvanta.nam"
   printf '[Orvanta]\r\nDBType=2\r\nSQL_Connect=Provider=SQLOLEDB;Data Source=zutritt-db.example.com;User ID=sa;Password=Secr3t;Connect Timeout=2\r\n' \
     >"$site/Orvanta.ini"
-  printf 'nameserver 127.0.0.153\noptions timeout:5 attempts:2\n' >"$work/resolv.conf"
-  perl -MIO::Socket::INET -e 'my $s = IO::Socket::INET->new(LocalAddr => "127.0.0.153:53", Proto => "udp") or die "$!"; print "held\n"; $| = 1; sleep 60' \
+  printf 'nameserver 127.0.0.154\noptions timeout:5 attempts:2\n' >"$work/resolv.conf"
+  perl -MIO::Socket::INET -e 'my $s = IO::Socket::INET->new(LocalAddr => "127.0.0.154:53", Proto => "udp") or die "$!"; print "held\n"; $| = 1; sleep 60' \
     >"$work/dns" 2>&1 &
   dns_pid=$!
   for _ in $(seq 1 50); do grep -q held "$work/dns" && break; sleep 0.1; done
