@@ -116,6 +116,7 @@ TEST_F(SqlServerJob, EachAnswerOfTheServerIsLoggedWithItsCountOrNumber) {
   const Case cases[] = {
       {"a trigger counts first", TdsReply::Rows(7, 99), "", 0, " Total Events Deleted 7\r\n"},
       {"a trigger counts, the statement none", TdsReply::Rows(0, 5), "", 0, " Total Events Deleted 0\r\n"},
+      {"nothing to delete", TdsReply::Rows(0), "", 0, " Total Events Deleted 0\r\n"},
       {"permission", TdsReply::Fail(229, "The DELETE permission was denied on the object 'Log'.", 14, 5), "", 1,
        "Error # -2147217911 - The DELETE permission was denied on the object 'Log'."},
       {"deadlock",
