@@ -7,6 +7,7 @@
 #include "db/backend.h"
 #include "db/connection_text.h"
 #include "db/error_numbers.h"
+#include "db/host_lookup.h"
 #include "db/jet_backend.h"
 #include "db/odbc_backend.h"
 #include "db/odbc_text.h"
@@ -20,38 +21,56 @@ namespace {
 // Commands wait this long unless the job says otherwise, as with the product's layer.
 constexpr int kDefaultCommandTimeoutSeconds = 30;
 
+// The connect timeout the text allows, less what has been spent since `start`.
+int Remaining(int timeout, std::chrono::steady_clock::time_point start) {
+  const auto spent = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+  return std::max(1, timeout - static_cast<int>(spent.count()));
+}
+
 #ifdef _WIN32
 // Every Windows SQL Server driver finds a named instance by itself within the login timeout.
 std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::string& user, const std::string& password,
                                        std::vector<std::string>& /*notes*/) {
-  return OpenOdbc(MapSqlServerTextForWindows(text, InstalledOdbcDrivers(), user, password));
+  OdbcTarget target = MapSqlServerTextForWindows(text, InstalledOdbcDrivers(), user, password);
+  // The drivers' own name lookup is not bounded by the login timeout.
+  const int timeout = ConnectTimeoutSeconds(text);
+  const auto start = std::chrono::steady_clock::now();
+  AwaitHostName(SqlServerAddress(text).host, timeout, target.display_name);
+  target.login_timeout_seconds = Remaining(timeout, start);
+  return OpenOdbc(target);
 }
 #else
 std::unique_ptr<Backend> OpenSqlServer(const ConnectionText& text, const std::string& user, const std::string& password,
                                        std::vector<std::string>& notes) {
+  const auto start = std::chrono::steady_clock::now();
   SqlServerDrivers drivers;
   drivers.installed = InstalledOdbcDrivers();
-  if (UsesMicrosoftDriver(drivers.installed)) return OpenOdbc(MapSqlServerText(text, drivers, user, password));
+  if (UsesMicrosoftDriver(drivers.installed)) {
+    OdbcTarget target = MapSqlServerText(text, drivers, user, password);
+    // The driver's own name lookup is not bounded by the login timeout.
+    const int timeout = ConnectTimeoutSeconds(text);
+    AwaitHostName(SqlServerAddress(text).host, timeout, target.display_name);
+    target.login_timeout_seconds = Remaining(timeout, start);
+    return OpenOdbc(target);
+  }
   drivers.freetds_ca_configured = FreeTdsCaConfigured();
 
   // The whole text is checked before anything goes on the network.
-  MapSqlServerText(text, drivers, user, password);
-
-  // FreeTDS's own instance lookup ignores the login timeout; look the port up here.
+  const std::string server = MapSqlServerText(text, drivers, user, password).display_name;
   const ServerAddress address = SqlServerAddress(text);
   const int timeout = ConnectTimeoutSeconds(text);
+
+  // Neither FreeTDS's name lookup nor its instance lookup keeps to the login timeout: both
+  // are done here first, within it.
+  AwaitHostName(address.host, timeout, server);
   std::optional<int> instance_port;
-  const auto start = std::chrono::steady_clock::now();
   if (!address.instance.empty() && !address.port) {
-    instance_port = ResolveInstancePort(address.host, address.instance, timeout);
+    instance_port = ResolveInstancePort(address.host, address.instance, Remaining(timeout, start));
     notes.push_back("SQL Server instance '" + address.instance + "' on '" + address.host + "' listens on TCP port " +
                     std::to_string(*instance_port) + ".");
   }
   OdbcTarget target = MapSqlServerText(text, drivers, user, password, instance_port);
-  if (instance_port) {
-    const auto spent = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
-    target.login_timeout_seconds = std::max(1, timeout - static_cast<int>(spent.count()));
-  }
+  target.login_timeout_seconds = Remaining(timeout, start);
   return OpenOdbc(target);
 }
 #endif

@@ -13,6 +13,7 @@ inline constexpr long kUnknownColumn = -2147217904;      // column does not exis
 inline constexpr long kLoginFailed = -2147217843;        // authentication refused
 inline constexpr long kTimeout = -2147217871;            // query or login timeout expired
 inline constexpr long kIntegrity = -2147217873;          // constraint violated
+inline constexpr long kPermissionDenied = -2147217911;   // the server refused the statement to this login
 inline constexpr long kConversion = -2147217913;         // a value (a date literal) cannot be converted
 inline constexpr long kProviderNotFound = -2146824582;   // provider named in the text is unknown
 inline constexpr long kBadArgument = -2146825287;        // argument out of the acceptable range

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "common/error.h"
@@ -20,6 +21,9 @@ namespace scourex::db {
 namespace {
 
 constexpr SQLHANDLE kNoHandle = nullptr;
+
+// Asked after a SQL Server statement whose count is wanted: see ExecuteCounted.
+constexpr char kOwnCountQuery[] = "\r\nSELECT ROWCOUNT_BIG()";
 
 // Every text crosses the wide interface. SQLWCHAR is a UTF-16 unit on unixODBC (unsigned
 // short) and on Windows (wchar_t) alike, so one conversion serves both.
@@ -146,6 +150,11 @@ class OdbcBackend : public Backend {
                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout_seconds)), 0);
     }
 
+    if (diagnostics_.sql_server && affected) {
+      *affected = static_cast<long>(ExecuteCounted(statement, command));
+      return;
+    }
+
     WideText text = ToWide(command);
     const SQLRETURN rc = SQLExecDirectW(raw, Writable(text), static_cast<SQLINTEGER>(text.size()));
     if (rc == SQL_NO_DATA) {
@@ -182,6 +191,49 @@ class OdbcBackend : public Backend {
   }
 
  private:
+  // SQL Server answers a statement that fires a trigger with the trigger's counts first
+  // (a trigger without SET NOCOUNT ON), and drivers disagree on which count they give. The
+  // statement goes in a batch that then asks the server for the statement's own count:
+  // ROWCOUNT_BIG() after the statement is the rows the statement itself affected, whatever
+  // its triggers did. The statement's text is unchanged; every result of the batch is
+  // read, so that an error in any of them fails the command.
+  long long ExecuteCounted(const Handle& statement, const std::string& command) {
+    WideText text = ToWide(command + kOwnCountQuery);
+    SQLHANDLE raw = statement.get();
+    SQLRETURN step = SQLExecDirectW(raw, Writable(text), static_cast<SQLINTEGER>(text.size()));
+    std::optional<long long> own;
+    long long first = 0;
+    bool first_seen = false;
+    while (step != SQL_NO_DATA || !first_seen) {
+      if (step != SQL_NO_DATA) {
+        if (!Succeeded(step)) throw Failure(statement, diagnostics_, "The command failed without a diagnostic.");
+        SQLSMALLINT columns = 0;
+        SQLNumResultCols(raw, &columns);
+        if (columns > 0) {
+          // The batch's last result is the count asked for; a trigger's own rows (one that
+          // still returns results) come before it. SQLMoreResults passes over what is
+          // left of a result.
+          SQLBIGINT value = 0;
+          SQLLEN indicator = 0;
+          own.reset();
+          if (Succeeded(SQLFetch(raw)) && Succeeded(SQLGetData(raw, 1, SQL_C_SBIGINT, &value, sizeof value, &indicator)) &&
+              indicator != SQL_NULL_DATA) {
+            own = value;
+          }
+        } else if (!first_seen) {
+          SQLLEN rows = -1;
+          if (Succeeded(SQLRowCount(raw, &rows)) && rows > 0) first = rows;
+        }
+      }
+      first_seen = true;
+      step = SQLMoreResults(raw);
+      if (step == SQL_INVALID_HANDLE) break;
+    }
+    // Without the server's answer (a driver that hides the batch's later results), the
+    // first count is the best there is.
+    return own.value_or(first);
+  }
+
   Handle environment_;  // declared first: freed after the connection that needs it
   Handle connection_;
   DiagnosticContext diagnostics_;  // for commands: the secrets and the driver's kind, no target
@@ -243,6 +295,7 @@ std::unique_ptr<Backend> OpenOdbc(const OdbcTarget& target) {
   DiagnosticContext commands;
   commands.secrets = target.secrets;
   commands.sql_server = target.sql_server;
+  commands.server = target.display_name;
   return std::make_unique<OdbcBackend>(std::move(environment), std::move(connection), std::move(commands));
 }
 

@@ -24,7 +24,10 @@ bool IsChatter(const DiagRecord& record) {
 }
 
 // SQL Server's error numbers (and the FreeTDS client's own, 20000 and up) that say which
-// class of failure they are whatever SQLSTATE the driver reports with them.
+// class of failure they are whatever SQLSTATE the driver reports with them. The classes
+// are the ones ADO reported through the old providers; a number not named here is a
+// failure of the server or of the moment (deadlock 1205, lock timeout 1222, full log
+// 9002 ...) and gets the general number, not the one that points at the command's text.
 long ClassifySqlServerNative(long native) {
   switch (native) {
     case 18456:  // login failed
@@ -36,30 +39,46 @@ long ClassifySqlServerNative(long native) {
     case 4060:   // cannot open the database the login asked for
     case 4064:   // cannot open the login's default database
       return errnum::kLoginFailed;
-    case 208:
+    case 229:    // permission denied on an object
+    case 230:    // permission denied on a column
+    case 262:    // permission denied in the database
+    case 297:    // the user has no permission for this action
+    case 300:    // a permission was denied on an object
+    case 15247:  // no permission for this action (system procedures)
+      return errnum::kPermissionDenied;
+    case 208:  // invalid object name
       return errnum::kUnknownTable;
-    case 207:
-      return errnum::kUnknownColumn;
-    case 102:
-    case 105:
-    case 156:
-    case 170:
+    case 102:  // incorrect syntax
+    case 105:  // unclosed quotation mark
+    case 156:  // incorrect syntax near a keyword
+    case 170:  // incorrect syntax (older servers)
+    case 207:  // invalid column name
       return errnum::kCommandText;
     case 241:  // a date literal the server cannot read
     case 242:  // a date literal out of range (a day read as a month)
     case 8114:
     case 245:
       return errnum::kConversion;
-    case 515:
-    case 547:
-    case 2601:
-    case 2627:
+    case 515:   // NULL into a column that refuses it
+    case 547:   // a constraint (foreign key, check) conflict
+    case 2601:  // a duplicate key in a unique index
+    case 2627:  // a duplicate key under a unique or primary key constraint
       return errnum::kIntegrity;
     case 20003:  // FreeTDS: the server did not answer in time
       return errnum::kTimeout;
     default:
       return 0;
   }
+}
+
+// A number of the server's own rather than the FreeTDS client's (20000 to 49999).
+bool IsServerError(long native) { return (native > 0 && native < 20000) || native >= 50000; }
+
+// The connection itself failed under the command (the server went away, the network
+// broke): SQLSTATE 08S01, or FreeTDS's own read, write and end-of-stream errors.
+bool IsLostConnection(const DiagRecord& record) {
+  if (record.sqlstate == "08S01" || record.sqlstate == "08003" || record.sqlstate == "08007") return true;
+  return record.native == 20004 || record.native == 20006 || record.native == 20017 || record.native == 20047;
 }
 
 // Drivers that report everything as HY000 (SQLite's among them) still say what went
@@ -84,6 +103,9 @@ long ClassifyMessage(std::string_view message) {
 long ClassifyDiagnostic(const DiagRecord& record, bool sql_server) {
   if (sql_server) {
     if (const long number = ClassifySqlServerNative(record.native)) return number;
+    // Every other error of the server is a failure of the server or of the moment
+    // (deadlock 1205, lock timeout 1222, full log 9002 ...), whatever SQLSTATE comes with it.
+    if (IsServerError(record.native)) return errnum::kGeneral;
   }
   const std::string_view state = record.sqlstate;
   if (state == "28000") return errnum::kLoginFailed;
@@ -167,6 +189,12 @@ Error ErrorFromDiagnostics(const std::vector<DiagRecord>& records, const Diagnos
     description += message;
   }
   if (description.empty()) description = "The ODBC driver reported a failure without a message.";
+  if (!connecting && !context.server.empty() &&
+      std::any_of(errors.begin(), errors.end(), [](const DiagRecord* record) { return IsLostConnection(*record); })) {
+    number = errnum::kGeneral;
+    description = "The connection to " + context.server +
+                  " was lost during the command, which may or may not have taken effect: " + description;
+  }
   if (connecting && (number == errnum::kGeneral || number == errnum::kTimeout)) {
     description += " (" + context.target + ")";
   }

@@ -28,6 +28,8 @@ struct DiagnosticContext {
   // messages do not.
   std::string target;
   std::string hint;  // added to a failed connection's description (what the site must provide)
+  // For commands: names the server (no secret) when the connection to it is lost.
+  std::string server;
 };
 
 // The error number for one record: from a SQL Server native error when `sql_server`,

@@ -19,7 +19,7 @@ void OpenConnection(Job& job, std::unique_ptr<db::Connection>& connection, const
   bool opened = Trap(job.log, source, [&] {
     if (!job.owns_installation) {
       throw Error(-2147467259, "Another run of Scourex is working on the installation '" + job.AppFolder +
-                                   "': its databases are left to that run.");
+                                   "': its databases are left to that run." + job.installation_holder);
     }
     require().Open(text, "", "");
   });
@@ -29,6 +29,15 @@ void OpenConnection(Job& job, std::unique_ptr<db::Connection>& connection, const
   }
 }
 
+// Says which run holds the installation, so that a run that never ends (a command waiting
+// for ever with DatabaseTimeout=0) shows in every later run's log.
+std::string HolderText(Platform& p, const std::optional<InstallationHolder>& holder) {
+  if (!holder) return " Which process holds it cannot be told from here.";
+  std::string text = " It is held by process " + std::to_string(holder->process_id);
+  if (holder->since) text += ", running since " + p.FormatDateTime(*holder->since);
+  return text + ".";
+}
+
 }  // namespace
 
 void InitGlobals(Job& job) {
@@ -36,7 +45,10 @@ void InitGlobals(Job& job) {
   Platform& p = job.platform;
   Trap(job.log, source, [&] { job.AppFolder = AppFolderFor(p.ExecutableFolder(), p.PathSeparator()); });
   Trap(job.log, source, [&] { p.SetCurrentDirectory(job.AppFolder); });
-  Trap(job.log, source, [&] { job.owns_installation = p.LockInstallation(job.AppFolder); });
+  Trap(job.log, source, [&] {
+    job.owns_installation = p.LockInstallation(job.AppFolder);
+    if (!job.owns_installation) job.installation_holder = HolderText(p, p.InstallationHolderOf(job.AppFolder));
+  });
   Trap(job.log, source, [&] { job.ProductBase = ProductBaseFrom(p.ListFiles()); });
   job.OptionsFileName = job.ProductBase + ".ini";
   DefaultOptions(job.settings);

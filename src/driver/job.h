@@ -35,6 +35,7 @@ struct Job {
   Logger log{platform, OptionsFileName, settings.LogFile};
   bool database_failed = false;  // a connection did not open or a command failed
   bool owns_installation = false;  // no other run of the job works on this installation
+  std::string installation_holder;  // when another run holds it: which process and since when
 };
 
 // Finds the installation, reads the options, names the databases, opens the connections.

@@ -6,6 +6,7 @@
 // turns them into the system's wide names, and file contents into the ANSI code page.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,12 @@ struct LocalDateTime {
   int year = 1899, month = 12, day = 30;
   int hour = 0, minute = 0, second = 0;
   friend bool operator==(const LocalDateTime&, const LocalDateTime&) = default;
+};
+
+// The process that holds an installation's lock, as far as the system tells.
+struct InstallationHolder {
+  long long process_id = 0;
+  std::optional<LocalDateTime> since;  // when it took the lock (or started), local time
 };
 
 // "YYYY-MM-DD HH:MM:SS"
@@ -46,6 +53,12 @@ class Platform {
   // rest of the process (it goes with the process, however that ends). False when another
   // process holds it.
   virtual bool LockInstallation(const std::string& folder) = 0;
+  // After LockInstallation said another process holds it: which one and since when.
+  // Nothing when the system cannot tell (a holder on another machine, or beyond this
+  // process's sight). Never waits and follows no link of anyone's making.
+  virtual std::optional<InstallationHolder> InstallationHolderOf(const std::string& /*folder*/) {
+    return std::nullopt;
+  }
 
   virtual LocalDateTime Now() = 0;
   // A timestamp in the system's general date form. Here "YYYY-MM-DD HH:MM:SS"; Windows

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "common/error.h"
@@ -34,6 +37,41 @@ Error OpenError(const std::string& path, int err) {
   }
   if (err == ENOTDIR) return runtime::Make(runtime::kPathNotFound);
   return runtime::Make(runtime::kPathFileAccess);
+}
+
+LocalDateTime LocalTimeOf(std::time_t t) {
+  std::tm tm{};
+  ::localtime_r(&t, &tm);
+  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+// A small file of the kernel's (/proc), read whole.
+std::string ProcFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// When process `pid` started: the boot time plus its start in clock ticks since boot.
+std::optional<LocalDateTime> ProcessStart(long long pid) {
+  const std::string stat = ProcFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t name_end = stat.rfind(')');  // the command name may hold spaces and parentheses
+  if (name_end == std::string::npos) return std::nullopt;
+  std::istringstream fields(stat.substr(name_end + 1));
+  std::string field;
+  // Field 22 of the line is the start time; the name was field 2.
+  for (int index = 3; index <= 22 && (fields >> field); ++index) {
+    if (index < 22) continue;
+    const std::string boot = ProcFile("/proc/stat");
+    const size_t at = boot.find("\nbtime ");
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    if (at == std::string::npos || ticks <= 0) return std::nullopt;
+    const long long boot_time = std::atoll(boot.c_str() + at + 7);
+    const long long started = std::atoll(field.c_str());
+    return LocalTimeOf(static_cast<std::time_t>(boot_time + started / ticks));
+  }
+  return std::nullopt;
 }
 
 class PosixPlatform final : public Platform {
@@ -123,12 +161,27 @@ class PosixPlatform final : public Platform {
     return true;
   }
 
-  LocalDateTime Now() override {
-    std::time_t t = std::time(nullptr);
-    std::tm tm {};
-    ::localtime_r(&t, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  std::optional<InstallationHolder> InstallationHolderOf(const std::string& folder) override {
+    // The kernel lists every lock with its holder (/proc/locks); the folder's is the
+    // FLOCK on its device and inode. Nothing is read that another user could have written.
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) return std::nullopt;
+    std::istringstream locks(ProcFile("/proc/locks"));
+    for (std::string line; std::getline(locks, line);) {
+      std::istringstream fields(line);
+      std::string number, kind, mode, access, node;
+      long long pid = 0;
+      if (!(fields >> number >> kind >> mode >> access >> pid >> node) || kind != "FLOCK" || pid <= 0) continue;
+      unsigned major = 0, minor = 0;
+      unsigned long long inode = 0;
+      if (std::sscanf(node.c_str(), "%x:%x:%llu", &major, &minor, &inode) != 3) continue;
+      if (major != ::major(st.st_dev) || minor != ::minor(st.st_dev) || inode != st.st_ino) continue;
+      return InstallationHolder{pid, ProcessStart(pid)};
+    }
+    return std::nullopt;
   }
+
+  LocalDateTime Now() override { return LocalTimeOf(std::time(nullptr)); }
 
   void Debug(const std::string& line) override {
     std::string out = line + "\n";

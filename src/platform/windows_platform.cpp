@@ -105,6 +105,7 @@ class WindowsPlatform final : public Platform {
     if (err != nullptr && err != INVALID_HANDLE_VALUE && GetFileType(err) != FILE_TYPE_UNKNOWN) stderr_ = err;
   }
   ~WindowsPlatform() override {
+    if (holder_record_ != nullptr) CloseHandle(holder_record_);
     if (installation_mutex_ != nullptr) CloseHandle(installation_mutex_);
   }
   WindowsPlatform(const WindowsPlatform&) = delete;
@@ -182,15 +183,8 @@ class WindowsPlatform final : public Platform {
     // A named mutex for the folder: the system releases it when the process ends, however
     // it ends, and it leaves nothing behind in the folder. Global, so that a run by the
     // Task Scheduler and one from a desktop session meet.
-    std::wstring canonical = CanonicalFolder(folder);
-    std::uint64_t hash = 14695981039346656037ull;
-    for (wchar_t c : canonical) {
-      hash ^= static_cast<std::uint16_t>(c);
-      hash *= 1099511628211ull;
-    }
-    wchar_t name[64];
-    swprintf(name, 64, L"Global\\Scourex-installation-%016llx", static_cast<unsigned long long>(hash));
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    const std::wstring name = L"Global\\" + LockName(folder);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
     if (mutex == nullptr) return GetLastError() != ERROR_ACCESS_DENIED;  // denied: another account's run holds it
     DWORD wait = WaitForSingleObject(mutex, 0);
     if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
@@ -198,7 +192,33 @@ class WindowsPlatform final : public Platform {
       return false;
     }
     installation_mutex_ = mutex;  // held until the process ends
+    PublishHolder(LockName(folder) + L"-holder");
     return true;
+  }
+
+  std::optional<InstallationHolder> InstallationHolderOf(const std::string& folder) override {
+    const std::wstring name = LockName(folder) + L"-holder";
+    for (const wchar_t* space : {L"Global\\", L"Local\\"}) {
+      HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, (space + name).c_str());
+      if (mapping == nullptr) continue;
+      std::optional<InstallationHolder> holder;
+      if (const auto* record = static_cast<const HolderRecord*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0))) {
+        if (record->magic == kHolderMagic && record->process_id != 0) {
+          InstallationHolder found;
+          found.process_id = record->process_id;
+          FILETIME local;
+          SYSTEMTIME st;
+          if (FileTimeToLocalFileTime(&record->since, &local) && FileTimeToSystemTime(&local, &st)) {
+            found.since = LocalDateTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+          }
+          holder = found;
+        }
+        UnmapViewOfFile(record);
+      }
+      CloseHandle(mapping);
+      if (holder) return holder;
+    }
+    return std::nullopt;
   }
 
   LocalDateTime Now() override {
@@ -237,10 +257,58 @@ class WindowsPlatform final : public Platform {
  private:
   static std::string Ansi(const std::string& utf8) { return ToCodePage(Widen(utf8), CP_ACP); }
 
+  // What the holder of an installation's lock publishes for later runs, in memory named
+  // after the lock: the system removes it with the holder's last handle.
+  struct HolderRecord {
+    DWORD process_id;
+    FILETIME since;
+    DWORD magic;  // written last: a record without it is not complete yet
+  };
+  static constexpr DWORD kHolderMagic = 0x5843534Fu;
+
+  // The name of an installation's lock: the folder with links and short names resolved,
+  // hashed.
+  static std::wstring LockName(const std::string& folder) {
+    std::wstring canonical = CanonicalFolder(folder);
+    std::uint64_t hash = 14695981039346656037ull;
+    for (wchar_t c : canonical) {
+      hash ^= static_cast<std::uint16_t>(c);
+      hash *= 1099511628211ull;
+    }
+    wchar_t name[64];
+    swprintf(name, 64, L"Scourex-installation-%016llx", static_cast<unsigned long long>(hash));
+    return name;
+  }
+
+  // Global where this account may create it (services and administrators), else in this
+  // session: a later run in the same session still finds it.
+  void PublishHolder(const std::wstring& name) {
+    for (const wchar_t* space : {L"Global\\", L"Local\\"}) {
+      HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(HolderRecord),
+                                          (space + name).c_str());
+      if (mapping == nullptr) continue;
+      if (GetLastError() == ERROR_ALREADY_EXISTS) {  // not ours: the lock's holder is this process
+        CloseHandle(mapping);
+        continue;
+      }
+      if (auto* record = static_cast<HolderRecord*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(HolderRecord)))) {
+        record->process_id = GetCurrentProcessId();
+        GetSystemTimeAsFileTime(&record->since);
+        MemoryBarrier();
+        record->magic = kHolderMagic;
+        UnmapViewOfFile(record);
+        holder_record_ = mapping;  // kept until the process ends
+        return;
+      }
+      CloseHandle(mapping);
+    }
+  }
+
   std::string folder_;
   std::string name_;
   HANDLE stderr_ = nullptr;  // only when the starter gave one: a scheduled run has none
   HANDLE installation_mutex_ = nullptr;
+  HANDLE holder_record_ = nullptr;
 };
 
 }  // namespace

@@ -27,7 +27,8 @@ TEST(DiagnosticClassification, FromSqlStateNativeNumberAndWords) {
       {"S1000", 0, false, "interrupted (9)", errnum::kTimeout},
       // SQL Server's own numbers mean something only from SQL Server.
       {"42000", 4060, false, "x", errnum::kCommandText},
-      {"42000", 1, true, "x", errnum::kCommandText},
+      {"42000", 1205, true, "x", errnum::kGeneral},
+      {"HYT00", 0, true, "Query timeout expired", errnum::kTimeout},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ClassifyDiagnostic({c.state, c.native, c.message}, c.sql_server), c.number) << c.state << " " << c.message;
@@ -51,18 +52,18 @@ TEST(DiagnosticErrors, MostSpecificNumberAllMessagesNoSecrets) {
       {"28000", 18456, "[FreeTDS][SQL Server]Login failed for user 'sa'."},
       {"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"},
   };
-  const Error error = ErrorFromDiagnostics(records, {{"Secr3t!"}, true, "connecting to SQL Server 'h'", ""});
+  const Error error = ErrorFromDiagnostics(records, {{"Secr3t!"}, true, "connecting to SQL Server 'h'", "", ""});
   EXPECT_EQ(error.number(), errnum::kLoginFailed);
   EXPECT_EQ(error.description(), "Unable to connect to data source. Login failed for user 'sa'.");
 
   // A command's informational records (PRINT output) are not its cause.
   const Error command = ErrorFromDiagnostics(
-      {{"01000", 0, "[x]printed"}, {"42S02", 208, "[x]Invalid object name 'T'."}}, DiagnosticContext{{}, true, "", ""});
+      {{"01000", 0, "[x]printed"}, {"42S02", 208, "[x]Invalid object name 'T'."}}, DiagnosticContext{{}, true, "", "", ""});
   EXPECT_EQ(command.description(), "Invalid object name 'T'.");
 
   const Error general = ErrorFromDiagnostics(
       {{"IM002", 0, "[unixODBC][Driver Manager]Data source name not found (DSN=x;PWD=Secr3t!)"}},
-      DiagnosticContext{{"Secr3t!"}, false, "connecting to ODBC data source 'x'", ""});
+      DiagnosticContext{{"Secr3t!"}, false, "connecting to ODBC data source 'x'", "", ""});
   EXPECT_EQ(general.number(), errnum::kGeneral);
   EXPECT_EQ(general.description(),
             "Data source name not found (DSN=x;PWD=***) (connecting to ODBC data source 'x')");

@@ -24,9 +24,11 @@ constexpr std::uint8_t kPreLogin = 0x12;
 constexpr size_t kHeaderSize = 8;
 constexpr size_t kMaxConnections = 8;
 
-// DONE status bits.
+// DONE status bits, and the token a statement inside a procedure or trigger ends with.
+constexpr std::uint16_t kDoneMore = 0x01;
 constexpr std::uint16_t kDoneError = 0x02;
 constexpr std::uint16_t kDoneCount = 0x10;
+constexpr std::uint8_t kDoneInProc = 0xFF;
 
 unsigned Byte(const std::string& s, size_t at) { return static_cast<std::uint8_t>(s[at]); }
 unsigned Le16(const std::string& s, size_t at) { return Byte(s, at) | (Byte(s, at + 1) << 8); }
@@ -64,10 +66,10 @@ std::string EnvChange(std::uint8_t type, const std::string& now, const std::stri
 }
 
 // An ERROR (0xAA) or INFO (0xAB) token.
-std::string Message(std::uint8_t type, long number, int severity, const std::string& text) {
+std::string Message(std::uint8_t type, long number, int severity, const std::string& text, int state = 1) {
   std::string body;
   PutLe(body, static_cast<std::uint32_t>(number), 4);
-  body += static_cast<char>(1);  // state
+  body += static_cast<char>(state);
   body += static_cast<char>(severity);
   PutLe(body, Utf8ToUtf16(text).size(), 2);
   body += Ucs2(text) + BVarchar("STANDIN") + BVarchar("");
@@ -75,12 +77,24 @@ std::string Message(std::uint8_t type, long number, int severity, const std::str
   return Token(type, body);
 }
 
-std::string Done(std::uint16_t status, long long rows) {
-  std::string out(1, static_cast<char>(0xFD));
+std::string Done(std::uint16_t status, long long rows, std::uint8_t token = 0xFD) {
+  std::string out(1, static_cast<char>(token));
   PutLe(out, status, 2);
   PutLe(out, 0xC1, 2);  // the current command; drivers only look at the status and count
   PutLe(out, static_cast<std::uint64_t>(rows), 8);
   return out;
+}
+
+// A one-row result of one nameless BIGINT column (INTN of 8 bytes), as SELECT ROWCOUNT_BIG()
+// gives it.
+std::string BigIntResult(long long value) {
+  std::string out("\x81\x01\x00", 3);  // COLMETADATA, one column
+  PutLe(out, 0, 4);                      // user type
+  PutLe(out, 0x0001, 2);                 // flags: nullable
+  out += std::string("\x26\x08\x00", 3);  // INTN, 8 bytes, a name of no characters
+  out += std::string("\xD1\x08", 2);      // ROW, the value's length
+  PutLe(out, static_cast<std::uint64_t>(value), 8);
+  return out + Done(kDoneCount, 1);
 }
 
 // VERSION, ENCRYPTION (2: not supported), INSTOPT and MARS as token, offset and length,
@@ -238,16 +252,16 @@ void TdsStandIn::Talk(int fd) {
       message.append(input, kHeaderSize, length - kHeaderSize);
       input.erase(0, length);
       if (last) {
-        Answer(fd, type, message, encryption);
+        if (!Answer(fd, type, message, encryption)) return;
         message.clear();
       }
     }
   }
 }
 
-void TdsStandIn::Answer(int fd, std::uint8_t type, const std::string& payload, std::uint8_t& encryption) {
+bool TdsStandIn::Answer(int fd, std::uint8_t type, const std::string& payload, std::uint8_t& encryption) {
   const TdsReply& login_reply = options_.login;
-  if (login_reply.kind == TdsReply::Kind::kSilence) return;
+  if (login_reply.kind == TdsReply::Kind::kSilence) return true;
   if (type == kPreLogin) {
     encryption = RequestedEncryption(payload);
     Send(fd, kPreLoginAnswer);
@@ -259,8 +273,9 @@ void TdsStandIn::Answer(int fd, std::uint8_t type, const std::string& payload, s
       logins_.push_back(login);
     }
     if (login_reply.kind == TdsReply::Kind::kError) {
-      Send(fd, Message(0xAA, login_reply.number, login_reply.severity, login_reply.message) + Done(kDoneError, 0));
-      return;
+      Send(fd, Message(0xAA, login_reply.number, login_reply.severity, login_reply.message, login_reply.state) +
+                   Done(kDoneError, 0));
+      return true;
     }
     const std::string database = login.database.empty() ? "master" : login.database;
     // LOGINACK: SQL interface, TDS 7.4 (most significant byte first), the program's name and version.
@@ -273,20 +288,40 @@ void TdsStandIn::Answer(int fd, std::uint8_t type, const std::string& payload, s
   } else if (type == kSqlBatch) {
     // TDS 7.2 and later put a block of headers, led by its total length, first.
     const std::uint32_t headers = payload.size() >= 4 ? Le32(payload, 0) : 0;
-    const std::string sql = FromUcs2(payload.substr(headers >= 4 && headers <= payload.size() ? headers : 0));
+    std::string sql = FromUcs2(payload.substr(headers >= 4 && headers <= payload.size() ? headers : 0));
+    const bool own_count = sql.ends_with(kOwnCountQuery);
+    if (own_count) sql.resize(sql.size() - std::string_view(kOwnCountQuery).size());
     {
       std::lock_guard lock(mutex_);
       batches_.push_back(sql);
     }
     const TdsReply reply = options_.batch ? options_.batch(sql) : TdsReply::Rows(0);
-    if (reply.kind == TdsReply::Kind::kError) {
-      Send(fd, Message(0xAA, reply.number, reply.severity, reply.message) + Done(kDoneError, 0));
-    } else if (reply.kind == TdsReply::Kind::kRowCount) {
-      Send(fd, Done(kDoneCount, reply.rows));
+    // A delay ends early when the client sends something (its cancel): the statement
+    // then goes unanswered but for the cancel's acknowledgement.
+    const auto until = std::chrono::steady_clock::now() + reply.delay;
+    while (std::chrono::steady_clock::now() < until) {
+      if (stop_ || std::chrono::steady_clock::now() >= deadline_) return false;
+      pollfd poll_fd{fd, POLLIN, 0};
+      if (poll(&poll_fd, 1, 20) > 0) return true;
     }
+    if (reply.kind == TdsReply::Kind::kDrop) return false;
+    const std::uint16_t more = own_count ? kDoneMore : 0;
+    std::string answer;
+    if (reply.trigger_rows >= 0) answer += Done(kDoneCount | kDoneMore, reply.trigger_rows, kDoneInProc);
+    if (reply.kind == TdsReply::Kind::kError) {
+      // A statement's error ends the statement; the batch goes on to the count, which is
+      // then that of the failed statement: none.
+      answer += Message(0xAA, reply.number, reply.severity, reply.message, reply.state) + Done(kDoneError | more, 0);
+      if (own_count) answer += BigIntResult(0);
+    } else if (reply.kind == TdsReply::Kind::kRowCount) {
+      answer += Done(kDoneCount | more, reply.rows);
+      if (own_count) answer += BigIntResult(reply.rows);
+    }
+    if (!answer.empty()) Send(fd, answer);
   } else {
     Send(fd, Done(0x20, 0));  // an attention (a cancel) acknowledged, or anything else ended
   }
+  return true;
 }
 
 std::string BrowserReply(const std::string& text) {

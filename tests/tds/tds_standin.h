@@ -23,19 +23,51 @@ struct TdsLogin {
   std::uint8_t prelogin_encryption = 0xFF;  // what the driver asked for in its pre-login
 };
 
+// How the stand-in answers a login or a batch. A batch that ends with the job's question
+// for the statement's own count (a SELECT of ROWCOUNT_BIG()) gets that count as a one-row
+// result after the statement's answer, as SQL Server's batch goes on after a statement.
 struct TdsReply {
-  enum class Kind { kRowCount, kError, kSilence } kind = Kind::kRowCount;
+  // kDrop: the connection is closed in the middle of the statement, nothing answered.
+  enum class Kind { kRowCount, kError, kSilence, kDrop } kind = Kind::kRowCount;
   long long rows = 0;
   long number = 0;      // kError: the server's error number
   std::string message;  // kError: its text, UTF-8
   int severity = 16;
+  int state = 1;
+  long long trigger_rows = -1;          // >= 0: a trigger's own count (DONEINPROC) comes first
+  std::chrono::milliseconds delay{0};   // waited before answering; a cancel ends the wait
 
-  static TdsReply Rows(long long n) { return {Kind::kRowCount, n, 0, {}, 0}; }
-  static TdsReply Fail(long number, std::string message, int severity = 16) {
-    return {Kind::kError, 0, number, std::move(message), severity};
+  static TdsReply Rows(long long n, long long trigger_rows = -1) {
+    TdsReply reply;
+    reply.rows = n;
+    reply.trigger_rows = trigger_rows;
+    return reply;
   }
-  static TdsReply Silence() { return {Kind::kSilence, 0, 0, {}, 0}; }
+  static TdsReply Fail(long number, std::string message, int severity = 16, int state = 1) {
+    TdsReply reply;
+    reply.kind = Kind::kError;
+    reply.number = number;
+    reply.message = std::move(message);
+    reply.severity = severity;
+    reply.state = state;
+    return reply;
+  }
+  static TdsReply Of(Kind kind) {
+    TdsReply reply;
+    reply.kind = kind;
+    return reply;
+  }
+  static TdsReply Silence() { return Of(Kind::kSilence); }
+  static TdsReply Drop() { return Of(Kind::kDrop); }
+  TdsReply After(std::chrono::milliseconds wait) const {
+    TdsReply reply = *this;
+    reply.delay = wait;
+    return reply;
+  }
 };
+
+// The text the job adds after a statement to learn its own count.
+inline constexpr char kOwnCountQuery[] = "\r\nSELECT ROWCOUNT_BIG()";
 
 class TdsStandIn {
  public:
@@ -60,7 +92,8 @@ class TdsStandIn {
  private:
   void Serve();
   void Talk(int fd);
-  void Answer(int fd, std::uint8_t type, const std::string& payload, std::uint8_t& encryption);
+  // False when the connection must end.
+  bool Answer(int fd, std::uint8_t type, const std::string& payload, std::uint8_t& encryption);
 
   Options options_;
   int listener_ = -1;

@@ -120,7 +120,9 @@ installation-lock)
   before=$(md5sum "$site"/*.mdb)
   start_holder "$work/holder" "$WIN_BIN/tests/hold-installation.exe" "$(win "$site")\\" "$(win "$work/stop")"
   [ "$(run_job "$site")" = 1 ] || fail "a second run did not fail"
-  grep -q "Another run of Scourex is working on the installation" "$site/Scourex.log" || fail "no lock error logged"
+  holder_pid=$(awk '/held/ {print $2}' "$work/holder" | tr -d '\r')
+  grep -q "Another run of Scourex is working on the installation .* It is held by process $holder_pid, running since [0-9]" \
+    "$site/Scourex.log" || fail "no lock error naming the holder $holder_pid logged"
   [ "$(md5sum "$site"/*.mdb)" = "$before" ] || fail "the second run changed a database"
   touch "$work/stop"
   wait
@@ -218,6 +220,36 @@ SQL
   grep -q "Total Events Deleted 1" "$site/Scourex.log" || fail "event count"
   [ "$(sqlite3 "$site/site.db" "SELECT group_concat(ID) FROM CRDHLD; SELECT group_concat(Owner) FROM CARD;")" = $'2,3\n2,3' ] ||
     fail "rows left: $(sqlite3 "$site/site.db" "SELECT ID FROM CRDHLD")"
+  ;;
+
+silent-dns)
+  # A host name the name service never answers for: each open fails within its connect
+  # timeout, saying so. The job alone sees a resolver configuration naming a silent
+  # server of this script's, in a mount namespace of its own (root only).
+  [ "$(id -u)" = 0 ] || { echo "[  SKIPPED ] needs root for a mount namespace"; exit 0; }
+  site=$work/site
+  mkdir -p "$site"
+  cp "$scourex_exe" "$site/"
+  : >"$site/Orvanta.nam"
+  printf '[Orvanta]\r\nDBType=2\r\nSQL_Connect=Provider=SQLOLEDB;Data Source=zutritt-db.example.com;User ID=sa;Password=Secr3t;Connect Timeout=2\r\n' \
+    >"$site/Orvanta.ini"
+  printf 'nameserver 127.0.0.154\noptions timeout:5 attempts:2\n' >"$work/resolv.conf"
+  perl -MIO::Socket::INET -e 'my $s = IO::Socket::INET->new(LocalAddr => "127.0.0.154:53", Proto => "udp") or die "$!"; print "held\n"; $| = 1; sleep 60' \
+    >"$work/dns" 2>&1 &
+  dns_pid=$!
+  for _ in $(seq 1 50); do grep -q held "$work/dns" && break; sleep 0.1; done
+  grep -q held "$work/dns" || fail "no silent name server: $(cat "$work/dns")"
+  start=$(date +%s)
+  status=0
+  (cd / && timeout 60 unshare -m sh -c 'mount --bind "$1" /etc/resolv.conf && exec "$2" "$3" 2>/dev/null' sh \
+    "$work/resolv.conf" "$WINE" "$site/scourex.exe") || status=$?
+  took=$(($(date +%s) - start))
+  kill "$dns_pid" 2>/dev/null || true
+  [ "$status" = 1 ] || fail "the run did not fail: $status"
+  [ "$(grep -c "the name service (DNS) did not answer for the host 'zutritt-db.example.com' within the connect timeout of 2 seconds" "$site/Scourex.log")" = 2 ] ||
+    fail "the opens did not say the name went unanswered"
+  ! grep -q "Secr3t" "$site/Scourex.log" || fail "the password is in the log"
+  [ "$took" -lt 15 ] || fail "the run took ${took}s, not two opens of 2s"
   ;;
 
 *)
