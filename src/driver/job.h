@@ -35,6 +35,8 @@ struct Job {
   Logger log{platform, OptionsFileName, settings.LogFile};
   bool database_failed = false;  // a connection did not open or a command failed
   bool owns_installation = false;  // no other run of the job works on this installation
+  // a marker, options file or log of the installation is something other than a regular file
+  bool installation_failed = false;
 };
 
 // Finds the installation, reads the options, names the databases, opens the connections.
