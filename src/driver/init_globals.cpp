@@ -52,15 +52,15 @@ void InitGlobals(Job& job) {
   // The installation's own files are only ever regular files; anything else planted there is
   // reported and left alone, before any database is opened.
   for (const std::string& name : stand_ins) {
-    Trap(job.log, source, [&] {
+    const bool regular = Trap(job.log, source, [&] {
       try {
         p.RequireRegularFile(job.AppFolder + name);
       } catch (const Error& e) {
         throw Error(e.number(), e.description() + " and does not mark the installation");
       }
     });
+    if (!regular) job.installation_failed = true;
   }
-  if (job.ProductBase.empty() && !stand_ins.empty()) job.installation_failed = true;
   for (const std::string& path :
        {job.AppFolder + job.OptionsFileName, job.AppFolder + StripExtension(p.ExecutableName()) + ".ini"}) {
     if (Trap(job.log, source, [&] { p.RequireRegularFile(path); })) {
