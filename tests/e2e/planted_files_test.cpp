@@ -1,13 +1,16 @@
 // Objects planted where the job keeps its own files (log, options files, marker): a link,
-// a link to nothing, a named pipe and a folder. The job follows none of them, waits on none,
+// a link to nothing, a named pipe, a folder and, where the tests run as root, a device. The job follows none of them, waits on none,
 // names each in an error line and ends with status 1; whatever they point at stays as it was.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <filesystem>
+#include <vector>
 
+#include "support/machine.h"
 #include "support/process.h"
 
 namespace scourex {
@@ -17,7 +20,7 @@ namespace fs = std::filesystem;
 using testing::ReadWholeFile;
 using testing::TempFolder;
 
-enum class Planted { kLink, kDanglingLink, kPipe, kFolder };
+enum class Planted { kLink, kDanglingLink, kPipe, kFolder, kDevice };
 
 TEST(PlantedFiles, NeitherFollowedNorWaitedOnAndNamed) {
   TempFolder made;
@@ -30,10 +33,12 @@ TEST(PlantedFiles, NeitherFollowedNorWaitedOnAndNamed) {
     Planted planted;
     const char* what;  // as the error line says it
   };
-  const Case kinds[] = {{"a link", Planted::kLink, "a symbolic link"},
-                        {"a dangling link", Planted::kDanglingLink, "a symbolic link"},
-                        {"a named pipe", Planted::kPipe, "a named pipe"},
-                        {"a folder", Planted::kFolder, "a folder"}};
+  std::vector<Case> kinds = {{"a link", Planted::kLink, "a symbolic link"},
+                             {"a dangling link", Planted::kDanglingLink, "a symbolic link"},
+                             {"a named pipe", Planted::kPipe, "a named pipe"},
+                             {"a folder", Planted::kFolder, "a folder"}};
+  // Only root makes device nodes: a copy of the null device, which takes writes harmlessly.
+  if (testing::RunningAsRoot()) kinds.push_back({"a device", Planted::kDevice, "a device"});
   for (const char* place : {"Scourex.log", "scourex.ini", "Orvanta.ini", "Orvanta.nam"}) {
     for (const Case& c : kinds) {
       SCOPED_TRACE(std::string(c.name) + " at " + place);
@@ -58,6 +63,9 @@ TEST(PlantedFiles, NeitherFollowedNorWaitedOnAndNamed) {
         case Planted::kFolder:
           fs::create_directory(at);
           break;
+        case Planted::kDevice:
+          ASSERT_EQ(::mknod(at.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+          break;
       }
 
       const testing::ProcessResult run = testing::RunJobWithin(site, 60);
@@ -73,6 +81,7 @@ TEST(PlantedFiles, NeitherFollowedNorWaitedOnAndNamed) {
       const fs::file_type kept = fs::symlink_status(at).type();
       EXPECT_EQ(kept, c.planted == Planted::kPipe     ? fs::file_type::fifo
                       : c.planted == Planted::kFolder ? fs::file_type::directory
+                      : c.planted == Planted::kDevice ? fs::file_type::character
                                                       : fs::file_type::symlink);
       if (c.planted == Planted::kFolder) {
         EXPECT_TRUE(fs::is_empty(at));
