@@ -12,10 +12,14 @@ std::string AppFolderFor(const std::string& executable_folder, char separator) {
   return folder;
 }
 
+bool IsMarkerName(const std::string& name) {
+  return name.size() >= 4 && LowerAscii(name.substr(name.size() - 4)) == ".nam";
+}
+
 std::string ProductBaseFrom(std::vector<std::string> files) {
   std::sort(files.begin(), files.end());
   for (const std::string& name : files) {
-    if (name.size() < 4 || LowerAscii(name.substr(name.size() - 4)) != ".nam") continue;
+    if (!IsMarkerName(name)) continue;
     std::string base = name.substr(0, name.size() - 4);
     std::string lower = LowerAscii(base);
     if (lower == "orvanta") return "Orvanta";

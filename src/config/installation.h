@@ -10,6 +10,10 @@ namespace scourex {
 // development build folder redirected to the development root.
 std::string AppFolderFor(const std::string& executable_folder, char separator);
 
+// Whether `name` is that of a marker: it ends in ".nam", in any letter case. Only a
+// regular file with such a name marks an installation.
+bool IsMarkerName(const std::string& name);
+
 // The product base name from the marker file among `files` (names ending in ".nam", any
 // letter case; the first in byte order wins), the two product words in their own
 // spelling; empty when there is no marker.

@@ -24,7 +24,7 @@ int FormLoad(Job& job) {
   // Ending the run releases both connections.
   job.MainConnection.reset();
   job.JournalConnection.reset();
-  return job.database_failed ? 1 : 0;
+  return job.database_failed || job.installation_failed || job.log.FileFailed() ? 1 : 0;
 }
 
 }  // namespace scourex

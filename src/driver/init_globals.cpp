@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "config/connection_texts.h"
 #include "config/installation.h"
 #include "driver/job.h"
@@ -50,10 +52,36 @@ void InitGlobals(Job& job) {
     if (!job.owns_installation) job.installation_holder = HolderText(p, p.InstallationHolderOf(job.AppFolder));
   });
   Trap(job.log, source, [&] { job.ProductBase = ProductBaseFrom(p.ListFiles()); });
+  std::vector<std::string> stand_ins;  // named as markers, but links, folders, pipes or devices
+  Trap(job.log, source, [&] {
+    for (const std::string& name : p.ListOtherEntries()) {
+      if (IsMarkerName(name)) stand_ins.push_back(name);
+    }
+  });
   job.OptionsFileName = job.ProductBase + ".ini";
   DefaultOptions(job.settings);
-  ReAdoptions(job.settings, p, job.log, job.AppFolder + job.OptionsFileName);
-  ReAdoptions(job.settings, p, job.log, job.AppFolder + StripExtension(p.ExecutableName()) + ".ini");
+
+  // The installation's own files are only ever regular files; anything else planted there is
+  // reported and left alone, before any database is opened.
+  for (const std::string& name : stand_ins) {
+    const bool regular = Trap(job.log, source, [&] {
+      try {
+        p.RequireRegularFile(job.AppFolder + name);
+      } catch (const Error& e) {
+        throw Error(e.number(), e.description() + " and does not mark the installation");
+      }
+    });
+    if (!regular) job.installation_failed = true;
+  }
+  for (const std::string& path :
+       {job.AppFolder + job.OptionsFileName, job.AppFolder + StripExtension(p.ExecutableName()) + ".ini"}) {
+    if (Trap(job.log, source, [&] { p.RequireRegularFile(path); })) {
+      ReAdoptions(job.settings, p, job.log, path);
+    } else {
+      job.installation_failed = true;
+    }
+  }
+  if (!Trap(job.log, source, [&] { p.RequireRegularFile(job.settings.LogFile); })) job.installation_failed = true;
 
   const std::string& folder = job.settings.DbsFolder.empty() ? job.AppFolder : job.settings.DbsFolder;
   job.MainDatabasePath = folder + job.ProductBase + ".mdb";

@@ -36,6 +36,8 @@ struct Job {
   bool database_failed = false;  // a connection did not open or a command failed
   bool owns_installation = false;  // no other run of the job works on this installation
   std::string installation_holder;  // when another run holds it: which process and since when
+  // a marker, options file or log of the installation is something other than a regular file
+  bool installation_failed = false;
 };
 
 // Finds the installation, reads the options, names the databases, opens the connections.

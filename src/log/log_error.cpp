@@ -34,7 +34,11 @@ void Logger::LogError(const std::string& number_text, const std::string& descrip
     } else {
       line = stamp + " *** Keep Alive *** ";
     }
-    platform_.AppendToFile(log_file_, line + "\r\n");
+    try {
+      platform_.AppendToFile(log_file_, line + "\r\n");
+    } catch (...) {
+      file_failed_ = true;
+    }
   } catch (...) {
     // The last stop of failure handling: nothing is reported from here.
   }

@@ -26,10 +26,15 @@ class Logger {
   // Never fails: whatever goes wrong while writing the file is swallowed.
   void LogError(const std::string& number_text, const std::string& description, const std::string& source);
 
+  // Whether a line could not be written to the log file: a run whose log is lost has not
+  // done all it was asked.
+  bool FileFailed() const { return file_failed_; }
+
  private:
   Platform& platform_;
   const std::string& options_file_name_;
   const std::string& log_file_;
+  bool file_failed_ = false;
 };
 
 }  // namespace scourex

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
+
 namespace scourex {
 
 // A local date and time, to the second.
@@ -42,8 +44,18 @@ class Platform {
   // Throws scourex::Error (76 Path not found) when the folder cannot be entered.
   virtual void SetCurrentDirectory(const std::string& folder) = 0;
   // Names of the regular, non-hidden files of the current directory, in no particular order.
+  // A link is not one, whatever it points at.
   virtual std::vector<std::string> ListFiles() = 0;
+  // Names of the other non-hidden entries of the current directory: folders, links, pipes,
+  // devices.
+  virtual std::vector<std::string> ListOtherEntries() = 0;
 
+  // The job's own files (options, log) are only ever regular files: a link at the last
+  // component of the path is never followed, a pipe or a device never waited on or written,
+  // and anything but a regular file throws scourex::Error 75 naming the path and what
+  // stands there.
+  // Returns when a regular file or nothing stands at `path`; throws as above otherwise.
+  virtual void RequireRegularFile(const std::string& path) = 0;
   // The whole file; throws scourex::Error 53, 76 or 75 as the classic runtime does.
   virtual std::string ReadFile(const std::string& path) = 0;
   // Appends `line` to the file in one write, creating the file when missing. Throws on failure.
@@ -68,6 +80,10 @@ class Platform {
   virtual void Debug(const std::string& line) = 0;
   virtual void Beep() = 0;
 };
+
+// The error of a platform that found `what` ("a symbolic link", "a folder", ...) at `path`
+// where only a regular file is used.
+Error NotRegularFile(const std::string& path, const std::string& what);
 
 // The platform of the system the program was built for.
 std::unique_ptr<Platform> CreateSystemPlatform();

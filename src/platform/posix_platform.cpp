@@ -97,28 +97,20 @@ class PosixPlatform final : public Platform {
     if (::chdir(folder.c_str()) != 0) throw runtime::Make(runtime::kPathNotFound);
   }
 
-  std::vector<std::string> ListFiles() override {
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(".");
-    if (dir == nullptr) throw runtime::Make(runtime::kPathNotFound);
-    while (dirent* entry = ::readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name.empty() || name[0] == '.') continue;
-      struct stat st {};
-      if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
+  std::vector<std::string> ListFiles() override { return List(true); }
+  std::vector<std::string> ListOtherEntries() override { return List(false); }
+
+  void RequireRegularFile(const std::string& path) override {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) return;  // nothing stands there
+      throw runtime::Make(runtime::kPathFileAccess);
     }
-    ::closedir(dir);
-    return names;
+    if (!S_ISREG(st.st_mode)) throw NotRegularFile(path, KindOf(st.st_mode));
   }
 
   std::string ReadFile(const std::string& path) override {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw OpenError(path, errno);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-      ::close(fd);
-      throw runtime::Make(runtime::kPathFileAccess);
-    }
+    int fd = OpenRegular(path, O_RDONLY);
     std::string data;
     char buf[65536];
     for (;;) {
@@ -136,8 +128,7 @@ class PosixPlatform final : public Platform {
   }
 
   void AppendToFile(const std::string& path, const std::string& line) override {
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) throw OpenError(path, errno);
+    int fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT);
     // One write, so that concurrent writers interleave whole lines.
     ssize_t n;
     do {
@@ -198,6 +189,53 @@ class PosixPlatform final : public Platform {
   }
 
  private:
+  static std::vector<std::string> List(bool regular) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(".");
+    if (dir == nullptr) throw runtime::Make(runtime::kPathNotFound);
+    while (dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name.empty() || name[0] == '.') continue;
+      struct stat st {};
+      if (::lstat(name.c_str(), &st) == 0 && (S_ISREG(st.st_mode) != 0) == regular) names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+  }
+
+  // Opens `path` only when it is a regular file: the last component is not followed, and
+  // the open does not wait (a pipe without a writer, a device), the file is checked, and
+  // then the descriptor blocks as usual.
+  static int OpenRegular(const std::string& path, int flags) {
+    int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      int err = errno;
+      struct stat st {};
+      if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) throw NotRegularFile(path, KindOf(st.st_mode));
+      throw OpenError(path, err);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      throw NotRegularFile(path, KindOf(st.st_mode));
+    }
+    int fl = ::fcntl(fd, F_GETFL);
+    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+      ::close(fd);
+      throw runtime::Make(runtime::kPathFileAccess);
+    }
+    return fd;
+  }
+
+  static std::string KindOf(mode_t mode) {
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "something else";
+  }
+
   std::string folder_;
   std::string name_;
   int installation_lock_fd_ = -1;

@@ -55,6 +55,11 @@ class Handle {
   Handle& operator=(const Handle&) = delete;
   bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
   HANDLE get() const { return h_; }
+  HANDLE release() {
+    HANDLE h = h_;
+    h_ = INVALID_HANDLE_VALUE;
+    return h;
+  }
 
  private:
   HANDLE h_;
@@ -131,28 +136,24 @@ class WindowsPlatform final : public Platform {
     throw runtime::Make(runtime::kPathNotFound);
   }
 
-  std::vector<std::string> ListFiles() override {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search =
-        FindFirstFileExW(L"*", FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    if (search == INVALID_HANDLE_VALUE) {
-      if (GetLastError() == ERROR_FILE_NOT_FOUND) return names;
-      throw runtime::Make(runtime::kPathNotFound);
+  std::vector<std::string> ListFiles() override { return List(true); }
+  std::vector<std::string> ListOtherEntries() override { return List(false); }
+
+  void RequireRegularFile(const std::string& path) override {
+    DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      DWORD code = GetLastError();
+      if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return;  // nothing stands there
+      throw OpenError(code);
     }
-    constexpr DWORD kNotNormal =
-        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DEVICE;
-    do {
-      if ((found.dwFileAttributes & kNotNormal) == 0) names.push_back(Narrow(found.cFileName));
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    return names;
+    if (const char* what = KindOf(attributes)) throw NotRegularFile(path, what);
+    Handle h(CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (h.valid() && GetFileType(h.get()) != FILE_TYPE_DISK) throw NotRegularFile(path, "a device");
   }
 
   std::string ReadFile(const std::string& path) override {
-    Handle h(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.valid()) throw OpenError(GetLastError());
+    Handle h(OpenRegular(path, GENERIC_READ, OPEN_EXISTING));
     std::string data;
     char buf[65536];
     for (;;) {
@@ -169,10 +170,7 @@ class WindowsPlatform final : public Platform {
   void AppendToFile(const std::string& path, const std::string& line) override {
     // Append-only access writes each line at the end, whoever else writes; the sharing
     // lets operators read (and other programs write) the log meanwhile.
-    Handle h(CreateFileW(SystemPath(path).c_str(), FILE_APPEND_DATA,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.valid()) throw OpenError(GetLastError());
+    Handle h(OpenRegular(path, FILE_APPEND_DATA, OPEN_ALWAYS));
     std::string bytes = Ansi(line);
     DWORD put = 0;
     if (!WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) || put != bytes.size())
@@ -255,6 +253,55 @@ class WindowsPlatform final : public Platform {
   void Beep() override { MessageBeep(MB_OK); }
 
  private:
+  static std::vector<std::string> List(bool regular) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search =
+        FindFirstFileExW(L"*", FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_NOT_FOUND) return names;
+      throw runtime::Make(runtime::kPathNotFound);
+    }
+    do {
+      std::wstring name = found.cFileName;
+      if (name == L"." || name == L".." || (found.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+        continue;
+      if ((KindOf(found.dwFileAttributes) == nullptr) == regular) names.push_back(Narrow(name));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+  }
+
+  // What the attributes say stands there when it is not a plain file; null for a file.
+  static const char* KindOf(DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return "a link (a reparse point)";
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "a folder";
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return "a device";
+    return nullptr;
+  }
+
+  // Opens `path` only when it is a regular file on disk: a reparse point at the last
+  // component is opened as itself (never followed) and refused, and so are folders, pipes
+  // and devices.
+  static HANDLE OpenRegular(const std::string& path, DWORD access, DWORD disposition) {
+    HANDLE h = CreateFileW(SystemPath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      DWORD code = GetLastError();
+      DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (const char* what = KindOf(attributes)) throw NotRegularFile(path, what);
+      }
+      throw OpenError(code);
+    }
+    Handle owned(h);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(h) != FILE_TYPE_DISK) throw NotRegularFile(path, "a device or a pipe");
+    if (!GetFileInformationByHandle(h, &info)) throw runtime::Make(runtime::kPathFileAccess);
+    if (const char* what = KindOf(info.dwFileAttributes)) throw NotRegularFile(path, what);
+    return owned.release();
+  }
+
   static std::string Ansi(const std::string& utf8) { return ToCodePage(Widen(utf8), CP_ACP); }
 
   // What the holder of an installation's lock publishes for later runs, in memory named

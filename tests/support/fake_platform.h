@@ -39,6 +39,8 @@ class FakePlatform : public Platform {
     }
     return names;
   }
+  std::vector<std::string> ListOtherEntries() override { return {}; }
+  void RequireRegularFile(const std::string&) override {}  // holds only regular files
   std::string ReadFile(const std::string& path) override {
     std::string full = Resolve(path);
     auto it = files.find(full);

@@ -36,6 +36,11 @@ ProcessResult RunJob(const std::string& folder) {
   return RunCommand("cd / && " + ShellQuote(folder + "/scourex") + " 2>&1");
 }
 
+ProcessResult RunJobWithin(const std::string& folder, int seconds) {
+  return RunCommand("cd / && timeout -k 5 " + std::to_string(seconds) + " " + ShellQuote(folder + "/scourex") +
+                    " 2>&1");
+}
+
 std::string MakeSite(const std::string& folder, const std::string& args, const std::string& own_options) {
   const ProcessResult made = RunCommand(std::string(MAKE_SITE_BINARY) + " " + ShellQuote(folder) + " " + args + " 2>&1");
   if (made.status != 0) return made.out.empty() ? "make-site failed" : made.out;

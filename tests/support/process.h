@@ -19,6 +19,8 @@ std::string ShellQuote(const std::string& s);
 // Runs the job's binary in `folder` from another folder, as a scheduler does, standard
 // error merged into the output.
 ProcessResult RunJob(const std::string& folder);
+// The same, stopped after `seconds` (then the status is 124).
+ProcessResult RunJobWithin(const std::string& folder, int seconds);
 
 // Writes a demonstration installation into `folder` with make-site (`args` after the
 // folder), puts the job's binary there and `own_options` as its own options file.

@@ -114,6 +114,16 @@ shared-log)
   grep -q "Stop Application Scourex" "$work/reader" || fail "the reader did not see the lines appended meanwhile"
   ;;
 
+folder-at-log)
+  # Only a regular file is written as the log; what stands there otherwise is left alone.
+  # (Wine shows a host's symbolic links as plain files, so only a folder is planted here.)
+  site=$work/site
+  make_site "$site"
+  mkdir "$site/Scourex.log"
+  [ "$(run_job "$site")" = 1 ] || fail "a folder at the log did not end the run in status 1"
+  [ -d "$site/Scourex.log" ] && [ -z "$(ls -A "$site/Scourex.log")" ] || fail "the folder at the log was touched"
+  ;;
+
 installation-lock)
   site=$work/site
   make_site "$site"

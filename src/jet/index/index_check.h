@@ -20,7 +20,9 @@ struct IndexTreeReport {
 // Walks the index rooted at `root_page` of the table defined at `table_page` and checks:
 // every page an index page of that table whose free-space count is true; leaf entries in
 // strictly rising order of key and row pointer; each node entry equal to the last entry
-// of its child; a tail only on a node that is last on its level; all leaves at one depth;
+// of its child; a tail (a node's last child, without an entry) only on nodes, its entries
+// after those of the node's other children and bounded by the node's entry in its parent;
+// all leaves at one depth;
 // each level chained through prev/next both ways in tree order; no page reached twice;
 // no empty page but the root. Damage is reported, never thrown or followed into a loop.
 IndexTreeReport CheckIndexTree(Pager& pager, std::uint32_t table_page, std::uint32_t root_page);

@@ -4,11 +4,20 @@
 // emptied, and neither needs the entries decoded. A leaf that loses some entries keeps
 // its shared prefix (the entries left still share it) and is compacted in place; only its
 // new last entry, which the parent repeats, is decoded.
+//
+// The pass reads every page of the tree anyway, so it also checks on the way what it is
+// about to rewrite: each level's pages linked both ways in tree order, leaf entries in
+// rising order, each node entry equal to the last entry below it, each page's free-space
+// count true. A tree found inconsistent fails the statement (the file stays as it was)
+// rather than having a purge build on the damage.
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "jet/error.h"
@@ -63,8 +72,8 @@ struct LeafBytes {
 
 class Remover {
  public:
-  Remover(PageEditor& editor, std::uint32_t table_page, const std::vector<RowId>& rows)
-      : tree_(editor, table_page), f_(editor.format()), rows_(rows) {}
+  Remover(PageEditor& editor, std::uint32_t table_page, const std::vector<RowId>& rows, const TableRowTest& table_rows)
+      : tree_(editor, table_page), f_(editor.format()), rows_(rows), table_rows_(table_rows) {}
 
   IndexRemoval Run(std::uint32_t root) {
     PageRef page = Visit(root);
@@ -136,6 +145,8 @@ class Remover {
     if (depth > kMaxDepth) ThrowCorrupt("the index at " + PageName(number) + " is deeper than any real one");
     if ((*ref)[0] == static_cast<std::uint8_t>(PageType::IndexLeaf)) return ProcessLeaf(number, ref, root);
     IndexPage page = tree_.Check(number, ref);
+    Chain(depth, number, page.prev_page, page.next_page);
+    CheckFreeSpace(number, ViewOf(ref).U16(2), IndexEntryBytes(page));
 
     Content c;
     c.leaf = false;
@@ -143,6 +154,9 @@ class Remover {
     std::vector<IndexEntry> entries = std::move(page.entries);
     for (const IndexEntry& e : entries) {
       std::vector<Piece> pieces = Process(e.child_page, Visit(e.child_page), depth + 1, false);
+      if (StoredIndexEntry(e, true) != last_leaf_entry_)
+        ThrowCorrupt(PageName(number) + " has an entry that is not the last entry of its child " +
+                     std::to_string(e.child_page));
       changed = tree_.Place(c, &e, e.child_page, pieces) || changed;
     }
     if (page.tail_page != 0) {
@@ -166,6 +180,58 @@ class Remover {
       return {Piece{number, std::nullopt}};
     }
     return Emit(depth, number, std::move(c), page.next_page, root);
+  }
+
+  // `number`, with the stored links `prev` and `next`, comes next on `level`: the page
+  // before it there must link to it and it back to that page.
+  void Chain(int level, std::uint32_t number, std::uint32_t prev, std::uint32_t next) {
+    Link& before = chain_[level];
+    if (prev != before.page || (before.page != 0 && before.next != number))
+      ThrowCorrupt(PageName(number) + " and the page before it on its level (" + std::to_string(before.page) +
+                   ") do not link to each other: they link to " + std::to_string(prev) + " and " +
+                   std::to_string(before.next));
+    before = Link{number, next};
+  }
+
+  void CheckFreeSpace(std::uint32_t number, std::size_t recorded, std::size_t entry_bytes) const {
+    const std::size_t want = f_.page_size - f_.index_entries - entry_bytes;
+    if (recorded != want)
+      ThrowCorrupt(PageName(number) + " records " + std::to_string(recorded) + " bytes free instead of " +
+                   std::to_string(want));
+  }
+
+  // The leaf's entries rise strictly, from above the last entry of the leaf before. Every
+  // entry but the first is the shared prefix and its own bytes, so two neighbours compare
+  // as their own bytes do (the first entry's own bytes follow the prefix).
+  void CheckOrder(std::uint32_t number, const std::uint8_t* bytes, const LeafBytes& leaf) {
+    if (leaf.ends.empty()) return;
+    const std::size_t first_start = f_.index_entries;
+    const std::string_view first(reinterpret_cast<const char*>(bytes + first_start), leaf.ends[0] - first_start);
+    bool ordered = !have_leaf_entry_ || first > std::string_view(last_leaf_entry_);
+    std::string_view before = first.substr(leaf.prefix);
+    for (std::size_t i = 1; i < leaf.ends.size() && ordered; ++i) {
+      const std::string_view own(reinterpret_cast<const char*>(bytes + leaf.ends[i - 1]), leaf.ends[i] - leaf.ends[i - 1]);
+      ordered = own > before;
+      before = own;
+    }
+    if (!ordered) ThrowCorrupt(PageName(number) + " holds entries out of order");
+    last_leaf_entry_ = FullEntry(bytes, leaf, leaf.ends.size() - 1, first_start);
+    have_leaf_entry_ = true;
+  }
+
+  // An entry of leaf `number` points at the row at `page`, `slot`: a row of the table, and
+  // no other entry points at it.
+  void CheckRow(std::uint32_t number, std::uint32_t page, std::uint8_t slot) {
+    auto row = [&] { return "the row at page " + std::to_string(page) + " slot " + std::to_string(slot); };
+    if (!table_rows_(page, slot)) ThrowCorrupt(PageName(number) + " has an entry for " + row() + ", which does not exist");
+    if (seen_page_ == nullptr || seen_number_ != page) {
+      seen_page_ = &seen_rows_[page];
+      seen_number_ = page;
+    }
+    std::uint64_t& word = (*seen_page_)[slot / 64];
+    const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
+    if ((word & bit) != 0) ThrowCorrupt(PageName(number) + " has a second entry for " + row());
+    word |= bit;
   }
 
   // Where the entries of leaf `number` end, checked as ParseIndexPage checks them.
@@ -212,6 +278,9 @@ class Remover {
     last_leaf_next_ = leaf.next;
     const std::uint8_t* bytes = ref->data();
     const std::size_t first_start = f_.index_entries;
+    Chain(kLeafLevel, number, leaf.prev, leaf.next);
+    CheckFreeSpace(number, view.U16(2), leaf.ends.empty() ? 0 : leaf.ends.back() - first_start);
+    CheckOrder(number, bytes, leaf);
 
     // Which entries go: the row pointer is an entry's last four bytes, which the shared
     // prefix covers only in entries shorter than it allows (then the full entry is built).
@@ -226,10 +295,12 @@ class Remover {
         p = reinterpret_cast<const std::uint8_t*>(full.data() + full.size() - 4);
       }
       const std::uint32_t data_page = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+      if (table_rows_) CheckRow(number, data_page, p[3]);
       gone[i] = rows_.Contains(data_page, p[3]);
       removed += gone[i] ? 1 : 0;
     }
     result_.entries_removed += removed;
+    result_.entries_seen += leaf.ends.size();
     if (removed == 0) {
       Keep(kLeafLevel, number, leaf.prev, leaf.next);
       return {Piece{number, std::nullopt}};
@@ -313,8 +384,15 @@ class Remover {
   TreeEditor tree_;
   const Format& f_;
   RowSet rows_;
+  const TableRowTest& table_rows_;
+  std::unordered_map<std::uint32_t, std::array<std::uint64_t, 4>> seen_rows_;  // rows with an entry, by page
+  std::array<std::uint64_t, 4>* seen_page_ = nullptr;
+  std::uint32_t seen_number_ = 0;
   IndexRemoval result_;
   std::map<int, Link> levels_;
+  std::map<int, Link> chain_;  // per level, the last page read and its stored next
+  std::string last_leaf_entry_;  // the last entry of the last leaf read, as stored
+  bool have_leaf_entry_ = false;
   std::unordered_set<std::uint32_t> seen_;
   std::unordered_set<std::uint32_t> freed_;
   std::uint32_t last_leaf_next_ = 0;
@@ -324,12 +402,12 @@ class Remover {
 }  // namespace
 
 IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page,
-                             const std::vector<RowId>& rows) {
+                             const std::vector<RowId>& rows, const TableRowTest& table_rows) {
   if (root_page == 0) ThrowCorrupt("an index of the table at page " + std::to_string(table_page) + " has no root page");
-  if (std::is_sorted(rows.begin(), rows.end())) return Remover(editor, table_page, rows).Run(root_page);
+  if (std::is_sorted(rows.begin(), rows.end())) return Remover(editor, table_page, rows, table_rows).Run(root_page);
   std::vector<RowId> sorted = rows;
   std::sort(sorted.begin(), sorted.end());
-  return Remover(editor, table_page, sorted).Run(root_page);
+  return Remover(editor, table_page, sorted, table_rows).Run(root_page);
 }
 
 }  // namespace jet

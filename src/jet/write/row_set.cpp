@@ -8,6 +8,7 @@
 namespace jet::write {
 
 void RowSet::Add(RowId id) {
+  last_ = nullptr;  // an insert may move the pages
   const std::uint32_t number = RowIdPage(id);
   const std::uint8_t slot = RowIdSlot(id);
   auto at = pages_.end();
@@ -27,6 +28,18 @@ void RowSet::Add(RowId id) {
     word |= bit;
     ++count_;
   }
+}
+
+bool RowSet::Contains(RowId id) const {
+  const std::uint32_t number = RowIdPage(id);
+  if (last_ == nullptr || last_->number != number) {
+    auto at = std::lower_bound(pages_.begin(), pages_.end(), number,
+                               [](const Page& p, std::uint32_t n) { return p.number < n; });
+    if (at == pages_.end() || at->number != number) return false;
+    last_ = &*at;
+  }
+  const std::uint8_t slot = RowIdSlot(id);
+  return ((last_->slots[slot / 64] >> (slot % 64)) & 1u) != 0;
 }
 
 bool RowSet::NextBatch(std::size_t* cursor, std::size_t limit, std::vector<RowId>* out) const {

@@ -19,6 +19,7 @@ class RowSet {
   void Add(RowId id);
   std::size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
+  bool Contains(RowId id) const;
 
   // Fills `out` with the next ids after `*cursor` (ascending), at most `limit` of them;
   // returns false when none are left. `*cursor` starts at 0.
@@ -32,6 +33,7 @@ class RowSet {
   // A deque grows without copying what it holds: no moment with the set twice in memory.
   std::deque<Page> pages_;
   std::size_t count_ = 0;
+  mutable const Page* last_ = nullptr;  // the page Contains found last (a deque keeps its place)
 };
 
 }  // namespace jet::write

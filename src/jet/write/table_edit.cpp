@@ -84,11 +84,14 @@ class Deleter {
  public:
   explicit Deleter(EditableDatabase& db) : db_(db), pager_(db.pager()), txn_(db.Editor()), format_(pager_.format()) {}
 
-  std::int64_t DeleteSet(EditableTable& table, const RowSet& rows) {
+  // `table_rows`, every row of the table as the statement read it, lets the first pass
+  // over each index check that the tree holds those rows and no others.
+  std::int64_t DeleteSet(EditableTable& table, const RowSet& rows, const RowSet* table_rows) {
     const std::size_t limit = Referred(table) ? rows.size() : kRowsPerBatch;
     std::int64_t total = 0;
     std::size_t cursor = 0;
     std::vector<RowId> batch;
+    table_rows_ = table_rows;
     while (rows.NextBatch(&cursor, limit, &batch)) total += Delete(table, std::move(batch), 0);
     return total;
   }
@@ -104,7 +107,8 @@ class Deleter {
     // to the file (journaled first) rather than staying in memory until the end.
     Transaction::Spilling spilling(txn_);
     Enforce(table, ids, depth);
-    RemoveIndexEntries(db_, table, txn_, ids);
+    RemoveIndexEntries(db_, table, txn_, ids, depth == 0 ? table_rows_ : nullptr);
+    if (depth == 0) table_rows_ = nullptr;  // later batches meet trees this statement changed
     txn_.Release();
     MarkDeleted(table, ids);
     UpdateCounts(table, ids.size());
@@ -268,6 +272,7 @@ class Deleter {
   Pager& pager_;
   Transaction& txn_;
   const Format& format_;
+  const RowSet* table_rows_ = nullptr;  // for the first pass over the statement's own table
 };
 
 }  // namespace
@@ -329,16 +334,17 @@ std::int64_t DeleteRows(EditableDatabase& db, EditableTable& table, const std::v
 
 std::int64_t DeleteWhere(EditableDatabase& db, EditableTable& table, const std::vector<bool>& wanted,
                          const std::function<bool(const Row&)>& matches) {
-  RowSet rows;
+  RowSet rows, all;
   std::size_t n = 0;
   table.Scan(wanted, [&](RowId id, const Row& row) {
     if (++n % kRowsPerCheck == 0) db.CheckDeadline("reading table '" + table.Name() + "'");
+    all.Add(id);
     if (matches(row)) rows.Add(id);
     return true;
   });
   if (rows.empty()) return 0;
   Deleter deleter(db);
-  return deleter.DeleteSet(table, rows);
+  return deleter.DeleteSet(table, rows, &all);
 }
 
 }  // namespace jet::write

@@ -88,6 +88,29 @@ TEST(WriteDelete, EveryOtherRowOfEveryFixtureTable) {
   EXPECT_GT(refused, 0);  // site-ri's cardholders and indexTest's Table3 are referred to
 }
 
+// A journal deep enough for the independent library to keep a tail on every node of a level
+// (its last child, without an entry), not only on the last: sound to the check before and
+// after a purge and inserts, old and new, and mdbtools counts the rows left.
+TEST(WriteDelete, DeepTreeOfAnotherLibraryStaysSoundThroughAPurge) {
+  JET_REQUIRE_FIXTURES();
+  TempDir dir;
+  const std::string path = CopyInto(FixturesDir() / "deep-journal/Journal.mdb", dir);
+  std::size_t left = 0;
+  {
+    auto session = Session::Open(path, {.password = "", .read_write = true});
+    ExpectConsistent(session->database());
+    EXPECT_GT(session->Execute("DELETE FROM [Log] WHERE [Date] < #2025-09-01#").affected, 20000);
+    ExpectConsistent(session->database());
+    for (const char* when : {"2025-10-02 03:04:05", "2026-03-01 12:00:00", "2026-12-01 00:00:00"})
+      session->Execute(std::string("INSERT INTO [Log] ([Date], EventType, Message) VALUES (#") + when + "#, 3, 'x')");
+    ExpectConsistent(session->database());
+    left = RowsOf(session->database(), "Log").size();
+  }
+  auto db = Database::Open(path, {});
+  ExpectConsistent(*db);
+  testing::ExpectOtherReadersCount(path, "Log", left);
+}
+
 // Access 97 stores the shared prefix of an index page's entries with a one-byte length: a
 // leaf whose prefix reaches past its first entry is refused, and the file left as it was.
 TEST(WriteDelete, Access97PrefixLongerThanItsEntryIsRefused) {
