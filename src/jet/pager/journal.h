@@ -55,6 +55,9 @@ inline std::string JournalPath(const std::string& real_database_path) { return r
 
 class JournalWriter {
  public:
+  // Bytes a journal takes when created, before any record.
+  static constexpr std::uint64_t kCreatedSize = 8192;
+
   // Creates the journal of `database` (whose real path is `real_path`); nothing may
   // stand at the journal's path.
   JournalWriter(os::Env& env, const std::string& real_path, const os::File& database, std::uint32_t page_size,

@@ -10,6 +10,7 @@
 #include "jet/crypto/fast_hash.h"
 #include "jet/crypto/sha256.h"
 #include "jet/format/bytes.h"
+#include "jet/pager/journal.h"
 
 namespace jet::journal {
 
@@ -57,6 +58,7 @@ inline std::uint64_t ShaSum(std::uint64_t nonce, const std::uint8_t* p, std::siz
 constexpr Layout kCurrent{3, 4096, 8192, kSector, &FastSum};
 // The previous one: both copies in the first sector, one SHA-256 checksum per version.
 constexpr Layout kPrevious{2, 64, 512, 0, &ShaSum};
+static_assert(JournalWriter::kCreatedSize == kCurrent.records_start);
 
 struct HeaderCopy {
   const Layout* layout = nullptr;  // null: not a valid copy

@@ -7,6 +7,8 @@
 #include <functional>
 
 #include "../fault_env.h"
+#include "jet/crypto/sha256.h"
+#include "jet/format/bytes.h"
 #include "jet/session.h"
 #include "write_support.h"
 
@@ -193,6 +195,57 @@ TEST(WriteJournal, RestoringTheJournalKeepsCopiesAndUndoesTheChange) {
   // Without a journal there is nothing to restore; the copies are never overwritten.
   EXPECT_NE(testing::Shell(jetsql, &status).find("no journal"), std::string::npos);
   EXPECT_EQ(status, 1);
+}
+
+// The previous layout's 8-byte checksum: SHA-256 of the nonce (little endian) and the bytes.
+std::string PreviousSum(std::uint64_t nonce, const std::string& bytes) {
+  crypto::Sha256 hash;
+  std::uint8_t n[8], out[8];
+  Put64(n, nonce);
+  hash.Update(n, 8);
+  hash.Update(bytes.data(), bytes.size());
+  hash.Final(out, 8);
+  return std::string(reinterpret_cast<const char*>(out), 8);
+}
+
+// A journal left by the previous release (header copies at 0 and 64, records from 512,
+// SHA-256 checksums, one per version written) is still played back after an upgrade.
+TEST(WriteJournal, JournalOfThePreviousLayoutIsPlayedBack) {
+  Scenario s;
+  ASSERT_EQ(s.RunChild(s.steps - 5), testing::FaultEnv::kExitStatus);
+  const std::string now = testing::ReadAll(s.path), journal = testing::ReadAll(s.journal);
+  auto u64 = [&](std::size_t at) { return ByteView(journal).U64(at); };
+  const std::size_t h = u64(32) > u64(4096 + 32) ? 0 : 4096;
+  const std::uint32_t page_size = ByteView(journal).U32(h + 12);
+  const std::uint64_t nonce = u64(h + 24);
+  // The same originals; as the version written, what each page holds now.
+  std::string records;
+  for (std::size_t at = 8192; at < 8192 + u64(h + 40);) {
+    const std::uint32_t tag = ByteView(journal).U32(at);
+    if (tag >> 24 == 1) {
+      at += 4 + page_size / 512 * 8 + 8;
+      continue;
+    }
+    const std::string original = journal.substr(at, 4 + page_size);
+    records += original + PreviousSum(nonce, original);
+    std::string written = original.substr(0, 4);
+    written[3] = 1;
+    written += PreviousSum(nonce, now.substr(std::size_t{tag} * page_size, page_size));
+    records += written + PreviousSum(nonce, written);
+    at += 4 + page_size + 8;
+  }
+  std::string previous(512, '\0');
+  previous.replace(0, 56, journal, h, 56);
+  auto* header = reinterpret_cast<std::uint8_t*>(previous.data());
+  Put32(header + 8, 2);
+  Put64(header + 32, 1);
+  Put64(header + 40, records.size());
+  previous.replace(56, 8, PreviousSum(0, previous.substr(0, 56)));
+  testing::WriteAll(s.journal, previous + records);
+
+  EXPECT_EQ(Lines(RowsOf(*Database::Open(s.path, kWrite), "Log")), s.before);
+  EXPECT_FALSE(fs::exists(s.journal));
+  EXPECT_EQ(testing::ReadAll(s.path), testing::ReadAll(s.pristine));
 }
 
 // Through a symbolic link the journal goes beside the real file, where any program finds
