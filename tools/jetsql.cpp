@@ -57,7 +57,7 @@ const char kHelp[] =
     "                (another program changed it, or the disk damaged it). Only an intact\n"
     "                journal is played back; first a copy of both files is kept as\n"
     "                FILE.before-restore and FILE-journal.before-restore (never over an\n"
-    "                existing file). Then the file's integrity is checked as by --check\n"
+    "                existing file). Then the file's integrity is checked as by --check.\n"
     "\n"
     "Statements (keywords in any letter case; names bare, [bracketed] or table.column):\n"
     "  SELECT [TOP n] * | expr [AS name], ... FROM table [[AS] alias] [WHERE condition]\n"
