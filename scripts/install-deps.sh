@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev
   unixodbc unixodbc-dev odbcinst libsqliteodbc tdsodbc sqlite3
   nettle-dev mdbtools
+  # xxHash, used header-only (also by the Windows build) for the journal's checksums.
+  libxxhash-dev
   # The Windows programs: cross compiler, GoogleTest's sources to build with it, Wine to
   # run the tests, zip to pack them.
   g++-mingw-w64-x86-64-posix googletest wine wine64 zip

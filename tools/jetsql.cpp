@@ -6,6 +6,10 @@
 //   jetsql FILE [-p PASSWORD] --dump TABLE  every row of TABLE in scan order
 //   jetsql FILE [-p PASSWORD] --check       the integrity check: "ok", or one line per
 //                                           problem found (exit status 1)
+//   jetsql FILE [-p PASSWORD] --restore-journal
+//                                           undo an interrupted change from its intact
+//                                           journal whatever the file holds now, keeping
+//                                           a copy of both files first; then the check
 //
 // A DELETE or INSERT opens the file for writing (so does -w / --write, for any
 // statement) and is committed before jetsql ends, or undone completely on error; -t
@@ -33,7 +37,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: jetsql FILE [-p PASSWORD] [-w] [-t SECONDS] [-c SQL | --tables | --dump TABLE | --check]\n";
+    "usage: jetsql FILE [-p PASSWORD] [-w] [-t SECONDS] [-c SQL | --tables | --dump TABLE | --check |\n"
+    "       --restore-journal]\n";
 
 const char kHelp[] =
     "  -p PASSWORD   the database password\n"
@@ -45,6 +50,14 @@ const char kHelp[] =
     "  --check       check the file's integrity (row counts, every index against its\n"
     "                table, each index tree's shape, pages against the page maps):\n"
     "                prints \"ok\" or one line per problem, exit status 1\n"
+    "  --restore-journal\n"
+    "                undo the interrupted change recorded in FILE's journal (FILE-journal)\n"
+    "                whatever FILE holds now: for when opening refuses because the file\n"
+    "                holds data that neither that change nor the file before it wrote\n"
+    "                (another program changed it, or the disk damaged it). Only an intact\n"
+    "                journal is played back; first a copy of both files is kept as\n"
+    "                FILE.before-restore and FILE-journal.before-restore (never over an\n"
+    "                existing file). Then the file's integrity is checked as by --check.\n"
     "\n"
     "Statements (keywords in any letter case; names bare, [bracketed] or table.column):\n"
     "  SELECT [TOP n] * | expr [AS name], ... FROM table [[AS] alias] [WHERE condition]\n"
@@ -135,7 +148,7 @@ int RunSql(jet::Session& session, const std::string& command, double timeout) {
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   std::string file, password, command, dump;
-  bool have_command = false, tables = false, have_dump = false, write = false, check = false;
+  bool have_command = false, tables = false, have_dump = false, write = false, check = false, restore = false;
   double timeout = 0;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -155,6 +168,8 @@ int main(int argc, char** argv) {
       tables = true;
     } else if (a == "--check") {
       check = true;
+    } else if (a == "--restore-journal") {
+      restore = true;
     } else if (a == "--dump" && i + 1 < args.size()) {
       dump = args[++i];
       have_dump = true;
@@ -167,9 +182,15 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  if (file.empty() || (tables + have_dump + have_command + check) > 1) return Usage();
+  if (file.empty() || (tables + have_dump + have_command + check + restore) > 1) return Usage();
 
   try {
+    if (restore) {
+      jet::Database::RestoreCopies copies = jet::Database::RestoreJournal(file, {.password = password});
+      std::cout << "The interrupted change was undone; the files as they were are kept as '" << copies.database
+                << "' and '" << copies.journal << "'.\n";
+      return Check(*jet::Database::Open(file, {.password = password}));
+    }
     if (tables || have_dump || check) {
       auto db = jet::Database::Open(file, {.password = password});
       if (have_dump) return Dump(*db, dump);

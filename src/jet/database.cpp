@@ -247,6 +247,16 @@ std::unique_ptr<Database> Database::Open(const std::string& path, const OpenOpti
   return std::make_unique<OpenDatabase>(std::move(file), options, &env, real_path);
 }
 
+Database::RestoreCopies Database::RestoreJournal(const std::string& path, const OpenOptions& options) {
+  os::Env& env = options.env != nullptr ? *options.env : os::Env::Default();
+  const std::string real_path = env.RealPath(path);
+  std::unique_ptr<os::File> file = OpenReal(env, path, real_path, os::OpenMode::ReadWrite);
+  if (!file->TryLock(os::LockKind::Exclusive)) ThrowInUse(path);
+  CheckAccessLockFile(env, path, real_path);
+  JournalCopies copies = ForceJournalPlayback(env, real_path, *file, PageSizeOf(*file));
+  return {copies.database, copies.journal};
+}
+
 std::unique_ptr<Database> Database::OpenBytes(std::string name, std::string bytes, const OpenOptions& options) {
   if (options.read_write)
     throw Error(ErrorCode::ReadOnly, "Database '" + name + "' lives in memory and can only be read");

@@ -79,6 +79,18 @@ class Database : public Schema {
   // The same over bytes in memory; `name` stands for the file in descriptions.
   static std::unique_ptr<Database> OpenBytes(std::string name, std::string bytes, const OpenOptions& options = {});
 
+  // For an administrator, when opening refuses the journal of an interrupted change
+  // because the database holds data that change did not write: once the journal is found
+  // intact, keeps a copy of the database and of the journal ("<file>.before-restore",
+  // "<file>-journal.before-restore", beside the real file, never over anything), then
+  // writes back every original the journal holds whatever the database holds now, and
+  // removes the journal. Returns the copies' paths. Throws jet::Error like Open, and
+  // FileNotFound without a journal, Corrupt for a damaged one, changing nothing then.
+  struct RestoreCopies {
+    std::string database, journal;
+  };
+  static RestoreCopies RestoreJournal(const std::string& path, const OpenOptions& options = {});
+
   // Schema: user and system tables, by name without regard to case.
   TableSource* FindTable(std::string_view name) override { return GetTable(name); }
   virtual Table* GetTable(std::string_view name) = 0;

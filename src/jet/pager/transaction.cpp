@@ -91,9 +91,19 @@ void Transaction::Free(std::uint32_t page_number) {
 }
 
 void Transaction::StartJournal() {
-  if (!journal_)
-    journal_ = std::make_unique<JournalWriter>(pager_->env(), pager_->real_path(), *pager_->file_, pager_->page_size(),
-                                               original_size_);
+  if (journal_) return;
+  CheckFreeSpace(JournalWriter::kCreatedSize);
+  journal_ = std::make_unique<JournalWriter>(pager_->env(), pager_->real_path(), *pager_->file_, pager_->page_size(),
+                                             original_size_);
+}
+
+void Transaction::CheckFreeSpace(std::uint64_t needed) {
+  const std::string folder = os::FolderOf(pager_->real_path());
+  const std::uint64_t free = pager_->env().FreeSpace(folder);
+  if (free < needed)
+    throw Error(ErrorCode::Io, "Not enough free space in folder '" + folder + "' to change database '" +
+                                   pager_->path() + "': " + std::to_string(needed) + " bytes are needed, " +
+                                   std::to_string(free) + " are free");
 }
 
 void Transaction::WriteOut() {
@@ -123,13 +133,7 @@ void Transaction::WriteOut() {
   const std::uint64_t size_after =
       std::max(file.Size(), (static_cast<std::uint64_t>(numbers.back()) + 1) * page_size);
   // Fail before anything is written when the folder cannot take what is about to go there.
-  const std::uint64_t needed = journal_->pending_bytes() + (size_after - file.Size());
-  const std::string folder = os::FolderOf(pager_->real_path());
-  const std::uint64_t free = pager_->env().FreeSpace(folder);
-  if (free < needed)
-    throw Error(ErrorCode::Io, "Not enough free space in folder '" + folder + "' to change database '" +
-                                   pager_->path() + "': " + std::to_string(needed) + " bytes are needed, " +
-                                   std::to_string(free) + " are free");
+  CheckFreeSpace(journal_->pending_bytes() + (size_after - file.Size()));
   journal_->Seal(size_after);
   // Neighbouring pages go out in one write, up to a run of this many.
   constexpr std::size_t kRun = 64;

@@ -71,6 +71,8 @@ class Transaction : public PageEditor {
  private:
   void Journal(std::uint32_t page_number, const PageData& current);
   void StartJournal();
+  // Throws jet::Error(Io) naming the folder when it has less than `needed` bytes free.
+  void CheckFreeSpace(std::uint64_t needed);
   void WriteOut();
   void Finish();
 

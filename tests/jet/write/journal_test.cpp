@@ -1,11 +1,14 @@
 // All or nothing when the process ends at any durable step; unfinished journals are
-// discarded, damaged ones and those of a file changed since are refused.
+// discarded, torn pages played back, damaged journals and those of a file changed since
+// refused until an administrator restores the journal.
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
 #include "../fault_env.h"
+#include "jet/crypto/sha256.h"
+#include "jet/format/bytes.h"
 #include "jet/session.h"
 #include "write_support.h"
 
@@ -86,8 +89,8 @@ TEST(WriteJournal, ProcessEndingAtEachDurableStep) {
 TEST(WriteJournal, UnfinishedJournalsAreDiscardedDamagedOnesRefused) {
   Scenario s;
   const std::string original = testing::ReadAll(s.pristine);
-  // Killed while the journal was being written: nothing was relied on.
-  for (const std::string& junk : {std::string(), std::string(100, 'x'), std::string("ScxJetJ\x01") + std::string(600, '\0')}) {
+  // Ended while the journal was being created: no record can have been relied on.
+  for (const std::string& junk : {std::string(), std::string(100, 'x'), std::string(8192, '\0')}) {
     SCOPED_TRACE("junk journal of " + std::to_string(junk.size()) + " bytes");
     s.Reset();
     testing::WriteAll(s.journal, junk);
@@ -96,13 +99,13 @@ TEST(WriteJournal, UnfinishedJournalsAreDiscardedDamagedOnesRefused) {
     EXPECT_EQ(testing::ReadAll(s.path), original);
   }
 
-  // Ended right after the journal was sealed (its first header copy, at 64, written),
-  // before any page of the database was written: playing it back changes nothing.
+  // Ended right after the journal was sealed (its first header copy vouching for records
+  // written), before any page of the database was written: playing it back changes nothing.
   std::string sealed;
   for (std::uint64_t n = 1; n < 60 && sealed.empty(); ++n) {
     s.RunChild(n);
     std::string j = fs::exists(s.journal) ? testing::ReadAll(s.journal) : std::string();
-    if (j.size() > 4096 && j.compare(64, 8, "ScxJetJ\x01") == 0) sealed = j;
+    if (j.size() > 8192 && j[32] == 2) sealed = j;
   }
   ASSERT_FALSE(sealed.empty());
   EXPECT_EQ(testing::ReadAll(s.path), original);
@@ -111,11 +114,138 @@ TEST(WriteJournal, UnfinishedJournalsAreDiscardedDamagedOnesRefused) {
   EXPECT_EQ(testing::ReadAll(s.path), original);
 
   // The same journal with a damaged page record is refused and kept.
-  sealed[512 + 100] = static_cast<char>(sealed[512 + 100] ^ 0x55);
+  sealed[8192 + 100] = static_cast<char>(sealed[8192 + 100] ^ 0x55);
   testing::WriteAll(s.journal, sealed);
   ExpectJetError(ErrorCode::Corrupt, s.journal, [&] { Database::Open(s.path, kWrite); });
   EXPECT_EQ(testing::ReadAll(s.journal), sealed);
   EXPECT_EQ(testing::ReadAll(s.path), original);
+}
+
+// A page that a power loss left part as before, part as the statement wrote it, sector by
+// sector: the journal recognises it and undoes the change to the exact bytes before.
+TEST(WriteJournal, TornPagesArePlayedBack) {
+  Scenario s;
+  ASSERT_EQ(s.RunChild(s.steps - 5), testing::FaultEnv::kExitStatus);
+  const std::string pristine = testing::ReadAll(s.pristine);
+  std::string torn = testing::ReadAll(s.path);
+  int mixed = 0;
+  for (std::size_t page = 4096; page + 4096 <= std::min(torn.size(), pristine.size()); page += 4096) {
+    if (torn.compare(page, 4096, pristine, page, 4096) == 0) continue;
+    for (std::size_t sector = page; sector < page + 4096; sector += 1024) torn.replace(sector, 512, pristine, sector, 512);
+    mixed += torn.compare(page, 4096, pristine, page, 4096) != 0;
+  }
+  ASSERT_GT(mixed, 0);
+  testing::WriteAll(s.path, torn);
+  {
+    auto s2 = Session::Open(s.path, kWrite);
+    EXPECT_EQ(testing::ReadAll(s.path), pristine);
+    EXPECT_FALSE(fs::exists(s.journal));
+    s2->Execute(kDelete);
+    EXPECT_EQ(Lines(RowsOf(s2->database(), "Log")), s.after);
+    testing::ExpectConsistent(s2->database());
+  }
+}
+
+// A damaged byte in either header copy or both: the journal can no longer be trusted to say
+// what it vouches for, so nothing is played back or removed, and every opening fails.
+TEST(WriteJournal, DamagedHeaderCopiesAreRefused) {
+  Scenario s;
+  const std::pair<const char*, std::vector<std::size_t>> damages[] = {
+      {"first copy's sizes", {20}}, {"first copy's magic", {2}}, {"second copy", {4096 + 40}}, {"both", {20, 4096 + 40}}};
+  for (const auto& [what, offsets] : damages) {
+    SCOPED_TRACE(what);
+    ASSERT_EQ(s.RunChild(s.steps - 5), testing::FaultEnv::kExitStatus);
+    std::string journal = testing::ReadAll(s.journal);
+    for (std::size_t at : offsets) journal[at] = static_cast<char>(journal[at] ^ 0x10);
+    testing::WriteAll(s.journal, journal);
+    const std::string database = testing::ReadAll(s.path);
+    for (bool read_write : {true, false}) {
+      for (const std::string& named : {s.path, s.journal})
+        ExpectJetError(ErrorCode::Corrupt, "'" + named + "'",
+                       [&] { Database::Open(s.path, {.password = "", .read_write = read_write}); });
+    }
+    EXPECT_EQ(testing::ReadAll(s.path), database);
+    EXPECT_EQ(testing::ReadAll(s.journal), journal);
+    fs::remove(s.journal);
+  }
+}
+
+// Another program changed a page after the interrupted run: the opening refuses; the
+// administrator's forced playback keeps a copy of both files and restores the file.
+TEST(WriteJournal, RestoringTheJournalKeepsCopiesAndUndoesTheChange) {
+  Scenario s;
+  ASSERT_EQ(s.RunChild(s.steps - 5), testing::FaultEnv::kExitStatus);
+  const std::string pristine = testing::ReadAll(s.pristine), journal = testing::ReadAll(s.journal);
+  std::string changed = testing::ReadAll(s.path);
+  std::size_t at = 4096;
+  while (changed.compare(at, 512, pristine, at, 512) == 0) at += 512;
+  changed[at + 7] = static_cast<char>(changed[at + 7] ^ 0x40);
+  testing::WriteAll(s.path, changed);
+  ExpectJetError(ErrorCode::Corrupt, "--restore-journal", [&] { Database::Open(s.path, kWrite); });
+
+  const std::string jetsql = std::string(JETSQL_BINARY) + " '" + s.path + "' --restore-journal 2>&1";
+  int status = -1;
+  const std::string said = testing::Shell(jetsql, &status);
+  EXPECT_EQ(status, 0) << said;
+  EXPECT_NE(said.find(s.path + ".before-restore"), std::string::npos) << said;
+  EXPECT_EQ(testing::ReadAll(s.path), pristine);
+  EXPECT_FALSE(fs::exists(s.journal));
+  EXPECT_EQ(testing::ReadAll(s.path + ".before-restore"), changed);
+  EXPECT_EQ(testing::ReadAll(s.journal + ".before-restore"), journal);
+  // Without a journal there is nothing to restore; the copies are never overwritten.
+  EXPECT_NE(testing::Shell(jetsql, &status).find("no journal"), std::string::npos);
+  EXPECT_EQ(status, 1);
+}
+
+// The previous layout's 8-byte checksum: SHA-256 of the nonce (little endian) and the bytes.
+std::string PreviousSum(std::uint64_t nonce, const std::string& bytes) {
+  crypto::Sha256 hash;
+  std::uint8_t n[8], out[8];
+  Put64(n, nonce);
+  hash.Update(n, 8);
+  hash.Update(bytes.data(), bytes.size());
+  hash.Final(out, 8);
+  return std::string(reinterpret_cast<const char*>(out), 8);
+}
+
+// A journal left by the previous release (header copies at 0 and 64, records from 512,
+// SHA-256 checksums, one per version written) is still played back after an upgrade.
+TEST(WriteJournal, JournalOfThePreviousLayoutIsPlayedBack) {
+  Scenario s;
+  ASSERT_EQ(s.RunChild(s.steps - 5), testing::FaultEnv::kExitStatus);
+  const std::string now = testing::ReadAll(s.path), journal = testing::ReadAll(s.journal);
+  auto u64 = [&](std::size_t at) { return ByteView(journal).U64(at); };
+  const std::size_t h = u64(32) > u64(4096 + 32) ? 0 : 4096;
+  const std::uint32_t page_size = ByteView(journal).U32(h + 12);
+  const std::uint64_t nonce = u64(h + 24);
+  // The same originals; as the version written, what each page holds now.
+  std::string records;
+  for (std::size_t at = 8192; at < 8192 + u64(h + 40);) {
+    const std::uint32_t tag = ByteView(journal).U32(at);
+    if (tag >> 24 == 1) {
+      at += 4 + page_size / 512 * 8 + 8;
+      continue;
+    }
+    const std::string original = journal.substr(at, 4 + page_size);
+    records += original + PreviousSum(nonce, original);
+    std::string written = original.substr(0, 4);
+    written[3] = 1;
+    written += PreviousSum(nonce, now.substr(std::size_t{tag} * page_size, page_size));
+    records += written + PreviousSum(nonce, written);
+    at += 4 + page_size + 8;
+  }
+  std::string previous(512, '\0');
+  previous.replace(0, 56, journal, h, 56);
+  auto* header = reinterpret_cast<std::uint8_t*>(previous.data());
+  Put32(header + 8, 2);
+  Put64(header + 32, 1);
+  Put64(header + 40, records.size());
+  previous.replace(56, 8, PreviousSum(0, previous.substr(0, 56)));
+  testing::WriteAll(s.journal, previous + records);
+
+  EXPECT_EQ(Lines(RowsOf(*Database::Open(s.path, kWrite), "Log")), s.before);
+  EXPECT_FALSE(fs::exists(s.journal));
+  EXPECT_EQ(testing::ReadAll(s.path), testing::ReadAll(s.pristine));
 }
 
 // Through a symbolic link the journal goes beside the real file, where any program finds
@@ -153,10 +283,9 @@ TEST(WriteJournal, JournalOfAFileChangedSinceIsRefused) {
     change();
     const std::string file_bytes = testing::ReadAll(s.path), journal_bytes = testing::ReadAll(s.journal);
     for (bool read_write : {true, false}) {
-      ExpectJetError(ErrorCode::Corrupt, "'" + s.path + "' and its journal '" + s.journal + "'",
-                     [&] { Database::Open(s.path, {.password = "", .read_write = read_write}); });
-      ExpectJetError(ErrorCode::Corrupt, "move the journal away",
-                     [&] { Database::Open(s.path, {.password = "", .read_write = read_write}); });
+      for (const std::string& fragment : {"'" + s.path + "'", "'" + s.journal + "'", std::string("--restore-journal")})
+        ExpectJetError(ErrorCode::Corrupt, fragment,
+                       [&] { Database::Open(s.path, {.password = "", .read_write = read_write}); });
     }
     EXPECT_EQ(testing::ReadAll(s.path), file_bytes);
     EXPECT_EQ(testing::ReadAll(s.journal), journal_bytes);
