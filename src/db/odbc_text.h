@@ -35,9 +35,10 @@ struct ServerAddress {
 };
 
 // Reads host, host\instance, host,port and tcp:host,port. Throws scourex::Error
-// (errnum::kGeneral) for a port that is not a number from 1 to 65535, and for another
-// protocol prefix (np:, lpc:, admin:): only TCP reaches SQL Server from here.
-ServerAddress ParseServerAddress(std::string_view data_source);
+// (errnum::kGeneral) naming `keyword`, never the value, for a port that is not
+// a number from 1 to 65535, and for another protocol prefix (np:, lpc:, admin:): only TCP
+// reaches SQL Server from here.
+ServerAddress ParseServerAddress(std::string_view data_source, std::string_view keyword = "Data Source");
 
 // "Connect Timeout" / "Connection Timeout" in seconds, 15 when absent, and
 // kUnlimitedConnectTimeoutSeconds for 0. Throws scourex::Error
