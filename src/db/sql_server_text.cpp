@@ -219,7 +219,8 @@ namespace {
 std::optional<int> ReadPacketSize(const Given& packet_size) {
   if (!packet_size) return std::nullopt;
   const std::optional<long> size = ParseWhole(packet_size.value);
-  if (!size || *size < 512 || *size > 32767) throw Refused(packet_size.key, "must be a number of bytes from 512 to 32767.");
+  if (!size || *size < 512 || *size > 32767)
+    throw Refused(packet_size.key, "must be a number of bytes from 512 to 32767.");
   return static_cast<int>(*size);
 }
 

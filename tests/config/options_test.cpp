@@ -67,7 +67,8 @@ TEST_F(OptionsFixture, EveryEncodingNotepadAndPowerShellSave) {
       {"UTF-8 with its mark", "\xEF\xBB\xBF" + lines},
       {"UTF-8", lines},
       // The mark is dropped even when the rest is not UTF-8: the first key is not lost.
-      {"UTF-8 mark, then Windows-1252", "\xEF\xBB\xBF" "DBType=2\r\nSQL_Connect=Password=Gr\xFC\xDF \x80\r\nDbsFolder=/d\r\n"},
+      {"UTF-8 mark, then Windows-1252",
+       "\xEF\xBB\xBF" "DBType=2\r\nSQL_Connect=Password=Gr\xFC\xDF \x80\r\nDbsFolder=/d\r\n"},
   };
   for (const auto& [encoding, bytes] : files) {
     DefaultOptions(settings);

@@ -217,7 +217,8 @@ TEST(SqlServerMapping, DataLinkKeywordsForEachDriver) {
       {"Server SPN=MSSQLSvc/db1.corp:1433", ";ServerSPN=MSSQLSvc/db1.corp:1433", ";ServerSPN=MSSQLSvc/db1.corp:1433",
        "!'Server SPN'", ";ServerSPN=MSSQLSvc/db1.corp:1433"},
       // FreeTDS tries every address of a name at once by itself.
-      {"MultiSubnetFailover=True", "", ";MultiSubnetFailover=Yes", "!'MultiSubnetFailover'", ";MultiSubnetFailover=Yes"},
+      {"MultiSubnetFailover=True", "", ";MultiSubnetFailover=Yes", "!'MultiSubnetFailover'",
+       ";MultiSubnetFailover=Yes"},
       {"MultiSubnetFailover=False", "", "", "", ""},
       {"Failover Partner=db2", "!'Failover Partner'", "!'Failover Partner'", "!'Failover Partner'",
        ";Failover_Partner=db2"},
@@ -246,8 +247,8 @@ TEST(SqlServerMapping, DataLinkKeywordsForEachDriver) {
   for (const Case& c : cases) {
     check(c, c.freetds, {kFreeTdsOnly, "/lib/tds.so", false}, "Driver=FreeTDS;Server=h;Port=1;UID=u;PWD=p;Language=",
           ";TDS_Version=7.4;ClientCharset=UTF-8");
-    check(c, c.ms18, {kMs18, "", false}, "Driver=ODBC Driver 18 for SQL Server" + ms_login + ";TrustServerCertificate=yes",
-          "");
+    check(c, c.ms18, {kMs18, "", false},
+          "Driver=ODBC Driver 18 for SQL Server" + ms_login + ";TrustServerCertificate=yes", "");
     check(c, c.built_in, {{}, "", false, true}, "Driver=SQL Server" + ms_login, "");
     check(c, c.windows_ms18, {kMs18, "", false, true},
           "Driver=ODBC Driver 18 for SQL Server" + ms_login + ";TrustServerCertificate=yes", "");

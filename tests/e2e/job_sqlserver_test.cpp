@@ -53,7 +53,8 @@ class SqlServerJob : public ::testing::Test {
     const testing::ProcessResult result = testing::RunJob(dir_.path());
     log_ = testing::ReadWholeFile(dir_ / "Scourex.log");
     for (const std::string& where : {result.out, log_}) {
-      for (const std::string& secret : secrets) EXPECT_EQ(where.find(secret), std::string::npos) << secret << ": " << where;
+      for (const std::string& secret : secrets)
+        EXPECT_EQ(where.find(secret), std::string::npos) << secret << ": " << where;
     }
     return result;
   }
@@ -128,8 +129,8 @@ TEST_F(SqlServerJob, TextsAsDataLinkFilesWriteThem) {
     TdsStandIn server({});
     std::string text = c.text;
     text.replace(text.find("{port}"), 6, std::to_string(server.port()));
-    const testing::ProcessResult result = RunWith(
-        "[Orvanta]\r\nDBType=2\r\nVisitorMonths=0\r\nSQL_Connect=" + text + "\r\n", {"Kx7Secr3t", "'pa'", "Qv4z", "Wm8Tail"});
+    const std::string options = "[Orvanta]\r\nDBType=2\r\nVisitorMonths=0\r\nSQL_Connect=" + text + "\r\n";
+    const testing::ProcessResult result = RunWith(options, {"Kx7Secr3t", "'pa'", "Qv4z", "Wm8Tail"});
     EXPECT_EQ(result.status, c.status) << text << "\n" << log_;
     EXPECT_NE(log_.find(c.logged), std::string::npos) << text << "\n" << log_;
     EXPECT_EQ(log_.find("''"), std::string::npos) << text << "\n" << log_;
