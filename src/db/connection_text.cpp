@@ -53,8 +53,6 @@ std::string Ordinal(int position) {
   return std::to_string(position) + suffix;
 }
 
-std::string ItemAt(int position) { return "the " + Ordinal(position) + " item of the connection text"; }
-
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });

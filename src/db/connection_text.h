@@ -23,10 +23,9 @@ struct ConnectionItem {
   int position = 0;       // 1 for the text's first item, empty items not counted
 };
 
-// "the 3rd item of the connection text": how messages name an item, since its key may be
-// a piece of a secret (an unquoted password holding a semicolon).
-std::string ItemAt(int position);
-std::string Ordinal(int position);  // "1st", "2nd", "3rd", "4th", "11th", "21st"
+// "1st", "2nd", "3rd", "4th", "11th", "21st": messages name an item by its position, since
+// its key may be a piece of a secret (an unquoted password holding a semicolon).
+std::string Ordinal(int position);
 
 class ConnectionText {
  public:
