@@ -27,9 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::vector<std::string>& drivers :
          {std::vector<std::string>{}, std::vector<std::string>{"FreeTDS"},
           std::vector<std::string>{"ODBC Driver 17 for SQL Server"}, std::vector<std::string>{"ODBC Driver 18 for SQL Server"}}) {
-      try {
-        MapSqlServerText(text, SqlServerDrivers{drivers, "/lib/tds.so", false}, "", "");
-      } catch (const scourex::Error&) {
+      for (bool on_windows : {false, true}) {
+        try {
+          MapSqlServerText(text, SqlServerDrivers{drivers, "/lib/tds.so", false, on_windows}, "", "");
+        } catch (const scourex::Error&) {
+        }
       }
     }
     MapOdbcText(text, "u", "p");

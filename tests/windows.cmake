@@ -44,7 +44,7 @@ target_link_libraries(hold-installation PRIVATE scourex_core)
 
 # The programs end to end under Wine, driven from the host.
 set(SCOUREX_LINUX_JETSQL "" CACHE FILEPATH "jetsql of the Linux build, for the output comparison")
-foreach(case typical ansi-options shared-log folder-at-log installation-lock exclusive-database odbc jetsql-compare silent-dns)
+foreach(case typical ansi-options options-encodings shared-log folder-at-log installation-lock exclusive-database odbc jetsql-compare silent-dns)
   add_test(NAME windows_e2e_${case}
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/e2e.sh ${case})
   set_tests_properties(windows_e2e_${case} PROPERTIES

@@ -10,6 +10,7 @@ Error Make(long number) {
     case kFileNotFound: return Error(number, "File not found");
     case kPathFileAccess: return Error(number, "Path/File access error");
     case kPathNotFound: return Error(number, "Path not found");
+    case kInvalidFileFormat: return Error(number, "Invalid file format");
     default: return Error(number, "Application-defined or object-defined error");
   }
 }

@@ -96,10 +96,27 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
   return out;
 }
 
-std::string DecodeOptionsText(std::string_view bytes) {
-  if (!IsValidUtf8(bytes)) return Windows1252ToUtf8(bytes);
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  return std::string(bytes);
+std::optional<std::string> DecodeOptionsText(std::string_view bytes, LegacyDecoder legacy) {
+  const bool little = bytes.substr(0, 2) == "\xFF\xFE";
+  if (little || bytes.substr(0, 2) == "\xFE\xFF") {
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      const auto first = static_cast<std::uint8_t>(bytes[i]);
+      const auto second = static_cast<std::uint8_t>(bytes[i + 1]);
+      units += static_cast<char16_t>(little ? first | (second << 8) : (first << 8) | second);
+    }
+    if (bytes.size() % 2 != 0) units += static_cast<char16_t>(kReplacement);  // half a character at the end
+    return Utf16ToUtf8(units);
+  }
+  const bool marked = bytes.substr(0, 3) == "\xEF\xBB\xBF";
+  if (marked) {
+    bytes.remove_prefix(3);
+  } else if (bytes.find('\0') != std::string_view::npos) {
+    return std::nullopt;  // UTF-16 or a binary file, without a mark to tell which
+  }
+  if (IsValidUtf8(bytes)) return std::string(bytes);
+  return legacy(bytes);
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {

@@ -142,9 +142,15 @@ void ApplyLine(Settings& settings, std::string_view line) {
 
 void ReAdoptions(Settings& settings, Platform& platform, Logger& log, const std::string& path) {
   try {
-    // Sites copy these files from Windows: UTF-8 when valid, else Windows-1252.
-    std::string text = DecodeOptionsText(platform.ReadFile(path));
-    for (std::string_view line : SplitLines(text)) ApplyLine(settings, line);
+    // Saved by Notepad or PowerShell in UTF-16 or UTF-8, or in the site's code page.
+    const std::optional<std::string> text = DecodeOptionsText(platform.ReadFile(path), platform.CodePageDecoder());
+    if (!text) {
+      throw Error(runtime::kInvalidFileFormat,
+                  "The options file '" + path +
+                      "' is not text: it holds NUL bytes and no byte-order mark. Save it as ANSI, UTF-8 or Unicode "
+                      "text, as Notepad does.");
+    }
+    for (std::string_view line : SplitLines(*text)) ApplyLine(settings, line);
   } catch (const Error& e) {
     // The reader's number text carries the leading space of a non-negative number.
     std::string number = (e.number() >= 0 ? " " : "") + std::to_string(e.number());

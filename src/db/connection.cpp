@@ -105,10 +105,11 @@ class DispatchingConnection : public Connection {
         backend_ = OpenOdbc(MapOdbcText(text, user, password));
         break;
       case ProviderKind::kUnknown:
+        // Its name is not repeated: it could be a piece of an unquoted password.
         throw Error(errnum::kProviderNotFound,
-                    "The provider '" + TrimWhitespace(provider.value_or("")) +
-                        "' named in the connection text is not supported: use a Jet (Microsoft.Jet.OLEDB.*), "
-                        "SQL Server (SQLOLEDB, SQLNCLI*, MSOLEDBSQL*) or ODBC (MSDASQL) provider.");
+                    "The provider named in the connection text is not supported: use a Jet (Microsoft.Jet.OLEDB.*), "
+                    "SQL Server (SQLOLEDB, SQLNCLI, SQLNCLI10, SQLNCLI11, MSOLEDBSQL, MSOLEDBSQL19, each also with "
+                    "its version, as SQLNCLI11.1) or ODBC (MSDASQL) provider.");
     }
   }
 

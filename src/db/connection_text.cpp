@@ -42,6 +42,17 @@ size_t SkipSpaces(std::string_view text, size_t pos) {
 
 }  // namespace
 
+std::string Ordinal(int position) {
+  const int tens = position % 100;
+  const int units = position % 10;
+  const char* suffix = (tens >= 11 && tens <= 13) ? "th"
+                       : units == 1               ? "st"
+                       : units == 2               ? "nd"
+                       : units == 3               ? "rd"
+                                                  : "th";
+  return std::to_string(position) + suffix;
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
@@ -77,10 +88,10 @@ std::string ReadKey(std::string_view text, size_t& pos, int number) {
     ++pos;
   }
   if (pos >= text.size() || text[pos] != '=')
-    throw Malformed("item " + std::to_string(number) + " has no '=' between its key and its value");
+    throw Malformed("its " + Ordinal(number) + " item has no '=' between its key and its value");
   ++pos;
   key = TrimWhitespace(key);
-  if (key.empty()) throw Malformed("item " + std::to_string(number) + " has an empty key");
+  if (key.empty()) throw Malformed("its " + Ordinal(number) + " item has an empty key");
   return key;
 }
 
@@ -103,12 +114,12 @@ void ReadQuotedValue(std::string_view text, size_t& pos, ConnectionItem& item) {
     }
     item.value += text[pos++];
   }
-  if (!closed) throw Malformed("the quoted value of '" + item.key + "' has no closing quote");
+  if (!closed) throw Malformed("the quoted value of its " + Ordinal(item.position) + " item has no closing quote");
   item.raw_value = std::string(text.substr(value_start, pos - value_start));
   item.quoting = ConnectionItem::Quoting::kQuoted;
   pos = SkipSpaces(text, pos);
   if (pos < text.size() && text[pos] != ';')
-    throw Malformed("unexpected characters after the quoted value of '" + item.key + "'");
+    throw Malformed("unexpected characters follow the quoted value of its " + Ordinal(item.position) + " item");
 }
 
 // A value up to the next semicolon. A value in ODBC braces keeps its semicolons; anything
@@ -148,7 +159,8 @@ ConnectionText ConnectionText::Parse(std::string_view text) {
       continue;
     }
     ConnectionItem item;
-    item.key = ReadKey(text, pos, ++item_number);
+    item.position = ++item_number;
+    item.key = ReadKey(text, pos, item.position);
     pos = SkipSpaces(text, pos);
     if (pos < text.size() && (text[pos] == '\'' || text[pos] == '"')) {
       ReadQuotedValue(text, pos, item);
@@ -178,22 +190,36 @@ std::optional<std::string> ConnectionText::GetAny(std::initializer_list<std::str
   return std::nullopt;
 }
 
+std::string KnownProvider(std::string_view provider) {
+  std::string name = TrimWhitespace(provider);
+  // A version after the name (SQLNCLI11.1) names the same provider.
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot + 1 < name.size() &&
+      std::all_of(name.begin() + static_cast<std::ptrdiff_t>(dot) + 1, name.end(),
+                  [](char c) { return c >= '0' && c <= '9'; })) {
+    name.resize(dot);
+  }
+  static constexpr std::string_view kKnown[] = {"SQLOLEDB",   "SQLNCLI",      "SQLNCLI10", "SQLNCLI11",
+                                                "MSOLEDBSQL", "MSOLEDBSQL19", "MSDASQL"};
+  for (std::string_view known : kKnown) {
+    if (EqualsNoCase(name, known)) return std::string(known);
+  }
+  return "";
+}
+
 ProviderKind ClassifyProvider(const std::optional<std::string>& provider) {
   if (!provider) return ProviderKind::kOdbc;
   const std::string name = TrimWhitespace(*provider);
-  if (name.empty() || EqualsNoCase(name, "MSDASQL") || EqualsNoCase(name, "MSDASQL.1")) return ProviderKind::kOdbc;
+  if (name.empty()) return ProviderKind::kOdbc;
   constexpr std::string_view kJetPrefix = "Microsoft.Jet.OLEDB";
   if (EqualsNoCase(name, kJetPrefix) ||
       (name.size() > kJetPrefix.size() && name[kJetPrefix.size()] == '.' &&
        EqualsNoCase(std::string_view(name).substr(0, kJetPrefix.size()), kJetPrefix))) {
     return ProviderKind::kJet;
   }
-  static constexpr std::string_view kSqlServer[] = {"SQLOLEDB",  "SQLOLEDB.1", "SQLNCLI",    "SQLNCLI10",
-                                                    "SQLNCLI11", "MSOLEDBSQL", "MSOLEDBSQL19"};
-  for (std::string_view candidate : kSqlServer) {
-    if (EqualsNoCase(name, candidate)) return ProviderKind::kSqlServer;
-  }
-  return ProviderKind::kUnknown;
+  const std::string known = KnownProvider(name);
+  if (known.empty()) return ProviderKind::kUnknown;
+  return known == "MSDASQL" ? ProviderKind::kOdbc : ProviderKind::kSqlServer;
 }
 
 std::string OdbcQuote(std::string_view value) {

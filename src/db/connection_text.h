@@ -20,12 +20,18 @@ struct ConnectionItem {
   std::string value;      // the value the provider sees
   std::string raw_value;  // the value as written, trimmed (quotes or braces kept)
   Quoting quoting = Quoting::kNone;
+  int position = 0;       // 1 for the text's first item, empty items not counted
 };
+
+// "1st", "2nd", "3rd", "4th", "11th", "21st": messages name an item by its position, since
+// its key may be a piece of a secret (an unquoted password holding a semicolon).
+std::string Ordinal(int position);
 
 class ConnectionText {
  public:
   // Throws scourex::Error (errnum::kBadConnectionText) for an unbalanced quote or brace,
-  // an item without `=`, or an empty key. The error never quotes a value.
+  // an item without `=`, or an empty key. The error names the item by its position and
+  // quotes nothing of the text.
   static ConnectionText Parse(std::string_view text);
 
   const std::vector<ConnectionItem>& items() const { return items_; }
@@ -40,6 +46,11 @@ class ConnectionText {
 };
 
 enum class ProviderKind { kJet, kSqlServer, kOdbc, kUnknown };
+
+// The name of a SQL Server or ODBC provider the job knows (SQLOLEDB, SQLNCLI, SQLNCLI10,
+// SQLNCLI11, MSOLEDBSQL, MSOLEDBSQL19, MSDASQL), in that spelling, whatever the letter case
+// and with or without a version (".1", as data-link files write it); empty for any other.
+std::string KnownProvider(std::string_view provider);
 
 // Classifies a Provider value: Microsoft.Jet.OLEDB.* is Jet; SQLOLEDB, SQLNCLI* and
 // MSOLEDBSQL* are SQL Server; MSDASQL (or no provider at all) is plain ODBC.

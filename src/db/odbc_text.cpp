@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 
 #include "common/error.h"
 #include "common/text.h"
 #include "db/error_numbers.h"
+#include "db/sql_server_text.h"
 
 namespace scourex::db {
 
@@ -23,30 +23,8 @@ bool IsOneOf(std::string_view key, std::initializer_list<std::string_view> names
   return std::any_of(names.begin(), names.end(), [&](std::string_view name) { return EqualsNoCase(key, name); });
 }
 
-bool IsTrue(std::string_view value) {
-  const std::string trimmed = TrimWhitespace(value);
-  return EqualsNoCase(trimmed, "true") || EqualsNoCase(trimmed, "yes") || trimmed == "1" ||
-         EqualsNoCase(trimmed, "sspi");
-}
-
-bool IsFalse(std::string_view value) {
-  const std::string trimmed = TrimWhitespace(value);
-  return EqualsNoCase(trimmed, "false") || EqualsNoCase(trimmed, "no") || trimmed == "0";
-}
-
 bool HasDriver(const std::vector<std::string>& installed, std::string_view name) {
   return std::any_of(installed.begin(), installed.end(), [&](const std::string& d) { return EqualsNoCase(d, name); });
-}
-
-// The whole number in `text` (surrounding spaces allowed), or nothing.
-std::optional<long> ParseWhole(std::string_view text) {
-  const std::string trimmed = TrimWhitespace(text);
-  long number = 0;
-  const char* begin = trimmed.data();
-  const char* end = begin + trimmed.size();
-  auto [stop, status] = std::from_chars(begin, end, number);
-  if (trimmed.empty() || status != std::errc() || stop != end) return std::nullopt;
-  return number;
 }
 
 void AddSecret(std::vector<std::string>& secrets, const std::string& secret) {
@@ -62,7 +40,7 @@ std::string ServerAddress::Display() const {
   return text;
 }
 
-ServerAddress ParseServerAddress(std::string_view data_source) {
+ServerAddress ParseServerAddress(std::string_view data_source, std::string_view keyword) {
   std::string text = TrimWhitespace(data_source);
   const size_t colon = text.find(':');
   if (colon != std::string::npos && colon > 0 && text.find_first_of("\\,") > colon) {
@@ -70,8 +48,9 @@ ServerAddress ParseServerAddress(std::string_view data_source) {
     if (EqualsNoCase(prefix, "tcp")) {
       text = TrimWhitespace(text.substr(colon + 1));
     } else if (EqualsNoCase(prefix, "np") || EqualsNoCase(prefix, "lpc") || EqualsNoCase(prefix, "admin")) {
-      throw Error(errnum::kGeneral, "The server name '" + std::string(TrimWhitespace(data_source)) + "' asks for the '" +
-                                        prefix + "' protocol: only TCP/IP reaches SQL Server from here.");
+      throw Error(errnum::kGeneral, "The connection text's '" + std::string(keyword) +
+                                        "' asks for a protocol other than TCP/IP (np:, lpc: or admin:): only TCP/IP "
+                                        "reaches SQL Server from here.");
     }
   }
 
@@ -81,8 +60,8 @@ ServerAddress ParseServerAddress(std::string_view data_source) {
     const std::string port_text = TrimWhitespace(std::string_view(text).substr(comma + 1));
     const std::optional<long> port = ParseWhole(port_text);
     if (!port || *port < 1 || *port > 65535) {
-      throw Error(errnum::kGeneral, "The server name '" + std::string(TrimWhitespace(data_source)) +
-                                        "' has an invalid port: expected a number from 1 to 65535.");
+      throw Error(errnum::kGeneral, "The connection text's '" + std::string(keyword) +
+                                        "' has an invalid port after its comma: expected a number from 1 to 65535.");
     }
     address.port = static_cast<int>(*port);
     text = TrimWhitespace(std::string_view(text).substr(0, comma));
@@ -100,154 +79,36 @@ ServerAddress ParseServerAddress(std::string_view data_source) {
 }
 
 int ConnectTimeoutSeconds(const ConnectionText& text) {
-  const std::optional<std::string> value = text.GetAny({"Connect Timeout", "Connection Timeout"});
+  // The last one written wins; an empty value means none was written.
+  std::optional<std::string> value;
+  for (const ConnectionItem& item : text.items()) {
+    if (!EqualsNoCase(item.key, "Connect Timeout") && !EqualsNoCase(item.key, "Connection Timeout")) continue;
+    value = item.value.empty() ? std::nullopt : std::optional<std::string>(item.value);
+  }
   if (!value) return kDefaultConnectTimeoutSeconds;
   const std::optional<long> seconds = ParseWhole(*value);
   if (!seconds || *seconds < 0 || *seconds > 2147483) {
-    throw Error(errnum::kBadConnectionText,
-                "The connection text's 'Connect Timeout' must be a whole number of seconds (0 or more), not '" +
-                    TrimWhitespace(*value) + "'.");
+    throw Refused("Connect Timeout", "must be a whole number of seconds (0 or more).");
   }
   return *seconds == 0 ? kUnlimitedConnectTimeoutSeconds : static_cast<int>(*seconds);
 }
 
-ServerAddress SqlServerAddress(const ConnectionText& text) {
-  return ParseServerAddress(
-      text.GetAny({"Network Address", "Address", "Addr", "Data Source", "Server"}).value_or(""));
+namespace {
+
+ServerAddress AddressOf(const SqlServerText& read) {
+  const Given& given = read.address ? read.address : read.server;
+  return ParseServerAddress(given.value, given ? std::string_view(given.key) : std::string_view("Data Source"));
 }
+
+}  // namespace
+
+ServerAddress SqlServerAddress(const ConnectionText& text) { return AddressOf(ReadSqlServerText(text)); }
 
 bool UsesMicrosoftDriver(const std::vector<std::string>& installed_drivers) {
   return HasDriver(installed_drivers, kMsDriver18) || HasDriver(installed_drivers, kMsDriver17);
 }
 
 namespace {
-
-// What each keyword of a SQL Server text means. Synonyms share a meaning; within one
-// meaning the last keyword written wins.
-enum class Meaning {
-  kProvider, kServer, kAddress, kNetworkLibrary, kDatabase, kUser, kPassword, kIntegrated, kEncrypt,
-  kTrustCertificate, kApplication, kWorkstation, kLanguage, kAttachFile, kConnectTimeout, kPacketSize,
-  kNoEffect,  // settings of the OLE DB layer that change nothing in how the job connects or what it sends
-};
-
-struct Keyword {
-  std::string_view name;
-  Meaning meaning;
-};
-
-constexpr Keyword kSqlServerKeywords[] = {
-    {"Provider", Meaning::kProvider},
-    {"Data Source", Meaning::kServer},
-    {"Server", Meaning::kServer},
-    {"Network Address", Meaning::kAddress},
-    {"Address", Meaning::kAddress},
-    {"Addr", Meaning::kAddress},
-    {"Network Library", Meaning::kNetworkLibrary},
-    {"Network", Meaning::kNetworkLibrary},
-    {"Net", Meaning::kNetworkLibrary},
-    {"Initial Catalog", Meaning::kDatabase},
-    {"Database", Meaning::kDatabase},
-    {"User ID", Meaning::kUser},
-    {"UID", Meaning::kUser},
-    {"User", Meaning::kUser},
-    {"Password", Meaning::kPassword},
-    {"PWD", Meaning::kPassword},
-    {"Integrated Security", Meaning::kIntegrated},
-    {"Trusted_Connection", Meaning::kIntegrated},
-    {"Encrypt", Meaning::kEncrypt},
-    {"Use Encryption for Data", Meaning::kEncrypt},
-    {"TrustServerCertificate", Meaning::kTrustCertificate},
-    {"Trust Server Certificate", Meaning::kTrustCertificate},
-    {"Application Name", Meaning::kApplication},
-    {"APP", Meaning::kApplication},
-    {"Workstation ID", Meaning::kWorkstation},
-    {"WSID", Meaning::kWorkstation},
-    {"Current Language", Meaning::kLanguage},
-    {"Language", Meaning::kLanguage},
-    {"Initial File Name", Meaning::kAttachFile},
-    {"AttachDBFileName", Meaning::kAttachFile},
-    {"Connect Timeout", Meaning::kConnectTimeout},
-    {"Connection Timeout", Meaning::kConnectTimeout},
-    {"Packet Size", Meaning::kPacketSize},
-    {"Persist Security Info", Meaning::kNoEffect},
-    {"Auto Translate", Meaning::kNoEffect},  // every text crosses as Unicode
-    {"Use Procedure for Prepare", Meaning::kNoEffect},  // the job prepares nothing
-    {"OLE DB Services", Meaning::kNoEffect},
-    {"Tag with column collation when possible", Meaning::kNoEffect},
-};
-
-Error Refused(std::string_view key, const std::string& why) {
-  return Error(errnum::kBadConnectionText, "The connection text's '" + std::string(key) + "' " + why);
-}
-
-// A value as given, with the keyword it was written under (for errors).
-struct Given {
-  std::string key;
-  std::string value;
-  explicit operator bool() const { return !key.empty(); }
-};
-
-enum class Encryption { kUnsaid, kOff, kOn, kStrict };
-
-struct SqlServerText {
-  Given server, address, network_library, database, user, password, integrated, encrypt, trust, application,
-      workstation, language, attach_file, packet_size;
-  std::string provider;
-};
-
-SqlServerText ReadSqlServerText(const ConnectionText& text) {
-  SqlServerText read;
-  for (const ConnectionItem& item : text.items()) {
-    const Keyword* keyword = nullptr;
-    for (const Keyword& candidate : kSqlServerKeywords) {
-      if (EqualsNoCase(item.key, candidate.name)) keyword = &candidate;
-    }
-    if (keyword == nullptr) {
-      throw Refused(item.key, "is not a keyword this job can honour for SQL Server: remove it, or write it as one "
-                              "of the keywords of the SQLOLEDB provider.");
-    }
-    const Given given{item.key, item.value};
-    switch (keyword->meaning) {
-      case Meaning::kProvider:
-        if (read.provider.empty()) read.provider = TrimWhitespace(item.value);
-        break;
-      case Meaning::kServer: read.server = given; break;
-      case Meaning::kAddress: read.address = given; break;
-      case Meaning::kNetworkLibrary: read.network_library = given; break;
-      case Meaning::kDatabase: read.database = given; break;
-      case Meaning::kUser: read.user = given; break;
-      case Meaning::kPassword: read.password = given; break;
-      case Meaning::kIntegrated: read.integrated = given; break;
-      case Meaning::kEncrypt: read.encrypt = given; break;
-      case Meaning::kTrustCertificate: read.trust = given; break;
-      case Meaning::kApplication: read.application = given; break;
-      case Meaning::kWorkstation: read.workstation = given; break;
-      case Meaning::kLanguage: read.language = given; break;
-      case Meaning::kAttachFile: read.attach_file = given; break;
-      case Meaning::kPacketSize: read.packet_size = given; break;
-      case Meaning::kConnectTimeout:
-      case Meaning::kNoEffect:
-        break;
-    }
-  }
-  return read;
-}
-
-bool ReadSwitch(const Given& given, bool absent) {
-  if (!given) return absent;
-  if (IsTrue(given.value)) return true;
-  if (IsFalse(given.value)) return false;
-  throw Refused(given.key, "must be true or false (yes or no).");
-}
-
-Encryption ReadEncryption(const Given& given) {
-  if (!given) return Encryption::kUnsaid;
-  const std::string wanted = TrimWhitespace(given.value);
-  if (IsTrue(wanted) || EqualsNoCase(wanted, "mandatory")) return Encryption::kOn;
-  if (IsFalse(wanted) || EqualsNoCase(wanted, "optional")) return Encryption::kOff;
-  if (EqualsNoCase(wanted, "strict")) return Encryption::kStrict;
-  throw Refused(given.key, "must be true, false, mandatory, optional or strict.");
-}
 
 // Writes `key=value` for a driver. A value goes in braces only when it must: it holds a
 // semicolon, starts with a brace, or has spaces at its ends. Microsoft's drivers read a
@@ -285,50 +146,6 @@ Driver ChooseDriver(const SqlServerDrivers& drivers) {
   return drivers.windows_built_in ? Driver::kWindowsBuiltIn : Driver::kFreeTds;
 }
 
-// The text's settings that do not depend on the driver, checked, with the login that
-// `user` and `password` override.
-struct Request {
-  bool trusted = false;
-  Encryption encryption = Encryption::kUnsaid;
-  bool trust_said = false;
-  bool trust_certificate = false;
-  std::string uid, pwd;
-  std::string_view user_key, password_key;  // as written, for errors
-};
-
-void CheckNetworkLibrary(const Given& network_library) {
-  if (!network_library) return;
-  std::string library = TrimWhitespace(network_library.value);
-  if (library.size() > 4 && EqualsNoCase(std::string_view(library).substr(library.size() - 4), ".dll"))
-    library.resize(library.size() - 4);
-  if (!EqualsNoCase(library, "DBMSSOCN")) {
-    throw Refused(network_library.key,
-                  "names a network library other than TCP/IP (DBMSSOCN): only TCP/IP reaches SQL Server from here.");
-  }
-}
-
-std::optional<int> ReadPacketSize(const Given& packet_size) {
-  if (!packet_size) return std::nullopt;
-  const std::optional<long> size = ParseWhole(packet_size.value);
-  if (!size || *size < 512 || *size > 32767) throw Refused(packet_size.key, "must be a number of bytes from 512 to 32767.");
-  return static_cast<int>(*size);
-}
-
-Request ReadRequest(const SqlServerText& read, const std::string& user, const std::string& password) {
-  Request r;
-  r.trusted = ReadSwitch(read.integrated, false);  // SSPI counts as true
-  r.encryption = ReadEncryption(read.encrypt);
-  r.trust_said = static_cast<bool>(read.trust);
-  r.trust_certificate = ReadSwitch(read.trust, false);
-  // The newest provider encrypted and checked the certificate unless told otherwise.
-  if (r.encryption == Encryption::kUnsaid && EqualsNoCase(read.provider, "MSOLEDBSQL19")) r.encryption = Encryption::kOn;
-  r.uid = !user.empty() ? user : read.user.value;
-  r.pwd = !password.empty() ? password : read.password.value;
-  r.user_key = !user.empty() || !read.user ? std::string_view("User ID") : read.user.key;
-  r.password_key = !password.empty() || !read.password ? std::string_view("Password") : read.password.key;
-  return r;
-}
-
 // Appends items to a driver's connection text.
 class DriverText {
  public:
@@ -351,9 +168,35 @@ void AppendLogin(DriverText& append, const SqlServerText& read, const Request& r
   }
 }
 
+// What Microsoft's drivers 17 and 18 take beyond the built-in driver's keywords: the
+// server's SPN, connecting to every address of a name at once, and (on Windows only) a
+// mirroring partner.
+void AppendMicrosoftOnly(DriverText& append, Driver driver, const SqlServerText& read, const Request& r,
+                         bool on_windows) {
+  const bool built_in = driver == Driver::kWindowsBuiltIn;
+  constexpr const char* kNeedsDriver = "needs Microsoft's ODBC Driver 17 or 18 for SQL Server, which is not installed.";
+  if (read.server_spn) {
+    if (built_in) throw Refused(read.server_spn.key, kNeedsDriver);
+    append("ServerSPN", read.server_spn.value, read.server_spn.key);
+  }
+  if (r.multi_subnet_failover) {
+    if (built_in) throw Refused(read.multi_subnet_failover.key, kNeedsDriver);
+    append("MultiSubnetFailover", "Yes", read.multi_subnet_failover.key);
+  }
+  if (read.failover_partner) {
+    if (!on_windows) {
+      throw Refused(read.failover_partner.key,
+                    "names a mirroring partner, which Microsoft's ODBC driver follows only on Windows: connect to the "
+                    "principal server, or to an availability group listener.");
+    }
+    if (built_in) throw Refused(read.failover_partner.key, kNeedsDriver);
+    append("Failover_Partner", read.failover_partner.value, read.failover_partner.key);
+  }
+}
+
 // Microsoft's drivers, and the built-in Windows driver, which shares driver 17's keywords.
 void WriteForMicrosoft(DriverText& append, Driver driver, const SqlServerText& read, const ServerAddress& address,
-                       const Request& r) {
+                       const Request& r, bool on_windows) {
   const char* name = driver == Driver::kMs18   ? kMsDriver18.data()
                      : driver == Driver::kMs17 ? kMsDriver17.data()
                                                : kWindowsSqlServerDriver.data();
@@ -398,6 +241,7 @@ void WriteForMicrosoft(DriverText& append, Driver driver, const SqlServerText& r
   if (read.workstation) append("WSID", read.workstation.value, read.workstation.key);
   if (read.language) append("Language", read.language.value, read.language.key);
   if (read.attach_file) append("AttachDBFileName", read.attach_file.value, read.attach_file.key);
+  AppendMicrosoftOnly(append, driver, read, r, on_windows);
 }
 
 void AppendFreeTdsEncryption(DriverText& append, const SqlServerText& read, const Request& r,
@@ -410,6 +254,15 @@ void AppendFreeTdsEncryption(DriverText& append, const SqlServerText& read, cons
       append("Encryption", "request", read.encrypt.key);
       break;
     case Encryption::kOn:
+      if (!r.trust_certificate && !drivers.freetds_ca_configured && r.encryption_by_provider) {
+        throw Error(errnum::kBadConnectionText,
+                    "The connection text names the provider MSOLEDBSQL19, which encrypts and checks the server's "
+                    "certificate when the text says nothing about encryption, and the FreeTDS driver checks "
+                    "certificates only against a CA file named in its configuration ('ca file' in the [global] "
+                    "section of freetds.conf), which names none. Name the CA there, say "
+                    "TrustServerCertificate=True to accept the certificate unchecked, or Use Encryption for "
+                    "Data=Optional to encrypt only when the server asks for it.");
+      }
       if (!r.trust_certificate && !drivers.freetds_ca_configured) {
         throw Refused(read.encrypt.key,
                       "asks for encryption with the server's certificate checked, and the FreeTDS driver checks "
@@ -447,6 +300,17 @@ void WriteForFreeTds(DriverText& append, const SqlServerText& read, const Server
   // server used the login's own, which the site's date patterns and messages assume.
   append("Language", read.language ? read.language.value : std::string(), read.language ? read.language.key : "Language");
   if (read.attach_file) append("AttachDbFilename", read.attach_file.value, read.attach_file.key);
+  if (read.server_spn) append("ServerSPN", read.server_spn.value, read.server_spn.key);
+  // Given as an attribute, FreeTDS (1.3) keeps the size and never sends it; from the text it
+  // asks for it in its login, and for 4096 bytes when the size is smaller.
+  if (r.packet_size) append("PacketSize", std::to_string(*r.packet_size), "Packet Size");
+  // FreeTDS tries every address of a name at once by itself, as MultiSubnetFailover asks
+  // of Microsoft's drivers; it cannot follow a mirroring partner.
+  if (read.failover_partner) {
+    throw Refused(read.failover_partner.key,
+                  "names a mirroring partner, which the FreeTDS driver cannot follow: connect to the principal "
+                  "server, or to an availability group listener.");
+  }
   // FreeTDS's automatic version choice falls back to the Sybase protocol when a server
   // does not answer in time, and that path can wait for ever. SQL Server answers a 7.4
   // login with the version it speaks, so naming 7.4 loses nothing with older servers.
@@ -464,10 +328,10 @@ OdbcTarget MapSqlServerText(const ConnectionText& text, const SqlServerDrivers& 
   target.sql_server = true;
   target.login_timeout_seconds = ConnectTimeoutSeconds(text);
   CheckNetworkLibrary(read.network_library);
-  target.packet_size = ReadPacketSize(read.packet_size);
   const Request request = ReadRequest(read, user, password);
+  target.packet_size = request.packet_size;
 
-  const ServerAddress address = SqlServerAddress(text);
+  const ServerAddress address = AddressOf(read);
   target.display_name = "SQL Server '" + address.Display() + "'";
   if (read.database && !read.database.value.empty()) target.display_name += ", database '" + read.database.value + "'";
   AddSecret(target.secrets, request.pwd);
@@ -481,7 +345,7 @@ OdbcTarget MapSqlServerText(const ConnectionText& text, const SqlServerDrivers& 
   if (driver == Driver::kFreeTds) {
     WriteForFreeTds(append, read, address, request, drivers, instance_port);
   } else {
-    WriteForMicrosoft(append, driver, read, address, request);
+    WriteForMicrosoft(append, driver, read, address, request, drivers.windows_built_in);
   }
   return target;
 }

@@ -35,9 +35,10 @@ struct ServerAddress {
 };
 
 // Reads host, host\instance, host,port and tcp:host,port. Throws scourex::Error
-// (errnum::kGeneral) for a port that is not a number from 1 to 65535, and for another
-// protocol prefix (np:, lpc:, admin:): only TCP reaches SQL Server from here.
-ServerAddress ParseServerAddress(std::string_view data_source);
+// (errnum::kGeneral) naming `keyword`, never the value, for a port that is not
+// a number from 1 to 65535, and for another protocol prefix (np:, lpc:, admin:): only TCP
+// reaches SQL Server from here.
+ServerAddress ParseServerAddress(std::string_view data_source, std::string_view keyword = "Data Source");
 
 // "Connect Timeout" / "Connection Timeout" in seconds, 15 when absent, and
 // kUnlimitedConnectTimeoutSeconds for 0. Throws scourex::Error
@@ -78,9 +79,11 @@ ServerAddress SqlServerAddress(const ConnectionText& text);
 bool UsesMicrosoftDriver(const std::vector<std::string>& installed_drivers);
 
 // Rewrites a SQL Server text for Microsoft's driver (18, else 17) when one is registered,
-// else for FreeTDS (on Windows, the built-in driver). Every keyword is honoured or refused: a keyword, or a value, that
-// cannot be carried to the driver is a scourex::Error (errnum::kBadConnectionText) that
-// names the keyword and never its value. `user` and `password`, when not empty, replace
+// else for FreeTDS (on Windows, the built-in driver). Every keyword is honoured, accepted
+// without effect, or refused (see sql_server_text.h): a keyword, or a value, that cannot
+// be carried to the driver is a scourex::Error (errnum::kBadConnectionText) that names
+// the keyword and never its value. `drivers.windows_built_in` also says the job runs on
+// Windows, where Microsoft's drivers follow a mirroring partner. `user` and `password`, when not empty, replace
 // the text's. `instance_port`, the port already found for a named instance, spares
 // FreeTDS its own lookup.
 OdbcTarget MapSqlServerText(const ConnectionText& text, const SqlServerDrivers& drivers, const std::string& user,

@@ -3,7 +3,7 @@
 // path, the current directory, directory listing, files, the clock, the diagnostic
 // channel and the beep. POSIX and Windows each have a real one; tests use a fake.
 // Texts and paths are UTF-8 on this side of the interface; on Windows the implementation
-// turns them into the system's wide names, and file contents into the ANSI code page.
+// turns them into the system's wide names, and what it writes into the ANSI code page.
 
 #include <memory>
 #include <optional>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/text_encoding.h"
 
 namespace scourex {
 
@@ -56,8 +57,13 @@ class Platform {
   // stands there.
   // Returns when a regular file or nothing stands at `path`; throws as above otherwise.
   virtual void RequireRegularFile(const std::string& path) = 0;
-  // The whole file; throws scourex::Error 53, 76 or 75 as the classic runtime does.
+  // The whole file, its bytes as stored; throws scourex::Error 53, 76 or 75 as the classic
+  // runtime does.
   virtual std::string ReadFile(const std::string& path) = 0;
+  // How a text file that has no byte-order mark and is not UTF-8 is read: in Windows-1252,
+  // the code page of the Windows sites files are copied from; on Windows in the system's
+  // ANSI code page.
+  virtual LegacyDecoder CodePageDecoder() const { return Windows1252ToUtf8; }
   // Appends `line` to the file in one write, creating the file when missing. Throws on failure.
   virtual void AppendToFile(const std::string& path, const std::string& line) = 0;
 

@@ -21,7 +21,6 @@ namespace scourex {
 namespace {
 
 using jet::os::windows::FromCodePage;
-using jet::os::windows::IsUtf8;
 using jet::os::windows::Narrow;
 using jet::os::windows::PlainPath;
 using jet::os::windows::SystemPath;
@@ -162,9 +161,11 @@ class WindowsPlatform final : public Platform {
       if (got == 0) break;
       data.append(buf, got);
     }
-    // Options files are written in the ANSI code page; one already in UTF-8 stays so.
-    if (IsUtf8(data)) return data;
-    return Narrow(FromCodePage(data, CP_ACP));
+    return data;
+  }
+
+  LegacyDecoder CodePageDecoder() const override {
+    return [](std::string_view bytes) { return Narrow(FromCodePage(bytes, CP_ACP)); };
   }
 
   void AppendToFile(const std::string& path, const std::string& line) override {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/text_encoding.h"
 #include "config/installation.h"
 #include "config/options.h"
 #include "support/fake_platform.h"
@@ -48,12 +49,50 @@ TEST_F(OptionsFixture, KeysValuesCommentsAndSections) {
   EXPECT_TRUE(LogLines().empty());
 }
 
-TEST_F(OptionsFixture, TextIsUtf8WhereValidElseWindows1252) {
-  Read("\xEF\xBB\xBFSQL_Connect=Password=Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\r\nDbsFolder=/d\r\n");
-  EXPECT_EQ(settings.SQL_Connect, "Password=Grüß €");
-  EXPECT_EQ(settings.DbsFolder, "/d/");  // the byte-order mark did not hide the first key
-  Read("SQL_Connect=Password=Gr\xFC\xDF \x80\x81\r\n");
+// The file as Notepad or PowerShell saves it in UTF-16, with its byte-order mark.
+std::string Utf16(const std::string& utf8, bool little_endian) {
+  std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+  for (char16_t unit : Utf8ToUtf16(utf8)) {
+    const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+    bytes += little_endian ? std::string{low, high} : std::string{high, low};
+  }
+  return bytes;
+}
+
+TEST_F(OptionsFixture, EveryEncodingNotepadAndPowerShellSave) {
+  const std::string lines = "DBType=2\r\nSQL_Connect=Password=Grüß €𝄞\r\nDbsFolder=/d\r\n";
+  const std::pair<const char*, std::string> files[] = {
+      {"UTF-16 LE", Utf16(lines, true)},
+      {"UTF-16 BE", Utf16(lines, false)},
+      {"UTF-8 with its mark", "\xEF\xBB\xBF" + lines},
+      {"UTF-8", lines},
+      // The mark is dropped even when the rest is not UTF-8: the first key is not lost.
+      {"UTF-8 mark, then Windows-1252",
+       "\xEF\xBB\xBF" "DBType=2\r\nSQL_Connect=Password=Gr\xFC\xDF \x80\r\nDbsFolder=/d\r\n"},
+  };
+  for (const auto& [encoding, bytes] : files) {
+    DefaultOptions(settings);
+    settings.DBType = 1;
+    Read(bytes);
+    EXPECT_EQ(settings.DBType, 2) << encoding;
+    EXPECT_EQ(settings.SQL_Connect, std::string(encoding).find("1252") != std::string::npos ? "Password=Grüß €"
+                                                                                         : "Password=Grüß €𝄞")
+        << encoding;
+    EXPECT_EQ(settings.DbsFolder, "/d/") << encoding;
+  }
+  Read("SQL_Connect=Password=Gr\xFC\xDF \x80\x81\r\n");  // Windows-1252 without a mark
   EXPECT_EQ(settings.SQL_Connect, "Password=Grüß €\xC2\x81");
+  EXPECT_TRUE(LogLines().empty());
+
+  // NUL bytes without a mark cannot be text: an error line naming the file, nothing read.
+  settings = Settings{};
+  DefaultOptions(settings);
+  Read(std::string("D\0B\0T\0y\0p\0e\0=\0002\0", 16));
+  EXPECT_EQ(settings.DBType, 0);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"2026-12-01 00:00:00 *** Error #  321 - The options file "
+                                                 "'/opt/site/Orvanta.ini' is not text: it holds NUL bytes and no "
+                                                 "byte-order mark. Save it as ANSI, UTF-8 or Unicode text, as Notepad "
+                                                 "does. *** Options ReAdoptions"});
 }
 
 TEST_F(OptionsFixture, DeleteAlsoCardholderIsTrueOnlyForOne) {

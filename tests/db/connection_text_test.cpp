@@ -49,7 +49,8 @@ TEST(ConnectionTextParse, RejectsMalformedTextWithoutShowingValues) {
                           "Data Source=a;JustAWord"})
     EXPECT_EQ(ParseErrorNumber(bad), errnum::kBadConnectionText) << bad;
   // The description says where, never what.
-  for (auto [text, where] : {std::pair{"Password=Secr3t;Tail;x=1", "item 2"}, std::pair{"Password='Secr3t", "'Password'"}}) {
+  for (auto [text, where] : {std::pair{"Password=Secr3t;Tail;x=1", "its 2nd item"},
+                             std::pair{"Password='Secr3t", "its 1st item"}}) {
     const std::string what = ErrorOf([&] { ConnectionText::Parse(text); }).what();
     EXPECT_EQ(what.find("Secr3t"), std::string::npos) << what;
     EXPECT_NE(what.find(where), std::string::npos) << what;
@@ -66,8 +67,16 @@ TEST(ProviderClassification, RecognisesEachFamily) {
       {"sqlncli11", ProviderKind::kSqlServer},              {"MSOLEDBSQL19", ProviderKind::kSqlServer},
       {"MSOLEDBSQL", ProviderKind::kSqlServer},             {"MSDASQL", ProviderKind::kOdbc},
       {std::nullopt, ProviderKind::kOdbc},                  {" ", ProviderKind::kOdbc},
-      {"Microsoft.ACE.OLEDB.12.0", ProviderKind::kUnknown}};
+      {"Microsoft.ACE.OLEDB.12.0", ProviderKind::kUnknown}, {"SQLNCLI12", ProviderKind::kUnknown},
+      {"SQLNCLI11.", ProviderKind::kUnknown},               {"msdasql.1", ProviderKind::kOdbc}};
   for (const auto& [name, kind] : cases) EXPECT_EQ(ClassifyProvider(name), kind) << name.value_or("(none)");
+  // The versions data-link files write name the same providers.
+  for (auto [written, known] : {std::pair{"SQLOLEDB.1", "SQLOLEDB"}, std::pair{"sqlncli.1", "SQLNCLI"},
+                                std::pair{"SQLNCLI10.1", "SQLNCLI10"}, std::pair{" SqlNcli11.1 ", "SQLNCLI11"},
+                                std::pair{"MSOLEDBSQL.1", "MSOLEDBSQL"}, std::pair{"MSOLEDBSQL19.1", "MSOLEDBSQL19"},
+                                std::pair{"MSOLEDBSQL19.x", ""}}) {
+    EXPECT_EQ(KnownProvider(written), known) << written;
+  }
 }
 
 TEST(SecretScrubbing, RemovesPasswordValuesAndEchoedSecrets) {

@@ -42,9 +42,10 @@ TEST(ServerAddress, ReadsEveryForm) {
     EXPECT_EQ(a.port, c.port) << c.text;
   }
   for (const char* bad : {"db1,", "db1,0", "db1,70000", "db1,12x", "np:\\\\db1\\pipe\\sql\\query", "lpc:db1"}) {
-    const Error error = ErrorOf([&] { ParseServerAddress(bad); });
+    const Error error = ErrorOf([&] { ParseServerAddress(bad, "Network Address"); });
     EXPECT_EQ(error.number(), errnum::kGeneral) << bad;
-    EXPECT_NE(std::string(error.what()).find(bad), std::string::npos) << error.what();
+    EXPECT_NE(error.description().find("'Network Address'"), std::string::npos) << error.what();
+    EXPECT_EQ(error.description().find("db1"), std::string::npos) << error.what();
   }
 }
 
@@ -52,10 +53,12 @@ TEST(ConnectTimeout, DefaultsToFifteenBoundsZeroAndRejectsNonsense) {
   EXPECT_EQ(ConnectTimeoutSeconds(ConnectionText::Parse("Data Source=x")), 15);
   EXPECT_EQ(ConnectTimeoutSeconds(ConnectionText::Parse("Connect Timeout= 2 ")), 2);
   EXPECT_EQ(ConnectTimeoutSeconds(ConnectionText::Parse("Connection Timeout=0")), kUnlimitedConnectTimeoutSeconds);
-  for (const char* bad : {"Connect Timeout=-1", "Connect Timeout=abc", "Connect Timeout=", "Connect Timeout=1.5"}) {
+  EXPECT_EQ(ConnectTimeoutSeconds(ConnectionText::Parse("Connect Timeout=5;Connection Timeout=\"\"")), 15);
+  for (const char* bad : {"Connect Timeout=-1", "Connect Timeout=abc7", "Connect Timeout=1.5"}) {
     const Error error = ErrorOf([&] { ConnectTimeoutSeconds(ConnectionText::Parse(bad)); });
     EXPECT_EQ(error.number(), errnum::kBadConnectionText) << bad;
-    EXPECT_NE(std::string(error.what()).find("Connect Timeout"), std::string::npos);
+    EXPECT_NE(error.description().find("'Connect Timeout'"), std::string::npos);
+    EXPECT_EQ(error.description().find(std::string(bad).substr(16)), std::string::npos) << error.description();
   }
 }
 
@@ -85,7 +88,7 @@ TEST(SqlServerMapping, EveryKeywordSitesWriteForBothDrivers) {
   const OdbcTarget freetds = SqlServer(text, kFreeTdsOnly);
   EXPECT_EQ(freetds.connect_text,
             "Driver=FreeTDS;Server=db1;Port=1500;Database=Acme;UID=sa;PWD=x;APP=app;WSID=ws;Language=Deutsch;"
-            "AttachDbFilename=C:\\Data\\acme.mdf;TDS_Version=7.4;ClientCharset=UTF-8");
+            "AttachDbFilename=C:\\Data\\acme.mdf;PacketSize=8192;TDS_Version=7.4;ClientCharset=UTF-8");
   EXPECT_EQ(freetds.packet_size, 8192);
   EXPECT_EQ(SqlServer(text, kMs18).connect_text,
             "Driver=ODBC Driver 18 for SQL Server;Server=tcp:db1,1500;Database=Acme;UID=sa;PWD=x;Encrypt=no;"
@@ -101,7 +104,7 @@ TEST(SqlServerMapping, EveryKeywordSitesWriteForBothDrivers) {
   };
   const Refused refusals[] = {
       {"Provider=SQLOLEDB;Data Source=h;Network Library=DBNMPNTW", "'Network Library'"},
-      {"Provider=SQLOLEDB;Data Source=h;MultipleActiveResultSets=True", "'MultipleActiveResultSets'"},
+      {"Provider=SQLOLEDB;Data Source=h;MultipleActiveResultSets=True", "3rd item"},
       {"Provider=SQLOLEDB;Data Source=h;Failover Partner=h2", "'Failover Partner'"},
       {"Provider=SQLOLEDB;Data Source=h;Integrated Security=Maybe", "'Integrated Security'"},
       {"Provider=SQLOLEDB;Data Source=h;Packet Size=100", "'Packet Size'"},
@@ -114,6 +117,14 @@ TEST(SqlServerMapping, EveryKeywordSitesWriteForBothDrivers) {
       EXPECT_NE(error.description().find(refusal.key), std::string::npos) << error.description();
     }
   }
+  // An unquoted password holding a semicolon is a password and an unknown keyword, which
+  // is named by its place: its name is a piece of the secret.
+  for (const auto& drivers : {kFreeTdsOnly, kMs18}) {
+    const Error error = Refusal("Provider=SQLOLEDB;Data Source=h;User ID=sa;Password=Secr3t;pa=rt", drivers);
+    EXPECT_EQ(error.description(),
+              "The connection text's 5th item is not a keyword this job can honour for SQL Server: remove it, or "
+              "write it as one of the keywords of the SQLOLEDB provider.");
+  }
 }
 
 TEST(SqlServerMapping, BracesOnlyWhereNeededAndFreeTdsLimitsRefusedByKey) {
@@ -125,7 +136,7 @@ TEST(SqlServerMapping, BracesOnlyWhereNeededAndFreeTdsLimitsRefusedByKey) {
             "Driver=ODBC Driver 18 for SQL Server;Server=tcp:h,1;UID=;PWD={{lead};Encrypt=no;TrustServerCertificate=yes");
   const Error error = Refusal("Provider=SQLOLEDB;Data Source=h;Pwd='Secr};et'", kFreeTdsOnly);
   EXPECT_EQ(error.number(), errnum::kBadConnectionText);
-  EXPECT_NE(error.description().find("'Pwd'"), std::string::npos) << error.description();
+  EXPECT_NE(error.description().find("'PWD'"), std::string::npos) << error.description();
   EXPECT_EQ(error.description().find("Secr"), std::string::npos) << error.description();
   EXPECT_NO_THROW(SqlServer("Provider=SQLOLEDB;Data Source=h;Pwd='Secr};et'", kMs18));
 }
@@ -176,9 +187,80 @@ TEST(SqlServerMapping, EncryptionAsAskedNeverWeakerInSilence) {
     check(kFreeTdsOnly, false, c.freetds, "Driver=FreeTDS;Server=h;Port=1;UID=u;PWD=p", kTdsTail);
     check(kFreeTdsOnly, true, c.freetds_with_ca, "Driver=FreeTDS;Server=h;Port=1;UID=u;PWD=p", kTdsTail);
   }
-  // The newest provider encrypted and checked by default; its texts keep that.
-  EXPECT_EQ(SqlServer("Provider=MSOLEDBSQL19;Data Source=db1;UID=u;PWD=p", kMs18).connect_text,
-            "Driver=ODBC Driver 18 for SQL Server;Server=db1;UID=u;PWD=p;Encrypt=yes;TrustServerCertificate=no");
+  // The newest provider encrypted and checked by default, in any version; its texts keep that.
+  for (const char* provider : {"MSOLEDBSQL19", "msoledbsql19.1"}) {
+    const std::string text = std::string("Provider=") + provider + ";Data Source=db1;UID=u;PWD=p";
+    EXPECT_EQ(SqlServer(text, kMs18).connect_text,
+              "Driver=ODBC Driver 18 for SQL Server;Server=db1;UID=u;PWD=p;Encrypt=yes;TrustServerCertificate=no");
+    EXPECT_EQ(SqlServer(text, kFreeTdsOnly, "", "", true).connect_text,
+              "Driver=FreeTDS;Server=db1;Port=1433;UID=u;PWD=p;Encryption=require" + kTdsTail);
+  }
+}
+
+// What data-link files and connection dialogs write beyond the classic keywords, for
+// FreeTDS, Microsoft's Driver 18 on Linux, the driver built into Windows and Driver 18 on
+// Windows. A row's entry is the items the driver is given beyond the base text, or "!"
+// and the keyword the refusal names.
+TEST(SqlServerMapping, DataLinkKeywordsForEachDriver) {
+  struct Case {
+    const char* keys;
+    const char* freetds;
+    const char* ms18;
+    const char* built_in;
+    const char* windows_ms18;
+  };
+  const Case cases[] = {
+      // An empty value means the keyword is absent.
+      {"Persist Security Info=True;Initial File Name=\"\";Server SPN=\"\";Integrated Security=\"\";"
+       "Failover Partner=;Bogus=''",
+       "", "", "", ""},
+      {"Server SPN=MSSQLSvc/db1.corp:1433", ";ServerSPN=MSSQLSvc/db1.corp:1433", ";ServerSPN=MSSQLSvc/db1.corp:1433",
+       "!'Server SPN'", ";ServerSPN=MSSQLSvc/db1.corp:1433"},
+      // FreeTDS tries every address of a name at once by itself.
+      {"MultiSubnetFailover=True", "", ";MultiSubnetFailover=Yes", "!'MultiSubnetFailover'",
+       ";MultiSubnetFailover=Yes"},
+      {"MultiSubnetFailover=False", "", "", "", ""},
+      {"Failover Partner=db2", "!'Failover Partner'", "!'Failover Partner'", "!'Failover Partner'",
+       ";Failover_Partner=db2"},
+      // Accepted without effect.
+      {"MARS Connection=True;DataTypeCompatibility=80;Application Intent=READWRITE", "", "", "", ""},
+      {"Application Intent=ReadOnly", "!'Application Intent'", "!'Application Intent'", "!'Application Intent'",
+       "!'Application Intent'"},
+      {"MARS Connection=maybe", "!'MARS Connection'", "!'MARS Connection'", "!'MARS Connection'", "!'MARS Connection'"},
+      {"DataTypeCompatibility=65", "!'DataTypeCompatibility'", "!'DataTypeCompatibility'", "!'DataTypeCompatibility'",
+       "!'DataTypeCompatibility'"},
+  };
+  const std::string base = "Provider=SQLOLEDB.1;Data Source=h,1;User ID=u;Password=p;";
+  const auto check = [&](const Case& c, const char* expected, const SqlServerDrivers& drivers, const std::string& head,
+                         const std::string& tail) {
+    const std::string text = base + c.keys;
+    const auto map = [&] { return MapSqlServerText(ConnectionText::Parse(text), drivers, "", ""); };
+    if (expected[0] == '!') {
+      const Error error = ErrorOf(map);
+      EXPECT_EQ(error.number(), errnum::kBadConnectionText) << text;
+      EXPECT_NE(error.description().find(expected + 1), std::string::npos) << text << ": " << error.description();
+      return;
+    }
+    EXPECT_EQ(map().connect_text, head + expected + tail) << text;
+  };
+  const std::string ms_login = ";Server=tcp:h,1;UID=u;PWD=p;Encrypt=no";
+  for (const Case& c : cases) {
+    check(c, c.freetds, {kFreeTdsOnly, "/lib/tds.so", false}, "Driver=FreeTDS;Server=h;Port=1;UID=u;PWD=p;Language=",
+          ";TDS_Version=7.4;ClientCharset=UTF-8");
+    check(c, c.ms18, {kMs18, "", false},
+          "Driver=ODBC Driver 18 for SQL Server" + ms_login + ";TrustServerCertificate=yes", "");
+    check(c, c.built_in, {{}, "", false, true}, "Driver=SQL Server" + ms_login, "");
+    check(c, c.windows_ms18, {kMs18, "", false, true},
+          "Driver=ODBC Driver 18 for SQL Server" + ms_login + ";TrustServerCertificate=yes", "");
+  }
+}
+
+TEST(SqlServerMapping, MsOleDbSql19sDefaultEncryptionUnderFreeTdsIsRefusedClearly) {
+  const Error error = Refusal("Provider=MSOLEDBSQL19.1;Data Source=h;User ID=u;Password=p", kFreeTdsOnly);
+  EXPECT_EQ(error.number(), errnum::kBadConnectionText);
+  EXPECT_NE(error.description().find("names the provider MSOLEDBSQL19, which encrypts"), std::string::npos)
+      << error.description();
+  EXPECT_EQ(error.description().find("''"), std::string::npos) << error.description();
 }
 
 TEST(SqlServerMapping, OpenArgumentsReplaceTheTextsCredentials) {

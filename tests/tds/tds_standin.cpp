@@ -132,6 +132,7 @@ TdsLogin DecodeLogin7(const std::string& p) {
     }
     return FromUcs2(raw);
   };
+  login.packet_size = Le32(p, 8);
   login.host_name = text(36);
   login.user_name = text(40);
   login.password = text(44, true);

@@ -21,6 +21,7 @@ std::string WhyNotFreeTds();
 struct TdsLogin {
   std::string host_name, user_name, password, app_name, language, database, attach_file;
   std::uint8_t prelogin_encryption = 0xFF;  // what the driver asked for in its pre-login
+  std::uint32_t packet_size = 0;            // the packet size the driver asked for
 };
 
 // How the stand-in answers a login or a batch. A batch that ends with the job's question

@@ -101,6 +101,38 @@ ansi-options)
   ! grep -q -a $'\xc3\xa9' "$log" || fail "UTF-8 in the log"
   ;;
 
+options-encodings)
+  # The job's own options file as Notepad and PowerShell save it: each moves the log to a
+  # non-ASCII name and turns the event purge off, which shows it was read. NUL bytes without
+  # a mark are an error line naming the file, and the run goes on without its settings.
+  site=$work/site
+  make_site "$site"
+  options=$'[Scourex]\r\nLogFile=Protokoll-\xc4rger.log\r\nEventMonths=0\r\n'  # Windows-1252
+  utf8=$(iconv -f WINDOWS-1252 -t UTF-8 <<<"$options")
+  for encoding in utf-16le utf-16be utf-8-mark-then-1252 utf-16-without-mark; do
+    case $encoding in
+    utf-16le) { printf '\xff\xfe'; printf '%s' "$utf8" | iconv -f UTF-8 -t UTF-16LE; } >"$site/scourex.ini" ;;
+    utf-16be) { printf '\xfe\xff'; printf '%s' "$utf8" | iconv -f UTF-8 -t UTF-16BE; } >"$site/scourex.ini" ;;
+    utf-8-mark-then-1252) { printf '\xef\xbb\xbf'; printf '%s' "$options"; } >"$site/scourex.ini" ;;
+    utf-16-without-mark) printf '%s' "$utf8" | iconv -f UTF-8 -t UTF-16LE >"$site/scourex.ini" ;;
+    esac
+    rm -f "$site"/*.log
+    [ "$(run_job "$site")" = 0 ] || fail "$encoding: the run did not succeed"
+    if [ $encoding = utf-16-without-mark ]; then
+      log=$site/Scourex.log
+      grep -q -a "Error #  321 - The options file '.*scourex.ini' is not text" "$log" ||
+        fail "$encoding: no error line naming the file"
+      grep -q "Total Events Deleted" "$log" || fail "$encoding: the run did not go on with the defaults"
+    else
+      log="$site/Protokoll-Ärger.log"
+      [ -f "$log" ] || fail "$encoding: no log under the name the file gives: $(ls "$site")"
+      grep -q "Total Visitor Deleted" "$log" || fail "$encoding: no visitor purge"
+      ! grep -q "Total Events Deleted" "$log" || fail "$encoding: EventMonths=0 was not read"
+      ! grep -q "Error" "$log" || fail "$encoding: $(grep Error "$log")"
+    fi
+  done
+  ;;
+
 shared-log)
   site=$work/site
   make_site "$site"
