@@ -6,6 +6,8 @@
 //   jetsql FILE [-p PASSWORD] --dump TABLE  every row of TABLE in scan order
 //   jetsql FILE [-p PASSWORD] --check       the integrity check: "ok", or one line per
 //                                           problem found (exit status 1)
+//   jetsql FILE [-p PASSWORD] --compact     rewrites the file without its free pages and
+//                                           prints its size before and after
 //
 // A DELETE or INSERT opens the file for writing (so does -w / --write, for any
 // statement) and is committed before jetsql ends, or undone completely on error; -t
@@ -24,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/compact/compact.h"
 #include "jet/database.h"
 #include "jet/integrity.h"
 #include "jet/session.h"
@@ -33,7 +36,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: jetsql FILE [-p PASSWORD] [-w] [-t SECONDS] [-c SQL | --tables | --dump TABLE | --check]\n";
+    "usage: jetsql FILE [-p PASSWORD] [-w] [-t SECONDS] [-c SQL | --tables | --dump TABLE | --check | --compact]\n";
 
 const char kHelp[] =
     "  -p PASSWORD   the database password\n"
@@ -45,6 +48,10 @@ const char kHelp[] =
     "  --check       check the file's integrity (row counts, every index against its\n"
     "                table, each index tree's shape, pages against the page maps):\n"
     "                prints \"ok\" or one line per problem, exit status 1\n"
+    "  --compact     give the free pages back to the file system: the file is rewritten\n"
+    "                beside itself without them (it needs that much free space there),\n"
+    "                checked, then put in its place; everything in it is kept, and so is\n"
+    "                each table's next AutoNumber. Prints the sizes before and after\n"
     "\n"
     "Statements (keywords in any letter case; names bare, [bracketed] or table.column):\n"
     "  SELECT [TOP n] * | expr [AS name], ... FROM table [[AS] alias] [WHERE condition]\n"
@@ -135,7 +142,7 @@ int RunSql(jet::Session& session, const std::string& command, double timeout) {
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   std::string file, password, command, dump;
-  bool have_command = false, tables = false, have_dump = false, write = false, check = false;
+  bool have_command = false, tables = false, have_dump = false, write = false, check = false, compact = false;
   double timeout = 0;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -155,6 +162,8 @@ int main(int argc, char** argv) {
       tables = true;
     } else if (a == "--check") {
       check = true;
+    } else if (a == "--compact") {
+      compact = true;
     } else if (a == "--dump" && i + 1 < args.size()) {
       dump = args[++i];
       have_dump = true;
@@ -167,9 +176,14 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  if (file.empty() || (tables + have_dump + have_command + check) > 1) return Usage();
+  if (file.empty() || (tables + have_dump + have_command + check + compact) > 1) return Usage();
 
   try {
+    if (compact) {
+      jet::CompactResult r = jet::CompactDatabase(file, {.password = password});
+      std::cout << "size before: " << r.size_before << " bytes\nsize after: " << r.size_after << " bytes\n";
+      return 0;
+    }
     if (tables || have_dump || check) {
       auto db = jet::Database::Open(file, {.password = password});
       if (have_dump) return Dump(*db, dump);
