@@ -4,9 +4,7 @@
 #include <cstring>
 
 #include "jet/error.h"
-#include "jet/format/data_page.h"
 #include "jet/format/header.h"
-#include "jet/format/index_page.h"
 #include "jet/format/table_def.h"
 #include "jet/format/usage_map.h"
 #include "jet/row/record.h"
@@ -15,14 +13,19 @@ namespace jet::compact {
 namespace {
 
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-constexpr std::size_t kInlineBitmap = 5;          // type byte, first page, then the bits
-constexpr std::size_t kRealIndexPointers = 30;    // ten column slots of three bytes
-constexpr std::size_t kWriteBatch = 256;          // pages written in one call
+constexpr std::size_t kInlineBitmap = 5;        // type byte, first page, then the bits
+constexpr std::size_t kRealIndexPointers = 30;  // ten column slots of three bytes
+constexpr std::size_t kWriteBatch = 256;        // pages written in one call
 
 void SetBit(std::uint8_t* bitmap, std::uint64_t bit) { bitmap[bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8)); }
 
 bool Contains(const std::vector<std::uint32_t>& sorted, std::uint32_t v) {
   return std::binary_search(sorted.begin(), sorted.end(), v);
+}
+
+void SortUnique(std::vector<std::uint32_t>& v) {
+  std::sort(v.begin(), v.end());
+  v.erase(std::unique(v.begin(), v.end()), v.end());
 }
 
 // How a map is rebuilt: a map that must name every page it owns, one that only advises
@@ -49,22 +52,18 @@ PageCopy::Table PageCopy::ReadTable(Pager& source, std::uint32_t first) {
   if (real > 1000) ThrowCorrupt("the definition of the table at page " + std::to_string(first) + " is damaged");
   std::size_t pos = f.tdef_body + std::size_t{real} * f.tdef_real_index_counter;
   for (std::uint16_t i = 0; i < columns; ++i, pos += f.col_entry_size) {
-    Column c;
-    c.type = b.U8(pos + f.col_type);
-    c.number = b.U16(pos + f.col_number);
-    c.var_index = b.U16(pos + f.col_var_index);
-    const bool fixed = (b.U8(pos + f.col_flags) & kColumnFixed) != 0;
-    t.var_columns = t.var_columns || !fixed;
-    c.long_value = c.type == static_cast<std::uint8_t>(ColumnType::Memo) ||
-                   c.type == static_cast<std::uint8_t>(ColumnType::Ole);
-    if (c.long_value) t.long_values.push_back(c);
+    const std::uint8_t type = b.U8(pos + f.col_type);
+    t.var_columns = t.var_columns || (b.U8(pos + f.col_flags) & kColumnFixed) == 0;
+    if (type == static_cast<std::uint8_t>(ColumnType::Memo) || type == static_cast<std::uint8_t>(ColumnType::Ole))
+      t.long_values.push_back({b.U16(pos + f.col_number), b.U16(pos + f.col_var_index)});
   }
   for (std::uint16_t i = 0; i < columns; ++i)
     pos += f.name_length_size + (f.name_length_size == 1 ? b.U8(pos) : b.U16(pos));
   t.real_indexes_at = pos;
   for (std::uint32_t i = 0; i < real; ++i) {
     const std::size_t e = pos + i * f.real_index_size + f.real_index_lead + kRealIndexPointers;
-    if (RowPointer m = RowPointer::FromRaw(b.U32(e)); !m.IsNull()) t.index_maps.push_back(m);
+    t.index_maps.push_back(RowPointer::FromRaw(b.U32(e)));
+    t.roots.push_back(b.U32(e + 4));
   }
   return t;
 }
@@ -73,50 +72,151 @@ PageCopy::PageCopy(Pager& source, const std::vector<std::uint32_t>& definition_p
     : src_(&source), f_(&source.format()) {
   for (std::uint32_t first : definition_pages) tables_.push_back(ReadTable(source, first));
   Plan();
-  for (const Table& t : tables_) FindLongValueChains(t);
-  std::sort(chain_rows_.begin(), chain_rows_.end());
+}
+
+// The pages a record's memo and OLE values lie on; the links of values kept in a chain
+// of rows (each row starting with the pointer to the next) are noted, since such rows
+// look like any other on their page.
+void PageCopy::Visit(const Table& t, ByteView record, std::vector<std::uint32_t>* targets) {
+  if (t.long_values.empty()) return;
+  const RecordLayout l = ParseRecord(record, *f_, t.var_columns);
+  for (const Column& c : t.long_values) {
+    if (c.number >= l.column_count || !l.NullBit(c.number) || c.var_index >= l.var_count()) continue;
+    const std::uint16_t start = l.var_offsets[c.var_index], stop = l.var_offsets[c.var_index + 1u];
+    if (stop < start + kLongValueRefSize) continue;
+    const std::uint32_t head = record.U32(start);
+    if ((head & kLongValueInline) != 0) continue;
+    RowPointer at = RowPointer::FromRaw(record.U32(start + 4u));
+    if ((head & kLongValueSingle) != 0) {
+      targets->push_back(at.page);
+      continue;
+    }
+    std::uint64_t left = head & kLongValueLengthMask;
+    for (std::uint64_t hops = 0; left > 0 && !at.IsNull(); ++hops) {
+      if (hops > std::uint64_t{src_->page_count()} * 256u) ThrowCorrupt("a memo or OLE value's page chain forms a loop");
+      PageRef keep;
+      const ByteView piece = ReadRowBytes(*src_, at, &keep);
+      if (piece.size() < 4) break;
+      chain_rows_.push_back(at.Raw());
+      targets->push_back(at.page);
+      left -= std::min<std::uint64_t>(left, piece.size() - 4);
+      at = RowPointer::FromRaw(piece.U32(0));
+    }
+  }
+}
+
+// The record a slot stands for, following a moved row; empty for a deleted slot and for
+// moved data, which is reached from its own slot.
+ByteView PageCopy::Resolve(const Table& t, std::uint32_t number, std::uint16_t slot, PageRef* keep) {
+  DataPage page(src_->Read(number), number, *f_);
+  Slot s = page.slot(slot);
+  if (s.deleted() || s.moved()) return {};
+  *keep = page.page();
+  if (!s.lookup()) return page.row(s);
+  ByteView at = page.row(s);
+  for (int hop = 0; hop < 4; ++hop) {
+    if (at.size() < 4) ThrowCorrupt("a moved row of data page " + std::to_string(number) + " lost its pointer");
+    const RowPointer to = RowPointer::FromRaw(at.U32(0));
+    DataPage target(src_->Read(to.page), to.page, *f_);
+    if (target.owner() != t.page)
+      ThrowCorrupt("a moved row of data page " + std::to_string(number) + " points into another table");
+    const Slot ts = target.slot(to.row);
+    *keep = target.page();
+    if (ts.deleted()) return {};
+    if (!ts.lookup()) return target.row(ts);
+    at = target.row(ts);
+  }
+  ThrowCorrupt("a moved row of data page " + std::to_string(number) + " is moved too many times");
 }
 
 void PageCopy::Plan() {
   const std::uint32_t n = src_->page_count();
-  live_.assign(n, true);
-  for (std::uint32_t p : ReadUsageMap(*src_, kFreePageMap))
-    if (p > 1) live_[p] = false;
-
-  // Definition pages stay where they are; every other page in use takes the lowest
-  // number left, in its old order.
-  std::vector<bool> pinned(n, false);
-  std::uint32_t end = 0;
-  for (const Table& t : tables_)
-    for (std::uint32_t p : t.pages) {
-      if (p >= n || !live_[p])
-        ThrowCorrupt("the definition of the table at page " + std::to_string(t.page) + " continues on page " +
-                     std::to_string(p) + ", which the free-page map calls free");
-      pinned[p] = true;
-      end = std::max(end, p + 1);
+  live_.assign(n, false);
+  live_[0] = live_[1] = true;
+  std::vector<std::uint32_t> definitions{0, 1};
+  std::vector<RowPointer> maps{kFreePageMap};
+  for (const Table& t : tables_) {
+    definitions.insert(definitions.end(), t.pages.begin(), t.pages.end());
+    maps.push_back(t.used_pages);
+    if (!t.free_pages.IsNull()) maps.push_back(t.free_pages);
+    for (RowPointer m : t.index_maps)
+      if (!m.IsNull()) maps.push_back(m);
+  }
+  // The pages holding maps, and the map pages they list, are copied whole.
+  for (RowPointer m : maps) {
+    map_hosts_.push_back(m.page);
+    PageRef keep;
+    const ByteView row = ReadRowBytes(*src_, m, &keep);
+    if (!row.empty() && row.U8(0) == kUsageMapReference)
+      for (std::size_t i = 1; i + 4 <= row.size(); i += 4)
+        if (std::uint32_t p = row.U32(i); p != 0 && p < n) live_[p] = true;
+  }
+  SortUnique(map_hosts_);
+  for (std::uint32_t p : map_hosts_) {
+    if (p >= n) ThrowCorrupt("a usage map lies on page " + std::to_string(p) + ", past the end of the file");
+    live_[p] = true;
+  }
+  // The data pages of each table, and the pages of the long values their rows hold.
+  std::vector<std::uint32_t> targets;
+  for (Table& t : tables_) {
+    for (std::uint32_t p : ReadUsageMap(*src_, t.used_pages)) {
+      PageRef ref = src_->Read(p);
+      if ((*ref)[0] != static_cast<std::uint8_t>(PageType::Data)) continue;
+      DataPage page(ref, p, *f_);
+      if (page.owner() != t.page) continue;
+      t.data_pages.push_back(p);
+      if (t.long_values.empty()) continue;
+      for (std::uint16_t i = 0; i < page.row_count(); ++i) {
+        PageRef keep;
+        const ByteView record = Resolve(t, p, i, &keep);
+        if (!record.empty()) Visit(t, record, &targets);
+      }
     }
+  }
+  SortUnique(targets);
+  SortUnique(chain_rows_);
+  for (std::uint32_t p : targets) {
+    if (p >= n) ThrowCorrupt("a memo or OLE value refers to page " + std::to_string(p) + ", past the end of the file");
+    live_[p] = true;
+  }
+  // A table whose data pages hold more than its rows is copied page by page.
+  for (Table& t : tables_) {
+    for (std::uint32_t p : t.data_pages)
+      if (Contains(targets, p) || Contains(map_hosts_, p)) t.packed = false;
+    if (!t.packed)
+      for (std::uint32_t p : t.data_pages) live_[p] = true;
+  }
+
+  // Definition pages, the header and page 1 (the free-page map) stay where they are;
+  // every other page copied whole takes the lowest number left, in its old order.
+  SortUnique(definitions);
+  pinned_.assign(definitions.back() + 1u, false);
+  for (std::uint32_t p : definitions) {
+    if (p >= n) ThrowCorrupt("a table definition continues on page " + std::to_string(p) + ", past the end of the file");
+    pinned_[p] = true;
+    live_[p] = true;
+  }
   new_.assign(n, kNone);
-  std::uint32_t next = 0;
   for (std::uint32_t p = 0; p < n; ++p) {
     if (!live_[p]) continue;
-    if (pinned[p]) {
-      new_[p] = p;
-      continue;
-    }
-    while (next < n && pinned[next]) ++next;
-    new_[p] = next++;
+    new_[p] = p < pinned_.size() && pinned_[p] ? p : Allocate();
   }
-  planned_ = std::max(end, next);
-  next_extra_ = planned_;
-  filled_.assign(planned_, false);
+  filled_.assign(std::max<std::size_t>(next_, pinned_.size()), false);
   for (std::uint32_t p = 0; p < n; ++p)
     if (new_[p] != kNone) filled_[new_[p]] = true;
+  // Packed rows take at most the pages they took; rebuilt indexes as many as before at most.
+  planned_ = n;
+}
+
+std::uint32_t PageCopy::Allocate() {
+  while (next_ < pinned_.size() && pinned_[next_]) ++next_;
+  return next_++;
 }
 
 std::uint32_t PageCopy::Renumber(std::uint32_t page, const char* what) const {
   if (page >= new_.size() || new_[page] == kNone)
     ThrowCorrupt(std::string(what) + " refers to page " + std::to_string(page) +
-                 ", which the free-page map calls free or which lies past the end of the file");
+                 ", which nothing in the file uses or which lies past the end of the file");
   return new_[page];
 }
 
@@ -125,45 +225,6 @@ std::uint32_t PageCopy::RenumberRow(std::uint32_t raw, const char* what) const {
   RowPointer at = RowPointer::FromRaw(raw);
   at.page = Renumber(at.page, what);
   return at.Raw();
-}
-
-// The links of a long value kept in a chain of rows: each row starts with the pointer
-// to the next. Such rows look like any other on their page, so they are found from the
-// rows that refer to them.
-void PageCopy::FindLongValueChains(const Table& t) {
-  if (t.long_values.empty()) return;
-  for (std::uint32_t p : ReadUsageMap(*src_, t.used_pages)) {
-    PageRef ref = src_->Read(p);
-    if ((*ref)[0] != static_cast<std::uint8_t>(PageType::Data)) continue;
-    DataPage page(ref, p, *f_);
-    if (page.owner() != t.page) continue;
-    for (std::uint16_t i = 0; i < page.row_count(); ++i) {
-      const Slot s = page.slot(i);
-      if (s.deleted() || s.lookup() || s.length == 0) continue;
-      const ByteView record = page.row(s);
-      const RecordLayout l = ParseRecord(record, *f_, t.var_columns);
-      for (const Column& c : t.long_values) {
-        if (c.number >= l.column_count || !l.NullBit(c.number) || c.var_index >= l.var_count())
-          continue;
-        const std::uint16_t start = l.var_offsets[c.var_index], stop = l.var_offsets[c.var_index + 1u];
-        if (stop < start + kLongValueRefSize) continue;
-        const std::uint32_t head = record.U32(start);
-        if ((head & (kLongValueInline | kLongValueSingle)) != 0) continue;
-        std::uint64_t left = head & kLongValueLengthMask;
-        RowPointer at = RowPointer::FromRaw(record.U32(start + 4u));
-        for (std::uint64_t hops = 0; left > 0 && !at.IsNull(); ++hops) {
-          if (hops > std::uint64_t{src_->page_count()} * 256u)
-            ThrowCorrupt("a memo or OLE value's page chain forms a loop");
-          PageRef keep;
-          const ByteView piece = ReadRowBytes(*src_, at, &keep);
-          if (piece.size() < 4) break;
-          chain_rows_.push_back(at.Raw());
-          left -= std::min<std::uint64_t>(left, piece.size() - 4);
-          at = RowPointer::FromRaw(piece.U32(0));
-        }
-      }
-    }
-  }
 }
 
 void PageCopy::Put(os::File& out, std::uint32_t new_page, PageData& bytes) {
@@ -179,31 +240,38 @@ void PageCopy::RewriteMaps(os::File& out) {
   struct Map {
     RowPointer where;
     MapKind kind;
+    std::vector<std::uint32_t> pages;  // new numbers
+  };
+  auto renumbered = [&](RowPointer where) {
+    std::vector<std::uint32_t> pages;
+    for (std::uint32_t p : ReadUsageMap(*src_, where))
+      if (new_[p] != kNone) pages.push_back(new_[p]);
+    return pages;
   };
   std::vector<Map> maps;
   for (const Table& t : tables_) {
-    maps.push_back({t.used_pages, MapKind::Owned});
-    for (RowPointer r : t.index_maps) maps.push_back({r, MapKind::Advisory});
-    if (!t.free_pages.IsNull()) maps.push_back({t.free_pages, MapKind::Advisory});
+    std::vector<std::uint32_t> used = renumbered(t.used_pages);
+    used.insert(used.end(), t.new_data_pages.begin(), t.new_data_pages.end());
+    maps.push_back({t.used_pages, MapKind::Owned, std::move(used)});
+    for (std::size_t r = 0; r < t.index_maps.size(); ++r)
+      if (!t.index_maps[r].IsNull()) maps.push_back({t.index_maps[r], MapKind::Owned, t.new_index_pages[r]});
+    if (!t.free_pages.IsNull()) {
+      std::vector<std::uint32_t> room;
+      if (!t.packed) room = renumbered(t.free_pages);
+      else if (!t.new_data_pages.empty()) room.push_back(t.new_data_pages.back());
+      maps.push_back({t.free_pages, MapKind::Advisory, std::move(room)});
+    }
   }
   // The free-page map last: it marks what the others' new map pages leave free.
-  maps.push_back({kFreePageMap, MapKind::FreePages});
+  maps.push_back({kFreePageMap, MapKind::FreePages, {}});
 
   const std::uint32_t per_map_page = (f_->page_size - kUsageMapPageHeader) * 8;
-  for (const Map& m : maps) {
+  for (Map& m : maps) {
     if (std::any_of(map_rows_.begin(), map_rows_.end(), [&](const auto& r) { return r.first == m.where.Raw(); }))
       continue;
-    std::vector<std::uint32_t> pages;
-    if (m.kind != MapKind::FreePages) {
-      for (std::uint32_t p : ReadUsageMap(*src_, m.where)) {
-        if (m.kind == MapKind::Owned)
-          pages.push_back(Renumber(p, "a table's page map"));
-        else if (new_[p] != kNone)
-          pages.push_back(new_[p]);
-      }
-      std::sort(pages.begin(), pages.end());
-    }
-    const std::uint32_t end = next_extra_;
+    std::vector<std::uint32_t>& pages = m.pages;
+    SortUnique(pages);
+    const std::uint32_t end = std::max<std::uint32_t>(next_, static_cast<std::uint32_t>(pinned_.size()));
     auto is_free = [&](std::uint64_t q) { return q >= end || !filled_[q]; };
 
     PageRef keep;
@@ -260,7 +328,7 @@ void PageCopy::RewriteMaps(os::File& out) {
           std::memcpy(bitmap.data(), old_page->data(), kUsageMapPageHeader);
           written_map_pages_.push_back(old_map);
         } else if (stop > k && m.kind == MapKind::Owned) {
-          target = next_extra_++;
+          target = Allocate();
           Put32(row.data() + 1 + 4 * which, target);
         }
         if (target != kNone) {
@@ -308,7 +376,7 @@ void PageCopy::CopyDefinition(const Table& t, os::File& out) {
   for (std::size_t i = 0; i < real; ++i) {
     const std::size_t e = t.real_indexes_at + i * f_->real_index_size + f_->real_index_lead + kRealIndexPointers;
     set(e, RenumberRow(get(e), "an index definition"));
-    if (const std::uint32_t root = get(e + 4); root != 0) set(e + 4, Renumber(root, "an index definition"));
+    if (get(e + 4) != 0) set(e + 4, t.new_roots[i]);
   }
   for (std::size_t k = 0; k < pages.size(); ++k) Put(out, t.pages[k], pages[k]);
 }
@@ -355,34 +423,13 @@ void PageCopy::CopyDataPage(std::uint32_t number, PageData& bytes) {
   }
 }
 
-void PageCopy::CopyIndexPage(std::uint32_t number, PageData& bytes) {
-  IndexPage page = ParseIndexPage(ByteView(bytes.data(), bytes.size(), "index page"), number, *f_);
-  for (std::uint32_t* link : {&page.prev_page, &page.next_page, &page.tail_page})
-    if (*link != 0) *link = Renumber(*link, "an index page");
-  for (IndexEntry& e : page.entries) {
-    if (e.data_page != 0) e.data_page = Renumber(e.data_page, "an index entry");
-    if (e.child_page != 0) e.child_page = Renumber(e.child_page, "an index entry");
-  }
-  page.prefix_length = std::min(page.prefix_length, CommonIndexPrefix(page.entries, *f_));
-  if (!IndexPageFits(page, *f_))
-    throw Error(ErrorCode::Unsupported, "index page " + std::to_string(number) + " cannot be renumbered in place");
-  EncodeIndexPage(page, *f_, bytes.data());
-}
-
 std::uint32_t PageCopy::WriteTo(os::File& out) {
   PageData header(f_->page_size);
   if (src_->file().ReadAt(0, header.data(), header.size()) != header.size()) ThrowCorrupt("the header page is cut short");
   out.WriteAt(0, header.data(), header.size());
 
-  RewriteMaps(out);
-  std::vector<std::uint32_t> definitions;
-  for (const Table& t : tables_) {
-    CopyDefinition(t, out);
-    definitions.insert(definitions.end(), t.pages.begin(), t.pages.end());
-  }
-  std::sort(definitions.begin(), definitions.end());
-
-  // Runs of consecutive new pages go out in one write.
+  // The pages copied whole, runs of consecutive new numbers in one write; the pages
+  // holding maps wait for the maps.
   std::vector<std::uint8_t> batch;
   std::uint32_t batch_start = 0;
   auto flush = [&] {
@@ -391,26 +438,39 @@ std::uint32_t PageCopy::WriteTo(os::File& out) {
   };
   const std::uint32_t key = src_->header().database_key;
   for (std::uint32_t p = 1; p < src_->page_count(); ++p) {
-    if (!live_[p] || Contains(definitions, p) || Contains(written_map_pages_, p)) continue;
+    if (!live_[p] || (p < pinned_.size() && pinned_[p]) || Contains(map_hosts_, p)) continue;
     PageData bytes = *src_->Read(p);
-    const auto type = static_cast<PageType>(bytes[0]);
-    if (type == PageType::Data)
-      CopyDataPage(p, bytes);
-    else if (type == PageType::IndexNode || type == PageType::IndexLeaf)
-      CopyIndexPage(p, bytes);
+    if (bytes[0] == static_cast<std::uint8_t>(PageType::UsageMap)) continue;  // written with its map
+    if (bytes[0] == static_cast<std::uint8_t>(PageType::Data)) CopyDataPage(p, bytes);
     const std::uint32_t to = new_[p];
     if (key != 0) CryptPage(key, to, bytes.data(), bytes.size());
-    if (!batch.empty() && (to != batch_start + batch.size() / f_->page_size || batch.size() >= kWriteBatch * f_->page_size))
+    if (!batch.empty() &&
+        (to != batch_start + batch.size() / f_->page_size || batch.size() >= kWriteBatch * f_->page_size))
       flush();
     if (batch.empty()) batch_start = to;
     batch.insert(batch.end(), bytes.begin(), bytes.end());
   }
   flush();
+
+  for (Table& t : tables_) {
+    if (t.packed) PackRows(t, out);
+    RebuildIndexes(t, out);
+  }
+  RewriteMaps(out);
+  for (std::uint32_t p : map_hosts_) {
+    if (p < pinned_.size() && pinned_[p] && p != 1) continue;  // a definition page: never a map's
+    PageData bytes = *src_->Read(p);
+    CopyDataPage(p, bytes);
+    Put(out, new_[p], bytes);
+  }
+  for (const Table& t : tables_) CopyDefinition(t, out);
+
   // Places no page took (below a definition page that stays where it is) stay free.
+  const std::uint32_t count = std::max<std::uint32_t>(next_, static_cast<std::uint32_t>(pinned_.size()));
   const PageData blank(f_->page_size, 0);
-  for (std::uint32_t q = 0; q < next_extra_; ++q)
+  for (std::uint32_t q = 1; q < count; ++q)
     if (q >= filled_.size() || !filled_[q]) out.WriteAt(std::uint64_t{q} * f_->page_size, blank.data(), blank.size());
-  return next_extra_;
+  return count;
 }
 
 }  // namespace jet::compact
