@@ -159,13 +159,17 @@ void PageCopy::Plan() {
   // The data pages of each table, and the pages of the long values their rows hold.
   std::vector<std::uint32_t> targets;
   for (Table& t : tables_) {
+    if (t.long_values.empty()) {
+      // Read when packed; a page of the map that is no data page of the table is skipped then.
+      t.data_pages = ReadUsageMap(*src_, t.used_pages);
+      continue;
+    }
     for (std::uint32_t p : ReadUsageMap(*src_, t.used_pages)) {
       PageRef ref = src_->Read(p);
       if ((*ref)[0] != static_cast<std::uint8_t>(PageType::Data)) continue;
       DataPage page(ref, p, *f_);
       if (page.owner() != t.page) continue;
       t.data_pages.push_back(p);
-      if (t.long_values.empty()) continue;
       for (std::uint16_t i = 0; i < page.row_count(); ++i) {
         PageRef keep;
         const ByteView record = Resolve(t, p, i, &keep);
@@ -229,9 +233,19 @@ std::uint32_t PageCopy::RenumberRow(std::uint32_t raw, const char* what) const {
 
 void PageCopy::Put(os::File& out, std::uint32_t new_page, PageData& bytes) {
   if (src_->header().database_key != 0) CryptPage(src_->header().database_key, new_page, bytes.data(), bytes.size());
-  out.WriteAt(std::uint64_t{new_page} * f_->page_size, bytes.data(), bytes.size());
+  // Pages that follow one another go out in one write.
+  if (!pending_.empty() && (new_page != pending_start_ + pending_.size() / f_->page_size ||
+                            pending_.size() >= kWriteBatch * f_->page_size))
+    Flush(out);
+  if (pending_.empty()) pending_start_ = new_page;
+  pending_.insert(pending_.end(), bytes.begin(), bytes.end());
   if (new_page >= filled_.size()) filled_.resize(new_page + 1u, false);
   filled_[new_page] = true;
+}
+
+void PageCopy::Flush(os::File& out) {
+  if (!pending_.empty()) out.WriteAt(std::uint64_t{pending_start_} * f_->page_size, pending_.data(), pending_.size());
+  pending_.clear();
 }
 
 // Every usage map rebuilt for the new numbers: its row (put in place when its page is
@@ -326,7 +340,6 @@ void PageCopy::RewriteMaps(os::File& out) {
           if ((*old_page)[0] != static_cast<std::uint8_t>(PageType::UsageMap))
             ThrowCorrupt("page " + std::to_string(old_map) + " should be a usage map page");
           std::memcpy(bitmap.data(), old_page->data(), kUsageMapPageHeader);
-          written_map_pages_.push_back(old_map);
         } else if (stop > k && m.kind == MapKind::Owned) {
           target = Allocate();
           Put32(row.data() + 1 + 4 * which, target);
@@ -350,7 +363,6 @@ void PageCopy::RewriteMaps(os::File& out) {
     map_rows_.emplace_back(m.where.Raw(), std::move(row));
   }
   std::sort(map_rows_.begin(), map_rows_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::sort(written_map_pages_.begin(), written_map_pages_.end());
 }
 
 void PageCopy::CopyDefinition(const Table& t, os::File& out) {
@@ -428,29 +440,14 @@ std::uint32_t PageCopy::WriteTo(os::File& out) {
   if (src_->file().ReadAt(0, header.data(), header.size()) != header.size()) ThrowCorrupt("the header page is cut short");
   out.WriteAt(0, header.data(), header.size());
 
-  // The pages copied whole, runs of consecutive new numbers in one write; the pages
-  // holding maps wait for the maps.
-  std::vector<std::uint8_t> batch;
-  std::uint32_t batch_start = 0;
-  auto flush = [&] {
-    if (!batch.empty()) out.WriteAt(std::uint64_t{batch_start} * f_->page_size, batch.data(), batch.size());
-    batch.clear();
-  };
-  const std::uint32_t key = src_->header().database_key;
+  // The pages copied whole; the pages holding maps wait for the maps.
   for (std::uint32_t p = 1; p < src_->page_count(); ++p) {
     if (!live_[p] || (p < pinned_.size() && pinned_[p]) || Contains(map_hosts_, p)) continue;
     PageData bytes = *src_->Read(p);
     if (bytes[0] == static_cast<std::uint8_t>(PageType::UsageMap)) continue;  // written with its map
     if (bytes[0] == static_cast<std::uint8_t>(PageType::Data)) CopyDataPage(p, bytes);
-    const std::uint32_t to = new_[p];
-    if (key != 0) CryptPage(key, to, bytes.data(), bytes.size());
-    if (!batch.empty() &&
-        (to != batch_start + batch.size() / f_->page_size || batch.size() >= kWriteBatch * f_->page_size))
-      flush();
-    if (batch.empty()) batch_start = to;
-    batch.insert(batch.end(), bytes.begin(), bytes.end());
+    Put(out, new_[p], bytes);
   }
-  flush();
 
   for (Table& t : tables_) {
     if (t.packed) PackRows(t, out);
@@ -464,6 +461,7 @@ std::uint32_t PageCopy::WriteTo(os::File& out) {
     Put(out, new_[p], bytes);
   }
   for (const Table& t : tables_) CopyDefinition(t, out);
+  Flush(out);
 
   // Places no page took (below a definition page that stays where it is) stay free.
   const std::uint32_t count = std::max<std::uint32_t>(next_, static_cast<std::uint32_t>(pinned_.size()));

@@ -83,6 +83,7 @@ class PageCopy {
   void CopyDataPage(std::uint32_t page, PageData& bytes);
   void RenumberRecord(const Table& t, std::uint8_t* record, std::size_t size);
   void Put(os::File& out, std::uint32_t new_page, PageData& bytes);
+  void Flush(os::File& out);
 
   Pager* src_;
   const Format* f_;
@@ -96,7 +97,8 @@ class PageCopy {
   std::vector<std::uint32_t> chain_rows_;   // raw row pointers of long-value chain links, sorted
   std::vector<std::uint32_t> map_hosts_;    // old pages holding usage map rows, sorted
   std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> map_rows_;  // raw pointer -> new row
-  std::vector<std::uint32_t> written_map_pages_;  // old map pages already written, sorted
+  std::vector<std::uint8_t> pending_;  // pages not yet written, numbered from pending_start_
+  std::uint32_t pending_start_ = 0;
   // The rows of the table being packed: where each old data page's rows went.
   struct Moved {
     std::uint32_t first = 0;              // ordinal of the page's first row

@@ -24,13 +24,23 @@ void PageCopy::PackRows(Table& t, os::File& out) {
   for (std::size_t k = 0; k < t.data_pages.size(); ++k) {
     const std::uint32_t old = t.data_pages[k];
     moved_[k].first = ordinal;
-    const std::uint16_t slots = DataPage(src_->Read(old), old, *f_).row_count();
-    for (std::uint16_t i = 0; i < slots && i < kMaxRowsPerPage; ++i) {
+    const PageRef ref = src_->Read(old);
+    if ((*ref)[0] != static_cast<std::uint8_t>(PageType::Data)) continue;
+    const DataPage source(ref, old, *f_);
+    if (source.owner() != t.page) continue;
+    for (std::uint16_t i = 0; i < source.row_count() && i < kMaxRowsPerPage; ++i) {
+      const Slot s = source.slot(i);
+      if (s.deleted() || s.moved()) continue;
       PageRef keep;
-      const ByteView record = Resolve(t, old, i, &keep);
+      const ByteView record = s.lookup() ? Resolve(t, old, i, &keep) : source.row(s);
       if (record.empty()) continue;
-      std::string row = record.Str();
-      RenumberRecord(t, reinterpret_cast<std::uint8_t*>(row.data()), row.size());
+      std::string renumbered;
+      std::string_view row(reinterpret_cast<const char*>(record.data()), record.size());
+      if (!t.long_values.empty()) {
+        renumbered = record.Str();
+        RenumberRecord(t, reinterpret_cast<std::uint8_t*>(renumbered.data()), renumbered.size());
+        row = renumbered;
+      }
       if (number == kNone || DataPageRoom(page, *f_) < row.size()) {
         if (number != kNone) Put(out, number, page);
         number = Allocate();
