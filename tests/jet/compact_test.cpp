@@ -165,7 +165,9 @@ struct Refusal {
 
 TEST(Compact, RefusesAndChangesNothing) {
   const Refusal cases[] = {
+#ifndef _WIN32  // the names of a file are counted on POSIX systems only
       {"several names", ErrorCode::Unsupported, "hard links"},
+#endif
       {"journal", ErrorCode::Unsupported, "unfinished change"},
       {"in use", ErrorCode::Locked, "in use"},
       {"no space", ErrorCode::Io, "bytes free"},
@@ -201,6 +203,7 @@ TEST(Compact, RefusesAndChangesNothing) {
   }
 }
 
+#ifndef _WIN32  // ends a child process
 TEST(Compact, ProcessEndingAtEachStepLeavesTheOriginalOrTheCompactedFile) {
   testing::TempDir dir;
   const fs::path pristine = dir.path() / "pristine.mdb";
@@ -245,6 +248,7 @@ TEST(Compact, ProcessEndingAtEachStepLeavesTheOriginalOrTheCompactedFile) {
   EXPECT_TRUE(finished);
   EXPECT_GE(compacted, 1);
 }
+#endif
 
 }  // namespace
 }  // namespace jet
