@@ -237,7 +237,10 @@ void PageCopy::Put(os::File& out, std::uint32_t new_page, PageData& bytes) {
   if (!pending_.empty() && (new_page != pending_start_ + pending_.size() / f_->page_size ||
                             pending_.size() >= kWriteBatch * f_->page_size))
     Flush(out);
-  if (pending_.empty()) pending_start_ = new_page;
+  if (pending_.empty()) {
+    pending_start_ = new_page;
+    pending_.reserve(kWriteBatch * f_->page_size);
+  }
   pending_.insert(pending_.end(), bytes.begin(), bytes.end());
   if (new_page >= filled_.size()) filled_.resize(new_page + 1u, false);
   filled_[new_page] = true;

@@ -77,6 +77,7 @@ class PageCopy {
   std::uint32_t Allocate();
 
   void PackRows(Table& t, os::File& out);
+  std::size_t Room(const PageData& page) const;
   void RebuildIndexes(Table& t, os::File& out);
   void RewriteMaps(os::File& out);
   void CopyDefinition(const Table& t, os::File& out);
