@@ -52,6 +52,14 @@ void Verify(os::Env& env, const std::string& path, const std::string& temporary,
   if (!problems.empty()) Refuse(ErrorCode::Corrupt, path, "the compacted copy fails the integrity check: " + problems.front());
 }
 
+void RemoveQuietly(os::Env& env, const std::string& temporary) {
+  try {
+    env.Remove(temporary);
+  } catch (const Error&) {
+    // The next opening for changes removes it.
+  }
+}
+
 }  // namespace
 
 std::string CompactionTemporaryPath(const std::string& real_path) { return real_path + "-compacting"; }
@@ -92,36 +100,43 @@ CompactResult CompactDatabase(const std::string& path, const CompactOptions& opt
   CompactResult result;
   result.size_before = open.pager().file().Size();
   const std::uint64_t page_size = open.pager().page_size();
-  compact::PageCopy copy = open.Guard([&] { return compact::PageCopy(open.pager(), DefinitionPages(open)); });
-  const std::uint64_t needed = (std::uint64_t{copy.planned_pages()} + 16) * page_size;
-  if (const std::uint64_t free = env.FreeSpace(folder); free < needed)
-    Refuse(ErrorCode::Io, path,
-           "its folder '" + folder + "' has " + std::to_string(free) + " bytes free and the compacted file needs " +
-               std::to_string(needed));
-
   const std::string temporary = CompactionTemporaryPath(real_path);
+  {
+    compact::PageCopy copy = open.Guard([&] { return compact::PageCopy(open.pager(), DefinitionPages(open)); });
+    const std::uint64_t needed = (std::uint64_t{copy.planned_pages()} + 16) * page_size;
+    if (const std::uint64_t free = env.FreeSpace(folder); free < needed)
+      Refuse(ErrorCode::Io, path,
+             "its folder '" + folder + "' has " + std::to_string(free) + " bytes free and the compacted file needs " +
+                 std::to_string(needed));
+    try {
+      std::unique_ptr<os::File> out = env.CreateExclusive(temporary, open.pager().file().Access());
+      const std::uint32_t pages = open.Guard([&] { return copy.WriteTo(*out); });
+      out->Sync();
+      result.size_after = std::uint64_t{pages} * page_size;
+    } catch (...) {
+      RemoveQuietly(env, temporary);
+      throw;
+    }
+  }
+  // The copy's bookkeeping is gone before the check of the new file takes its own.
   try {
-    std::unique_ptr<os::File> out = env.CreateExclusive(temporary, open.pager().file().Access());
-    const std::uint32_t pages = open.Guard([&] { return copy.WriteTo(*out); });
-    out->Sync();
-    out.reset();
-    result.size_after = std::uint64_t{pages} * page_size;
     Verify(env, path, temporary, options, *db, counts);
   } catch (...) {
-    try {
-      env.Remove(temporary);
-    } catch (const Error&) {
-      // The next opening removes it.
-    }
+    RemoveQuietly(env, temporary);
     throw;
   }
   try {
-    env.Rename(temporary, real_path);
+    env.Replace(temporary, real_path);
   } catch (const Error&) {
     // A system that cannot replace a file held open (Windows): the lock is let go for the
     // replace alone.
     db.reset();
-    env.Rename(temporary, real_path);
+    try {
+      env.Replace(temporary, real_path);
+    } catch (const Error&) {
+      RemoveQuietly(env, temporary);
+      throw;
+    }
   }
   db.reset();
   env.SyncFolder(folder);
