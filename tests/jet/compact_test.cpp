@@ -11,6 +11,7 @@
 #include "fault_env.h"
 #include "jet/compact/compact.h"
 #include "jet/database_internal.h"
+#include "jet/format/header.h"
 #include "jet/session.h"
 #include "support.h"
 #include "write/write_support.h"
@@ -129,6 +130,37 @@ TEST(Compact, EveryFixtureReadsTheSameToEveryReader) {
       EXPECT_EQ(compacted.rfind("0\n", 0), 0u) << compacted.substr(0, 200);
       EXPECT_EQ(compacted, MdbReaderView(file.string()));
     }
+  }
+}
+
+// The same file with a database key: every page after the header RC4-encrypted with the
+// key and the page's number.
+std::string Encrypted(std::string bytes, std::uint32_t key) {
+  auto* p = reinterpret_cast<std::uint8_t*>(bytes.data());
+  const JetVersion v = p[0x14] == 0 ? JetVersion::Jet3 : JetVersion::Jet4;
+  const std::size_t page_size = FormatFor(v).page_size;
+  ToggleHeaderEncoding(p, page_size, v);
+  for (int i = 0; i < 4; ++i) p[kHeaderDatabaseKey + i] = static_cast<std::uint8_t>(key >> (8 * i));
+  ToggleHeaderEncoding(p, page_size, v);
+  for (std::size_t n = 1; (n + 1) * page_size <= bytes.size(); ++n)
+    CryptPage(key, static_cast<std::uint32_t>(n), p + n * page_size, page_size);
+  return bytes;
+}
+
+// Pages move, so an encrypted file's pages are encrypted again for their new numbers.
+TEST(Compact, EncryptedFilesStayEncryptedAndReadTheSame) {
+  JET_REQUIRE_FIXTURES();
+  for (const char* file : {"access/indexTestV1997.mdb", "access/test2V2000.mdb", "site-small/Orvanta.mdb"}) {
+    SCOPED_TRACE(file);
+    testing::TempDir dir;
+    const std::string path = (dir.path() / "encrypted.mdb").string();
+    testing::WriteAll(path, Encrypted(testing::ReadAll(FixturesDir() / file), 0x5A3C9E17));
+    const std::string engine = EngineView(path);
+    CompactDatabase(path, {.password = kPassword});
+    EXPECT_EQ(EngineView(path), engine);
+    auto db = Database::Open(path, {.password = kPassword});
+    EXPECT_EQ(db->database_key(), 0x5A3C9E17u);
+    testing::ExpectConsistent(*db);
   }
 }
 
