@@ -5,7 +5,10 @@
 //   - mdb-export reading the same table (a peer reader);
 //   - the engine's own full scan of the table.
 //
-//   bench_purge [--events 1000000,2000000,10000000] [--cardholders 100000] [--keep]
+//   bench_purge [--events 1000000,2000000,10000000] [--cardholders 100000] [--compact] [--keep]
+//
+// With --compact each purged journal is then compacted (jetsql --compact) beside SQLite's
+// VACUUM of its purged copy: sizes before and after, time, and jetsql's peak memory.
 //
 // Sites are written with make-site; the event purge takes the events older than 12
 // months of a journal spanning 24, about half of them. Ten million events make a file of
@@ -179,6 +182,38 @@ struct Summary {
 };
 std::vector<Summary> summaries;
 
+bool compact = false;
+struct Compaction {
+  long events = 0;
+  double jet_before = 0, jet_after = 0, jet_s = 0, peak_mib = 0;
+  double sqlite_before = 0, sqlite_after = 0, sqlite_s = 0;
+};
+std::vector<Compaction> compactions;
+
+double MiB(const std::string& path) { return static_cast<double>(fs::file_size(path)) / (1 << 20); }
+
+void Compact(long events, const std::string& journal, const std::string& sqlite_db) {
+  Compaction c;
+  c.events = events;
+  c.jet_before = MiB(journal);
+  Run jet = Measure(std::string(JETSQL_BINARY) + " " + Quote(journal) + " --compact > /dev/null");
+  Require(jet, "jetsql --compact");
+  c.jet_after = MiB(journal);
+  c.jet_s = jet.seconds;
+  c.peak_mib = jet.peak_kib / 1024.0;
+  c.sqlite_before = MiB(sqlite_db);
+  Run vacuum = Measure("sqlite3 " + Quote(sqlite_db) + " 'PRAGMA synchronous=FULL; VACUUM;'");
+  Require(vacuum, "SQLite VACUUM");
+  c.sqlite_after = MiB(sqlite_db);
+  c.sqlite_s = vacuum.seconds;
+  std::printf("  jetsql --compact %8.2f s  %.1f -> %.1f MiB (%.0f%%)  peak %6.1f MiB\n", c.jet_s, c.jet_before,
+              c.jet_after, 100 * c.jet_after / c.jet_before, c.peak_mib);
+  std::printf("  sqlite3 VACUUM   %8.2f s  %.1f -> %.1f MiB  -> jetsql/sqlite %.2fx\n", c.sqlite_s, c.sqlite_before,
+              c.sqlite_after, c.jet_s / c.sqlite_s);
+  std::fflush(stdout);
+  compactions.push_back(c);
+}
+
 void EventPurge(const fs::path& root, long events) {
   fs::path dir = root / ("events-" + std::to_string(events));
   Site(dir, "--seed 11 --size 20 --events " + std::to_string(events),
@@ -226,6 +261,7 @@ void EventPurge(const fs::path& root, long events) {
   std::printf("  engine scan      %8.2f s  %10.0f rows/s\n", scan_s, rows / scan_s);
   std::fflush(stdout);
   summaries.push_back({rows, deleted, job.seconds, sqlite_run.seconds, job.peak_kib / 1024.0});
+  if (compact) Compact(rows, journal, sqlite_db);
   fs::remove(sqlite_db);
 }
 
@@ -235,6 +271,13 @@ void PrintSummary() {
   for (const Summary& r : summaries)
     std::printf("| %ld | %s | %.2f s | %.2f s | %.2fx | %.1f MiB |\n", r.events, r.deleted.c_str(), r.scourex_s,
                 r.sqlite_s, r.scourex_s / r.sqlite_s, r.peak_mib);
+  if (!compactions.empty())
+    std::printf("\n| events | Jet file | compacted | jetsql --compact | SQLite file | after VACUUM | VACUUM | "
+                "jetsql/VACUUM | jetsql peak memory |\n|---|---|---|---|---|---|---|---|---|\n");
+  for (const Compaction& c : compactions)
+    std::printf("| %ld | %.1f MiB | %.1f MiB (%.0f%%) | %.2f s | %.1f MiB | %.1f MiB | %.2f s | %.2fx | %.1f MiB |\n",
+                c.events, c.jet_before, c.jet_after, 100 * c.jet_after / c.jet_before, c.jet_s, c.sqlite_before,
+                c.sqlite_after, c.sqlite_s, c.jet_s / c.sqlite_s, c.peak_mib);
   std::fflush(stdout);
 }
 
@@ -295,8 +338,9 @@ int main(int argc, char** argv) {
     if (arg == "--events" && k + 1 < argc) events = ParseList(argv[++k]);
     else if (arg == "--cardholders" && k + 1 < argc) cardholders = std::atol(argv[++k]);
     else if (arg == "--keep") keep = true;
+    else if (arg == "--compact") compact = true;
     else {
-      std::cerr << "usage: bench_purge [--events N,N,...] [--cardholders N] [--keep]\n";
+      std::cerr << "usage: bench_purge [--events N,N,...] [--cardholders N] [--compact] [--keep]\n";
       return 2;
     }
   }

@@ -10,6 +10,8 @@
 //                                           undo an interrupted change from its intact
 //                                           journal whatever the file holds now, keeping
 //                                           a copy of both files first; then the check
+//   jetsql FILE [-p PASSWORD] --compact     rewrites the file without its free pages and
+//                                           prints its size before and after
 //
 // A DELETE or INSERT opens the file for writing (so does -w / --write, for any
 // statement) and is committed before jetsql ends, or undone completely on error; -t
@@ -28,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/compact/compact.h"
 #include "jet/database.h"
 #include "jet/integrity.h"
 #include "jet/session.h"
@@ -38,7 +41,7 @@ namespace {
 
 const char kUsage[] =
     "usage: jetsql FILE [-p PASSWORD] [-w] [-t SECONDS] [-c SQL | --tables | --dump TABLE | --check |\n"
-    "       --restore-journal]\n";
+    "       --restore-journal | --compact]\n";
 
 const char kHelp[] =
     "  -p PASSWORD   the database password\n"
@@ -58,6 +61,10 @@ const char kHelp[] =
     "                journal is played back; first a copy of both files is kept as\n"
     "                FILE.before-restore and FILE-journal.before-restore (never over an\n"
     "                existing file). Then the file's integrity is checked as by --check.\n"
+    "  --compact     give the free pages back to the file system: the file is rewritten\n"
+    "                beside itself without them (it needs that much free space there),\n"
+    "                checked, then put in its place; everything in it is kept, and so is\n"
+    "                each table's next AutoNumber. Prints the sizes before and after\n"
     "\n"
     "Statements (keywords in any letter case; names bare, [bracketed] or table.column):\n"
     "  SELECT [TOP n] * | expr [AS name], ... FROM table [[AS] alias] [WHERE condition]\n"
@@ -148,7 +155,8 @@ int RunSql(jet::Session& session, const std::string& command, double timeout) {
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   std::string file, password, command, dump;
-  bool have_command = false, tables = false, have_dump = false, write = false, check = false, restore = false;
+  bool have_command = false, tables = false, have_dump = false, write = false, check = false, restore = false,
+       compact = false;
   double timeout = 0;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -170,6 +178,8 @@ int main(int argc, char** argv) {
       check = true;
     } else if (a == "--restore-journal") {
       restore = true;
+    } else if (a == "--compact") {
+      compact = true;
     } else if (a == "--dump" && i + 1 < args.size()) {
       dump = args[++i];
       have_dump = true;
@@ -182,7 +192,7 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  if (file.empty() || (tables + have_dump + have_command + check + restore) > 1) return Usage();
+  if (file.empty() || (tables + have_dump + have_command + check + restore + compact) > 1) return Usage();
 
   try {
     if (restore) {
@@ -190,6 +200,11 @@ int main(int argc, char** argv) {
       std::cout << "The interrupted change was undone; the files as they were are kept as '" << copies.database
                 << "' and '" << copies.journal << "'.\n";
       return Check(*jet::Database::Open(file, {.password = password}));
+    }
+    if (compact) {
+      jet::CompactResult r = jet::CompactDatabase(file, {.password = password});
+      std::cout << "size before: " << r.size_before << " bytes\nsize after: " << r.size_after << " bytes\n";
+      return 0;
     }
     if (tables || have_dump || check) {
       auto db = jet::Database::Open(file, {.password = password});

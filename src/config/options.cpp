@@ -119,7 +119,7 @@ void ApplyLine(Settings& settings, std::string_view line) {
   static const char* const kKeys[] = {"dbsfolder",     "dbtype",        "sql_connect",
                                       "sqlserverdateformat", "databasetimeout", "logfile",
                                       "visitormonths", "visitorcheckcreationdate", "eventmonths",
-                                      "deletealsocardholder"};
+                                      "deletealsocardholder", "compactafterpurge"};
   bool known = false;
   for (const char* k : kKeys) known = known || key == k;
   if (!known) return;
@@ -136,6 +136,7 @@ void ApplyLine(Settings& settings, std::string_view line) {
   else if (key == "visitorcheckcreationdate") settings.VisitorCheckCreationDate = ConvertInteger(value);
   else if (key == "eventmonths") settings.EventMonths = ConvertInteger(value);
   else if (key == "deletealsocardholder") settings.DeleteAlsoCardholder = value == "1";
+  else if (key == "compactafterpurge") settings.CompactAfterPurge = value == "1";
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 #pragma once
-// The job's ten settings, their defaults, and the reader of the options files.
+// The job's settings, their defaults, and the reader of the options files.
 
 #include <cstdint>
 #include <string>
@@ -21,6 +21,7 @@ struct Settings {
   std::int16_t VisitorCheckCreationDate = 0;
   std::int16_t EventMonths = 0;
   bool DeleteAlsoCardholder = false;
+  bool CompactAfterPurge = false;  // Jet files only: compact each database a purge changed
 };
 
 inline constexpr const char* kDefaultSqlServerDateFormat = "yyyy\\-mm\\-dd hh\\:nn\\:ss";

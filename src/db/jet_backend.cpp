@@ -5,6 +5,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "db/error_numbers.h"
+#include "jet/compact/compact.h"
 #include "jet/error.h"
 #include "jet/session.h"
 
@@ -59,6 +60,19 @@ std::unique_ptr<Backend> OpenJet(const JetOpenOptions& options) {
   try {
     return std::make_unique<JetBackend>(jet::Session::Open(
         options.data_source, {.password = options.database_password, .read_write = ModeWrites(options.mode)}));
+  } catch (const jet::Error& e) {
+    throw FromJet(e);
+  }
+}
+
+JetCompaction CompactJet(const std::string& connection_text) {
+  const JetOpenOptions options = JetOptionsFromText(ConnectionText::Parse(connection_text), "", "");
+  if (options.data_source.empty()) {
+    throw Error(errnum::kGeneral, "The connection text names no Data Source: no Jet database file to compact.");
+  }
+  try {
+    const jet::CompactResult r = jet::CompactDatabase(options.data_source, {.password = options.database_password});
+    return {options.data_source, r.size_before, r.size_after};
   } catch (const jet::Error& e) {
     throw FromJet(e);
   }

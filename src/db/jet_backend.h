@@ -1,6 +1,7 @@
 #pragma once
 // Jet databases (.mdb files) opened with the engine this project brings along.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -23,5 +24,14 @@ JetOpenOptions JetOptionsFromText(const ConnectionText& text, const std::string&
 
 // Throws scourex::Error (errnum::kGeneral) naming the file when it cannot be opened.
 std::unique_ptr<Backend> OpenJet(const JetOpenOptions& options);
+
+// Compacts the Jet file a connection text names (see jet/compact/compact.h); its sizes in
+// bytes before and after. Throws scourex::Error with the engine's number and description.
+struct JetCompaction {
+  std::string file;
+  std::uint64_t size_before = 0;
+  std::uint64_t size_after = 0;
+};
+JetCompaction CompactJet(const std::string& connection_text);
 
 }  // namespace scourex::db

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "jet/compact/compact.h"
 #include "jet/format/header.h"
 #include "jet/index/index_walk.h"
 #include "jet/pager/journal.h"
@@ -210,6 +211,11 @@ std::unique_ptr<os::File> OpenForWriting(os::Env& env, const std::string& path, 
                                             "file a single name to have it changed");
   CheckAccessLockFile(env, path, real_path);
   PlayBackJournal(env, real_path, *file, PageSizeOf(*file));
+  try {
+    RemoveLeftoverCompaction(env, real_path);
+  } catch (const Error&) {
+    // Only ever a temporary of its own name, never opened as the database.
+  }
   return file;
 }
 

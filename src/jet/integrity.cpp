@@ -1,6 +1,7 @@
 #include "jet/integrity.h"
 
-#include <set>
+#include <array>
+#include <cstdint>
 #include <unordered_set>
 #include <utility>
 
@@ -12,10 +13,36 @@
 namespace jet {
 namespace {
 
-void CheckIndex(Table& table, const IndexInfo& index, const std::unordered_set<RowId>& rows,
+// A set of rows as one bit per slot of each page: 32 bytes per page of the file up to the
+// highest page that holds one, whatever the number of rows.
+class RowSet {
+ public:
+  // Whether `id` was not in the set yet.
+  bool Insert(RowId id) {
+    const std::size_t page = static_cast<std::size_t>(id >> 8), slot = static_cast<std::size_t>(id & 0xFF);
+    if (page >= bits_.size()) bits_.resize(page + 1);
+    std::uint64_t& word = bits_[page][slot / 64];
+    const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
+    if ((word & bit) != 0) return false;
+    word |= bit;
+    ++count_;
+    return true;
+  }
+  bool Contains(RowId id) const {
+    const std::size_t page = static_cast<std::size_t>(id >> 8), slot = static_cast<std::size_t>(id & 0xFF);
+    return page < bits_.size() && (bits_[page][slot / 64] & (std::uint64_t{1} << (slot % 64))) != 0;
+  }
+  std::size_t size() const { return count_; }
+
+ private:
+  std::vector<std::array<std::uint64_t, 4>> bits_;
+  std::size_t count_ = 0;
+};
+
+void CheckIndex(Table& table, const IndexInfo& index, const RowSet& rows,
                 std::vector<std::string>* problems) {
   const std::string where = "Index '" + index.name + "' of table '" + table.Name() + "'";
-  std::set<RowId> seen;
+  RowSet seen;
   std::string last;
   bool first = true, ordered = true, twice = false;
   std::size_t gone = 0;
@@ -23,8 +50,8 @@ void CheckIndex(Table& table, const IndexInfo& index, const std::unordered_set<R
     if (!first && key < last) ordered = false;
     last = key;
     first = false;
-    if (!seen.insert(id).second) twice = true;
-    if (rows.count(id) == 0) ++gone;
+    if (!seen.Insert(id)) twice = true;
+    if (!rows.Contains(id)) ++gone;
     return true;
   });
   if (!ordered) problems->push_back(where + ": entries out of key order");
@@ -40,9 +67,9 @@ void CheckIndex(Table& table, const IndexInfo& index, const std::unordered_set<R
 std::vector<std::string> CheckIntegrity(Table& table) {
   std::vector<std::string> problems;
   try {
-    std::unordered_set<RowId> rows;
+    RowSet rows;
     table.Scan(std::vector<bool>(table.Columns().size(), false), [&](RowId id, const Row&) {
-      rows.insert(id);
+      rows.Insert(id);
       return true;
     });
     if (table.RecordedRowCount() != rows.size())

@@ -1,6 +1,7 @@
 // A month of the product's life on one journal: every day the product appends a day of
-// events, every night the real binary purges what has aged. Every night's file must read
-// alike in every reader, and the space freed must be reused: the file stops growing.
+// events, every night the real binary purges what has aged, and once a week it also
+// compacts the file (CompactAfterPurge=1). Every night's file must read alike in every
+// reader, and the space freed must be reused: the file stops growing.
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,7 @@ using testing::TempFolder;
 constexpr int kNights = 30;
 constexpr int kEventsPerDay = 400;
 constexpr int kSettlingNights = 3;
+constexpr int kCompactEvery = 7;  // nights
 
 std::set<jet::RowId> RowIds(jet::Table& log) {
   std::set<jet::RowId> ids;
@@ -95,6 +97,10 @@ TEST(MonthOfNights, EveryNightLeavesASoundFileWithItsFreedSpaceOnOffer) {
       before = RowIds(*db->GetTable("Log"));
     }
     fs::remove(dir / "Scourex.log");
+    const bool compacting = night % kCompactEvery == kCompactEvery - 1;
+    testing::WriteWholeFile(dir / "scourex.ini", compacting ? "VisitorMonths=0\r\nEventMonths=3\r\nCompactAfterPurge=1\r\n"
+                                                            : "VisitorMonths=0\r\nEventMonths=3\r\n");
+    const std::uintmax_t purged_size = fs::file_size(journal);
     auto run = testing::RunJob(dir.path());
     ASSERT_EQ(run.status, 0) << "night " << night << ": " << run.out;
 
@@ -111,14 +117,24 @@ TEST(MonthOfNights, EveryNightLeavesASoundFileWithItsFreedSpaceOnOffer) {
     const std::string copy = dir / ("night-" + std::to_string(night) + ".mdb");
     counts += copy + "\n" + jet::testing::EngineCounts(*db);
     db.reset();
-    ExpectFreeSpaceAsJetLeavesIt(journal, before, after, night);
+    const std::string log = testing::ReadWholeFile(dir / "Scourex.log");
+    EXPECT_EQ(log.find(" Compacted Database ") != std::string::npos, compacting) << "night " << night << ": " << log;
+    // A compacted file has packed its rows: nothing is on offer until the next purge.
+    if (compacting) {
+      EXPECT_LE(fs::file_size(journal), purged_size) << "night " << night;
+    } else {
+      ExpectFreeSpaceAsJetLeavesIt(journal, before, after, night);
+    }
     EXPECT_EQ(jet::testing::MdbExportFirstColumn(journal, "Log").size(), kept) << "night " << night;
     fs::copy_file(journal, copy);
     nights.emplace_back(copy, "");
     const std::uintmax_t size = fs::file_size(journal);
     if (night == kSettlingNights) settled = size;
-    if (night > kSettlingNights) {
+    if (night > kSettlingNights && night < kCompactEvery - 1) {
       EXPECT_EQ(size, settled) << "night " << night << ": the file grew";
+    }
+    if (night > kSettlingNights) {
+      EXPECT_LE(size, settled) << "night " << night << ": the file grew";
     }
   }
   EXPECT_EQ(jet::testing::MdbReaderCounts(nights), counts);

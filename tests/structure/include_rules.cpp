@@ -29,7 +29,7 @@ const std::vector<std::pair<std::string, int>> kLayers = {
     {"jet/pager/", 4},           {"jet/format/", 5},           {"jet/row/", 6},
     {"jet/table/", 7},           {"jet/catalog/", 8},          {"jet/index/", 9},
     {"jet/write/", 10},          {"jet/create/", 11},          {"jet/database", 12},
-    {"jet/integrity.", 12},      {"jet/sql/", 13},             {"jet/session.", 14},
+    {"jet/integrity.", 12},      {"jet/compact/", 12},         {"jet/sql/", 13},             {"jet/session.", 14},
 };
 
 // What the engine's users (the job, the tools, benchmarks, fuzzers) may include.
@@ -37,7 +37,7 @@ const std::set<std::string> kPublic = {
     "jet/database.h",  "jet/session.h",          "jet/table_source.h",         "jet/value.h",
     "jet/error.h",     "jet/version.h",          "jet/datetime.h",             "jet/tsv.h",
     "jet/integrity.h", "jet/sql/sql.h",          "jet/os/env.h",               "jet/os/memory_env.h",
-    "jet/os/windows_text.h", "jet/create/database_writer.h", "jet/create/schema.h",
+    "jet/os/windows_text.h", "jet/create/database_writer.h", "jet/create/schema.h", "jet/compact/compact.h",
 };
 
 int LayerOf(const std::string& file) {

@@ -84,6 +84,10 @@ class Env {
   // Removes a file if it is there (never what a link points to).
   virtual void Remove(const std::string& path) = 0;
   virtual void Rename(const std::string& from, const std::string& to) = 0;
+  // Puts the file at `from` in the place of the existing file at `to` in one step, with
+  // `to`'s permissions where `from` was not created with them already (Windows: its
+  // security descriptor). By default a Rename.
+  virtual void Replace(const std::string& from, const std::string& to) { Rename(from, to); }
   // Names of the entries of a folder ("." and ".." left out).
   virtual std::vector<std::string> List(const std::string& folder) = 0;
   // Makes the creation or removal of files in `folder` durable.

@@ -250,6 +250,22 @@ class WindowsEnv : public Env {
       ThrowIo("Cannot rename file", from, GetLastError());
   }
 
+  void Replace(const std::string& from, const std::string& to) override {
+    // The new file takes the owner, group and access list of the one it replaces; a
+    // process that may not give files away keeps at least the access list.
+    const std::wstring target = SystemPath(to), source = SystemPath(from);
+    const SECURITY_INFORMATION full = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD needed = 0;
+    GetFileSecurityW(target.c_str(), full, nullptr, 0, &needed);
+    std::vector<std::uint8_t> descriptor(needed);
+    if (needed == 0 || !GetFileSecurityW(target.c_str(), full, descriptor.data(), needed, &needed))
+      ThrowIo("Cannot read the security descriptor of", to, GetLastError());
+    if (!SetFileSecurityW(source.c_str(), full, descriptor.data()) &&
+        !SetFileSecurityW(source.c_str(), DACL_SECURITY_INFORMATION, descriptor.data()))
+      ThrowIo("Cannot give the security descriptor of " + Quoted(to) + " to", from, GetLastError());
+    Rename(from, to);
+  }
+
   std::vector<std::string> List(const std::string& folder) override {
     std::wstring pattern = SystemPath(folder);
     if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
