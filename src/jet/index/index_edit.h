@@ -11,7 +11,7 @@
 // entries down into new pages instead of being replaced, so the table definition never
 // needs a new root page from these functions.
 //
-//   auto removed = jet::RemoveIndexRows(editor, table_page, index.root_page, ids);
+//   auto removed = jet::RemoveIndexRows(editor, table_page, index.root_page, rows);
 //   jet::InsertIndexEntry(editor, table_page, index.root_page, key, id, {.unique = true, .index_name = "PrimaryKey"});
 
 #include <cstddef>
@@ -23,6 +23,7 @@
 #include "jet/format/format.h"
 #include "jet/format/index_page.h"
 #include "jet/pager/page_editor.h"
+#include "jet/table/row_set.h"
 #include "jet/table_source.h"
 
 namespace jet {
@@ -41,15 +42,13 @@ struct IndexRemoval {
 };
 
 // Removes every leaf entry of the index rooted at `root_page` (of the table defined at
-// `table_page`) whose row is in `rows` (ascending is fastest; other orders are sorted
-// here). One pass over the tree, left to right, holding one page per level: leaves that
+// `table_page`) whose row is in `rows`, however many they are. One pass over the tree, left to right, holding one page per level: leaves that
 // lost entries are rewritten, emptied pages are unlinked from their level, dropped from
 // their parent and freed, parents are brought up to date with their children's last
 // entries, and a root left with one child takes that child's place. Rows not in the index
 // are ignored (an index may leave out NULL keys). Throws FormatError for pages that are
 // not index pages of this table, loops, or a tree deeper than any real one.
-IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page,
-                             const std::vector<RowId>& rows);
+IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page, const RowSet& rows);
 
 // ---- Adding a row ----
 

@@ -15,43 +15,12 @@
 #include "jet/format/bytes.h"
 #include "jet/index/index_edit.h"
 #include "jet/index/tree_editor.h"
-#include "jet/table/table_reader.h"
+#include "jet/table/row_set.h"
 
 namespace jet {
 namespace {
 
 using namespace index_tree;
-
-// The rows to remove, grouped by data page, for a quick test of each entry's pointer.
-class RowSet {
- public:
-  explicit RowSet(const std::vector<RowId>& sorted) {
-    for (RowId id : sorted) {
-      const std::uint32_t page = RowIdPage(id);
-      if (pages_.empty() || pages_.back().page != page) pages_.push_back({page, {}});
-      const std::uint8_t slot = RowIdSlot(id);
-      pages_.back().bits[slot / 64] |= std::uint64_t{1} << (slot % 64);
-    }
-  }
-
-  bool Contains(std::uint32_t page, std::uint8_t slot) const {
-    if (last_ == nullptr || last_->page != page) {
-      auto it = std::lower_bound(pages_.begin(), pages_.end(), page,
-                                 [](const PageRows& p, std::uint32_t n) { return p.page < n; });
-      if (it == pages_.end() || it->page != page) return false;
-      last_ = &*it;
-    }
-    return (last_->bits[slot / 64] >> (slot % 64)) & 1u;
-  }
-
- private:
-  struct PageRows {
-    std::uint32_t page = 0;
-    std::array<std::uint64_t, 4> bits{};
-  };
-  std::vector<PageRows> pages_;
-  mutable const PageRows* last_ = nullptr;
-};
 
 // A leaf's entries where they lie on the page: each entry's stored bytes run from the end
 // of the one before to its own end.
@@ -63,7 +32,7 @@ struct LeafBytes {
 
 class Remover {
  public:
-  Remover(PageEditor& editor, std::uint32_t table_page, const std::vector<RowId>& rows)
+  Remover(PageEditor& editor, std::uint32_t table_page, const RowSet& rows)
       : tree_(editor, table_page), f_(editor.format()), rows_(rows) {}
 
   IndexRemoval Run(std::uint32_t root) {
@@ -312,7 +281,7 @@ class Remover {
 
   TreeEditor tree_;
   const Format& f_;
-  RowSet rows_;
+  const RowSet& rows_;
   IndexRemoval result_;
   std::map<int, Link> levels_;
   std::unordered_set<std::uint32_t> seen_;
@@ -323,13 +292,9 @@ class Remover {
 
 }  // namespace
 
-IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page,
-                             const std::vector<RowId>& rows) {
+IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page, const RowSet& rows) {
   if (root_page == 0) ThrowCorrupt("an index of the table at page " + std::to_string(table_page) + " has no root page");
-  if (std::is_sorted(rows.begin(), rows.end())) return Remover(editor, table_page, rows).Run(root_page);
-  std::vector<RowId> sorted = rows;
-  std::sort(sorted.begin(), sorted.end());
-  return Remover(editor, table_page, sorted).Run(root_page);
+  return Remover(editor, table_page, rows).Run(root_page);
 }
 
 }  // namespace jet

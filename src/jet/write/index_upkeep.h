@@ -9,6 +9,7 @@
 
 #include "jet/write/editing.h"
 #include "jet/pager/transaction.h"
+#include "jet/table/row_set.h"
 
 namespace jet::write {
 
@@ -16,9 +17,9 @@ namespace jet::write {
 // primary key, else the first that does not belong to a relationship, else the first.
 std::string IndexName(const TableDef& def, std::size_t real_index);
 
-// Removes the entries of the rows `ids` (sorted) from every physical index of `table`,
-// one pass over each tree. Pages a tree gives up are released (see ReleaseIndexPages).
-void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const std::vector<RowId>& ids);
+// Removes the entries of `rows` from every physical index of `table`, one pass over each
+// tree. Pages a tree gives up are released (see ReleaseIndexPages).
+void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const RowSet& rows);
 
 // Gives pages an index no longer links to back to the database, as Jet does: each is
 // marked in the database's map of free pages and then taken out of the index's own page

@@ -1,11 +1,19 @@
-#include "jet/write/row_set.h"
+#include "jet/table/row_set.h"
 
 #include <algorithm>
 #include <bit>
 
-#include "jet/table/table_reader.h"
+namespace jet {
 
-namespace jet::write {
+RowSet::RowSet(const std::vector<RowId>& ids) {
+  if (std::is_sorted(ids.begin(), ids.end())) {
+    for (RowId id : ids) Add(id);
+    return;
+  }
+  std::vector<RowId> sorted = ids;
+  std::sort(sorted.begin(), sorted.end());
+  for (RowId id : sorted) Add(id);
+}
 
 void RowSet::Add(RowId id) {
   const std::uint32_t number = RowIdPage(id);
@@ -19,7 +27,10 @@ void RowSet::Add(RowId id) {
   } else {
     at = std::lower_bound(pages_.begin(), pages_.end(), number,
                           [](const Page& p, std::uint32_t n) { return p.number < n; });
-    if (at == pages_.end() || at->number != number) at = pages_.insert(at, Page{number, {}});
+    if (at == pages_.end() || at->number != number) {
+      at = pages_.insert(at, Page{number, {}});
+      where_.clear();  // positions moved
+    }
   }
   std::uint64_t& word = at->slots[slot / 64];
   const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
@@ -27,6 +38,17 @@ void RowSet::Add(RowId id) {
     word |= bit;
     ++count_;
   }
+}
+
+void RowSet::Place() const {
+  std::size_t from = 0;
+  if (!where_.empty()) {
+    // Pages only appended since: place the new ones.
+    from = pages_.size();
+    while (from > 0 && pages_[from - 1].number >= where_.size()) --from;
+  }
+  where_.resize(Reach(), 0);
+  for (std::size_t i = from; i < pages_.size(); ++i) where_[pages_[i].number] = static_cast<std::uint32_t>(i + 1);
 }
 
 bool RowSet::NextBatch(std::size_t* cursor, std::size_t limit, std::vector<RowId>* out) const {
@@ -45,4 +67,4 @@ bool RowSet::NextBatch(std::size_t* cursor, std::size_t limit, std::vector<RowId
   return !out->empty();
 }
 
-}  // namespace jet::write
+}  // namespace jet
