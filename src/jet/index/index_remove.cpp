@@ -1,9 +1,9 @@
 // Removing the entries of a set of rows from an index tree in one left-to-right pass.
 //
-// Leaves are handled on their stored bytes: a purge leaves most leaves either untouched or
-// emptied, and neither needs the entries decoded. A leaf that loses some entries keeps
-// its shared prefix (the entries left still share it) and is compacted in place; only its
-// new last entry, which the parent repeats, is decoded.
+// Leaves are handled on their stored bytes (IndexLeafView): a purge leaves most leaves
+// either untouched or emptied, and neither needs the entries decoded. A leaf that loses
+// some entries keeps its shared prefix (the entries left still share it) and is compacted
+// in place; only its new last entry, which the parent repeats, is decoded.
 
 #include <algorithm>
 #include <array>
@@ -21,14 +21,6 @@ namespace jet {
 namespace {
 
 using namespace index_tree;
-
-// A leaf's entries where they lie on the page: each entry's stored bytes run from the end
-// of the one before to its own end.
-struct LeafBytes {
-  std::uint32_t prev = 0, next = 0;
-  std::size_t prefix = 0;
-  std::vector<std::uint16_t> ends;  // page offsets
-};
 
 class Remover {
  public:
@@ -137,126 +129,42 @@ class Remover {
     return Emit(depth, number, std::move(c), page.next_page, root);
   }
 
-  // Where the entries of leaf `number` end, checked as ParseIndexPage checks them.
-  LeafBytes Locate(std::uint32_t number, ByteView v) const {
-    LeafBytes leaf;
-    const std::uint32_t owner = v.U32(4);
-    if (owner != tree_.table())
-      ThrowCorrupt(PageName(number) + " belongs to the table at page " + std::to_string(owner) + ", not " +
-                   std::to_string(tree_.table()));
-    leaf.prev = v.U32(f_.index_prev_page);
-    leaf.next = v.U32(f_.index_next_page);
-    leaf.prefix = f_.index_prefix_length_size == 1 ? v.U8(f_.index_prefix_length) : v.U16(f_.index_prefix_length);
-    const std::size_t bitmap_bytes = f_.index_entries - f_.index_bitmap;
-    std::size_t start = f_.index_entries;
-    for (std::size_t byte = 0; byte < bitmap_bytes; ++byte) {
-      unsigned bits = v.U8(f_.index_bitmap + byte);
-      while (bits != 0) {
-        const std::size_t end = f_.index_entries + byte * 8 + static_cast<std::size_t>(__builtin_ctz(bits));
-        bits &= bits - 1;
-        if (end <= start || end > v.size()) ThrowCorrupt(PageName(number) + " has an entry outside the page");
-        const std::size_t full = end - start + (leaf.ends.empty() ? 0 : leaf.prefix);
-        if (leaf.ends.empty() && leaf.prefix > end - start)
-          ThrowCorrupt(PageName(number) + " shares a prefix longer than its first entry");
-        if (full < 5) ThrowCorrupt(PageName(number) + " has an entry too short for its key");
-        leaf.ends.push_back(static_cast<std::uint16_t>(end));
-        start = end;
-      }
-    }
-    return leaf;
-  }
-
-  // Entry `i` of the leaf in full: the shared prefix (from the first entry) and its own bytes.
-  static std::string FullEntry(const std::uint8_t* page, const LeafBytes& leaf, std::size_t i, std::size_t first_start) {
-    const std::size_t start = i == 0 ? first_start : leaf.ends[i - 1];
-    std::string s;
-    if (i > 0) s.assign(reinterpret_cast<const char*>(page + first_start), leaf.prefix);
-    s.append(reinterpret_cast<const char*>(page + start), leaf.ends[i] - start);
-    return s;
-  }
-
   std::vector<Piece> ProcessLeaf(std::uint32_t number, const PageRef& ref, bool root) {
-    const ByteView view = ViewOf(ref, "index page");
-    const LeafBytes leaf = Locate(number, view);
-    last_leaf_next_ = leaf.next;
-    const std::uint8_t* bytes = ref->data();
-    const std::size_t first_start = f_.index_entries;
+    const IndexLeafView leaf(ViewOf(ref, "index page"), number, f_);
+    if (leaf.owner() != tree_.table())
+      ThrowCorrupt(PageName(number) + " belongs to the table at page " + std::to_string(leaf.owner()) + ", not " +
+                   std::to_string(tree_.table()));
+    last_leaf_next_ = leaf.next_page();
 
-    // Which entries go: the row pointer is an entry's last four bytes, which the shared
-    // prefix covers only in entries shorter than it allows (then the full entry is built).
-    std::vector<bool> gone(leaf.ends.size());
+    gone_.assign(leaf.size(), false);
     std::size_t removed = 0;
-    for (std::size_t i = 0; i < leaf.ends.size(); ++i) {
-      const std::size_t start = i == 0 ? first_start : leaf.ends[i - 1];
-      const std::uint8_t* p = bytes + leaf.ends[i] - 4;
-      std::string full;
-      if (leaf.ends[i] - start < 4) {
-        full = FullEntry(bytes, leaf, i, first_start);
-        p = reinterpret_cast<const std::uint8_t*>(full.data() + full.size() - 4);
-      }
-      const std::uint32_t data_page = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
-      gone[i] = rows_.Contains(data_page, p[3]);
-      removed += gone[i] ? 1 : 0;
+    for (std::size_t i = 0; i < leaf.size(); ++i) {
+      if (!rows_.Contains(leaf.data_page(i), leaf.data_row(i))) continue;
+      gone_[i] = true;
+      ++removed;
     }
     result_.entries_removed += removed;
     if (removed == 0) {
-      Keep(kLeafLevel, number, leaf.prev, leaf.next);
+      Keep(kLeafLevel, number, leaf.prev_page(), leaf.next_page());
       return {Piece{number, std::nullopt}};
     }
-    if (removed == leaf.ends.size() && !root) {
+    if (removed == leaf.size() && !root) {
       Release(number);
       return {};
     }
-    const bool last_gone = gone.back();
-    std::string last;
-    if (last_gone) {
-      std::size_t k = leaf.ends.size();
-      while (k > 0 && gone[k - 1]) --k;
-      if (k > 0) last = FullEntry(bytes, leaf, k - 1, first_start);
+    // The parent repeats the leaf's last entry: a new one when the last goes.
+    std::optional<IndexEntry> last;
+    if (gone_.back()) {
+      std::size_t k = leaf.size();
+      while (k > 0 && gone_[k - 1]) --k;
+      if (k > 0) last = leaf.Entry(k - 1);
     }
-    Compact(number, leaf, gone, removed);
-    Keep(kLeafLevel, number, leaf.prev, leaf.next);
-    if (!last_gone || last.empty()) return {Piece{number, std::nullopt}};
-    IndexEntry e;
-    const std::size_t key = last.size() - 4;
-    e.key = last.substr(0, key);
-    const auto* p = reinterpret_cast<const std::uint8_t*>(last.data() + key);
-    e.data_page = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
-    e.data_row = p[3];
-    return {Piece{number, e}};
-  }
-
-  // Rewrites the leaf with the entries not `gone`, in one pass: the first kept entry in
-  // full, the others as stored. The prefix stays, except on a leaf left with one entry
-  // or none, which shares nothing.
-  void Compact(std::uint32_t number, const LeafBytes& leaf, const std::vector<bool>& gone, std::size_t removed) {
     std::vector<std::uint8_t>& w = tree_.editor().Write(number);
     if (w.size() != f_.page_size) ThrowCorrupt(PageName(number) + " has the wrong size");
     tree_.CountWrite();
-    const std::size_t kept = leaf.ends.size() - removed;
-    const std::size_t first_start = f_.index_entries;
-    const std::size_t prefix = kept < 2 ? 0 : leaf.prefix;
-    scratch_.clear();
-    std::vector<std::uint16_t> ends;
-    ends.reserve(kept);
-    for (std::size_t i = 0; i < leaf.ends.size(); ++i) {
-      if (gone[i]) continue;
-      const std::size_t start = i == 0 ? first_start : leaf.ends[i - 1];
-      if (ends.empty() && i > 0) scratch_.insert(scratch_.end(), w.begin() + first_start, w.begin() + first_start + leaf.prefix);
-      scratch_.insert(scratch_.end(), w.begin() + start, w.begin() + leaf.ends[i]);
-      ends.push_back(static_cast<std::uint16_t>(scratch_.size()));
-    }
-    const std::size_t space = f_.page_size - f_.index_entries;
-    if (!scratch_.empty()) std::memcpy(w.data() + first_start, scratch_.data(), scratch_.size());
-    std::memset(w.data() + first_start + scratch_.size(), 0, space - scratch_.size());
-    std::memset(w.data() + f_.index_bitmap, 0, f_.index_entries - f_.index_bitmap);
-    for (std::uint16_t end : ends) w[f_.index_bitmap + end / 8] |= static_cast<std::uint8_t>(1u << (end % 8));
-    Put16(w.data() + 2, static_cast<std::uint16_t>(space - scratch_.size()));
-    if (f_.index_prefix_length_size == 1) {
-      w[f_.index_prefix_length] = static_cast<std::uint8_t>(prefix);
-    } else {
-      Put16(w.data() + f_.index_prefix_length, static_cast<std::uint16_t>(prefix));
-    }
+    CompactIndexLeaf(leaf, gone_, w.data(), &scratch_);
+    Keep(kLeafLevel, number, leaf.prev_page(), leaf.next_page());
+    return {Piece{number, last}};
   }
 
   // A root node left with a single child takes that child's content; the child's page is
@@ -287,6 +195,7 @@ class Remover {
   std::unordered_set<std::uint32_t> seen_;
   std::unordered_set<std::uint32_t> freed_;
   std::uint32_t last_leaf_next_ = 0;
+  std::vector<bool> gone_;
   std::vector<std::uint8_t> scratch_;
 };
 
