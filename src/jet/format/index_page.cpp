@@ -73,11 +73,9 @@ IndexLeafView::IndexLeafView(ByteView v, std::uint32_t number, const Format& f) 
   }
 }
 
-ByteView IndexLeafView::Pointer(std::size_t i) const {
-  const std::size_t end = ends_[i];
-  if (end - Start(i) >= 4) return ByteView(page_.data() + end - 4, 4, "index entry");
-  full_ = Stored(i);
-  return ByteView(std::string_view(full_).substr(full_.size() - 4), "index entry");
+const std::uint8_t* IndexLeafView::ShortPointer(std::size_t i) const {
+  full_ = Stored(i);  // at least five bytes, as the constructor checked
+  return reinterpret_cast<const std::uint8_t*>(full_.data() + full_.size() - 4);
 }
 
 std::string IndexLeafView::Stored(std::size_t i) const {

@@ -57,8 +57,11 @@ class IndexLeafView {
 
   // The row entry `i` points to: its last four bytes (with the shared prefix when the
   // entry's own bytes are fewer).
-  std::uint32_t data_page(std::size_t i) const { return Pointer(i).BigU24(0); }
-  std::uint8_t data_row(std::size_t i) const { return Pointer(i).U8(3); }
+  std::uint32_t data_page(std::size_t i) const {
+    const std::uint8_t* p = PointerBytes(i);
+    return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+  }
+  std::uint8_t data_row(std::size_t i) const { return PointerBytes(i)[3]; }
   // Entry `i` in full, as StoredIndexEntry writes it (leaf form).
   std::string Stored(std::size_t i) const;
   IndexEntry Entry(std::size_t i) const;
@@ -66,7 +69,11 @@ class IndexLeafView {
  private:
   friend void CompactIndexLeaf(const IndexLeafView&, const std::vector<bool>&, std::uint8_t*, std::vector<std::uint8_t>*);
   std::size_t Start(std::size_t i) const { return i == 0 ? f_->index_entries : ends_[i - 1]; }
-  ByteView Pointer(std::size_t i) const;
+  // The entry's last four bytes; the checks made on reading keep them inside the page.
+  const std::uint8_t* PointerBytes(std::size_t i) const {
+    return ends_[i] - Start(i) >= 4 ? page_.data() + ends_[i] - 4 : ShortPointer(i);
+  }
+  const std::uint8_t* ShortPointer(std::size_t i) const;
 
   ByteView page_;
   const Format* f_;
