@@ -32,8 +32,8 @@ void RowSet::Add(RowId id) {
       where_.clear();  // positions moved
     }
   }
-  std::uint64_t& word = at->slots[slot / 64];
-  const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
+  std::uint32_t& word = at->slots[slot / 32];
+  const std::uint32_t bit = std::uint32_t{1} << (slot % 32);
   if ((word & bit) == 0) {
     word |= bit;
     ++count_;
@@ -60,8 +60,8 @@ bool RowSet::NextBatch(std::size_t* cursor, std::size_t limit, std::vector<RowId
   while (*cursor < pages_.size() && out->size() < limit) {
     const Page& p = pages_[*cursor];
     for (std::size_t w = 0; w < p.slots.size(); ++w)
-      for (std::uint64_t bits = p.slots[w]; bits != 0; bits &= bits - 1)
-        out->push_back(MakeRowId(p.number, static_cast<std::uint8_t>(w * 64 + std::countr_zero(bits))));
+      for (std::uint32_t bits = p.slots[w]; bits != 0; bits &= bits - 1)
+        out->push_back(MakeRowId(p.number, static_cast<std::uint8_t>(w * 32 + std::countr_zero(bits))));
     ++*cursor;
   }
   return !out->empty();
