@@ -2,7 +2,7 @@
 // the same work on the same data in the same run:
 //   - SQLite deleting the same rows from the same table with the same index (sqlite3
 //     shell, rollback journal, synchronous=FULL);
-//   - mdb-export reading the same table (a peer reader);
+//   - mdb-export reading the same table (a peer reader), beside `jetsql --dump` of it;
 //   - the engine's own full scan of the table.
 //
 //   bench_purge [--events 1000000,2000000,10000000] [--cardholders 100000] [--compact] [--keep]
@@ -42,6 +42,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Run {
   double seconds = 0;
+  double cpu = 0;  // user and system time of the command and its children
   long peak_kib = 0;
   int status = -1;
 };
@@ -60,6 +61,8 @@ Run Measure(const std::string& command) {
   wait4(pid, &status, 0, &usage);
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   r.peak_kib = usage.ru_maxrss;
+  r.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
 }
@@ -233,6 +236,7 @@ void EventPurge(const fs::path& root, long events) {
   double scan_s = std::chrono::duration<double>(Clock::now() - scan_start).count();
 
   Run export_run = Measure("mdb-export " + Quote(journal) + " Log > /dev/null");
+  Run dump_run = Measure(std::string(JETSQL_BINARY) + " " + Quote(journal) + " --dump Log > /dev/null");
 
   std::string sqlite_db = (dir / "journal.sqlite").string();
   CopyToSqlite(journal, "", {"Log"}, {"CREATE INDEX LogDate ON Log([Date])"}, sqlite_db);
@@ -251,13 +255,15 @@ void EventPurge(const fs::path& root, long events) {
   double n = std::atof(deleted.c_str());
   std::printf("event purge, %ld events (%s MiB file)\n", rows,
               std::to_string(fs::file_size(journal) >> 20).c_str());
-  std::printf("  scourex          %8.2f s  %10.0f rows deleted/s  peak %6.1f MiB  deleted %s (status %d)\n",
-              job.seconds, n / job.seconds, job.peak_kib / 1024.0, deleted.c_str(), job.status);
-  std::printf("  sqlite3 delete   %8.2f s  %10.0f rows deleted/s  deleted %s  -> scourex/sqlite %.2fx\n",
-              sqlite_run.seconds, std::atof(sqlite_deleted.c_str()) / sqlite_run.seconds, sqlite_deleted.c_str(),
-              job.seconds / sqlite_run.seconds);
-  std::printf("  mdb-export read  %8.2f s  %10.0f rows/s  -> scourex/mdb-export %.2fx\n", export_run.seconds,
-              rows / export_run.seconds, job.seconds / export_run.seconds);
+  std::printf("  scourex          %8.2f s  (cpu %5.2f s)  %10.0f rows deleted/s  peak %6.1f MiB  deleted %s (status %d)\n",
+              job.seconds, job.cpu, n / job.seconds, job.peak_kib / 1024.0, deleted.c_str(), job.status);
+  std::printf("  sqlite3 delete   %8.2f s  (cpu %5.2f s)  %10.0f rows deleted/s  deleted %s  -> scourex/sqlite %.2fx\n",
+              sqlite_run.seconds, sqlite_run.cpu, std::atof(sqlite_deleted.c_str()) / sqlite_run.seconds,
+              sqlite_deleted.c_str(), job.seconds / sqlite_run.seconds);
+  std::printf("  mdb-export read  %8.2f s  (cpu %5.2f s)  %10.0f rows/s  -> scourex/mdb-export %.2fx\n",
+              export_run.seconds, export_run.cpu, rows / export_run.seconds, job.seconds / export_run.seconds);
+  std::printf("  jetsql --dump    %8.2f s  (cpu %5.2f s)  %10.0f rows/s  -> jetsql/mdb-export %.2fx\n",
+              dump_run.seconds, dump_run.cpu, rows / dump_run.seconds, dump_run.seconds / export_run.seconds);
   std::printf("  engine scan      %8.2f s  %10.0f rows/s\n", scan_s, rows / scan_s);
   std::fflush(stdout);
   summaries.push_back({rows, deleted, job.seconds, sqlite_run.seconds, job.peak_kib / 1024.0});

@@ -122,10 +122,18 @@ int Dump(jet::Database& db, const std::string& name) {
   std::vector<std::string> names;
   for (const auto& c : table->Columns()) names.push_back(c.name);
   PrintHeader(names);
-  table->Scan({}, [](jet::RowId, const jet::Row& row) {
-    std::cout << jet::FormatTsvRow(row) << '\n';
+  // Rows go out in blocks rather than one stream insertion each.
+  std::string block;
+  table->Scan({}, [&](jet::RowId, const jet::Row& row) {
+    block += jet::FormatTsvRow(row);
+    block += '\n';
+    if (block.size() >= (64u << 10)) {
+      std::cout.write(block.data(), static_cast<std::streamsize>(block.size()));
+      block.clear();
+    }
     return true;
   });
+  std::cout.write(block.data(), static_cast<std::streamsize>(block.size()));
   return 0;
 }
 

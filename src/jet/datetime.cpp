@@ -60,11 +60,23 @@ std::string FormatJetDate(double v) {
   char buf[40];
   if (!FromJetDate(v, &t)) {
     std::snprintf(buf, sizeof buf, "%.17g", v);
-  } else {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
+    return buf;
   }
-  return buf;
+  // Years 100 to 9999 (FromJetDate holds to them), written digit by digit: a dump prints
+  // millions of these.
+  char out[19] = {'0', '0', '0', '0', '-', '0', '0', '-', '0', '0', ' ', '0', '0', ':', '0', '0', ':', '0', '0'};
+  auto two = [&](std::size_t at, int n) {
+    out[at] = static_cast<char>('0' + n / 10 % 10);
+    out[at + 1] = static_cast<char>('0' + n % 10);
+  };
+  two(0, t.year / 100);
+  two(2, t.year % 100);
+  two(5, t.month);
+  two(8, t.day);
+  two(11, t.hour);
+  two(14, t.minute);
+  two(17, t.second);
+  return std::string(out, sizeof out);
 }
 
 }  // namespace jet

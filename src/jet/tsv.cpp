@@ -43,8 +43,9 @@ std::string Digits(unsigned __int128 v) {
 }  // namespace
 
 std::string EscapeTsvText(const std::string& text) {
+  if (text.find_first_of("\\\t\r\n") == std::string::npos) return text;
   std::string out;
-  out.reserve(text.size());
+  out.reserve(text.size() + 8);
   for (char c : text) {
     switch (c) {
       case '\\': out += "\\\\"; break;

@@ -1,6 +1,7 @@
 #include "jet/format/index_page.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace jet {
@@ -49,6 +50,80 @@ IndexPage ParseIndexPage(ByteView v, std::uint32_t number, const Format& f) {
     start = end;
   }
   return p;
+}
+
+IndexLeafView::IndexLeafView(ByteView v, std::uint32_t number, const Format& f) : page_(v), f_(&f) {
+  auto where = [&] { return "index page " + std::to_string(number); };
+  if (v.U8(0) != static_cast<std::uint8_t>(PageType::IndexLeaf))
+    ThrowCorrupt("page " + std::to_string(number) + " should be an index leaf but has type " + std::to_string(v.U8(0)));
+  prefix_ = f.index_prefix_length_size == 1 ? v.U8(f.index_prefix_length) : v.U16(f.index_prefix_length);
+  const std::size_t bitmap_bytes = f.index_entries - f.index_bitmap;
+  v.Need(f.index_bitmap, bitmap_bytes);
+  std::size_t start = f.index_entries;
+  for (std::size_t byte = 0; byte < bitmap_bytes; ++byte) {
+    for (unsigned bits = v.data()[f.index_bitmap + byte]; bits != 0; bits &= bits - 1) {
+      const std::size_t end = f.index_entries + byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
+      if (end <= start || end > v.size()) ThrowCorrupt(where() + " has an entry outside the page");
+      if (ends_.empty() && prefix_ > end - start) ThrowCorrupt(where() + " shares a prefix longer than its first entry");
+      if (end - start + (ends_.empty() ? 0 : prefix_) < IndexPointerSize(true) + 1)
+        ThrowCorrupt(where() + " has an entry too short for its key");
+      ends_.push_back(static_cast<std::uint16_t>(end));
+      start = end;
+    }
+  }
+}
+
+const std::uint8_t* IndexLeafView::ShortPointer(std::size_t i) const {
+  full_ = Stored(i);  // at least five bytes, as the constructor checked
+  return reinterpret_cast<const std::uint8_t*>(full_.data() + full_.size() - 4);
+}
+
+std::string IndexLeafView::Stored(std::size_t i) const {
+  const char* bytes = reinterpret_cast<const char*>(page_.data());
+  std::string s;
+  if (i > 0) s.assign(bytes + f_->index_entries, prefix_);
+  s.append(bytes + Start(i), ends_[i] - Start(i));
+  return s;
+}
+
+IndexEntry IndexLeafView::Entry(std::size_t i) const {
+  IndexEntry e;
+  e.key = Stored(i);
+  e.key.resize(e.key.size() - IndexPointerSize(true));
+  e.data_page = data_page(i);
+  e.data_row = data_row(i);
+  return e;
+}
+
+void CompactIndexLeaf(const IndexLeafView& leaf, const std::vector<bool>& gone, std::uint8_t* w,
+                      std::vector<std::uint8_t>* scratch) {
+  const Format& f = *leaf.f_;
+  const std::size_t first_start = f.index_entries;
+  std::vector<std::uint8_t>& out = *scratch;
+  out.clear();
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < leaf.size(); ++i) kept += gone[i] ? 0 : 1;
+  const std::size_t prefix = kept < 2 ? 0 : leaf.prefix_;
+  // The bitmap marks ends relative to the start of the entries; collect them first.
+  std::vector<std::uint16_t> ends;
+  ends.reserve(kept);
+  for (std::size_t i = 0; i < leaf.size(); ++i) {
+    if (gone[i]) continue;
+    if (ends.empty() && i > 0) out.insert(out.end(), w + first_start, w + first_start + leaf.prefix_);
+    out.insert(out.end(), w + leaf.Start(i), w + leaf.ends_[i]);
+    ends.push_back(static_cast<std::uint16_t>(out.size()));
+  }
+  const std::size_t space = f.page_size - f.index_entries;
+  if (!out.empty()) std::memcpy(w + first_start, out.data(), out.size());
+  std::memset(w + first_start + out.size(), 0, space - out.size());
+  std::memset(w + f.index_bitmap, 0, f.index_entries - f.index_bitmap);
+  for (std::uint16_t end : ends) w[f.index_bitmap + end / 8] |= static_cast<std::uint8_t>(1u << (end % 8));
+  Put16(w + 2, static_cast<std::uint16_t>(space - out.size()));
+  if (f.index_prefix_length_size == 1) {
+    w[f.index_prefix_length] = static_cast<std::uint8_t>(prefix);
+  } else {
+    Put16(w + f.index_prefix_length, static_cast<std::uint16_t>(prefix));
+  }
 }
 
 std::size_t IndexPointerSize(bool leaf) { return leaf ? 4 : 8; }

@@ -37,6 +37,58 @@ struct IndexPage {
 // Throws FormatError for a page that is not an index page or whose entries do not fit.
 IndexPage ParseIndexPage(ByteView page, std::uint32_t page_number, const Format& format);
 
+// A leaf page read where its entries lie, for code that tests or drops entries without
+// decoding them: entry i's own bytes run from the end of entry i-1 (or the start of the
+// entries) to the end its bitmap bit marks; entries after the first leave out the shared
+// prefix, which the first holds in full. The view refers to the page's bytes.
+class IndexLeafView {
+ public:
+  // Checks what ParseIndexPage checks of a leaf; throws FormatError.
+  IndexLeafView(ByteView page, std::uint32_t page_number, const Format& format);
+
+  std::uint32_t owner() const { return page_.U32(4); }
+  std::uint32_t prev_page() const { return page_.U32(f_->index_prev_page); }
+  std::uint32_t next_page() const { return page_.U32(f_->index_next_page); }
+  std::uint32_t tail_page() const { return page_.U32(f_->index_tail_page); }
+  std::size_t prefix_length() const { return prefix_; }
+  std::size_t size() const { return ends_.size(); }
+  // The bytes the entries take after the bitmap, the shared prefix counted once.
+  std::size_t used_bytes() const { return ends_.empty() ? 0 : ends_.back() - f_->index_entries; }
+
+  // The row entry `i` points to: its last four bytes (with the shared prefix when the
+  // entry's own bytes are fewer).
+  std::uint32_t data_page(std::size_t i) const {
+    const std::uint8_t* p = PointerBytes(i);
+    return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+  }
+  std::uint8_t data_row(std::size_t i) const { return PointerBytes(i)[3]; }
+  // Entry `i` in full, as StoredIndexEntry writes it (leaf form).
+  std::string Stored(std::size_t i) const;
+  IndexEntry Entry(std::size_t i) const;
+
+ private:
+  friend void CompactIndexLeaf(const IndexLeafView&, const std::vector<bool>&, std::uint8_t*, std::vector<std::uint8_t>*);
+  std::size_t Start(std::size_t i) const { return i == 0 ? f_->index_entries : ends_[i - 1]; }
+  // The entry's last four bytes; the checks made on reading keep them inside the page.
+  const std::uint8_t* PointerBytes(std::size_t i) const {
+    return ends_[i] - Start(i) >= 4 ? page_.data() + ends_[i] - 4 : ShortPointer(i);
+  }
+  const std::uint8_t* ShortPointer(std::size_t i) const;
+
+  ByteView page_;
+  const Format* f_;
+  std::size_t prefix_ = 0;
+  std::vector<std::uint16_t> ends_;  // page offsets
+  mutable std::string full_;         // an entry too short to hold its row pointer alone
+};
+
+// Rewrites in place the leaf `page` (format.page_size bytes, holding what `leaf` was read
+// from) with only the entries not marked in `gone`: the first kept entry in full, the
+// others as stored, the free space and bitmap to match. The prefix stays, except on a
+// leaf left with fewer than two entries, which shares nothing. `scratch` is working memory.
+void CompactIndexLeaf(const IndexLeafView& leaf, const std::vector<bool>& gone, std::uint8_t* page,
+                      std::vector<std::uint8_t>* scratch);
+
 // ---- Writing index pages, the inverse of ParseIndexPage ----
 
 // What follows the key in an entry: the row pointer, and in node pages the child page.

@@ -17,6 +17,22 @@ void* OpenConversion(const std::string& from) {
   return cd == kNoConversion ? nullptr : cd;
 }
 
+bool Surrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+
+// Appends a UTF-16 unit that is no surrogate as UTF-8.
+void AppendUtf8(std::string& out, unsigned unit) {
+  if (unit < 0x80) {
+    out.push_back(static_cast<char>(unit));
+  } else if (unit < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (unit >> 6)));
+    out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xE0 | (unit >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+  }
+}
+
 }  // namespace
 
 TextCodec::TextCodec(std::uint16_t code_page) : code_page_(code_page == 0 ? 1252 : code_page) {
@@ -68,9 +84,19 @@ std::string TextCodec::Convert(void* handle, ByteView bytes, std::size_t unit) {
 
 std::string TextCodec::FromCodePage(ByteView bytes) { return Convert(from_code_page_, bytes, 1); }
 
+// Text without surrogates (all but characters beyond the first 65 536) is converted here,
+// byte for byte as the C library converts it; the rest goes to the C library.
 std::string TextCodec::FromUtf16(ByteView bytes) {
   if (bytes.size() % 2 != 0) bytes = bytes.Sub(0, bytes.size() - 1);
-  return Convert(from_utf16_, bytes, 2);
+  std::string out;
+  out.reserve(bytes.size());
+  const std::uint8_t* p = bytes.data();
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const unsigned unit = p[i] | (static_cast<unsigned>(p[i + 1]) << 8);
+    if (Surrogate(unit)) return Convert(from_utf16_, bytes, 2);
+    AppendUtf8(out, unit);
+  }
+  return out;
 }
 
 std::string TextCodec::Decompress(ByteView bytes) {
@@ -98,11 +124,34 @@ std::string TextCodec::Decompress(ByteView bytes) {
 }
 
 std::string TextCodec::FromJet4(ByteView bytes) {
-  if (bytes.size() >= 2 && bytes.data()[0] == 0xFF && bytes.data()[1] == 0xFE) {
-    std::string units = Decompress(bytes.From(2));
-    return FromUtf16(ByteView(units));
+  if (bytes.size() < 2 || bytes.data()[0] != 0xFF || bytes.data()[1] != 0xFE) return FromUtf16(bytes);
+  // Compressed text, decompressed and converted in one pass (as Decompress reads it).
+  const ByteView packed = bytes.From(2);
+  const std::uint8_t* p = packed.data();
+  std::string out;
+  out.reserve(packed.size());
+  bool compressed = true;
+  std::size_t i = 0;
+  while (i < packed.size()) {
+    const std::uint8_t b = p[i];
+    if (b == 0) {
+      compressed = !compressed;
+      ++i;
+    } else if (compressed) {
+      AppendUtf8(out, b);
+      ++i;
+    } else {
+      if (i + 1 >= packed.size()) break;
+      const unsigned unit = b | (static_cast<unsigned>(p[i + 1]) << 8);
+      if (Surrogate(unit)) {
+        const std::string units = Decompress(packed);
+        return FromUtf16(ByteView(units));
+      }
+      AppendUtf8(out, unit);
+      i += 2;
+    }
   }
-  return FromUtf16(bytes);
+  return out;
 }
 
 }  // namespace jet

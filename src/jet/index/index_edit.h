@@ -5,14 +5,13 @@
 // Tree shape kept (as Jet writes it): leaves hold (key, row pointer) entries in byte order
 // of key followed by the pointer; leaves of one level and node pages of one level are
 // chained through prev/next; each node entry repeats the last entry of its child; the
-// node page may keep its last child as its "tail" instead of an entry (Access does so on
-// the rightmost node of a level, other writers on any node), so that appends at the end
-// of the index need not touch the nodes above. The root
+// rightmost node page of a level may keep its last child as its "tail" instead of an
+// entry, so that appends at the end of the index need not touch the nodes above. The root
 // keeps its page: an emptied index is an empty root leaf, and a full root moves its
 // entries down into new pages instead of being replaced, so the table definition never
 // needs a new root page from these functions.
 //
-//   auto removed = jet::RemoveIndexRows(editor, table_page, index.root_page, ids);
+//   auto removed = jet::RemoveIndexRows(editor, table_page, index.root_page, rows);
 //   jet::InsertIndexEntry(editor, table_page, index.root_page, key, id, {.unique = true, .index_name = "PrimaryKey"});
 
 #include <cstddef>
@@ -24,6 +23,7 @@
 #include "jet/format/format.h"
 #include "jet/format/index_page.h"
 #include "jet/pager/page_editor.h"
+#include "jet/table/row_set.h"
 #include "jet/table_source.h"
 
 namespace jet {
@@ -39,27 +39,16 @@ struct IndexRemoval {
   std::uint32_t root_page = 0;    // unchanged: the root keeps its page
   std::vector<std::uint32_t> freed{};  // the pages freed
   std::vector<std::uint32_t> added{};  // pages allocated (rare: a node whose entries grew past a page)
-  std::size_t entries_seen = 0;        // leaf entries the pass met, removed or kept
 };
 
-// The table's rows as the statement found them, when it read them all: whether a row
-// lives at `page`, `slot`.
-using TableRowTest = std::function<bool(std::uint32_t page, std::uint8_t slot)>;
-
 // Removes every leaf entry of the index rooted at `root_page` (of the table defined at
-// `table_page`) whose row is in `rows` (ascending is fastest; other orders are sorted
-// here). One pass over the tree, left to right, holding one page per level: leaves that
+// `table_page`) whose row is in `rows`, however many they are. One pass over the tree, left to right, holding one page per level: leaves that
 // lost entries are rewritten, emptied pages are unlinked from their level, dropped from
 // their parent and freed, parents are brought up to date with their children's last
 // entries, and a root left with one child takes that child's place. Rows not in the index
 // are ignored (an index may leave out NULL keys). Throws FormatError for pages that are
-// not index pages of this table, loops, or a tree deeper than any real one, and for a tree
-// the pass finds inconsistent on its way (levels not linked both ways in order, leaf
-// entries out of order, a node entry other than its child's last, a wrong free-space
-// count); with `table_rows`, also for an entry whose row does not exist or a row with two
-// entries. Nothing is then left changed by the caller's statement.
-IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page,
-                             const std::vector<RowId>& rows, const TableRowTest& table_rows = {});
+// not index pages of this table, loops, or a tree deeper than any real one.
+IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page, const RowSet& rows);
 
 // ---- Adding a row ----
 

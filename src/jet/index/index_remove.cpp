@@ -1,79 +1,31 @@
 // Removing the entries of a set of rows from an index tree in one left-to-right pass.
 //
-// Leaves are handled on their stored bytes: a purge leaves most leaves either untouched or
-// emptied, and neither needs the entries decoded. A leaf that loses some entries keeps
-// its shared prefix (the entries left still share it) and is compacted in place; only its
-// new last entry, which the parent repeats, is decoded.
-//
-// The pass reads every page of the tree anyway, so it also checks on the way what it is
-// about to rewrite: each level's pages linked both ways in tree order, leaf entries in
-// rising order, each node entry equal to the last entry below it, each page's free-space
-// count true. A tree found inconsistent fails the statement (the file stays as it was)
-// rather than having a purge build on the damage.
+// Leaves are handled on their stored bytes (IndexLeafView): a purge leaves most leaves
+// either untouched or emptied, and neither needs the entries decoded. A leaf that loses
+// some entries keeps its shared prefix (the entries left still share it) and is compacted
+// in place; only its new last entry, which the parent repeats, is decoded.
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
-#include <string>
-#include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "jet/error.h"
 #include "jet/format/bytes.h"
 #include "jet/index/index_edit.h"
 #include "jet/index/tree_editor.h"
-#include "jet/table/table_reader.h"
+#include "jet/table/row_set.h"
 
 namespace jet {
 namespace {
 
 using namespace index_tree;
 
-// The rows to remove, grouped by data page, for a quick test of each entry's pointer.
-class RowSet {
- public:
-  explicit RowSet(const std::vector<RowId>& sorted) {
-    for (RowId id : sorted) {
-      const std::uint32_t page = RowIdPage(id);
-      if (pages_.empty() || pages_.back().page != page) pages_.push_back({page, {}});
-      const std::uint8_t slot = RowIdSlot(id);
-      pages_.back().bits[slot / 64] |= std::uint64_t{1} << (slot % 64);
-    }
-  }
-
-  bool Contains(std::uint32_t page, std::uint8_t slot) const {
-    if (last_ == nullptr || last_->page != page) {
-      auto it = std::lower_bound(pages_.begin(), pages_.end(), page,
-                                 [](const PageRows& p, std::uint32_t n) { return p.page < n; });
-      if (it == pages_.end() || it->page != page) return false;
-      last_ = &*it;
-    }
-    return (last_->bits[slot / 64] >> (slot % 64)) & 1u;
-  }
-
- private:
-  struct PageRows {
-    std::uint32_t page = 0;
-    std::array<std::uint64_t, 4> bits{};
-  };
-  std::vector<PageRows> pages_;
-  mutable const PageRows* last_ = nullptr;
-};
-
-// A leaf's entries where they lie on the page: each entry's stored bytes run from the end
-// of the one before to its own end.
-struct LeafBytes {
-  std::uint32_t prev = 0, next = 0;
-  std::size_t prefix = 0;
-  std::vector<std::uint16_t> ends;  // page offsets
-};
-
 class Remover {
  public:
-  Remover(PageEditor& editor, std::uint32_t table_page, const std::vector<RowId>& rows, const TableRowTest& table_rows)
-      : tree_(editor, table_page), f_(editor.format()), rows_(rows), table_rows_(table_rows) {}
+  Remover(PageEditor& editor, std::uint32_t table_page, const RowSet& rows)
+      : tree_(editor, table_page), f_(editor.format()), rows_(rows) {}
 
   IndexRemoval Run(std::uint32_t root) {
     PageRef page = Visit(root);
@@ -145,8 +97,6 @@ class Remover {
     if (depth > kMaxDepth) ThrowCorrupt("the index at " + PageName(number) + " is deeper than any real one");
     if ((*ref)[0] == static_cast<std::uint8_t>(PageType::IndexLeaf)) return ProcessLeaf(number, ref, root);
     IndexPage page = tree_.Check(number, ref);
-    Chain(depth, number, page.prev_page, page.next_page);
-    CheckFreeSpace(number, ViewOf(ref).U16(2), IndexEntryBytes(page));
 
     Content c;
     c.leaf = false;
@@ -154,9 +104,6 @@ class Remover {
     std::vector<IndexEntry> entries = std::move(page.entries);
     for (const IndexEntry& e : entries) {
       std::vector<Piece> pieces = Process(e.child_page, Visit(e.child_page), depth + 1, false);
-      if (StoredIndexEntry(e, true) != last_leaf_entry_)
-        ThrowCorrupt(PageName(number) + " has an entry that is not the last entry of its child " +
-                     std::to_string(e.child_page));
       changed = tree_.Place(c, &e, e.child_page, pieces) || changed;
     }
     if (page.tail_page != 0) {
@@ -182,183 +129,42 @@ class Remover {
     return Emit(depth, number, std::move(c), page.next_page, root);
   }
 
-  // `number`, with the stored links `prev` and `next`, comes next on `level`: the page
-  // before it there must link to it and it back to that page.
-  void Chain(int level, std::uint32_t number, std::uint32_t prev, std::uint32_t next) {
-    Link& before = chain_[level];
-    if (prev != before.page || (before.page != 0 && before.next != number))
-      ThrowCorrupt(PageName(number) + " and the page before it on its level (" + std::to_string(before.page) +
-                   ") do not link to each other: they link to " + std::to_string(prev) + " and " +
-                   std::to_string(before.next));
-    before = Link{number, next};
-  }
-
-  void CheckFreeSpace(std::uint32_t number, std::size_t recorded, std::size_t entry_bytes) const {
-    const std::size_t want = f_.page_size - f_.index_entries - entry_bytes;
-    if (recorded != want)
-      ThrowCorrupt(PageName(number) + " records " + std::to_string(recorded) + " bytes free instead of " +
-                   std::to_string(want));
-  }
-
-  // The leaf's entries rise strictly, from above the last entry of the leaf before. Every
-  // entry but the first is the shared prefix and its own bytes, so two neighbours compare
-  // as their own bytes do (the first entry's own bytes follow the prefix).
-  void CheckOrder(std::uint32_t number, const std::uint8_t* bytes, const LeafBytes& leaf) {
-    if (leaf.ends.empty()) return;
-    const std::size_t first_start = f_.index_entries;
-    const std::string_view first(reinterpret_cast<const char*>(bytes + first_start), leaf.ends[0] - first_start);
-    bool ordered = !have_leaf_entry_ || first > std::string_view(last_leaf_entry_);
-    std::string_view before = first.substr(leaf.prefix);
-    for (std::size_t i = 1; i < leaf.ends.size() && ordered; ++i) {
-      const std::string_view own(reinterpret_cast<const char*>(bytes + leaf.ends[i - 1]), leaf.ends[i] - leaf.ends[i - 1]);
-      ordered = own > before;
-      before = own;
-    }
-    if (!ordered) ThrowCorrupt(PageName(number) + " holds entries out of order");
-    last_leaf_entry_ = FullEntry(bytes, leaf, leaf.ends.size() - 1, first_start);
-    have_leaf_entry_ = true;
-  }
-
-  // An entry of leaf `number` points at the row at `page`, `slot`: a row of the table, and
-  // no other entry points at it.
-  void CheckRow(std::uint32_t number, std::uint32_t page, std::uint8_t slot) {
-    auto row = [&] { return "the row at page " + std::to_string(page) + " slot " + std::to_string(slot); };
-    if (!table_rows_(page, slot)) ThrowCorrupt(PageName(number) + " has an entry for " + row() + ", which does not exist");
-    if (seen_page_ == nullptr || seen_number_ != page) {
-      seen_page_ = &seen_rows_[page];
-      seen_number_ = page;
-    }
-    std::uint64_t& word = (*seen_page_)[slot / 64];
-    const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
-    if ((word & bit) != 0) ThrowCorrupt(PageName(number) + " has a second entry for " + row());
-    word |= bit;
-  }
-
-  // Where the entries of leaf `number` end, checked as ParseIndexPage checks them.
-  LeafBytes Locate(std::uint32_t number, ByteView v) const {
-    LeafBytes leaf;
-    const std::uint32_t owner = v.U32(4);
-    if (owner != tree_.table())
-      ThrowCorrupt(PageName(number) + " belongs to the table at page " + std::to_string(owner) + ", not " +
-                   std::to_string(tree_.table()));
-    leaf.prev = v.U32(f_.index_prev_page);
-    leaf.next = v.U32(f_.index_next_page);
-    leaf.prefix = f_.index_prefix_length_size == 1 ? v.U8(f_.index_prefix_length) : v.U16(f_.index_prefix_length);
-    const std::size_t bitmap_bytes = f_.index_entries - f_.index_bitmap;
-    std::size_t start = f_.index_entries;
-    for (std::size_t byte = 0; byte < bitmap_bytes; ++byte) {
-      unsigned bits = v.U8(f_.index_bitmap + byte);
-      while (bits != 0) {
-        const std::size_t end = f_.index_entries + byte * 8 + static_cast<std::size_t>(__builtin_ctz(bits));
-        bits &= bits - 1;
-        if (end <= start || end > v.size()) ThrowCorrupt(PageName(number) + " has an entry outside the page");
-        const std::size_t full = end - start + (leaf.ends.empty() ? 0 : leaf.prefix);
-        if (leaf.ends.empty() && leaf.prefix > end - start)
-          ThrowCorrupt(PageName(number) + " shares a prefix longer than its first entry");
-        if (full < 5) ThrowCorrupt(PageName(number) + " has an entry too short for its key");
-        leaf.ends.push_back(static_cast<std::uint16_t>(end));
-        start = end;
-      }
-    }
-    return leaf;
-  }
-
-  // Entry `i` of the leaf in full: the shared prefix (from the first entry) and its own bytes.
-  static std::string FullEntry(const std::uint8_t* page, const LeafBytes& leaf, std::size_t i, std::size_t first_start) {
-    const std::size_t start = i == 0 ? first_start : leaf.ends[i - 1];
-    std::string s;
-    if (i > 0) s.assign(reinterpret_cast<const char*>(page + first_start), leaf.prefix);
-    s.append(reinterpret_cast<const char*>(page + start), leaf.ends[i] - start);
-    return s;
-  }
-
   std::vector<Piece> ProcessLeaf(std::uint32_t number, const PageRef& ref, bool root) {
-    const ByteView view = ViewOf(ref, "index page");
-    const LeafBytes leaf = Locate(number, view);
-    last_leaf_next_ = leaf.next;
-    const std::uint8_t* bytes = ref->data();
-    const std::size_t first_start = f_.index_entries;
-    Chain(kLeafLevel, number, leaf.prev, leaf.next);
-    CheckFreeSpace(number, view.U16(2), leaf.ends.empty() ? 0 : leaf.ends.back() - first_start);
-    CheckOrder(number, bytes, leaf);
+    const IndexLeafView leaf(ViewOf(ref, "index page"), number, f_);
+    if (leaf.owner() != tree_.table())
+      ThrowCorrupt(PageName(number) + " belongs to the table at page " + std::to_string(leaf.owner()) + ", not " +
+                   std::to_string(tree_.table()));
+    last_leaf_next_ = leaf.next_page();
 
-    // Which entries go: the row pointer is an entry's last four bytes, which the shared
-    // prefix covers only in entries shorter than it allows (then the full entry is built).
-    std::vector<bool> gone(leaf.ends.size());
+    gone_.assign(leaf.size(), false);
     std::size_t removed = 0;
-    for (std::size_t i = 0; i < leaf.ends.size(); ++i) {
-      const std::size_t start = i == 0 ? first_start : leaf.ends[i - 1];
-      const std::uint8_t* p = bytes + leaf.ends[i] - 4;
-      std::string full;
-      if (leaf.ends[i] - start < 4) {
-        full = FullEntry(bytes, leaf, i, first_start);
-        p = reinterpret_cast<const std::uint8_t*>(full.data() + full.size() - 4);
-      }
-      const std::uint32_t data_page = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
-      if (table_rows_) CheckRow(number, data_page, p[3]);
-      gone[i] = rows_.Contains(data_page, p[3]);
-      removed += gone[i] ? 1 : 0;
+    for (std::size_t i = 0; i < leaf.size(); ++i) {
+      if (!rows_.Contains(leaf.data_page(i), leaf.data_row(i))) continue;
+      gone_[i] = true;
+      ++removed;
     }
     result_.entries_removed += removed;
-    result_.entries_seen += leaf.ends.size();
     if (removed == 0) {
-      Keep(kLeafLevel, number, leaf.prev, leaf.next);
+      Keep(kLeafLevel, number, leaf.prev_page(), leaf.next_page());
       return {Piece{number, std::nullopt}};
     }
-    if (removed == leaf.ends.size() && !root) {
+    if (removed == leaf.size() && !root) {
       Release(number);
       return {};
     }
-    const bool last_gone = gone.back();
-    std::string last;
-    if (last_gone) {
-      std::size_t k = leaf.ends.size();
-      while (k > 0 && gone[k - 1]) --k;
-      if (k > 0) last = FullEntry(bytes, leaf, k - 1, first_start);
+    // The parent repeats the leaf's last entry: a new one when the last goes.
+    std::optional<IndexEntry> last;
+    if (gone_.back()) {
+      std::size_t k = leaf.size();
+      while (k > 0 && gone_[k - 1]) --k;
+      if (k > 0) last = leaf.Entry(k - 1);
     }
-    Compact(number, leaf, gone, removed);
-    Keep(kLeafLevel, number, leaf.prev, leaf.next);
-    if (!last_gone || last.empty()) return {Piece{number, std::nullopt}};
-    IndexEntry e;
-    const std::size_t key = last.size() - 4;
-    e.key = last.substr(0, key);
-    const auto* p = reinterpret_cast<const std::uint8_t*>(last.data() + key);
-    e.data_page = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
-    e.data_row = p[3];
-    return {Piece{number, e}};
-  }
-
-  // Rewrites the leaf with the entries not `gone`, in one pass: the first kept entry in
-  // full, the others as stored. The prefix stays, except on a leaf left with one entry
-  // or none, which shares nothing.
-  void Compact(std::uint32_t number, const LeafBytes& leaf, const std::vector<bool>& gone, std::size_t removed) {
     std::vector<std::uint8_t>& w = tree_.editor().Write(number);
     if (w.size() != f_.page_size) ThrowCorrupt(PageName(number) + " has the wrong size");
     tree_.CountWrite();
-    const std::size_t kept = leaf.ends.size() - removed;
-    const std::size_t first_start = f_.index_entries;
-    const std::size_t prefix = kept < 2 ? 0 : leaf.prefix;
-    scratch_.clear();
-    std::vector<std::uint16_t> ends;
-    ends.reserve(kept);
-    for (std::size_t i = 0; i < leaf.ends.size(); ++i) {
-      if (gone[i]) continue;
-      const std::size_t start = i == 0 ? first_start : leaf.ends[i - 1];
-      if (ends.empty() && i > 0) scratch_.insert(scratch_.end(), w.begin() + first_start, w.begin() + first_start + leaf.prefix);
-      scratch_.insert(scratch_.end(), w.begin() + start, w.begin() + leaf.ends[i]);
-      ends.push_back(static_cast<std::uint16_t>(scratch_.size()));
-    }
-    const std::size_t space = f_.page_size - f_.index_entries;
-    if (!scratch_.empty()) std::memcpy(w.data() + first_start, scratch_.data(), scratch_.size());
-    std::memset(w.data() + first_start + scratch_.size(), 0, space - scratch_.size());
-    std::memset(w.data() + f_.index_bitmap, 0, f_.index_entries - f_.index_bitmap);
-    for (std::uint16_t end : ends) w[f_.index_bitmap + end / 8] |= static_cast<std::uint8_t>(1u << (end % 8));
-    Put16(w.data() + 2, static_cast<std::uint16_t>(space - scratch_.size()));
-    if (f_.index_prefix_length_size == 1) {
-      w[f_.index_prefix_length] = static_cast<std::uint8_t>(prefix);
-    } else {
-      Put16(w.data() + f_.index_prefix_length, static_cast<std::uint16_t>(prefix));
-    }
+    CompactIndexLeaf(leaf, gone_, w.data(), &scratch_);
+    Keep(kLeafLevel, number, leaf.prev_page(), leaf.next_page());
+    return {Piece{number, last}};
   }
 
   // A root node left with a single child takes that child's content; the child's page is
@@ -383,31 +189,21 @@ class Remover {
 
   TreeEditor tree_;
   const Format& f_;
-  RowSet rows_;
-  const TableRowTest& table_rows_;
-  std::unordered_map<std::uint32_t, std::array<std::uint64_t, 4>> seen_rows_;  // rows with an entry, by page
-  std::array<std::uint64_t, 4>* seen_page_ = nullptr;
-  std::uint32_t seen_number_ = 0;
+  const RowSet& rows_;
   IndexRemoval result_;
   std::map<int, Link> levels_;
-  std::map<int, Link> chain_;  // per level, the last page read and its stored next
-  std::string last_leaf_entry_;  // the last entry of the last leaf read, as stored
-  bool have_leaf_entry_ = false;
   std::unordered_set<std::uint32_t> seen_;
   std::unordered_set<std::uint32_t> freed_;
   std::uint32_t last_leaf_next_ = 0;
+  std::vector<bool> gone_;
   std::vector<std::uint8_t> scratch_;
 };
 
 }  // namespace
 
-IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page,
-                             const std::vector<RowId>& rows, const TableRowTest& table_rows) {
+IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page, const RowSet& rows) {
   if (root_page == 0) ThrowCorrupt("an index of the table at page " + std::to_string(table_page) + " has no root page");
-  if (std::is_sorted(rows.begin(), rows.end())) return Remover(editor, table_page, rows, table_rows).Run(root_page);
-  std::vector<RowId> sorted = rows;
-  std::sort(sorted.begin(), sorted.end());
-  return Remover(editor, table_page, sorted, table_rows).Run(root_page);
+  return Remover(editor, table_page, rows).Run(root_page);
 }
 
 }  // namespace jet

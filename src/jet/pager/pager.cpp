@@ -44,7 +44,16 @@ PageRef Pager::Read(std::uint32_t page_number) {
   if (page_number >= page_count_)
     ThrowCorrupt("page " + std::to_string(page_number) + " lies past the end of the file (" +
                  std::to_string(page_count_) + " pages)");
-  auto data = std::make_shared<PageData>(format_->page_size);
+  // The page leaving the cache lends its buffer when nobody else holds it: no allocation
+  // and no zeroing of memory that the read overwrites anyway.
+  std::shared_ptr<PageData> data;
+  if (cache_.size() >= capacity_) {
+    auto victim = cache_.find(lru_.back());
+    if (victim->second.page.use_count() == 1) data = std::const_pointer_cast<PageData>(std::move(victim->second.page));
+    cache_.erase(victim);
+    lru_.pop_back();
+  }
+  if (!data || data->size() != format_->page_size) data = std::make_shared<PageData>(format_->page_size);
   std::uint64_t offset = static_cast<std::uint64_t>(page_number) * format_->page_size;
   if (file_->ReadAt(offset, data->data(), data->size()) != data->size())
     ThrowCorrupt("page " + std::to_string(page_number) + " is cut short");
@@ -52,10 +61,6 @@ PageRef Pager::Read(std::uint32_t page_number) {
     *data = header_page_;
   } else if (header_.database_key != 0) {
     CryptPage(header_.database_key, page_number, data->data(), data->size());
-  }
-  if (cache_.size() >= capacity_) {
-    cache_.erase(lru_.back());
-    lru_.pop_back();
   }
   lru_.push_front(page_number);
   PageRef ref = std::move(data);

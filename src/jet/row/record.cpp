@@ -4,6 +4,12 @@ namespace jet {
 
 RecordLayout ParseRecord(ByteView r, const Format& f, bool has_var_columns) {
   RecordLayout l;
+  ParseRecord(r, f, has_var_columns, &l);
+  return l;
+}
+
+void ParseRecord(ByteView r, const Format& f, bool has_var_columns, RecordLayout* layout) {
+  RecordLayout& l = *layout;
   const bool jet3 = f.version == JetVersion::Jet3;
   l.fixed_start = f.row_int_size;
   l.column_count = jet3 ? r.U8(0) : r.U16(0);
@@ -38,7 +44,6 @@ RecordLayout ParseRecord(ByteView r, const Format& f, bool has_var_columns) {
       l.var_offsets[i] = static_cast<std::uint16_t>(r.U8(table_at - i) + 256 * used);
     }
   }
-  return l;
 }
 
 std::string ReadLongValue(Pager& pager, ByteView field) {

@@ -34,6 +34,8 @@ struct RecordLayout {
 // Throws FormatError when the record's own bookkeeping does not fit in it. Records of a
 // table without variable columns have no variable-column table at all.
 RecordLayout ParseRecord(ByteView record, const Format& format, bool has_var_columns);
+// The same into `layout`, whose memory is reused: for a scan, one per table rather than one per row.
+void ParseRecord(ByteView record, const Format& format, bool has_var_columns, RecordLayout* layout);
 
 // Memo and OLE fields: a 12-byte header (length with flags, then a row pointer), the
 // data inline after it, in one row elsewhere, or in a chain of rows.

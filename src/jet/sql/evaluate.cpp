@@ -27,6 +27,8 @@ int Executor::Compare(const Value& a, const Value& b, std::size_t offset) const 
 }
 
 Truth Executor::Condition(const Expr& e, const Row& row) const {
+  // A comparison, the usual condition, without making a value of its answer.
+  if (e.kind == Expr::Kind::Compare) return CompareTruth(e, row);
   Value scratch;
   const Value& v = Operand(e, row, scratch);
   auto t = TruthOf(v);
@@ -87,21 +89,24 @@ Truth Executor::EvalLike(const Expr& e, const Row& row) const {
   return pattern->Matches(*text) ? Truth::True : Truth::False;
 }
 
-Value Executor::EvalCompare(const Expr& e, const Row& row) const {
+Value Executor::EvalCompare(const Expr& e, const Row& row) const { return Boolean(CompareTruth(e, row)); }
+
+Truth Executor::CompareTruth(const Expr& e, const Row& row) const {
   Value s0, s1;
   const Value& a = Operand(*e.args[0], row, s0);
   const Value& b = Operand(*e.args[1], row, s1);
-  if (a.IsNull() || b.IsNull()) return Value::Null();
-  int c = Compare(a, b, e.args[1]->offset);
+  if (a.IsNull() || b.IsNull()) return Truth::Unknown;
+  const int c = Compare(a, b, e.args[1]->offset);
+  bool holds = false;
   switch (e.op) {
-    case CompareOp::Eq: return Value::Bool(c == 0);
-    case CompareOp::Ne: return Value::Bool(c != 0);
-    case CompareOp::Lt: return Value::Bool(c < 0);
-    case CompareOp::Le: return Value::Bool(c <= 0);
-    case CompareOp::Gt: return Value::Bool(c > 0);
-    case CompareOp::Ge: return Value::Bool(c >= 0);
+    case CompareOp::Eq: holds = c == 0; break;
+    case CompareOp::Ne: holds = c != 0; break;
+    case CompareOp::Lt: holds = c < 0; break;
+    case CompareOp::Le: holds = c <= 0; break;
+    case CompareOp::Gt: holds = c > 0; break;
+    case CompareOp::Ge: holds = c >= 0; break;
   }
-  return Value::Null();
+  return holds ? Truth::True : Truth::False;
 }
 
 Value Executor::EvalLogical(const Expr& e, const Row& row) const {

@@ -92,6 +92,7 @@ class Executor {
 
   Value EvalCall(const Expr& e, const Row& row) const;
   Value EvalCompare(const Expr& e, const Row& row) const;
+  Truth CompareTruth(const Expr& e, const Row& row) const;
   Value EvalLogical(const Expr& e, const Row& row) const;
   Truth EvalIn(const Expr& e, const Row& row) const;
   Truth EvalBetween(const Expr& e, const Row& row) const;

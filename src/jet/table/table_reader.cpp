@@ -49,6 +49,10 @@ void TableReader::Scan(const std::vector<bool>& wanted, const std::function<bool
   // record overwrites them all.
   const std::size_t ncols = def_.columns.size();
   Row row(ncols);
+  RecordLayout layout;
+  std::vector<std::size_t> columns;  // the wanted ones
+  for (std::size_t i = 0; i < ncols; ++i)
+    if (wanted.empty() || (i < wanted.size() && wanted[i])) columns.push_back(i);
   bool has_var = def_.var_columns > 0;
   for (const auto& c : def_.columns)
     if (!c.fixed()) has_var = true;
@@ -64,11 +68,8 @@ void TableReader::Scan(const std::vector<bool>& wanted, const std::function<bool
         PageRef keep;
         ByteView record = Resolve(page, slot, &keep);
         if (record.empty()) continue;
-        RecordLayout layout = ParseRecord(record, pager_->format(), has_var);
-        for (std::size_t i = 0; i < ncols; ++i) {
-          if (!wanted.empty() && (i >= wanted.size() || !wanted[i])) continue;
-          row[i] = codec_.DecodeColumn(layout, record, def_.columns[i]);
-        }
+        ParseRecord(record, pager_->format(), has_var, &layout);
+        for (std::size_t i : columns) row[i] = codec_.DecodeColumn(layout, record, def_.columns[i]);
         if (!visit(MakeRowId(number, static_cast<std::uint8_t>(slot)), row)) return;
       }
     }

@@ -16,20 +16,13 @@ std::string IndexName(const TableDef& def, std::size_t real_index) {
   return best == nullptr ? "#" + std::to_string(real_index) : best->name;
 }
 
-void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const std::vector<RowId>& ids,
-                        const RowSet* table_rows) {
+void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const RowSet& rows) {
   const TableDef& def = table.definition();
-  TableRowTest is_row;
-  if (table_rows != nullptr)
-    is_row = [table_rows](std::uint32_t page, std::uint8_t slot) { return table_rows->Contains(MakeRowId(page, slot)); };
   for (std::size_t r = 0; r < def.real_indexes.size(); ++r) {
     db.CheckDeadline("removing rows of table '" + table.Name() + "' from its indexes");
     const RealIndexDef& index = def.real_indexes[r];
     try {
-      IndexRemoval removal = RemoveIndexRows(txn, def.page, index.root_page, ids, is_row);
-      if (table_rows != nullptr && (index.flags & kIndexIgnoreNulls) == 0 && removal.entries_seen != table_rows->size())
-        ThrowCorrupt("it holds " + std::to_string(removal.entries_seen) + " entries for " +
-                     std::to_string(table_rows->size()) + " rows");
+      IndexRemoval removal = RemoveIndexRows(txn, def.page, index.root_page, rows);
       ReleaseIndexPages(txn, index, removal.freed);
       // A node that outgrew its page while the pass ran took new pages for the index; its
       // map must name them as an insert's splits do, growing if it has to.

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "jet/write/editing.h"
-#include "jet/write/row_set.h"
 #include "jet/pager/transaction.h"
+#include "jet/table/row_set.h"
 
 namespace jet::write {
 
@@ -17,14 +17,9 @@ namespace jet::write {
 // primary key, else the first that does not belong to a relationship, else the first.
 std::string IndexName(const TableDef& def, std::size_t real_index);
 
-// Removes the entries of the rows `ids` (sorted) from every physical index of `table`,
-// one pass over each tree. Pages a tree gives up are released (see ReleaseIndexPages).
-// With `table_rows` (every row of the table, as the statement read them before changing
-// anything), each tree must also hold one entry per row and none for other rows (NULL
-// keys left out where the index leaves them out); a tree that does not fails the
-// statement as corrupt, naming the index and the table.
-void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const std::vector<RowId>& ids,
-                        const RowSet* table_rows = nullptr);
+// Removes the entries of `rows` from every physical index of `table`, one pass over each
+// tree. Pages a tree gives up are released (see ReleaseIndexPages).
+void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const RowSet& rows);
 
 // Gives pages an index no longer links to back to the database, as Jet does: each is
 // marked in the database's map of free pages and then taken out of the index's own page

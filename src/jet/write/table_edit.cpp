@@ -8,9 +8,9 @@
 #include "jet/format/data_page.h"
 #include "jet/format/usage_map.h"
 #include "jet/row/record.h"
+#include "jet/table/row_set.h"
 #include "jet/write/data_page_edit.h"
 #include "jet/write/index_upkeep.h"
-#include "jet/write/row_set.h"
 
 namespace jet::write {
 namespace {
@@ -19,9 +19,8 @@ namespace {
 constexpr std::size_t kPagesPerCheck = 64;
 // Cascades deeper than this are taken for a cycle of relationships.
 constexpr int kMaxCascadeDepth = 32;
-// Rows deleted per pass over the indexes: 8 MiB of ids, enough for a purge of a million
-// rows in one pass, while a larger one costs another pass over each index per batch.
-constexpr std::size_t kRowsPerBatch = std::size_t{1} << 20;
+// Rows marked deleted per batch (the indexes take the whole set in one pass): 2 MiB of ids.
+constexpr std::size_t kRowsPerBatch = std::size_t{1} << 18;
 // Rows scanned between looks at the clock.
 constexpr std::size_t kRowsPerCheck = 4096;
 
@@ -84,36 +83,38 @@ class Deleter {
  public:
   explicit Deleter(EditableDatabase& db) : db_(db), pager_(db.pager()), txn_(db.Editor()), format_(pager_.format()) {}
 
-  // `table_rows`, every row of the table as the statement read it, lets the first pass
-  // over each index check that the tree holds those rows and no others.
-  std::int64_t DeleteSet(EditableTable& table, const RowSet& rows, const RowSet* table_rows) {
-    const std::size_t limit = Referred(table) ? rows.size() : kRowsPerBatch;
-    std::int64_t total = 0;
-    std::size_t cursor = 0;
-    std::vector<RowId> batch;
-    table_rows_ = table_rows;
-    while (rows.NextBatch(&cursor, limit, &batch)) total += Delete(table, std::move(batch), 0);
-    return total;
-  }
-
-  std::int64_t Delete(EditableTable& table, std::vector<RowId> ids, int depth) {
-    if (ids.empty()) return 0;
+  // Deletes `rows`: one pass over each index for the whole set, then the rows themselves,
+  // page by page in batches of ids.
+  std::int64_t DeleteSet(EditableTable& table, const RowSet& rows, int depth) {
+    if (rows.empty()) return 0;
     if (table.is_system())
       throw Error(ErrorCode::ReadOnly, "System table '" + table.Name() + "' of database '" + db_.path() +
                                            "' cannot be changed");
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     // Every page this pass changes is used at once; what exceeds the memory budget goes
     // to the file (journaled first) rather than staying in memory until the end.
     Transaction::Spilling spilling(txn_);
-    Enforce(table, ids, depth);
-    RemoveIndexEntries(db_, table, txn_, ids, depth == 0 ? table_rows_ : nullptr);
-    if (depth == 0) table_rows_ = nullptr;  // later batches meet trees this statement changed
+    std::size_t cursor = 0;
+    std::vector<RowId> ids;
+    // Rows other tables refer to are checked all together, before anything changes.
+    if (Referred(table)) {
+      rows.NextBatch(&cursor, rows.size(), &ids);
+      Enforce(table, ids, depth);
+    } else {
+      rows.NextBatch(&cursor, kRowsPerBatch, &ids);
+    }
+    RemoveIndexEntries(db_, table, txn_, rows);
     txn_.Release();
-    MarkDeleted(table, ids);
-    UpdateCounts(table, ids.size());
+    do {
+      MarkDeleted(table, ids);
+      txn_.Release();
+    } while (rows.NextBatch(&cursor, kRowsPerBatch, &ids));
+    UpdateCounts(table, rows.size());
     txn_.Release();
-    return static_cast<std::int64_t>(ids.size());
+    return static_cast<std::int64_t>(rows.size());
+  }
+
+  std::int64_t Delete(EditableTable& table, const std::vector<RowId>& ids, int depth) {
+    return DeleteSet(table, RowSet(ids), depth);
   }
 
  private:
@@ -272,7 +273,6 @@ class Deleter {
   Pager& pager_;
   Transaction& txn_;
   const Format& format_;
-  const RowSet* table_rows_ = nullptr;  // for the first pass over the statement's own table
 };
 
 }  // namespace
@@ -334,17 +334,16 @@ std::int64_t DeleteRows(EditableDatabase& db, EditableTable& table, const std::v
 
 std::int64_t DeleteWhere(EditableDatabase& db, EditableTable& table, const std::vector<bool>& wanted,
                          const std::function<bool(const Row&)>& matches) {
-  RowSet rows, all;
+  RowSet rows;
   std::size_t n = 0;
   table.Scan(wanted, [&](RowId id, const Row& row) {
     if (++n % kRowsPerCheck == 0) db.CheckDeadline("reading table '" + table.Name() + "'");
-    all.Add(id);
     if (matches(row)) rows.Add(id);
     return true;
   });
   if (rows.empty()) return 0;
   Deleter deleter(db);
-  return deleter.DeleteSet(table, rows, &all);
+  return deleter.DeleteSet(table, rows, 0);
 }
 
 }  // namespace jet::write

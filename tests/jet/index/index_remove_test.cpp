@@ -188,7 +188,7 @@ TEST(IndexRemove, NodeEntriesGrowingPastTheirPageSplitIt) {
     const std::size_t levels = jet::CheckIndexTree(internal.pager(), table, root).levels.size();
 
     internal.BeginStatement();
-    const jet::IndexRemoval r = jet::RemoveIndexRows(internal.Editor(), table, root, shorts);
+    const jet::IndexRemoval r = jet::RemoveIndexRows(internal.Editor(), table, root, jet::RowSet(shorts));
     internal.CommitStatement();
     EXPECT_EQ(r.entries_removed, shorts.size());
     EXPECT_TRUE(r.freed.empty());

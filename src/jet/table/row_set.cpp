@@ -1,14 +1,21 @@
-#include "jet/write/row_set.h"
+#include "jet/table/row_set.h"
 
 #include <algorithm>
 #include <bit>
 
-#include "jet/table/table_reader.h"
+namespace jet {
 
-namespace jet::write {
+RowSet::RowSet(const std::vector<RowId>& ids) {
+  if (std::is_sorted(ids.begin(), ids.end())) {
+    for (RowId id : ids) Add(id);
+    return;
+  }
+  std::vector<RowId> sorted = ids;
+  std::sort(sorted.begin(), sorted.end());
+  for (RowId id : sorted) Add(id);
+}
 
 void RowSet::Add(RowId id) {
-  last_ = nullptr;  // an insert may move the pages
   const std::uint32_t number = RowIdPage(id);
   const std::uint8_t slot = RowIdSlot(id);
   auto at = pages_.end();
@@ -20,26 +27,28 @@ void RowSet::Add(RowId id) {
   } else {
     at = std::lower_bound(pages_.begin(), pages_.end(), number,
                           [](const Page& p, std::uint32_t n) { return p.number < n; });
-    if (at == pages_.end() || at->number != number) at = pages_.insert(at, Page{number, {}});
+    if (at == pages_.end() || at->number != number) {
+      at = pages_.insert(at, Page{number, {}});
+      where_.clear();  // positions moved
+    }
   }
-  std::uint64_t& word = at->slots[slot / 64];
-  const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
+  std::uint32_t& word = at->slots[slot / 32];
+  const std::uint32_t bit = std::uint32_t{1} << (slot % 32);
   if ((word & bit) == 0) {
     word |= bit;
     ++count_;
   }
 }
 
-bool RowSet::Contains(RowId id) const {
-  const std::uint32_t number = RowIdPage(id);
-  if (last_ == nullptr || last_->number != number) {
-    auto at = std::lower_bound(pages_.begin(), pages_.end(), number,
-                               [](const Page& p, std::uint32_t n) { return p.number < n; });
-    if (at == pages_.end() || at->number != number) return false;
-    last_ = &*at;
+void RowSet::Place() const {
+  std::size_t from = 0;
+  if (!where_.empty()) {
+    // Pages only appended since: place the new ones.
+    from = pages_.size();
+    while (from > 0 && pages_[from - 1].number >= where_.size()) --from;
   }
-  const std::uint8_t slot = RowIdSlot(id);
-  return ((last_->slots[slot / 64] >> (slot % 64)) & 1u) != 0;
+  where_.resize(Reach(), 0);
+  for (std::size_t i = from; i < pages_.size(); ++i) where_[pages_[i].number] = static_cast<std::uint32_t>(i + 1);
 }
 
 bool RowSet::NextBatch(std::size_t* cursor, std::size_t limit, std::vector<RowId>* out) const {
@@ -51,11 +60,11 @@ bool RowSet::NextBatch(std::size_t* cursor, std::size_t limit, std::vector<RowId
   while (*cursor < pages_.size() && out->size() < limit) {
     const Page& p = pages_[*cursor];
     for (std::size_t w = 0; w < p.slots.size(); ++w)
-      for (std::uint64_t bits = p.slots[w]; bits != 0; bits &= bits - 1)
-        out->push_back(MakeRowId(p.number, static_cast<std::uint8_t>(w * 64 + std::countr_zero(bits))));
+      for (std::uint32_t bits = p.slots[w]; bits != 0; bits &= bits - 1)
+        out->push_back(MakeRowId(p.number, static_cast<std::uint8_t>(w * 32 + std::countr_zero(bits))));
     ++*cursor;
   }
   return !out->empty();
 }
 
-}  // namespace jet::write
+}  // namespace jet
