@@ -13,9 +13,10 @@
 namespace jet {
 namespace {
 
-// A set of rows as one bit per slot of each page: 32 bytes per page of the file up to the
-// highest page that holds one, whatever the number of rows.
-class RowSet {
+// The rows an index names, as one bit per slot of each page up to the highest page named:
+// unlike a delete's RowSet, it takes ids in any order and tells at once whether an id was
+// there already (an index naming a row twice).
+class SlotBits {
  public:
   // Whether `id` was not in the set yet.
   bool Insert(RowId id) {
@@ -39,10 +40,10 @@ class RowSet {
   std::size_t count_ = 0;
 };
 
-void CheckIndex(Table& table, const IndexInfo& index, const RowSet& rows,
+void CheckIndex(Table& table, const IndexInfo& index, const SlotBits& rows,
                 std::vector<std::string>* problems) {
   const std::string where = "Index '" + index.name + "' of table '" + table.Name() + "'";
-  RowSet seen;
+  SlotBits seen;
   std::string last;
   bool first = true, ordered = true, twice = false;
   std::size_t gone = 0;
@@ -67,7 +68,7 @@ void CheckIndex(Table& table, const IndexInfo& index, const RowSet& rows,
 std::vector<std::string> CheckIntegrity(Table& table) {
   std::vector<std::string> problems;
   try {
-    RowSet rows;
+    SlotBits rows;
     table.Scan(std::vector<bool>(table.Columns().size(), false), [&](RowId id, const Row&) {
       rows.Insert(id);
       return true;
