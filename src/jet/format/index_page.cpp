@@ -18,7 +18,7 @@ IndexPage ParseIndexPage(ByteView v, std::uint32_t number, const Format& f) {
   p.tail_page = v.U32(f.index_tail_page);
   p.prefix_length = f.index_prefix_length_size == 1 ? v.U8(f.index_prefix_length) : v.U16(f.index_prefix_length);
 
-  const std::size_t pointer_size = p.leaf ? 4 : 8;
+  const std::size_t pointer_size = IndexPointerSize(p.leaf);
   const std::size_t bitmap_bytes = f.index_entries - f.index_bitmap;
   std::size_t start = f.index_entries;
   std::string prefix;
@@ -41,9 +41,8 @@ IndexPage ParseIndexPage(ByteView v, std::uint32_t number, const Format& f) {
     ByteView e(bytes, "index entry");
     IndexEntry entry;
     std::size_t key_size = bytes.size() - pointer_size;
-    entry.data_page = e.BigU24(key_size);
-    entry.data_row = e.U8(key_size + 3);
-    if (!p.leaf) entry.child_page = e.BigU32(key_size + 4);
+    entry.row = IndexRowPointerAt(e.data() + key_size);
+    if (!p.leaf) entry.child_page = e.BigU32(key_size + kIndexRowPointerSize);
     entry.key = bytes.substr(0, key_size);
     p.entries.push_back(std::move(entry));
     start = end;
@@ -51,7 +50,7 @@ IndexPage ParseIndexPage(ByteView v, std::uint32_t number, const Format& f) {
   return p;
 }
 
-std::size_t IndexPointerSize(bool leaf) { return leaf ? 4 : 8; }
+std::size_t IndexPointerSize(bool leaf) { return leaf ? kIndexRowPointerSize : kIndexRowPointerSize + 4; }
 
 std::size_t MaxIndexPrefix(const Format& f) { return f.index_prefix_length_size == 1 ? 0xFF : 0xFFFF; }
 
@@ -62,16 +61,10 @@ std::size_t SharedLength(std::string_view a, std::string_view b) {
 
 std::string StoredIndexEntry(const IndexEntry& e, bool leaf) {
   std::string s = e.key;
-  s.push_back(static_cast<char>(e.data_page >> 16));
-  s.push_back(static_cast<char>(e.data_page >> 8));
-  s.push_back(static_cast<char>(e.data_page));
-  s.push_back(static_cast<char>(e.data_row));
-  if (!leaf) {
-    s.push_back(static_cast<char>(e.child_page >> 24));
-    s.push_back(static_cast<char>(e.child_page >> 16));
-    s.push_back(static_cast<char>(e.child_page >> 8));
-    s.push_back(static_cast<char>(e.child_page));
-  }
+  s.resize(e.key.size() + IndexPointerSize(leaf));
+  auto* p = reinterpret_cast<std::uint8_t*>(s.data() + e.key.size());
+  PutIndexRowPointer(p, e.row);
+  if (!leaf) PutBigU32(p + kIndexRowPointerSize, e.child_page);
   return s;
 }
 

@@ -17,10 +17,25 @@
 
 namespace jet {
 
+// The row an index entry points to, as it follows the key: the page in three bytes, most
+// significant first (so that entries sort by row after their key), then the row number.
+inline constexpr std::size_t kIndexRowPointerSize = 4;
+inline void PutIndexRowPointer(std::uint8_t* out, RowPointer row) {
+  PutBigU24(out, row.page);
+  out[3] = row.row;
+}
+inline RowPointer IndexRowPointerAt(const std::uint8_t* p) {
+  return {(std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2], p[3]};
+}
+// The row pointer of a stored entry: its last kIndexRowPointerSize bytes (leaf form).
+inline RowPointer IndexRowPointerOf(std::string_view leaf_entry) {
+  return IndexRowPointerAt(reinterpret_cast<const std::uint8_t*>(leaf_entry.data() + leaf_entry.size() -
+                                                                  kIndexRowPointerSize));
+}
+
 struct IndexEntry {
   std::string key;
-  std::uint32_t data_page = 0;
-  std::uint8_t data_row = 0;
+  RowPointer row;
   std::uint32_t child_page = 0;  // node pages only
 };
 

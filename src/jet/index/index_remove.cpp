@@ -225,8 +225,8 @@ class Remover {
         full = FullEntry(bytes, leaf, i, first_start);
         p = reinterpret_cast<const std::uint8_t*>(full.data() + full.size() - 4);
       }
-      const std::uint32_t data_page = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
-      gone[i] = rows_.Contains(data_page, p[3]);
+      const RowPointer row = IndexRowPointerAt(p);
+      gone[i] = rows_.Contains(row.page, row.row);
       removed += gone[i] ? 1 : 0;
     }
     result_.entries_removed += removed;
@@ -251,9 +251,7 @@ class Remover {
     IndexEntry e;
     const std::size_t key = last.size() - 4;
     e.key = last.substr(0, key);
-    const auto* p = reinterpret_cast<const std::uint8_t*>(last.data() + key);
-    e.data_page = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
-    e.data_row = p[3];
+    e.row = IndexRowPointerOf(last);
     return {Piece{number, e}};
   }
 

@@ -25,14 +25,6 @@ constexpr std::size_t kRowsPerBatch = std::size_t{1} << 20;
 // Rows scanned between looks at the clock.
 constexpr std::size_t kRowsPerCheck = 4096;
 
-void PutU32(std::vector<std::uint8_t>& p, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint32_t GetU32(const std::vector<std::uint8_t>& p, std::size_t at) {
-  return static_cast<std::uint32_t>(p[at]) | (static_cast<std::uint32_t>(p[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(p[at + 2]) << 16) | (static_cast<std::uint32_t>(p[at + 3]) << 24);
-}
-
 void AppendPart(std::string* key, char tag, const void* data, std::size_t n) {
   key->push_back(tag);
   std::uint32_t len = static_cast<std::uint32_t>(n);
@@ -247,15 +239,16 @@ class Deleter {
   void UpdateCounts(EditableTable& table, std::size_t removed) {
     const TableDef& def = table.definition();
     std::vector<std::uint8_t>& tdef = txn_.Write(def.page);
-    std::uint32_t rows = GetU32(tdef, format_.tdef_row_count);
+    const ByteView page(tdef, "table definition");
+    std::uint32_t rows = page.U32(format_.tdef_row_count);
     rows = rows >= removed ? static_cast<std::uint32_t>(rows - removed) : 0;
-    PutU32(tdef, format_.tdef_row_count, rows);
+    Put32(tdef.data() + format_.tdef_row_count, rows);
     for (std::size_t r = 0; r < def.real_indexes.size(); ++r) {
       std::size_t at = format_.tdef_body + r * format_.tdef_real_index_counter + 4;
       if (at + 4 > tdef.size()) break;
-      std::uint32_t keys = GetU32(tdef, at);
+      std::uint32_t keys = page.U32(at);
       if (def.real_indexes[r].flags & kIndexUnique) keys = keys >= removed ? static_cast<std::uint32_t>(keys - removed) : 0;
-      PutU32(tdef, at, std::min(keys, rows));
+      Put32(tdef.data() + at, std::min(keys, rows));
     }
   }
 

@@ -223,7 +223,7 @@ TEST(IndexRemove, DamagedTreesAreReportedNotFollowed) {
       {"leaf of another table", [](auto&, auto& leaf, auto table, auto) { leaf.owner = table + 1; },
        "belongs to the table at page", true},
       {"broken sibling link", [](auto&, auto& leaf, auto, auto) { leaf.next_page = 0; }, "links to", false},
-      {"node entry that does not bound its child", [](auto& root, auto&, auto, auto) { root.entries[1].data_row ^= 1; },
+      {"node entry that does not bound its child", [](auto& root, auto&, auto, auto) { root.entries[1].row.row ^= 1; },
        "is not the last entry of its child", false},
   };
   for (const Damage& damage : damages) {
