@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "db/jet_error_numbers.h"
 #include "jet/create/database_writer.h"
 #include "jet/datetime.h"
 #include "jet/error.h"
@@ -376,7 +377,7 @@ int main(int argc, char** argv) {
     WriteMain(o, dice, &badges);
     WriteJournal(o, dice, badges);
   } catch (const jet::Error& e) {
-    std::cerr << "make-site: error " << e.number() << ": " << e.what() << "\n";
+    std::cerr << "make-site: error " << scourex::db::JetErrorNumber(e.code()) << ": " << e.what() << "\n";
     return 1;
   } catch (const std::exception& e) {
     std::cerr << "make-site: " << e.what() << "\n";

@@ -10,6 +10,7 @@ Error Make(long number) {
     case kFileNotFound: return Error(number, "File not found");
     case kPathFileAccess: return Error(number, "Path/File access error");
     case kPathNotFound: return Error(number, "Path not found");
+    case kObjectNotSet: return Error(number, "Object variable or With block variable not set");
     default: return Error(number, "Application-defined or object-defined error");
   }
 }
