@@ -487,7 +487,7 @@ struct DatabaseWriter::State {
     const std::vector<std::uint8_t> page0 = EncodeHeader(header);
     std::memcpy(store.Write(0).data(), page0.data(), page0.size());
     written = true;
-    store.Save(path);
+    store.Save(options.env != nullptr ? *options.env : os::Env::Default(), path);
   }
 };
 
