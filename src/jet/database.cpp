@@ -1,7 +1,6 @@
 #include "jet/database_internal.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "jet/format/header.h"
 #include "jet/index/index_walk.h"
@@ -123,12 +122,6 @@ namespace {
   throw Error(ErrorCode::Locked, "Database '" + path + "' is in use by another program");
 }
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // The lock file Jet keeps beside a database while it is open: same name, ".ldb".
 std::string LockFileName(const std::string& path) {
   std::string name = os::NameOf(path);
@@ -151,7 +144,7 @@ void CheckAccessLockFile(os::Env& env, const std::string& path, const std::strin
     }
     for (const std::string& name : names) {
       std::string candidate = folder + "/" + name;
-      if (SameNameIgnoringCase(name, wanted) &&
+      if (SameName(name, wanted) &&
           std::find(candidates.begin(), candidates.end(), candidate) == candidates.end())
         candidates.push_back(candidate);
     }

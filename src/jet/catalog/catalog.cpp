@@ -24,17 +24,6 @@ std::string TextOr(const Row& row, int i) {
 
 }  // namespace
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 Catalog::Catalog(Pager& pager) : pager_(&pager) {
   TableReader objects(pager, "MSysObjects", ReadTableDef(pager, kCatalogPage));
   const TableDef& def = objects.def();

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jet/format/text.h"
 #include "jet/pager/pager.h"
 #include "jet/table/table_reader.h"
 
@@ -50,7 +51,6 @@ struct RelationshipDef {
   bool cascade_deletes() const { return (flags & kRelationDeleteCascade) != 0; }
 };
 
-bool SameName(std::string_view a, std::string_view b);  // ASCII letters without regard to case
 
 class Catalog {
  public:

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "jet/format/data_page.h"
+#include "jet/format/text.h"
 #include "jet/format/usage_map.h"
 #include "jet/row/record.h"
 #include "jet/write/data_page_edit.h"
@@ -301,10 +302,8 @@ bool RelationKey(const Row& row, const std::vector<std::size_t>& positions, std:
         break;
       }
       case Value::Kind::Text: {
-        std::string folded = v.s;
-        for (char& c : folded)
-          if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        AppendPart(key, 't', folded.data(), folded.size());
+        const std::string text = KeyText(v.s);
+        AppendPart(key, 't', text.data(), text.size());
         break;
       }
       case Value::Kind::Binary:
