@@ -344,19 +344,7 @@ std::vector<std::string> OpenDatabase::TableNames(bool include_system) const {
 
 const std::vector<RelationshipInfo>& OpenDatabase::Relationships() {
   if (relationships_loaded_) return relationships_;
-  std::vector<RelationshipDef> defs = Guard([&] { return catalog_->ReadRelationships(); });
-  for (auto& d : defs) {
-    RelationshipInfo r;
-    r.name = d.name;
-    r.primary_table = d.primary_table;
-    r.primary_columns = d.primary_columns;
-    r.foreign_table = d.foreign_table;
-    r.foreign_columns = d.foreign_columns;
-    r.enforced = d.enforced();
-    r.cascade_updates = d.cascade_updates();
-    r.cascade_deletes = d.cascade_deletes();
-    relationships_.push_back(std::move(r));
-  }
+  relationships_ = Guard([&] { return catalog_->ReadRelationships(); });
   relationships_loaded_ = true;
   return relationships_;
 }

@@ -43,11 +43,13 @@ struct IndexInfo {
   bool cascade_deletes = false;
 };
 
+// A relationship as the file records it (MSysRelationships), by the names of its tables
+// and columns.
 struct RelationshipInfo {
   std::string name;
-  std::string primary_table;
+  std::string primary_table;  // the referenced ("one") side
   std::vector<std::string> primary_columns;
-  std::string foreign_table;
+  std::string foreign_table;  // the referencing ("many") side
   std::vector<std::string> foreign_columns;
   bool enforced = false;
   bool cascade_updates = false;

@@ -66,8 +66,8 @@ std::unique_ptr<TableReader> Catalog::OpenTable(const CatalogObject& table) cons
   }
 }
 
-std::vector<RelationshipDef> Catalog::ReadRelationships() const {
-  std::vector<RelationshipDef> out;
+std::vector<RelationshipInfo> Catalog::ReadRelationships() const {
+  std::vector<RelationshipInfo> out;
   const CatalogObject* rel = FindTable("MSysRelationships");
   if (rel == nullptr) return out;
   auto reader = OpenTable(*rel);
@@ -81,7 +81,7 @@ std::vector<RelationshipDef> Catalog::ReadRelationships() const {
     std::int64_t position;
     std::string column, ref_column;
   };
-  std::map<std::string, std::pair<RelationshipDef, std::vector<Part>>> by_name;
+  std::map<std::string, std::pair<RelationshipInfo, std::vector<Part>>> by_name;
   std::vector<std::string> order;
   reader->Scan({}, [&](RowId, const Row& row) {
     std::string n = TextOr(row, name);
@@ -91,7 +91,10 @@ std::vector<RelationshipDef> Catalog::ReadRelationships() const {
       it->second.first.name = n;
       it->second.first.foreign_table = TextOr(row, object);
       it->second.first.primary_table = TextOr(row, ref_object);
-      it->second.first.flags = static_cast<std::uint32_t>(IntOr(row, grbit, 0));
+      const auto flags = static_cast<std::uint32_t>(IntOr(row, grbit, 0));
+      it->second.first.enforced = (flags & kRelationDontEnforce) == 0;
+      it->second.first.cascade_updates = (flags & kRelationUpdateCascade) != 0;
+      it->second.first.cascade_deletes = (flags & kRelationDeleteCascade) != 0;
     }
     it->second.second.push_back({IntOr(row, icolumn, 0), TextOr(row, column), TextOr(row, ref_column)});
     return true;
