@@ -100,6 +100,10 @@ class Schema {
   virtual ~Schema() = default;
   // The table of that name, matched without regard to letter case; nullptr if none.
   virtual TableSource* FindTable(std::string_view name) = 0;
+  // Throws jet::Error(Timeout) once the statement the schema is running has passed its
+  // deadline (a database's, set when the statement began); a schema that runs no
+  // statements of its own has none.
+  virtual void CheckStatementDeadline() const {}
 };
 
 }  // namespace jet
