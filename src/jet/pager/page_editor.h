@@ -19,9 +19,9 @@ class PageEditor {
   virtual PageRef Read(std::uint32_t page_number) = 0;
   // A writable copy of the page, journaled before the first change, written back (encrypted
   // where the database is) when the statement commits. The reference stays valid until the
-  // next Write or Allocate at the latest, since an editor may write changed pages out early
-  // to stay within its memory (Transaction::Release and Transaction::Spilling say when):
-  // use it at once, and call Write again rather than keep it across other page calls.
+  // statement ends, unless the editor writes changed pages out early to stay within its
+  // memory (Transaction::Release, Transaction::Spilling): then it ends at the next Write or
+  // Allocate. Code that may run so uses it at once and calls Write again for the page.
   virtual std::vector<std::uint8_t>& Write(std::uint32_t page_number) = 0;
   // A new zeroed page at the end of the file (or a free page reused); its number.
   virtual std::uint32_t Allocate() = 0;
