@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <string>
 
+#include "db/jet_error_numbers.h"
 #include "jet/database.h"
 
 extern char** environ;
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
     std::printf("engine, open and scan:               %10.0f rows/s  (%.3f ms per run, %d runs)\n", rows / cold,
                 cold * 1e3, runs);
   } catch (const jet::Error& e) {
-    std::fprintf(stderr, "bench_read: error %ld: %s\n", e.number(), e.what());
+    std::fprintf(stderr, "bench_read: error %ld: %s\n", scourex::db::JetErrorNumber(e.code()), e.what());
     return 1;
   }
 

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "db/jet_error_numbers.h"
 #include "jet/compact/compact.h"
 #include "jet/database.h"
 #include "jet/integrity.h"
@@ -226,7 +227,7 @@ int main(int argc, char** argv) {
     return RunSql(*session, command, timeout);
   } catch (const jet::Error& e) {
     std::cout.flush();
-    std::cerr << "jetsql: error " << e.number() << ": " << e.what() << '\n';
+    std::cerr << "jetsql: error " << scourex::db::JetErrorNumber(e.code()) << ": " << e.what() << '\n';
     return 1;
   }
 }

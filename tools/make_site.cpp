@@ -5,20 +5,28 @@
 //   make-site DIR [--seed N] [--size N] [--events N] [--ri] [--now "YYYY-MM-DD HH:MM:SS"]
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "db/jet_error_numbers.h"
 #include "jet/create/database_writer.h"
 #include "jet/datetime.h"
 #include "jet/error.h"
+#include "jet/os/env.h"
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+
+#include "jet/os/windows_text.h"
+#endif
 
 namespace {
 
@@ -239,10 +247,45 @@ void AddOrphans(const Options& o, Dice& dice, std::int64_t last_id, ChildRows* c
   }
 }
 
+// Paths are UTF-8 throughout; the Env turns them into the system's own.
+std::string InFolder(const std::string& folder, const std::string& name) {
+  const char last = folder.back();
+  return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
+}
+
+// Creates `folder` and the folders above it that are missing.
+void CreateFolders(jet::os::Env& env, const std::string& folder) {
+  for (std::size_t k = 1; k <= folder.size(); ++k) {
+    if (k < folder.size() && folder[k] != '/' && folder[k] != '\\') continue;
+    const std::string part = folder.substr(0, k);
+    if (part.back() == ':' || env.KindOf(part) == jet::os::ObjectKind::Folder) continue;  // a drive, or there
+    env.CreateFolder(part);
+  }
+}
+
+void WriteFile(jet::os::Env& env, const std::string& path, const std::string& bytes) {
+  env.Create(path)->WriteAt(0, bytes.data(), bytes.size());
+}
+
+// The arguments in UTF-8: on Windows from the wide command line, which any folder name fits.
+std::vector<std::string> Arguments(int argc, char** argv) {
+#ifdef _WIN32
+  int n = 0;
+  if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n)) {
+    std::vector<std::string> out;
+    for (int k = 0; k < n; ++k) out.push_back(jet::os::windows::Narrow(wide[k]));
+    LocalFree(wide);
+    return out;
+  }
+#endif
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 void WriteMain(const Options& o, Dice& dice, std::vector<std::string>* badges) {
   jet::create::DatabaseOptions db_options;
   db_options.password = "Morvek3";
   db_options.created = o.now;
+  db_options.env = &jet::os::Env::Default();
   jet::create::DatabaseWriter db(db_options);
   MainTables t = DefineMainTables(db, o.ri);
   std::vector<Cardholder> holders = AddCardholders(o, dice, t.crdhld);
@@ -256,12 +299,13 @@ void WriteMain(const Options& o, Dice& dice, std::vector<std::string>* badges) {
   for (const auto& r : c.zones) t.zone.Append(r);
   for (const auto& r : c.exceptions) t.exception.Append(r);
   for (const auto& r : c.exception_ags) t.exception_ag.Append(r);
-  db.Write((std::filesystem::path(o.dir) / "Orvanta.mdb").string());
+  db.Write(InFolder(o.dir, "Orvanta.mdb"));
 }
 
 void WriteJournal(const Options& o, Dice& dice, const std::vector<std::string>& badges) {
   jet::create::DatabaseOptions db_options;
   db_options.created = o.now;
+  db_options.env = &jet::os::Env::Default();
   jet::create::DatabaseWriter db(db_options);
   IndexSpec by_date = Plain("Date");
   auto& log = db.AddTable("Log",
@@ -301,7 +345,7 @@ void WriteJournal(const Options& o, Dice& dice, const std::vector<std::string>& 
     }
     log.Append({Value::Null(), date, Value::Int(type), badge, Value::Str(message)});
   }
-  db.Write((std::filesystem::path(o.dir) / "Journal.mdb").string());
+  db.Write(InFolder(o.dir, "Journal.mdb"));
 }
 
 int Usage() {
@@ -322,11 +366,13 @@ bool ParseNumber(const char* text, long long lo, long long hi, long long* out) {
 
 int main(int argc, char** argv) {
   Options o;
+  const std::vector<std::string> args = Arguments(argc, argv);
+  argc = static_cast<int>(args.size());
   for (int k = 1; k < argc; ++k) {
-    std::string arg = argv[k];
+    const std::string& arg = args[k];
     long long n = 0;
     auto number = [&](long long lo, long long hi) {
-      if (k + 1 >= argc || !ParseNumber(argv[k + 1], lo, hi, &n)) {
+      if (k + 1 >= argc || !ParseNumber(args[k + 1].c_str(), lo, hi, &n)) {
         std::cerr << "make-site: " << arg << " needs a number from " << lo << " to " << hi << "\n";
         std::exit(2);
       }
@@ -343,7 +389,7 @@ int main(int argc, char** argv) {
       o.ri = true;
     } else if (arg == "--now") {
       jet::CivilTime t;
-      if (k + 1 >= argc || std::sscanf(argv[k + 1], "%d-%d-%d %d:%d:%d", &t.year, &t.month, &t.day, &t.hour,
+      if (k + 1 >= argc || std::sscanf(args[k + 1].c_str(), "%d-%d-%d %d:%d:%d", &t.year, &t.month, &t.day, &t.hour,
                                        &t.minute, &t.second) != 6 || !jet::IsValidCivil(t)) {
         std::cerr << "make-site: --now needs \"YYYY-MM-DD HH:MM:SS\"\n";
         return 2;
@@ -364,19 +410,16 @@ int main(int argc, char** argv) {
     o.now = 25569.0 + static_cast<double>(secs.count()) / 86400.0;
   }
   try {
-    std::filesystem::create_directories(o.dir);
-    std::ofstream(std::filesystem::path(o.dir) / "Orvanta.nam", std::ios::binary | std::ios::trunc);
-    {
-      std::ofstream ini(std::filesystem::path(o.dir) / "Orvanta.ini", std::ios::binary | std::ios::trunc);
-      ini << "DBType=1\r\nVisitorMonths=6\r\nEventMonths=3\r\n";
-      if (!ini) throw std::runtime_error("cannot write Orvanta.ini in " + o.dir);
-    }
+    jet::os::Env& env = jet::os::Env::Default();
+    CreateFolders(env, o.dir);
+    WriteFile(env, InFolder(o.dir, "Orvanta.nam"), "");
+    WriteFile(env, InFolder(o.dir, "Orvanta.ini"), "DBType=1\r\nVisitorMonths=6\r\nEventMonths=3\r\n");
     Dice dice(o.seed);
     std::vector<std::string> badges;
     WriteMain(o, dice, &badges);
     WriteJournal(o, dice, badges);
   } catch (const jet::Error& e) {
-    std::cerr << "make-site: error " << e.number() << ": " << e.what() << "\n";
+    std::cerr << "make-site: error " << scourex::db::JetErrorNumber(e.code()) << ": " << e.what() << "\n";
     return 1;
   } catch (const std::exception& e) {
     std::cerr << "make-site: " << e.what() << "\n";

@@ -11,6 +11,7 @@ Error Make(long number) {
     case kPathFileAccess: return Error(number, "Path/File access error");
     case kPathNotFound: return Error(number, "Path not found");
     case kInvalidFileFormat: return Error(number, "Invalid file format");
+    case kObjectNotSet: return Error(number, "Object variable or With block variable not set");
     default: return Error(number, "Application-defined or object-defined error");
   }
 }

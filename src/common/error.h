@@ -25,6 +25,7 @@ inline constexpr long kFileNotFound = 53;    // "File not found"
 inline constexpr long kPathFileAccess = 75;  // "Path/File access error"
 inline constexpr long kPathNotFound = 76;    // "Path not found"
 inline constexpr long kInvalidFileFormat = 321;  // "Invalid file format"
+inline constexpr long kObjectNotSet = 91;    // "Object variable or With block variable not set"
 Error Make(long number);  // the error with its classic description
 }  // namespace runtime
 

@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "db/error_numbers.h"
 #include "jet/compact/compact.h"
+#include "db/jet_error_numbers.h"
 #include "jet/error.h"
 #include "jet/session.h"
 
@@ -24,8 +25,8 @@ JetOpenOptions JetOptionsFromText(const ConnectionText& text, const std::string&
 
 namespace {
 
-// The engine's failures carry the numbers an OLE DB consumer knows; they pass unchanged.
-Error FromJet(const jet::Error& e) { return Error(e.number(), e.what()); }
+// The engine's failures reach the log with the numbers the product's data access layer gave them.
+Error FromJet(const jet::Error& e) { return Error(JetErrorNumber(e.code()), e.what()); }
 
 // "Read" alone opens for reading; every other mode (ReadWrite, Share Deny …, none given)
 // lets the job change the file, as the Jet provider does.

@@ -2,6 +2,7 @@
 
 #include "config/connection_texts.h"
 #include "config/installation.h"
+#include "db/error_numbers.h"
 #include "driver/job.h"
 #include "log/trap.h"
 
@@ -11,7 +12,7 @@ namespace {
 void OpenConnection(Job& job, std::unique_ptr<db::Connection>& connection, const std::string& text,
                     const char* source) {
   auto require = [&]() -> db::Connection& {
-    if (!connection) throw Error(91, "Object variable or With block variable not set");
+    if (!connection) throw runtime::Make(runtime::kObjectNotSet);
     return *connection;
   };
   Trap(job.log, source, [&] { connection = job.create_connection(); });
@@ -20,8 +21,8 @@ void OpenConnection(Job& job, std::unique_ptr<db::Connection>& connection, const
   }
   bool opened = Trap(job.log, source, [&] {
     if (!job.owns_installation) {
-      throw Error(-2147467259, "Another run of Scourex is working on the installation '" + job.AppFolder +
-                                   "': its databases are left to that run." + job.installation_holder);
+      throw Error(db::errnum::kGeneral, "Another run of Scourex is working on the installation '" + job.AppFolder +
+                                            "': its databases are left to that run." + job.installation_holder);
     }
     require().Open(text, "", "");
   });

@@ -1,7 +1,6 @@
 #include "jet/database_internal.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "jet/compact/compact.h"
 #include "jet/format/header.h"
@@ -75,7 +74,7 @@ void OpenTable::WalkIndex(const IndexInfo& index, const std::function<bool(RowId
   db_->Guard([&] {
     try {
       jet::WalkIndex(db_->pager(), reader_->def().page, index.root_page,
-                     [&](const IndexEntry& e) { return visit(MakeRowId(e.data_page, e.data_row), e.key); });
+                     [&](const IndexEntry& e) { return visit(MakeRowId(e.row.page, e.row.row), e.key); });
     } catch (const FormatError& e) {
       throw FormatError("index '" + index.name + "' of table '" + Name() + "': " + e.what());
     }
@@ -124,12 +123,6 @@ namespace {
   throw Error(ErrorCode::Locked, "Database '" + path + "' is in use by another program");
 }
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // The lock file Jet keeps beside a database while it is open: same name, ".ldb".
 std::string LockFileName(const std::string& path) {
   std::string name = os::NameOf(path);
@@ -152,7 +145,7 @@ void CheckAccessLockFile(os::Env& env, const std::string& path, const std::strin
     }
     for (const std::string& name : names) {
       std::string candidate = folder + "/" + name;
-      if (SameNameIgnoringCase(name, wanted) &&
+      if (SameName(name, wanted) &&
           std::find(candidates.begin(), candidates.end(), candidate) == candidates.end())
         candidates.push_back(candidate);
     }
@@ -367,19 +360,7 @@ std::vector<std::string> OpenDatabase::TableNames(bool include_system) const {
 
 const std::vector<RelationshipInfo>& OpenDatabase::Relationships() {
   if (relationships_loaded_) return relationships_;
-  std::vector<RelationshipDef> defs = Guard([&] { return catalog_->ReadRelationships(); });
-  for (auto& d : defs) {
-    RelationshipInfo r;
-    r.name = d.name;
-    r.primary_table = d.primary_table;
-    r.primary_columns = d.primary_columns;
-    r.foreign_table = d.foreign_table;
-    r.foreign_columns = d.foreign_columns;
-    r.enforced = d.enforced();
-    r.cascade_updates = d.cascade_updates();
-    r.cascade_deletes = d.cascade_deletes();
-    relationships_.push_back(std::move(r));
-  }
+  relationships_ = Guard([&] { return catalog_->ReadRelationships(); });
   relationships_loaded_ = true;
   return relationships_;
 }

@@ -82,6 +82,7 @@ class OpenDatabase final : public Database, public write::EditableDatabase {
   const Catalog& catalog() const { return *catalog_; }
   Transaction& Editor() override;
   void CheckDeadline(const std::string& what) const override { deadline_.Check(what); }
+  void CheckStatementDeadline() const override { deadline_.Check(); }
 
   // Runs `f` inside the current statement, or inside one of its own when none is open.
   template <class F>

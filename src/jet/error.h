@@ -1,6 +1,7 @@
 #pragma once
 // Errors of the Jet engine: a class of failure and a description that names the file,
-// table or column concerned. Each class has the number an OLE DB consumer knows for it.
+// table or column concerned. The number a user of the engine shows for each class is its
+// own choice (the job's is in db/jet_error_numbers.h).
 
 #include <stdexcept>
 #include <string>
@@ -25,15 +26,11 @@ enum class ErrorCode {
   ReadOnly,       // a change on a file opened for reading only
 };
 
-// The number an OLE DB consumer receives for each class of failure.
-long ErrorNumber(ErrorCode code);
-
 class Error : public std::runtime_error {
  public:
   Error(ErrorCode code, const std::string& description)
       : std::runtime_error(description), code_(code) {}
   ErrorCode code() const { return code_; }
-  long number() const { return ErrorNumber(code_); }
 
  private:
   ErrorCode code_;

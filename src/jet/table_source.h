@@ -43,11 +43,13 @@ struct IndexInfo {
   bool cascade_deletes = false;
 };
 
+// A relationship as the file records it (MSysRelationships), by the names of its tables
+// and columns.
 struct RelationshipInfo {
   std::string name;
-  std::string primary_table;
+  std::string primary_table;  // the referenced ("one") side
   std::vector<std::string> primary_columns;
-  std::string foreign_table;
+  std::string foreign_table;  // the referencing ("many") side
   std::vector<std::string> foreign_columns;
   bool enforced = false;
   bool cascade_updates = false;
@@ -98,6 +100,10 @@ class Schema {
   virtual ~Schema() = default;
   // The table of that name, matched without regard to letter case; nullptr if none.
   virtual TableSource* FindTable(std::string_view name) = 0;
+  // Throws jet::Error(Timeout) once the statement the schema is running has passed its
+  // deadline (a database's, set when the statement began); a schema that runs no
+  // statements of its own has none.
+  virtual void CheckStatementDeadline() const {}
 };
 
 }  // namespace jet

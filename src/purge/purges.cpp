@@ -16,7 +16,7 @@ std::string Condition(const Settings& s, const std::string& date_literal) {
 }
 
 db::Connection& Require(db::Connection* c) {
-  if (c == nullptr) throw Error(91, "Object variable or With block variable not set");
+  if (c == nullptr) throw runtime::Make(runtime::kObjectNotSet);
   return *c;
 }
 

@@ -52,6 +52,14 @@ class FaultEnv : public os::Env {
     Check(Op::Step, path, "create");
     return Wrap(base_.CreateExclusive(path, like));
   }
+  std::unique_ptr<os::File> Create(const std::string& path) override {
+    Check(Op::Step, path, "create");
+    return Wrap(base_.Create(path));
+  }
+  void CreateFolder(const std::string& path) override {
+    Check(Op::Step, path, "create a folder");
+    base_.CreateFolder(path);
+  }
   os::ObjectKind KindOf(const std::string& path) override { return base_.KindOf(path); }
   std::string RealPath(const std::string& path) override { return base_.RealPath(path); }
   void Remove(const std::string& path) override {

@@ -24,17 +24,6 @@ std::string TextOr(const Row& row, int i) {
 
 }  // namespace
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 Catalog::Catalog(Pager& pager) : pager_(&pager) {
   TableReader objects(pager, "MSysObjects", ReadTableDef(pager, kCatalogPage));
   const TableDef& def = objects.def();
@@ -77,8 +66,8 @@ std::unique_ptr<TableReader> Catalog::OpenTable(const CatalogObject& table) cons
   }
 }
 
-std::vector<RelationshipDef> Catalog::ReadRelationships() const {
-  std::vector<RelationshipDef> out;
+std::vector<RelationshipInfo> Catalog::ReadRelationships() const {
+  std::vector<RelationshipInfo> out;
   const CatalogObject* rel = FindTable("MSysRelationships");
   if (rel == nullptr) return out;
   auto reader = OpenTable(*rel);
@@ -92,7 +81,7 @@ std::vector<RelationshipDef> Catalog::ReadRelationships() const {
     std::int64_t position;
     std::string column, ref_column;
   };
-  std::map<std::string, std::pair<RelationshipDef, std::vector<Part>>> by_name;
+  std::map<std::string, std::pair<RelationshipInfo, std::vector<Part>>> by_name;
   std::vector<std::string> order;
   reader->Scan({}, [&](RowId, const Row& row) {
     std::string n = TextOr(row, name);
@@ -102,7 +91,10 @@ std::vector<RelationshipDef> Catalog::ReadRelationships() const {
       it->second.first.name = n;
       it->second.first.foreign_table = TextOr(row, object);
       it->second.first.primary_table = TextOr(row, ref_object);
-      it->second.first.flags = static_cast<std::uint32_t>(IntOr(row, grbit, 0));
+      const auto flags = static_cast<std::uint32_t>(IntOr(row, grbit, 0));
+      it->second.first.enforced = (flags & kRelationDontEnforce) == 0;
+      it->second.first.cascade_updates = (flags & kRelationUpdateCascade) != 0;
+      it->second.first.cascade_deletes = (flags & kRelationDeleteCascade) != 0;
     }
     it->second.second.push_back({IntOr(row, icolumn, 0), TextOr(row, column), TextOr(row, ref_column)});
     return true;

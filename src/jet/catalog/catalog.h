@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jet/format/text.h"
 #include "jet/pager/pager.h"
 #include "jet/table/table_reader.h"
 
@@ -37,20 +38,7 @@ constexpr std::uint32_t kRelationDontEnforce = 0x2;
 constexpr std::uint32_t kRelationUpdateCascade = 0x100;
 constexpr std::uint32_t kRelationDeleteCascade = 0x1000;
 
-struct RelationshipDef {
-  std::string name;
-  std::string primary_table;  // the referenced ("one") side
-  std::vector<std::string> primary_columns;
-  std::string foreign_table;  // the referencing ("many") side
-  std::vector<std::string> foreign_columns;
-  std::uint32_t flags = 0;
 
-  bool enforced() const { return (flags & kRelationDontEnforce) == 0; }
-  bool cascade_updates() const { return (flags & kRelationUpdateCascade) != 0; }
-  bool cascade_deletes() const { return (flags & kRelationDeleteCascade) != 0; }
-};
-
-bool SameName(std::string_view a, std::string_view b);  // ASCII letters without regard to case
 
 class Catalog {
  public:
@@ -65,7 +53,7 @@ class Catalog {
   std::unique_ptr<TableReader> OpenTable(const CatalogObject& table) const;
 
   // All relationships (empty when the database has no MSysRelationships).
-  std::vector<RelationshipDef> ReadRelationships() const;
+  std::vector<RelationshipInfo> ReadRelationships() const;
 
  private:
   Pager* pager_;

@@ -385,7 +385,7 @@ struct DatabaseWriter::State {
   }
 
   // Referring rows must have a referenced row, unless a key column is NULL.
-  void CheckIntegrity() {
+  void CheckReferences() {
     for (const Relationship& rel : relationships) {
       if (!rel.spec.enforced) continue;
       const EntryCollector& parent = Find(rel.spec.parent_table).real[rel.parent_real].entries;
@@ -443,7 +443,7 @@ struct DatabaseWriter::State {
     for (auto& t : system_tables) all.push_back(t->state_.get());
     for (auto& t : tables) all.push_back(t->state_.get());
     for (TableWriter::State* t : all) t->SortKeys();
-    CheckIntegrity();
+    CheckReferences();
     for (TableWriter::State* t : all) t->BuildIndexes();
 
     for (TableWriter::State* t : all) {
@@ -487,7 +487,7 @@ struct DatabaseWriter::State {
     const std::vector<std::uint8_t> page0 = EncodeHeader(header);
     std::memcpy(store.Write(0).data(), page0.data(), page0.size());
     written = true;
-    store.Save(path);
+    store.Save(options.env != nullptr ? *options.env : os::Env::Default(), path);
   }
 };
 

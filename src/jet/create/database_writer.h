@@ -19,11 +19,16 @@
 #include "jet/create/schema.h"
 #include "jet/value.h"
 
+namespace jet::os {
+class Env;
+}
+
 namespace jet::create {
 
 struct DatabaseOptions {
   std::string password;  // Jet 4 database password, at most 20 characters; empty for none
   double created = 0;    // creation time (Jet date) stored in the file; 0 takes the current time
+  os::Env* env = nullptr;  // where Write creates the file; the system's when null
 };
 
 class TableWriter {

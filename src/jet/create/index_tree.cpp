@@ -16,12 +16,10 @@ void EntryCollector::Add(const std::string& key, std::uint32_t page, std::uint8_
     throw Error(ErrorCode::Unsupported, "An index holds more key bytes than this writer can collect");
   }
   offsets_.push_back(static_cast<std::uint32_t>(arena_.size()));
-  sizes_.push_back(static_cast<std::uint16_t>(key.size() + 4));
+  sizes_.push_back(static_cast<std::uint16_t>(key.size() + kIndexRowPointerSize));
   arena_ += key;
-  arena_.push_back(static_cast<char>(page >> 16));
-  arena_.push_back(static_cast<char>(page >> 8));
-  arena_.push_back(static_cast<char>(page));
-  arena_.push_back(static_cast<char>(slot));
+  arena_.resize(arena_.size() + kIndexRowPointerSize);
+  PutIndexRowPointer(reinterpret_cast<std::uint8_t*>(arena_.data() + arena_.size() - kIndexRowPointerSize), {page, slot});
   has_null_.push_back(has_null);
 }
 
@@ -69,12 +67,6 @@ struct PagePlan {
   std::size_t begin = 0, end = 0;
 };
 
-std::size_t SharedLength(std::string_view a, std::string_view b) {
-  std::size_t n = std::min(a.size(), b.size()), k = 0;
-  while (k < n && a[k] == b[k]) ++k;
-  return k;
-}
-
 // Splits a level of `n` entries into pages greedily, each as full as its shared prefix
 // allows; `key(i)` is the key of entry i, `pointer` the bytes after each key.
 template <typename KeyAt>
@@ -106,10 +98,8 @@ std::vector<PagePlan> Pack(std::size_t n, KeyAt key, std::size_t pointer) {
 
 IndexEntry LeafEntry(std::string_view entry) {
   IndexEntry e;
-  e.key.assign(entry.substr(0, entry.size() - 4));
-  const auto* p = reinterpret_cast<const std::uint8_t*>(entry.data() + entry.size() - 4);
-  e.data_page = (static_cast<std::uint32_t>(p[0]) << 16) | (static_cast<std::uint32_t>(p[1]) << 8) | p[2];
-  e.data_row = p[3];
+  e.key.assign(entry.substr(0, entry.size() - kIndexRowPointerSize));
+  e.row = IndexRowPointerOf(entry);
   return e;
 }
 
@@ -122,8 +112,8 @@ BuiltIndex BuildIndexPages(const EntryCollector& entries, std::uint32_t tdef_pag
   bool leaf = true;
   for (;;) {
     const std::vector<PagePlan> plans =
-        leaf ? Pack(entries.Count(), [&](std::size_t i) { auto e = entries.Entry(i); return e.substr(0, e.size() - 4); }, 4)
-             : Pack(level.size(), [&](std::size_t i) { return std::string_view(level[i].key); }, 8);
+        leaf ? Pack(entries.Count(), [&](std::size_t i) { return entries.Key(i); }, IndexPointerSize(true))
+             : Pack(level.size(), [&](std::size_t i) { return std::string_view(level[i].key); }, IndexPointerSize(false));
     auto entry = [&](std::size_t i) { return leaf ? LeafEntry(entries.Entry(i)) : std::move(level[i]); };
     std::vector<std::uint32_t> numbers(plans.size());
     for (auto& n : numbers) {

@@ -1,9 +1,5 @@
 #include "jet/create/page_store.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "jet/error.h"
 
 namespace jet::create {
@@ -33,21 +29,13 @@ void PageStore::Free(std::uint32_t page_number) {
   throw Error(ErrorCode::Unsupported, "A new file frees no page (page " + std::to_string(page_number) + ")");
 }
 
-void PageStore::Save(const std::string& path) const {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) {
-    throw Error(ErrorCode::Io, "Cannot create '" + path + "': " + std::strerror(errno));
-  }
-  bool ok = true;
+void PageStore::Save(os::Env& env, const std::string& path) const {
+  std::unique_ptr<os::File> file = env.Create(path);
+  std::uint64_t at = 0;
   for (const auto& page : pages_) {
-    if (std::fwrite(page->data(), 1, page->size(), f) != page->size()) {
-      ok = false;
-      break;
-    }
+    file->WriteAt(at, page->data(), page->size());
+    at += page->size();
   }
-  int err = errno;
-  if (std::fclose(f) != 0) ok = false;
-  if (!ok) throw Error(ErrorCode::Io, "Cannot write '" + path + "': " + std::strerror(err));
 }
 
 }  // namespace jet::create

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "jet/format/format.h"
+#include "jet/os/env.h"
 #include "jet/pager/page_editor.h"
 
 namespace jet::create {
@@ -25,8 +26,9 @@ class PageStore : public PageEditor {
   void Free(std::uint32_t page_number) override;
 
   std::uint32_t Count() const { return static_cast<std::uint32_t>(pages_.size()); }
-  // Writes every page to `path` (replacing it). Throws jet::Error (Io) naming the file.
-  void Save(const std::string& path) const;
+  // Writes every page to `path` through `env` (replacing it). Throws jet::Error (Io)
+  // naming the file.
+  void Save(os::Env& env, const std::string& path) const;
 
  private:
   std::vector<std::shared_ptr<PageData>> pages_;

@@ -49,11 +49,6 @@ class ByteView {
     Need(off, 2);
     return static_cast<std::uint16_t>(data_[off] | (data_[off + 1] << 8));
   }
-  std::uint32_t U24(std::size_t off) const {
-    Need(off, 3);
-    return static_cast<std::uint32_t>(data_[off]) | (static_cast<std::uint32_t>(data_[off + 1]) << 8) |
-           (static_cast<std::uint32_t>(data_[off + 2]) << 16);
-  }
   std::uint32_t U32(std::size_t off) const {
     Need(off, 4);
     return static_cast<std::uint32_t>(data_[off]) | (static_cast<std::uint32_t>(data_[off + 1]) << 8) |
@@ -63,11 +58,6 @@ class ByteView {
     return static_cast<std::uint64_t>(U32(off)) | (static_cast<std::uint64_t>(U32(off + 4)) << 32);
   }
   // Index entries keep page pointers most significant byte first.
-  std::uint32_t BigU24(std::size_t off) const {
-    Need(off, 3);
-    return (static_cast<std::uint32_t>(data_[off]) << 16) | (static_cast<std::uint32_t>(data_[off + 1]) << 8) |
-           data_[off + 2];
-  }
   std::uint32_t BigU32(std::size_t off) const {
     Need(off, 4);
     return (static_cast<std::uint32_t>(data_[off]) << 24) | (static_cast<std::uint32_t>(data_[off + 1]) << 16) |
@@ -112,10 +102,6 @@ inline void Put16(std::uint8_t* p, std::uint16_t v) {
   p[0] = static_cast<std::uint8_t>(v);
   p[1] = static_cast<std::uint8_t>(v >> 8);
 }
-inline void Put24(std::uint8_t* p, std::uint32_t v) {
-  Put16(p, static_cast<std::uint16_t>(v));
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-}
 inline void Put32(std::uint8_t* p, std::uint32_t v) {
   Put16(p, static_cast<std::uint16_t>(v));
   Put16(p + 2, static_cast<std::uint16_t>(v >> 16));
@@ -134,15 +120,12 @@ inline void PutF64(std::uint8_t* p, double v) {
   std::memcpy(&bits, &v, sizeof bits);
   Put64(p, bits);
 }
-// Index entries keep page pointers most significant byte first.
-inline void PutBigU24(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 16);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v);
+// Index entries keep page pointers, and index keys their numbers, most significant byte
+// first: the low `n` bytes of `v`.
+inline void PutBig(std::uint8_t* p, std::uint64_t v, std::size_t n) {
+  for (std::size_t k = 0; k < n; ++k) p[k] = static_cast<std::uint8_t>(v >> (8 * (n - 1 - k)));
 }
-inline void PutBigU32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  PutBigU24(p + 1, v);
-}
+inline void PutBigU24(std::uint8_t* p, std::uint32_t v) { PutBig(p, v, 3); }
+inline void PutBigU32(std::uint8_t* p, std::uint32_t v) { PutBig(p, v, 4); }
 
 }  // namespace jet

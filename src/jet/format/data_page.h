@@ -12,16 +12,6 @@
 
 namespace jet {
 
-// A row address as stored in tables and long values: the row number in the low byte,
-// the page above it.
-struct RowPointer {
-  std::uint32_t page = 0;
-  std::uint8_t row = 0;
-  static RowPointer FromRaw(std::uint32_t raw) { return {raw >> 8, static_cast<std::uint8_t>(raw & 0xFF)}; }
-  std::uint32_t Raw() const { return (page << 8) | row; }
-  bool IsNull() const { return page == 0 && row == 0; }
-};
-
 struct Slot {
   std::uint16_t raw = 0;
   std::uint16_t offset = 0;  // within the page

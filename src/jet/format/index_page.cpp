@@ -19,7 +19,7 @@ IndexPage ParseIndexPage(ByteView v, std::uint32_t number, const Format& f) {
   p.tail_page = v.U32(f.index_tail_page);
   p.prefix_length = f.index_prefix_length_size == 1 ? v.U8(f.index_prefix_length) : v.U16(f.index_prefix_length);
 
-  const std::size_t pointer_size = p.leaf ? 4 : 8;
+  const std::size_t pointer_size = IndexPointerSize(p.leaf);
   const std::size_t bitmap_bytes = f.index_entries - f.index_bitmap;
   std::size_t start = f.index_entries;
   std::string prefix;
@@ -42,9 +42,8 @@ IndexPage ParseIndexPage(ByteView v, std::uint32_t number, const Format& f) {
     ByteView e(bytes, "index entry");
     IndexEntry entry;
     std::size_t key_size = bytes.size() - pointer_size;
-    entry.data_page = e.BigU24(key_size);
-    entry.data_row = e.U8(key_size + 3);
-    if (!p.leaf) entry.child_page = e.BigU32(key_size + 4);
+    entry.row = IndexRowPointerAt(e.data() + key_size);
+    if (!p.leaf) entry.child_page = e.BigU32(key_size + kIndexRowPointerSize);
     entry.key = bytes.substr(0, key_size);
     p.entries.push_back(std::move(entry));
     start = end;
@@ -75,7 +74,7 @@ IndexLeafView::IndexLeafView(ByteView v, std::uint32_t number, const Format& f) 
 
 const std::uint8_t* IndexLeafView::ShortPointer(std::size_t i) const {
   full_ = Stored(i);  // at least five bytes, as the constructor checked
-  return reinterpret_cast<const std::uint8_t*>(full_.data() + full_.size() - 4);
+  return reinterpret_cast<const std::uint8_t*>(full_.data() + full_.size() - kIndexRowPointerSize);
 }
 
 std::string IndexLeafView::Stored(std::size_t i) const {
@@ -90,8 +89,7 @@ IndexEntry IndexLeafView::Entry(std::size_t i) const {
   IndexEntry e;
   e.key = Stored(i);
   e.key.resize(e.key.size() - IndexPointerSize(true));
-  e.data_page = data_page(i);
-  e.data_row = data_row(i);
+  e.row = row(i);
   return e;
 }
 
@@ -126,7 +124,7 @@ void CompactIndexLeaf(const IndexLeafView& leaf, const std::vector<bool>& gone, 
   }
 }
 
-std::size_t IndexPointerSize(bool leaf) { return leaf ? 4 : 8; }
+std::size_t IndexPointerSize(bool leaf) { return leaf ? kIndexRowPointerSize : kIndexRowPointerSize + 4; }
 
 std::size_t MaxIndexPrefix(const Format& f) { return f.index_prefix_length_size == 1 ? 0xFF : 0xFFFF; }
 
@@ -137,16 +135,10 @@ std::size_t SharedLength(std::string_view a, std::string_view b) {
 
 std::string StoredIndexEntry(const IndexEntry& e, bool leaf) {
   std::string s = e.key;
-  s.push_back(static_cast<char>(e.data_page >> 16));
-  s.push_back(static_cast<char>(e.data_page >> 8));
-  s.push_back(static_cast<char>(e.data_page));
-  s.push_back(static_cast<char>(e.data_row));
-  if (!leaf) {
-    s.push_back(static_cast<char>(e.child_page >> 24));
-    s.push_back(static_cast<char>(e.child_page >> 16));
-    s.push_back(static_cast<char>(e.child_page >> 8));
-    s.push_back(static_cast<char>(e.child_page));
-  }
+  s.resize(e.key.size() + IndexPointerSize(leaf));
+  auto* p = reinterpret_cast<std::uint8_t*>(s.data() + e.key.size());
+  PutIndexRowPointer(p, e.row);
+  if (!leaf) PutBigU32(p + kIndexRowPointerSize, e.child_page);
   return s;
 }
 

@@ -17,10 +17,25 @@
 
 namespace jet {
 
+// The row an index entry points to, as it follows the key: the page in three bytes, most
+// significant first (so that entries sort by row after their key), then the row number.
+inline constexpr std::size_t kIndexRowPointerSize = 4;
+inline void PutIndexRowPointer(std::uint8_t* out, RowPointer row) {
+  PutBigU24(out, row.page);
+  out[3] = row.row;
+}
+inline RowPointer IndexRowPointerAt(const std::uint8_t* p) {
+  return {(std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2], p[3]};
+}
+// The row pointer of a stored entry: its last kIndexRowPointerSize bytes (leaf form).
+inline RowPointer IndexRowPointerOf(std::string_view leaf_entry) {
+  return IndexRowPointerAt(reinterpret_cast<const std::uint8_t*>(leaf_entry.data() + leaf_entry.size() -
+                                                                  kIndexRowPointerSize));
+}
+
 struct IndexEntry {
   std::string key;
-  std::uint32_t data_page = 0;
-  std::uint8_t data_row = 0;
+  RowPointer row;
   std::uint32_t child_page = 0;  // node pages only
 };
 
@@ -55,13 +70,11 @@ class IndexLeafView {
   // The bytes the entries take after the bitmap, the shared prefix counted once.
   std::size_t used_bytes() const { return ends_.empty() ? 0 : ends_.back() - f_->index_entries; }
 
-  // The row entry `i` points to: its last four bytes (with the shared prefix when the
-  // entry's own bytes are fewer).
-  std::uint32_t data_page(std::size_t i) const {
-    const std::uint8_t* p = PointerBytes(i);
-    return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
-  }
-  std::uint8_t data_row(std::size_t i) const { return PointerBytes(i)[3]; }
+  // The row entry `i` points to: its last kIndexRowPointerSize bytes (with the shared
+  // prefix when the entry's own bytes are fewer).
+  RowPointer row(std::size_t i) const { return IndexRowPointerAt(PointerBytes(i)); }
+  std::uint32_t data_page(std::size_t i) const { return row(i).page; }
+  std::uint8_t data_row(std::size_t i) const { return row(i).row; }
   // Entry `i` in full, as StoredIndexEntry writes it (leaf form).
   std::string Stored(std::size_t i) const;
   IndexEntry Entry(std::size_t i) const;
@@ -69,9 +82,10 @@ class IndexLeafView {
  private:
   friend void CompactIndexLeaf(const IndexLeafView&, const std::vector<bool>&, std::uint8_t*, std::vector<std::uint8_t>*);
   std::size_t Start(std::size_t i) const { return i == 0 ? f_->index_entries : ends_[i - 1]; }
-  // The entry's last four bytes; the checks made on reading keep them inside the page.
+  // The entry's row pointer bytes; the checks made on reading keep them inside the page.
   const std::uint8_t* PointerBytes(std::size_t i) const {
-    return ends_[i] - Start(i) >= 4 ? page_.data() + ends_[i] - 4 : ShortPointer(i);
+    return ends_[i] - Start(i) >= kIndexRowPointerSize ? page_.data() + ends_[i] - kIndexRowPointerSize
+                                                       : ShortPointer(i);
   }
   const std::uint8_t* ShortPointer(std::size_t i) const;
 

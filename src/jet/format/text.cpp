@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -243,6 +244,28 @@ std::string StoreText(const std::u16string& text, bool compress) {
     }
   }
   return Ucs2Bytes(text);
+}
+
+std::string FoldCase(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = FoldAscii(c);
+  return out;
+}
+
+int CompareFolded(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t k = 0; k < n; ++k) {
+    auto x = static_cast<unsigned char>(FoldAscii(a[k]));
+    auto y = static_cast<unsigned char>(FoldAscii(b[k]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+std::string KeyText(std::string_view s) {
+  std::size_t end = s.size();
+  while (end > 0 && s[end - 1] == ' ') --end;
+  return FoldCase(s.substr(0, end));
 }
 
 }  // namespace jet

@@ -49,4 +49,19 @@ std::string StoreText(const std::u16string& text, bool compress);
 // Plain UCS-2 LE bytes (names in table definitions, the header password).
 std::string Ucs2Bytes(const std::u16string& text);
 
+// ---- How Jet compares text: the one rule for names, statements and keys ----
+
+// Jet compares text without regard to the case of ASCII letters (its General sort order
+// gives upper and lower case one code); other bytes compare as they are.
+inline char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+std::string FoldCase(std::string_view s);
+// -1, 0 or 1 as `a` sorts before, with or after `b`, case aside.
+int CompareFolded(std::string_view a, std::string_view b);
+// Names of tables, columns, indexes and relationships: equal but for case.
+inline bool SameName(std::string_view a, std::string_view b) { return CompareFolded(a, b) == 0; }
+// Text as an index key holds it, and as a relationship matches it: case aside and without
+// trailing spaces, which an index key leaves out. Two texts with the same KeyText meet in
+// an index and in a relationship.
+std::string KeyText(std::string_view s);
+
 }  // namespace jet

@@ -139,9 +139,8 @@ std::vector<Piece> UpdateParent(TreeEditor& tree, Frame& fr, std::vector<Piece> 
 IndexEntry MakeEntry(const std::string& key, RowId row) {
   IndexEntry entry;
   entry.key = key;
-  entry.data_page = RowIdPage(row);
-  entry.data_row = RowIdSlot(row);
-  if (entry.data_page > 0xFFFFFF) ThrowCorrupt("a row pointer does not fit an index entry");
+  entry.row = {RowIdPage(row), RowIdSlot(row)};
+  if (entry.row.page > 0xFFFFFF) ThrowCorrupt("a row pointer does not fit an index entry");
   return entry;
 }
 
@@ -160,8 +159,8 @@ IndexInsertion InsertIndexEntry(PageEditor& editor, std::uint32_t table_page, st
   Descent d = Descend(tree, root_page, wanted);
   const std::size_t pos = LowerBound(d.leaf.entries, wanted);
   if (pos < d.leaf.entries.size() && CompareSort(d.leaf.entries[pos], wanted) == 0)
-    ThrowCorrupt(PageName(d.leaf_number) + " already holds an entry for row " + std::to_string(entry.data_page) + ":" +
-                 std::to_string(entry.data_row));
+    ThrowCorrupt(PageName(d.leaf_number) + " already holds an entry for row " + std::to_string(entry.row.page) + ":" +
+                 std::to_string(entry.row.row));
   if (options.unique) RefuseRepeat(tree, d.leaf, pos, key, options);
 
   std::vector<Piece> pieces = InsertIntoLeaf(tree, d, pos, std::move(entry));

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "jet/error.h"
+#include "jet/format/bytes.h"
 
 namespace jet {
 namespace {
@@ -29,7 +30,7 @@ constexpr std::uint16_t kGeneralCodes[95] = {
 
 void PutBigEndian(std::string* key, std::uint64_t v, int bytes, bool flip_sign, bool ascending) {
   std::uint8_t b[8];
-  for (int k = 0; k < bytes; ++k) b[k] = static_cast<std::uint8_t>(v >> (8 * (bytes - 1 - k)));
+  PutBig(b, v, static_cast<std::size_t>(bytes));
   if (flip_sign) b[0] ^= 0x80;
   for (int k = 0; k < bytes; ++k) key->push_back(static_cast<char>(ascending ? b[k] : ~b[k]));
 }

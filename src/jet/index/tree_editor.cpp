@@ -23,9 +23,9 @@ std::optional<IndexEntry> LastOf(const std::vector<IndexEntry>& entries, std::ui
 std::string SortBytes(const IndexEntry& e) { return StoredIndexEntry(e, true); }
 
 int CompareSort(const IndexEntry& e, const std::string& bytes) {
-  const unsigned char ptr[4] = {static_cast<unsigned char>(e.data_page >> 16), static_cast<unsigned char>(e.data_page >> 8),
-                                static_cast<unsigned char>(e.data_page), e.data_row};
-  const std::size_t n = e.key.size() + 4;
+  std::uint8_t ptr[kIndexRowPointerSize];
+  PutIndexRowPointer(ptr, e.row);
+  const std::size_t n = e.key.size() + kIndexRowPointerSize;
   for (std::size_t i = 0; i < n && i < bytes.size(); ++i) {
     unsigned char a = i < e.key.size() ? static_cast<unsigned char>(e.key[i]) : ptr[i - e.key.size()];
     unsigned char b = static_cast<unsigned char>(bytes[i]);
@@ -40,7 +40,7 @@ std::size_t LowerBound(const std::vector<IndexEntry>& es, const std::string& byt
 }
 
 bool SameRow(const IndexEntry& a, const IndexEntry& b) {
-  return a.key == b.key && a.data_page == b.data_page && a.data_row == b.data_row;
+  return a.key == b.key && a.row == b.row;
 }
 
 IndexEntry LeafPart(const IndexEntry& e) {

@@ -73,6 +73,13 @@ void File::Truncate(std::uint64_t) {
 }
 bool File::TryLock(LockKind) { return true; }
 
+std::unique_ptr<File> Env::Create(const std::string& path) {
+  throw Error(ErrorCode::Unsupported, "Cannot create file " + Quoted(path) + ": this environment creates no files");
+}
+void Env::CreateFolder(const std::string& path) {
+  throw Error(ErrorCode::Unsupported, "Cannot create folder " + Quoted(path) + ": this environment creates no folders");
+}
+
 std::unique_ptr<File> MemoryFile(std::string name, std::string bytes) {
   return std::make_unique<MemFile>(std::move(name), std::make_shared<std::string>(std::move(bytes)), false);
 }
@@ -105,6 +112,12 @@ std::unique_ptr<File> MemoryEnv::Open(const std::string& path, OpenMode mode) {
 
 std::unique_ptr<File> MemoryEnv::CreateExclusive(const std::string& path, const FileAccess&) {
   if (files_.count(path) != 0) throw Error(ErrorCode::Io, "Cannot create file " + Quoted(path) + ": a file is already there");
+  auto bytes = std::make_shared<std::string>();
+  files_[path] = bytes;
+  return std::make_unique<MemFile>(path, bytes, true);
+}
+
+std::unique_ptr<File> MemoryEnv::Create(const std::string& path) {
   auto bytes = std::make_shared<std::string>();
   files_[path] = bytes;
   return std::make_unique<MemFile>(path, bytes, true);

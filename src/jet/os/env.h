@@ -78,6 +78,12 @@ class Env {
   // The file gets the permission bits of `like`, and its owner where the process may
   // give files away; it is never readable by more than `like` at any moment.
   virtual std::unique_ptr<File> CreateExclusive(const std::string& path, const FileAccess& like) = 0;
+  // Creates a file, or empties the one at `path`, for writing: how a tool writes a file
+  // of its own. A new file gets the permissions the system gives new files. Throws
+  // jet::Error (AccessDenied, Io) naming the file; an Env that cannot throws Unsupported.
+  virtual std::unique_ptr<File> Create(const std::string& path);
+  // Creates the folder at `path` unless one is there; its parent must exist.
+  virtual void CreateFolder(const std::string& path);
   virtual ObjectKind KindOf(const std::string& path) = 0;
   // The path with every link and "." or ".." resolved. Throws like Open.
   virtual std::string RealPath(const std::string& path) = 0;

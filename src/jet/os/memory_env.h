@@ -19,6 +19,8 @@ class MemoryEnv : public Env {
 
   std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override;
   std::unique_ptr<File> CreateExclusive(const std::string& path, const FileAccess& like) override;
+  std::unique_ptr<File> Create(const std::string& path) override;
+  void CreateFolder(const std::string&) override {}
   ObjectKind KindOf(const std::string& path) override;
   std::string RealPath(const std::string& path) override;
   void Remove(const std::string& path) override { files_.erase(path); }

@@ -186,6 +186,25 @@ class WindowsEnv : public Env {
     return Wrap(path, h, write, "database file");
   }
 
+  std::unique_ptr<File> Create(const std::string& path) override {
+    HANDLE h = CreateFileW(SystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      DWORD code = GetLastError();
+      if (code == ERROR_ACCESS_DENIED || code == ERROR_WRITE_PROTECT)
+        throw Error(ErrorCode::AccessDenied, "No permission to create file " + Quoted(path) + ": " + SystemMessage(code));
+      ThrowIo("Cannot create file", path, code);
+    }
+    return Wrap(path, h, true, "file");
+  }
+
+  void CreateFolder(const std::string& path) override {
+    if (CreateDirectoryW(SystemPath(path).c_str(), nullptr)) return;
+    DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS && KindOf(path) == ObjectKind::Folder) return;
+    ThrowIo("Cannot create folder", path, code);
+  }
+
   std::unique_ptr<File> CreateExclusive(const std::string& path, const FileAccess& /*like*/) override {
     HANDLE h = CreateFileW(SystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);

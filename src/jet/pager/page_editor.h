@@ -17,9 +17,11 @@ class PageEditor {
   virtual const Format& format() const = 0;
   // The page as the statement currently sees it (its own changes included).
   virtual PageRef Read(std::uint32_t page_number) = 0;
-  // A writable copy of the page, journaled before the first change; the reference stays valid until the
-  // statement ends (commit or rollback). Written back (encrypted where the database is) when the
-  // statement commits.
+  // A writable copy of the page, journaled before the first change, written back (encrypted
+  // where the database is) when the statement commits. The reference stays valid until the
+  // statement ends, unless the editor writes changed pages out early to stay within its
+  // memory (Transaction::Release, Transaction::Spilling): then it ends at the next Write or
+  // Allocate. Code that may run so uses it at once and calls Write again for the page.
   virtual std::vector<std::uint8_t>& Write(std::uint32_t page_number) = 0;
   // A new zeroed page at the end of the file (or a free page reused); its number.
   virtual std::uint32_t Allocate() = 0;

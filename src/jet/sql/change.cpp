@@ -35,11 +35,11 @@ Result Executor::RunDelete(DeleteStmt& d) {
   Scope scope{&t, d.table.alias, nullptr, std::vector<bool>(t.Columns().size(), false)};
   if (d.where) CheckCondition(*d.where, Bind(*d.where, scope));
   const Expr* where = d.where.get();
-  deadline_.Check();
+  CheckDeadline();
   std::size_t count = 0;
   Result result;
   result.affected = t.DeleteWhere(scope.used, [&](const Row& row) {
-    if (++count % kRowsPerClockCheck == 0) deadline_.Check();
+    if (++count % kRowsPerClockCheck == 0) CheckDeadline();
     return where == nullptr || Condition(*where, row) == Truth::True;
   });
   return result;
@@ -84,7 +84,7 @@ Result Executor::RunInsert(InsertStmt& ins) {
     }
     row[targets[k]] = std::move(*converted);
   }
-  deadline_.Check();
+  CheckDeadline();
   t.InsertRow(row);
   Result result;
   result.affected = 1;

@@ -24,8 +24,6 @@ int CompareDoubles(double a, double b) {
   return a < b ? -1 : (a > b ? 1 : 0);
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 Category CategoryOf(Value::Kind kind) {
@@ -83,23 +81,8 @@ const char* CategoryName(Category c) {
   return "a value";
 }
 
-std::string FoldCase(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = LowerAscii(c);
-  return out;
-}
-
-bool SameName(std::string_view a, std::string_view b) { return CompareText(a, b) == 0; }
-
-int CompareText(std::string_view a, std::string_view b) {
-  std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t k = 0; k < n; ++k) {
-    auto x = static_cast<unsigned char>(LowerAscii(a[k]));
-    auto y = static_cast<unsigned char>(LowerAscii(b[k]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
-}
+// Text in statements compares as names do: trailing spaces count.
+int CompareText(std::string_view a, std::string_view b) { return CompareFolded(a, b); }
 int CompareValues(const Value& a, const Value& b) {
   Category ca = CategoryOf(a.kind), cb = CategoryOf(b.kind);
   if (ca == Category::Text) return CompareText(a.s, b.s);

@@ -77,7 +77,10 @@ class Executor {
   // Visits the rows; the deadline is looked at every few thousand rows, and a failure
   // in `visit` leaves the table's scan before it reaches the caller.
   void ScanTable(TableSource& t, const std::vector<bool>& wanted, const std::function<bool(RowId, const Row&)>& visit);
-  void CheckDeadline() const { deadline_.Check(); }
+  void CheckDeadline() const {
+    deadline_.Check();
+    schema_.CheckStatementDeadline();
+  }
   std::string_view command() const { return command_; }
   std::string Position(std::size_t offset) const;
   [[noreturn]] void Mismatch(std::size_t offset, const std::string& what) const;

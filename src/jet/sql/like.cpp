@@ -1,5 +1,7 @@
 #include "jet/sql/like.h"
 
+#include "jet/format/text.h"
+
 namespace jet::sql {
 namespace {
 
@@ -35,7 +37,7 @@ std::vector<char32_t> Decode(std::string_view s) {
   return out;
 }
 
-char32_t Lower(char32_t c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+char32_t Lower(char32_t c) { return c < 0x80 ? static_cast<char32_t>(FoldAscii(static_cast<char>(c))) : c; }
 char32_t Upper(char32_t c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 
 }  // namespace

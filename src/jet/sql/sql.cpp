@@ -57,14 +57,14 @@ TableSource& Executor::OpenTable(const TableRef& ref) {
 
 void Executor::ScanTable(TableSource& t, const std::vector<bool>& wanted,
                          const std::function<bool(RowId, const Row&)>& visit) {
-  deadline_.Check();
+  CheckDeadline();
   std::exception_ptr failure;
   std::size_t count = 0;
   // Failures leave the table's scan by returning false, so that the table never sees
   // an exception go through it.
   t.Scan(wanted, [&](RowId id, const Row& row) {
     try {
-      if (++count % kRowsPerClockCheck == 0) deadline_.Check();
+      if (++count % kRowsPerClockCheck == 0) CheckDeadline();
       return visit(id, row);
     } catch (...) {
       failure = std::current_exception();
@@ -72,7 +72,7 @@ void Executor::ScanTable(TableSource& t, const std::vector<bool>& wanted,
     }
   });
   if (failure) std::rethrow_exception(failure);
-  deadline_.Check();
+  CheckDeadline();
 }
 
 Result Execute(Schema& schema, std::string_view command, const ExecuteOptions& options) {

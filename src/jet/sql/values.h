@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "jet/datetime.h"
+#include "jet/format/text.h"
 #include "jet/table_source.h"
 #include "jet/value.h"
 
@@ -26,9 +27,6 @@ Category CategoryOf(ColumnType type);
 bool Comparable(Category a, Category b);  // Null is comparable with everything
 const char* CategoryName(Category c);
 
-// ASCII letters folded to lower case, other bytes unchanged.
-std::string FoldCase(std::string_view s);
-bool SameName(std::string_view a, std::string_view b);
 int CompareText(std::string_view a, std::string_view b);
 
 // Orders two non-NULL values of comparable categories (<0, 0, >0). Integers and

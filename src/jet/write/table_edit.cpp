@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "jet/format/data_page.h"
+#include "jet/format/text.h"
 #include "jet/format/usage_map.h"
 #include "jet/row/record.h"
 #include "jet/table/row_set.h"
@@ -23,14 +24,6 @@ constexpr int kMaxCascadeDepth = 32;
 constexpr std::size_t kRowsPerBatch = std::size_t{1} << 18;
 // Rows scanned between looks at the clock.
 constexpr std::size_t kRowsPerCheck = 4096;
-
-void PutU32(std::vector<std::uint8_t>& p, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint32_t GetU32(const std::vector<std::uint8_t>& p, std::size_t at) {
-  return static_cast<std::uint32_t>(p[at]) | (static_cast<std::uint32_t>(p[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(p[at + 2]) << 16) | (static_cast<std::uint32_t>(p[at + 3]) << 24);
-}
 
 void AppendPart(std::string* key, char tag, const void* data, std::size_t n) {
   key->push_back(tag);
@@ -252,15 +245,16 @@ class Deleter {
   void UpdateCounts(EditableTable& table, std::size_t removed) {
     const TableDef& def = table.definition();
     std::vector<std::uint8_t>& tdef = txn_.Write(def.page);
-    std::uint32_t rows = GetU32(tdef, format_.tdef_row_count);
+    const ByteView page(tdef, "table definition");
+    std::uint32_t rows = page.U32(format_.tdef_row_count);
     rows = rows >= removed ? static_cast<std::uint32_t>(rows - removed) : 0;
-    PutU32(tdef, format_.tdef_row_count, rows);
+    Put32(tdef.data() + format_.tdef_row_count, rows);
     for (std::size_t r = 0; r < def.real_indexes.size(); ++r) {
       std::size_t at = format_.tdef_body + r * format_.tdef_real_index_counter + 4;
       if (at + 4 > tdef.size()) break;
-      std::uint32_t keys = GetU32(tdef, at);
+      std::uint32_t keys = page.U32(at);
       if (def.real_indexes[r].flags & kIndexUnique) keys = keys >= removed ? static_cast<std::uint32_t>(keys - removed) : 0;
-      PutU32(tdef, at, std::min(keys, rows));
+      Put32(tdef.data() + at, std::min(keys, rows));
     }
   }
 
@@ -313,10 +307,8 @@ bool RelationKey(const Row& row, const std::vector<std::size_t>& positions, std:
         break;
       }
       case Value::Kind::Text: {
-        std::string folded = v.s;
-        for (char& c : folded)
-          if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        AppendPart(key, 't', folded.data(), folded.size());
+        const std::string text = KeyText(v.s);
+        AppendPart(key, 't', text.data(), text.size());
         break;
       }
       case Value::Kind::Binary:

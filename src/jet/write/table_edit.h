@@ -22,7 +22,8 @@ std::int64_t DeleteWhere(EditableDatabase& db, EditableTable& table, const std::
                          const std::function<bool(const Row&)>& matches);
 
 // A row's values in the columns at `positions` as one byte string that is equal for
-// values Jet considers equal in a relationship (text without regard to ASCII case);
+// values Jet considers equal in a relationship (text as KeyText gives it: case aside and
+// without trailing spaces, as the indexes that enforce the relationship compare it);
 // nothing when one of them is NULL, since NULL never refers to anything.
 bool RelationKey(const Row& row, const std::vector<std::size_t>& positions, std::string* key);
 

@@ -299,6 +299,30 @@ TEST(CreateRelationships, EnforcedOnesAddForeignKeyIndexesAndHold) {
   }
 }
 
+// Text keys of a relationship match as the indexes that enforce it compare them: case
+// aside and without trailing spaces. The new file's check, an insert and a delete agree.
+TEST(CreateRelationships, TextKeysMatchAsTheirIndexKeysDo) {
+  TempDir dir;
+  const std::string path = (dir.path() / "text.mdb").string();
+  {
+    DatabaseWriter db;
+    auto& site = db.AddTable("Site", {{"Code", ColumnType::Text, 10}}, {Idx("PrimaryKey", {"Code"}, true, true)});
+    auto& door = db.AddTable("Door", {{"Site", ColumnType::Text, 10}});
+    db.AddRelationship(Rel("Site", "Code", "Door", "Site"));
+    for (const char* code : {"North", "South", "East"}) site.Append({Value::Str(code)});
+    door.Append({Value::Str("NORTH  ")});  // refers to North
+    db.Write(path);
+  }
+  auto s = Session::Open(path, {.password = "", .read_write = true});
+  s->Execute("INSERT INTO Door (Site) VALUES ('south ')");
+  ExpectJetError(ErrorCode::Integrity, "'Site'", [&] { s->Execute("INSERT INTO Door (Site) VALUES (' East')"); });
+  for (const char* code : {"North", "South"})
+    ExpectJetError(ErrorCode::Integrity, "table 'Door'",
+                   [&] { s->Execute(std::string("DELETE FROM Site WHERE Code = '") + code + "'"); });
+  EXPECT_EQ(s->Execute("DELETE FROM Site WHERE Code = 'East'").affected, 1);
+  EXPECT_EQ(testing::Lines(testing::RowsOf(s->database(), "Site")), (std::multiset<std::string>{"North", "South"}));
+}
+
 TEST(CreateSchema, BadDefinitionsAreRefusedByName) {
   DatabaseWriter db;
   struct Case {

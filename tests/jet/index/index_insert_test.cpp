@@ -50,7 +50,7 @@ TEST(IndexInsert, EmptyTreesGrowFromRisingRandomAndEqualKeys) {
   for (std::uint32_t leaf : pk.levels.back()) {
     const jet::IndexPage page = index_test::Page(*db, leaf);
     for (const jet::IndexEntry* e : {&page.entries.front(), &page.entries.back()}) {
-      const std::int64_t id = t->ReadRow(jet::MakeRowId(e->data_page, e->data_row))[0].i;
+      const std::int64_t id = t->ReadRow(jet::MakeRowId(e->row.page, e->row.row))[0].i;
       SCOPED_TRACE(id);
       jet::testing::ExpectJetError(jet::ErrorCode::Integrity, "'PrimaryKey' of table 'Empty'",
                                    [&] { t->InsertRow(index_test::BigTreeRow(static_cast<int>(id), 1.0, 1, 1)); });

@@ -224,16 +224,15 @@ TEST(IndexRemove, DamagedTreesAreReportedNotFollowed) {
       {"leaf of another table", [](auto&, auto& leaf, auto table, auto) { leaf.owner = table + 1; },
        "belongs to the table at page"},
       {"broken sibling link", [](auto&, auto& leaf, auto, auto) { leaf.next_page = 0; }, "links to"},
-      {"node entry that does not bound its child", [](auto& root, auto&, auto, auto) { root.entries[1].data_row ^= 1; },
+      {"node entry that does not bound its child", [](auto& root, auto&, auto, auto) { root.entries[1].row.row ^= 1; },
        "is not the last entry of its child"},
       {"leaf entries out of order", [](auto&, auto& leaf, auto, auto) { std::swap(leaf.entries[3], leaf.entries[4]); },
        "out of order"},
-      {"entry for a row that does not exist", [](auto&, auto& leaf, auto, auto) { leaf.entries[2].data_row = 250; },
+      {"entry for a row that does not exist", [](auto&, auto& leaf, auto, auto) { leaf.entries[2].row.row = 250; },
        "entries for rows that do not exist"},
       {"two entries for one row",
        [](auto&, auto& leaf, auto, auto) {
-         leaf.entries[2].data_page = leaf.entries[1].data_page;
-         leaf.entries[2].data_row = leaf.entries[1].data_row;
+         leaf.entries[2].row = leaf.entries[1].row;
        },
        "a row has two entries"},
   };

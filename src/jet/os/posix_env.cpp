@@ -167,6 +167,32 @@ class PosixEnv : public Env {
     return std::make_unique<PosixFile>(path, fd, st, mode == OpenMode::ReadWrite);
   }
 
+  std::unique_ptr<File> Create(const std::string& path) override {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    if (fd < 0) {
+      int err = errno;
+      if (err == EACCES || err == EPERM || err == EROFS)
+        throw Error(ErrorCode::AccessDenied, "No permission to create file " + Quoted(path) + ": " + std::strerror(err));
+      ThrowIo("Cannot create file", path, err);
+    }
+    struct stat st {};
+    ::fstat(fd, &st);
+    if (!S_ISREG(st.st_mode)) {
+      ::close(fd);
+      throw Error(ErrorCode::Io, "Cannot create file " + Quoted(path) + ": " + Describe(KindOfMode(st.st_mode)) +
+                                     " is already there");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return std::make_unique<PosixFile>(path, fd, st, true);
+  }
+
+  void CreateFolder(const std::string& path) override {
+    if (::mkdir(path.c_str(), 0777) == 0) return;
+    int err = errno;
+    if (err == EEXIST && KindOf(path) == ObjectKind::Folder) return;
+    ThrowIo("Cannot create folder", path, err);
+  }
+
   std::unique_ptr<File> CreateExclusive(const std::string& path, const FileAccess& like) override {
     // Created unreadable to others, then given the owner and the permissions of `like`.
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
