@@ -62,6 +62,12 @@ class IndexLeafView {
     return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
   }
   std::uint8_t data_row(std::size_t i) const { return PointerBytes(i)[3]; }
+  // The bytes entry `i` keeps on the page: the first entry in full, the others without
+  // the shared prefix, which is the first entry's first prefix_length() bytes.
+  std::string_view Own(std::size_t i) const {
+    return {reinterpret_cast<const char*>(page_.data()) + Start(i), ends_[i] - Start(i)};
+  }
+  std::string_view Prefix() const { return {reinterpret_cast<const char*>(page_.data()) + f_->index_entries, prefix_}; }
   // Entry `i` in full, as StoredIndexEntry writes it (leaf form).
   std::string Stored(std::size_t i) const;
   IndexEntry Entry(std::size_t i) const;

@@ -36,6 +36,15 @@ class RowSet {
   }
   bool Contains(RowId id) const { return Contains(RowIdPage(id), RowIdSlot(id)); }
 
+  // Takes slot `slot` of data page `page` out of the set; returns whether it was there.
+  // A page left without rows keeps its (empty) place.
+  bool Take(std::uint32_t page, std::uint8_t slot) {
+    if (!Contains(page, slot)) return false;
+    pages_[where_[page] - 1].slots[slot / 32] &= ~(std::uint32_t{1} << (slot % 32));
+    --count_;
+    return true;
+  }
+
   // Fills `out` with the next ids after `*cursor` (ascending), at most `limit` of them;
   // returns false when none are left. `*cursor` starts at 0.
   bool NextBatch(std::size_t* cursor, std::size_t limit, std::vector<RowId>* out) const;
