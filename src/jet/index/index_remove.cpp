@@ -31,12 +31,19 @@ namespace {
 
 using namespace index_tree;
 
+// Whether `a` sorts after `b`, byte by byte (entries' own bytes are short and differ early:
+// cheaper compared here than through memcmp).
+bool After(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < n; ++i)
+    if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) > static_cast<unsigned char>(b[i]);
+  return a.size() > b.size();
+}
+
 class Remover {
  public:
   Remover(PageEditor& editor, std::uint32_t table_page, const RowSet& rows, const RowSet* table_rows)
-      : tree_(editor, table_page), f_(editor.format()), rows_(rows), table_rows_(table_rows) {
-    if (table_rows_ != nullptr) unmet_ = *table_rows_;
-  }
+      : tree_(editor, table_page), f_(editor.format()), rows_(rows), table_rows_(table_rows) {}
 
   IndexRemoval Run(std::uint32_t root) {
     PageRef page = Visit(root);
@@ -54,7 +61,7 @@ class Remover {
       if (end.page != 0 && end.next != 0)
         ThrowCorrupt(PageName(end.page) + " links on to " + std::to_string(end.next) +
                      " after the last page of its level");
-    result_.rows_without_entry = unmet_.size();
+    if (table_rows_ != nullptr) result_.rows_without_entry = table_rows_->size() - rows_met_;
     for (auto& [level, link] : levels_)
       if (link.next != 0 && freed_.count(link.next) != 0) tree_.SetNext(link.page, 0);
     if (result_.entries_removed > 0) Collapse(root);
@@ -166,8 +173,16 @@ class Remover {
     for (std::size_t i = 0; i < leaf.size(); ++i) {
       const std::uint32_t data_page = leaf.data_page(i);
       const std::uint8_t data_row = leaf.data_row(i);
-      if (table_rows_ != nullptr && !unmet_.Take(data_page, data_row)) ThrowRow(number, data_page, data_row);
-      if (!rows_.Contains(data_page, data_row)) continue;
+      if (data_page != bits_page_) Turn(data_page);
+      const std::size_t word = data_row / 32;
+      const std::uint32_t bit = std::uint32_t{1} << (data_row % 32);
+      if (table_rows_ != nullptr) {
+        if (table_bits_ == nullptr || (table_bits_[word] & bit) == 0 || (met_bits_[word] & bit) != 0)
+          ThrowRow(number, data_page, data_row);
+        met_bits_[word] |= bit;
+        ++rows_met_;
+      }
+      if (row_bits_ == nullptr || (row_bits_[word] & bit) == 0) continue;
       gone_[i] = true;
       ++removed;
     }
@@ -219,11 +234,11 @@ class Remover {
   void CheckOrder(std::uint32_t number, const IndexLeafView& leaf) {
     if (leaf.size() == 0) return;
     std::string_view before = leaf.Own(0);
-    bool ordered = !have_leaf_entry_ || before > std::string_view(last_leaf_entry_);
+    bool ordered = !have_leaf_entry_ || After(before, last_leaf_entry_);
     before.remove_prefix(leaf.prefix_length());
     for (std::size_t i = 1; i < leaf.size() && ordered; ++i) {
       const std::string_view own = leaf.Own(i);
-      ordered = own > before;
+      ordered = After(own, before);
       before = own;
     }
     if (!ordered) ThrowCorrupt(PageName(number) + " holds entries out of order");
@@ -240,6 +255,19 @@ class Remover {
     if (!have_leaf_entry_ || s.size() != k + 4 || s.compare(0, k, e.key) != 0) return false;
     const auto* p = reinterpret_cast<const std::uint8_t*>(s.data() + k);
     return ((std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2]) == e.data_page && p[3] == e.data_row;
+  }
+
+  // Entries now point into data page `page`: its bitmaps in the sets, looked up once for
+  // the run of entries that point into it (the rows of a page lie together in most indexes).
+  void Turn(std::uint32_t page) {
+    bits_page_ = page;
+    row_bits_ = rows_.PageBits(page);
+    if (table_rows_ == nullptr) return;
+    table_bits_ = table_rows_->PageBits(page);
+    if (table_bits_ == nullptr) return;
+    const std::size_t at = std::size_t{page} * 8;
+    if (met_.size() < at + 8) met_.resize(at + 8, 0);
+    met_bits_ = met_.data() + at;
   }
 
   // An entry of leaf `number` points at a row the table does not have, or one an entry
@@ -274,7 +302,14 @@ class Remover {
   const Format& f_;
   const RowSet& rows_;
   const RowSet* table_rows_;
-  RowSet unmet_;  // the table's rows no entry has pointed at yet, when table_rows_ is given
+  // The data page entries last pointed into, and its bitmaps: of the rows to remove, of the
+  // table's rows, and of the table's rows an entry has pointed at (met_, 8 words a page).
+  std::uint32_t bits_page_ = 0xFFFFFFFF;
+  const std::uint32_t* row_bits_ = nullptr;
+  const std::uint32_t* table_bits_ = nullptr;
+  std::uint32_t* met_bits_ = nullptr;
+  std::vector<std::uint32_t> met_;
+  std::size_t rows_met_ = 0;
   IndexRemoval result_;
   std::map<int, Link> levels_;
   std::array<Link, kMaxDepth + 2> chain_{};  // per level (leaves first), the last page read and its stored next

@@ -236,6 +236,8 @@ TEST(IndexRemove, DamagedTreesAreReportedNotFollowed) {
          leaf.entries[2].data_row = leaf.entries[1].data_row;
        },
        "a row has two entries"},
+      {"row without an entry", [](auto&, auto& leaf, auto, auto) { leaf.entries.erase(leaf.entries.begin() + 2); },
+       "entries for"},
   };
   for (const Damage& damage : damages) {
     SCOPED_TRACE(damage.name);
