@@ -231,9 +231,7 @@ void PageCopy::RebuildIndexes(Table& t, os::File& out) {
                     [&](std::uint32_t n, PageData& bytes) { Put(out, n, bytes); });
     WalkIndex(*src_, t.page, t.roots[r], [&](const IndexEntry& e) {
       IndexEntry copy = e;
-      const RowPointer to = moved(e.data_page, e.data_row);
-      copy.data_page = to.page;
-      copy.data_row = to.row;
+      copy.row = moved(e.row.page, e.row.row);
       copy.child_page = 0;
       tree.Add(std::move(copy));
       return true;

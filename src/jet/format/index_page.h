@@ -75,6 +75,12 @@ class IndexLeafView {
   RowPointer row(std::size_t i) const { return IndexRowPointerAt(PointerBytes(i)); }
   std::uint32_t data_page(std::size_t i) const { return row(i).page; }
   std::uint8_t data_row(std::size_t i) const { return row(i).row; }
+  // The bytes entry `i` keeps on the page: the first entry in full, the others without
+  // the shared prefix, which is the first entry's first prefix_length() bytes.
+  std::string_view Own(std::size_t i) const {
+    return {reinterpret_cast<const char*>(page_.data()) + Start(i), ends_[i] - Start(i)};
+  }
+  std::string_view Prefix() const { return {reinterpret_cast<const char*>(page_.data()) + f_->index_entries, prefix_}; }
   // Entry `i` in full, as StoredIndexEntry writes it (leaf form).
   std::string Stored(std::size_t i) const;
   IndexEntry Entry(std::size_t i) const;

@@ -4,9 +4,10 @@
 //
 // Tree shape kept (as Jet writes it): leaves hold (key, row pointer) entries in byte order
 // of key followed by the pointer; leaves of one level and node pages of one level are
-// chained through prev/next; each node entry repeats the last entry of its child; the
-// rightmost node page of a level may keep its last child as its "tail" instead of an
-// entry, so that appends at the end of the index need not touch the nodes above. The root
+// chained through prev/next; each node entry repeats the last entry of its child; a
+// node page may keep its last child as its "tail" instead of an entry (Access does so on
+// the rightmost node of a level, other writers on any node), so that appends at the end
+// of the index need not touch the nodes above. The root
 // keeps its page: an emptied index is an empty root leaf, and a full root moves its
 // entries down into new pages instead of being replaced, so the table definition never
 // needs a new root page from these functions.
@@ -39,6 +40,7 @@ struct IndexRemoval {
   std::uint32_t root_page = 0;    // unchanged: the root keeps its page
   std::vector<std::uint32_t> freed{};  // the pages freed
   std::vector<std::uint32_t> added{};  // pages allocated (rare: a node whose entries grew past a page)
+  std::size_t rows_without_entry = 0;  // with the table's rows given: those no entry points at
 };
 
 // Removes every leaf entry of the index rooted at `root_page` (of the table defined at
@@ -47,8 +49,14 @@ struct IndexRemoval {
 // their parent and freed, parents are brought up to date with their children's last
 // entries, and a root left with one child takes that child's place. Rows not in the index
 // are ignored (an index may leave out NULL keys). Throws FormatError for pages that are
-// not index pages of this table, loops, or a tree deeper than any real one.
-IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page, const RowSet& rows);
+// not index pages of this table, loops, or a tree deeper than any real one, and for a tree
+// the pass finds inconsistent on its way: a level's pages not linked both ways in order,
+// leaf entries not rising strictly, a node entry other than its child's last entry, a
+// wrong free-space count; with `table_rows` (every row of the table), also an entry for a
+// row not among them or a second entry for one row. A leaf is checked before it is
+// written; pages already written stay for the caller's statement to undo.
+IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page, const RowSet& rows,
+                             const RowSet* table_rows = nullptr);
 
 // ---- Adding a row ----
 

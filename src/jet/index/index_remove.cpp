@@ -4,11 +4,20 @@
 // either untouched or emptied, and neither needs the entries decoded. A leaf that loses
 // some entries keeps its shared prefix (the entries left still share it) and is compacted
 // in place; only its new last entry, which the parent repeats, is decoded.
+//
+// The pass reads every page of the tree anyway, so it checks on the way what it is about
+// to rewrite: each level's pages linked both ways in tree order, leaf entries in rising
+// order, each node entry equal to the last entry below it, each page's free-space count
+// true, and, given the table's rows, one entry per row and none for other rows. A tree
+// found inconsistent fails the statement rather than having a purge build on the damage;
+// a leaf is checked before it is written.
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
+#include <string>
+#include <string_view>
 #include <unordered_set>
 
 #include "jet/error.h"
@@ -22,10 +31,19 @@ namespace {
 
 using namespace index_tree;
 
+// Whether `a` sorts after `b`, byte by byte (entries' own bytes are short and differ early:
+// cheaper compared here than through memcmp).
+bool After(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < n; ++i)
+    if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) > static_cast<unsigned char>(b[i]);
+  return a.size() > b.size();
+}
+
 class Remover {
  public:
-  Remover(PageEditor& editor, std::uint32_t table_page, const RowSet& rows)
-      : tree_(editor, table_page), f_(editor.format()), rows_(rows) {}
+  Remover(PageEditor& editor, std::uint32_t table_page, const RowSet& rows, const RowSet* table_rows)
+      : tree_(editor, table_page), f_(editor.format()), rows_(rows), table_rows_(table_rows) {}
 
   IndexRemoval Run(std::uint32_t root) {
     PageRef page = Visit(root);
@@ -39,6 +57,11 @@ class Remover {
         ThrowCorrupt("index leaf pages link to node " + PageName(number));
       ProcessLeaf(number, leaf, false);
     }
+    for (const Link& end : chain_)
+      if (end.page != 0 && end.next != 0)
+        ThrowCorrupt(PageName(end.page) + " links on to " + std::to_string(end.next) +
+                     " after the last page of its level");
+    if (table_rows_ != nullptr) result_.rows_without_entry = table_rows_->size() - rows_met_;
     for (auto& [level, link] : levels_)
       if (link.next != 0 && freed_.count(link.next) != 0) tree_.SetNext(link.page, 0);
     if (result_.entries_removed > 0) Collapse(root);
@@ -97,6 +120,8 @@ class Remover {
     if (depth > kMaxDepth) ThrowCorrupt("the index at " + PageName(number) + " is deeper than any real one");
     if ((*ref)[0] == static_cast<std::uint8_t>(PageType::IndexLeaf)) return ProcessLeaf(number, ref, root);
     IndexPage page = tree_.Check(number, ref);
+    Chain(depth, number, page.prev_page, page.next_page);
+    CheckFreeSpace(number, ViewOf(ref).U16(2), IndexEntryBytes(page));
 
     Content c;
     c.leaf = false;
@@ -104,6 +129,9 @@ class Remover {
     std::vector<IndexEntry> entries = std::move(page.entries);
     for (const IndexEntry& e : entries) {
       std::vector<Piece> pieces = Process(e.child_page, Visit(e.child_page), depth + 1, false);
+      if (!IsLastLeafEntry(e))
+        ThrowCorrupt(PageName(number) + " has an entry that is not the last entry of its child " +
+                     std::to_string(e.child_page));
       changed = tree_.Place(c, &e, e.child_page, pieces) || changed;
     }
     if (page.tail_page != 0) {
@@ -130,16 +158,31 @@ class Remover {
   }
 
   std::vector<Piece> ProcessLeaf(std::uint32_t number, const PageRef& ref, bool root) {
-    const IndexLeafView leaf(ViewOf(ref, "index page"), number, f_);
+    const ByteView view = ViewOf(ref, "index page");
+    const IndexLeafView leaf(view, number, f_);
     if (leaf.owner() != tree_.table())
       ThrowCorrupt(PageName(number) + " belongs to the table at page " + std::to_string(leaf.owner()) + ", not " +
                    std::to_string(tree_.table()));
     last_leaf_next_ = leaf.next_page();
+    Chain(kLeafLevel, number, leaf.prev_page(), leaf.next_page());
+    CheckFreeSpace(number, view.U16(2), leaf.used_bytes());
+    CheckOrder(number, leaf);
 
     gone_.assign(leaf.size(), false);
     std::size_t removed = 0;
     for (std::size_t i = 0; i < leaf.size(); ++i) {
-      if (!rows_.Contains(leaf.data_page(i), leaf.data_row(i))) continue;
+      const std::uint32_t data_page = leaf.data_page(i);
+      const std::uint8_t data_row = leaf.data_row(i);
+      if (data_page != bits_page_) Turn(data_page);
+      const std::size_t word = data_row / 32;
+      const std::uint32_t bit = std::uint32_t{1} << (data_row % 32);
+      if (table_rows_ != nullptr) {
+        if (table_bits_ == nullptr || (table_bits_[word] & bit) == 0 || (met_bits_[word] & bit) != 0)
+          ThrowRow(number, data_page, data_row);
+        met_bits_[word] |= bit;
+        ++rows_met_;
+      }
+      if (row_bits_ == nullptr || (row_bits_[word] & bit) == 0) continue;
       gone_[i] = true;
       ++removed;
     }
@@ -167,6 +210,74 @@ class Remover {
     return {Piece{number, last}};
   }
 
+  // `number`, with the stored links `prev` and `next`, comes next on `level`: the page
+  // before it there must link to it and it back to that page.
+  void Chain(int level, std::uint32_t number, std::uint32_t prev, std::uint32_t next) {
+    Link& before = chain_[static_cast<std::size_t>(level - kLeafLevel)];
+    if (prev != before.page || (before.page != 0 && before.next != number))
+      ThrowCorrupt(PageName(number) + " and the page before it on its level (" + std::to_string(before.page) +
+                   ") do not link to each other: they link to " + std::to_string(prev) + " and " +
+                   std::to_string(before.next));
+    before = Link{number, next};
+  }
+
+  void CheckFreeSpace(std::uint32_t number, std::size_t recorded, std::size_t entry_bytes) const {
+    const std::size_t want = f_.page_size - f_.index_entries - entry_bytes;
+    if (recorded != want)
+      ThrowCorrupt(PageName(number) + " records " + std::to_string(recorded) + " bytes free instead of " +
+                   std::to_string(want));
+  }
+
+  // The leaf's entries rise strictly, from above the last entry of the leaf before. All
+  // entries share the prefix, so two neighbours compare as their own bytes do (the first
+  // entry's own bytes after the prefix).
+  void CheckOrder(std::uint32_t number, const IndexLeafView& leaf) {
+    if (leaf.size() == 0) return;
+    std::string_view before = leaf.Own(0);
+    bool ordered = !have_leaf_entry_ || After(before, last_leaf_entry_);
+    before.remove_prefix(leaf.prefix_length());
+    for (std::size_t i = 1; i < leaf.size() && ordered; ++i) {
+      const std::string_view own = leaf.Own(i);
+      ordered = After(own, before);
+      before = own;
+    }
+    if (!ordered) ThrowCorrupt(PageName(number) + " holds entries out of order");
+    const std::size_t last = leaf.size() - 1;
+    last_leaf_entry_.assign(last == 0 ? std::string_view() : leaf.Prefix());
+    last_leaf_entry_.append(leaf.Own(last));
+    have_leaf_entry_ = true;
+  }
+
+  // Whether the node entry `e` is the last leaf entry read, byte for byte as stored.
+  bool IsLastLeafEntry(const IndexEntry& e) const {
+    const std::string& s = last_leaf_entry_;
+    const std::size_t k = e.key.size();
+    if (!have_leaf_entry_ || s.size() != k + 4 || s.compare(0, k, e.key) != 0) return false;
+    const auto* p = reinterpret_cast<const std::uint8_t*>(s.data() + k);
+    return ((std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2]) == e.data_page && p[3] == e.data_row;
+  }
+
+  // Entries now point into data page `page`: its bitmaps in the sets, looked up once for
+  // the run of entries that point into it (the rows of a page lie together in most indexes).
+  void Turn(std::uint32_t page) {
+    bits_page_ = page;
+    row_bits_ = rows_.PageBits(page);
+    if (table_rows_ == nullptr) return;
+    table_bits_ = table_rows_->PageBits(page);
+    if (table_bits_ == nullptr) return;
+    const std::size_t at = std::size_t{page} * 8;
+    if (met_.size() < at + 8) met_.resize(at + 8, 0);
+    met_bits_ = met_.data() + at;
+  }
+
+  // An entry of leaf `number` points at a row the table does not have, or one an entry
+  // met before points at.
+  [[noreturn]] void ThrowRow(std::uint32_t number, std::uint32_t page, std::uint8_t slot) const {
+    const std::string row = "the row at page " + std::to_string(page) + " slot " + std::to_string(slot);
+    if (table_rows_->Contains(page, slot)) ThrowCorrupt(PageName(number) + " has a second entry for " + row);
+    ThrowCorrupt(PageName(number) + " has an entry for " + row + ", which the table does not have");
+  }
+
   // A root node left with a single child takes that child's content; the child's page is
   // freed. The child is then the only page of its level, so nothing else links to it.
   void Collapse(std::uint32_t root) {
@@ -190,8 +301,20 @@ class Remover {
   TreeEditor tree_;
   const Format& f_;
   const RowSet& rows_;
+  const RowSet* table_rows_;
+  // The data page entries last pointed into, and its bitmaps: of the rows to remove, of the
+  // table's rows, and of the table's rows an entry has pointed at (met_, 8 words a page).
+  std::uint32_t bits_page_ = 0xFFFFFFFF;
+  const std::uint32_t* row_bits_ = nullptr;
+  const std::uint32_t* table_bits_ = nullptr;
+  std::uint32_t* met_bits_ = nullptr;
+  std::vector<std::uint32_t> met_;
+  std::size_t rows_met_ = 0;
   IndexRemoval result_;
   std::map<int, Link> levels_;
+  std::array<Link, kMaxDepth + 2> chain_{};  // per level (leaves first), the last page read and its stored next
+  std::string last_leaf_entry_;              // the last entry of the last leaf read, as stored
+  bool have_leaf_entry_ = false;
   std::unordered_set<std::uint32_t> seen_;
   std::unordered_set<std::uint32_t> freed_;
   std::uint32_t last_leaf_next_ = 0;
@@ -201,9 +324,10 @@ class Remover {
 
 }  // namespace
 
-IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page, const RowSet& rows) {
+IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page, const RowSet& rows,
+                             const RowSet* table_rows) {
   if (root_page == 0) ThrowCorrupt("an index of the table at page " + std::to_string(table_page) + " has no root page");
-  return Remover(editor, table_page, rows).Run(root_page);
+  return Remover(editor, table_page, rows, table_rows).Run(root_page);
 }
 
 }  // namespace jet

@@ -36,6 +36,19 @@ class RowSet {
   }
   bool Contains(RowId id) const { return Contains(RowIdPage(id), RowIdSlot(id)); }
 
+  // The set's bitmap of data page `page` (slot s is bit s % 32 of word s / 32), nullptr
+  // when the set holds none of the page's rows: for asking about many slots of one page at
+  // the cost of one look-up. Valid until the set changes.
+  const std::uint32_t* PageBits(std::uint32_t page) const {
+    if (page >= where_.size()) {
+      if (where_.size() == Reach()) return nullptr;
+      Place();
+      if (page >= where_.size()) return nullptr;
+    }
+    const std::uint32_t at = where_[page];
+    return at == 0 ? nullptr : pages_[at - 1].slots.data();
+  }
+
   // Fills `out` with the next ids after `*cursor` (ascending), at most `limit` of them;
   // returns false when none are left. `*cursor` starts at 0.
   bool NextBatch(std::size_t* cursor, std::size_t limit, std::vector<RowId>* out) const;

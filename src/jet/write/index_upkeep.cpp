@@ -16,13 +16,17 @@ std::string IndexName(const TableDef& def, std::size_t real_index) {
   return best == nullptr ? "#" + std::to_string(real_index) : best->name;
 }
 
-void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const RowSet& rows) {
+void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const RowSet& rows,
+                        const RowSet* table_rows) {
   const TableDef& def = table.definition();
   for (std::size_t r = 0; r < def.real_indexes.size(); ++r) {
     db.CheckDeadline("removing rows of table '" + table.Name() + "' from its indexes");
     const RealIndexDef& index = def.real_indexes[r];
     try {
-      IndexRemoval removal = RemoveIndexRows(txn, def.page, index.root_page, rows);
+      IndexRemoval removal = RemoveIndexRows(txn, def.page, index.root_page, rows, table_rows);
+      if (removal.rows_without_entry != 0 && (index.flags & kIndexIgnoreNulls) == 0)
+        ThrowCorrupt("it has no entry for " + std::to_string(removal.rows_without_entry) + " of the table's " +
+                     std::to_string(table_rows->size()) + " rows");
       ReleaseIndexPages(txn, index, removal.freed);
       // A node that outgrew its page while the pass ran took new pages for the index; its
       // map must name them as an insert's splits do, growing if it has to.

@@ -18,8 +18,13 @@ namespace jet::write {
 std::string IndexName(const TableDef& def, std::size_t real_index);
 
 // Removes the entries of `rows` from every physical index of `table`, one pass over each
-// tree. Pages a tree gives up are released (see ReleaseIndexPages).
-void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const RowSet& rows);
+// tree. Pages a tree gives up are released (see ReleaseIndexPages). A tree the pass finds
+// inconsistent fails the statement as corrupt, naming the index and the table. With
+// `table_rows` (every row of the table, as the statement read them before changing
+// anything), each tree must also hold one entry per row and none for other rows (rows
+// with NULL keys may be left out where the index leaves them out).
+void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const RowSet& rows,
+                        const RowSet* table_rows = nullptr);
 
 // Gives pages an index no longer links to back to the database, as Jet does: each is
 // marked in the database's map of free pages and then taken out of the index's own page

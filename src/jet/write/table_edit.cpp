@@ -76,6 +76,13 @@ class Deleter {
  public:
   explicit Deleter(EditableDatabase& db) : db_(db), pager_(db.pager()), txn_(db.Editor()), format_(pager_.format()) {}
 
+  // `all`, every row of `table` as the statement read them before changing anything, lets
+  // the pass over each of its indexes check that the tree holds those rows and no others.
+  void Expect(const EditableTable& table, const RowSet& all) {
+    whole_ = &table;
+    all_ = &all;
+  }
+
   // Deletes `rows`: one pass over each index for the whole set, then the rows themselves,
   // page by page in batches of ids.
   std::int64_t DeleteSet(EditableTable& table, const RowSet& rows, int depth) {
@@ -86,6 +93,9 @@ class Deleter {
     // Every page this pass changes is used at once; what exceeds the memory budget goes
     // to the file (journaled first) rather than staying in memory until the end.
     Transaction::Spilling spilling(txn_);
+    // A cascade back into the statement's own table changes its trees before they are
+    // checked against the rows read.
+    if (depth > 0 && &table == whole_) all_ = nullptr;
     std::size_t cursor = 0;
     std::vector<RowId> ids;
     // Rows other tables refer to are checked all together, before anything changes.
@@ -95,7 +105,7 @@ class Deleter {
     } else {
       rows.NextBatch(&cursor, kRowsPerBatch, &ids);
     }
-    RemoveIndexEntries(db_, table, txn_, rows);
+    RemoveIndexEntries(db_, table, txn_, rows, depth == 0 && &table == whole_ ? all_ : nullptr);
     txn_.Release();
     do {
       MarkDeleted(table, ids);
@@ -267,6 +277,8 @@ class Deleter {
   Pager& pager_;
   Transaction& txn_;
   const Format& format_;
+  const EditableTable* whole_ = nullptr;  // the table whose rows `all_` holds
+  const RowSet* all_ = nullptr;
 };
 
 }  // namespace
@@ -326,15 +338,17 @@ std::int64_t DeleteRows(EditableDatabase& db, EditableTable& table, const std::v
 
 std::int64_t DeleteWhere(EditableDatabase& db, EditableTable& table, const std::vector<bool>& wanted,
                          const std::function<bool(const Row&)>& matches) {
-  RowSet rows;
+  RowSet rows, all;
   std::size_t n = 0;
   table.Scan(wanted, [&](RowId id, const Row& row) {
     if (++n % kRowsPerCheck == 0) db.CheckDeadline("reading table '" + table.Name() + "'");
+    all.Add(id);
     if (matches(row)) rows.Add(id);
     return true;
   });
   if (rows.empty()) return 0;
   Deleter deleter(db);
+  deleter.Expect(table, all);
   return deleter.DeleteSet(table, rows, 0);
 }
 

@@ -235,6 +235,8 @@ TEST(IndexRemove, DamagedTreesAreReportedNotFollowed) {
          leaf.entries[2].row = leaf.entries[1].row;
        },
        "a row has two entries"},
+      {"row without an entry", [](auto&, auto& leaf, auto, auto) { leaf.entries.erase(leaf.entries.begin() + 2); },
+       "entries for"},
   };
   for (const Damage& damage : damages) {
     SCOPED_TRACE(damage.name);
