@@ -252,9 +252,8 @@ class Remover {
   bool IsLastLeafEntry(const IndexEntry& e) const {
     const std::string& s = last_leaf_entry_;
     const std::size_t k = e.key.size();
-    if (!have_leaf_entry_ || s.size() != k + 4 || s.compare(0, k, e.key) != 0) return false;
-    const auto* p = reinterpret_cast<const std::uint8_t*>(s.data() + k);
-    return ((std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2]) == e.data_page && p[3] == e.data_row;
+    if (!have_leaf_entry_ || s.size() != k + kIndexRowPointerSize || s.compare(0, k, e.key) != 0) return false;
+    return IndexRowPointerOf(s) == e.row;
   }
 
   // Entries now point into data page `page`: its bitmaps in the sets, looked up once for
