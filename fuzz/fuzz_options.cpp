@@ -18,6 +18,8 @@ class MemoryPlatform : public scourex::Platform {
   char PathSeparator() const override { return '/'; }
   void SetCurrentDirectory(const std::string&) override {}
   std::vector<std::string> ListFiles() override { return {}; }
+  std::vector<std::string> ListOtherEntries() override { return {}; }
+  void RequireRegularFile(const std::string&) override {}
   std::string ReadFile(const std::string&) override { return contents; }
   void AppendToFile(const std::string&, const std::string&) override {}
   bool LockInstallation(const std::string&) override { return true; }
