@@ -264,9 +264,10 @@ class Remover {
     if (table_rows_ == nullptr) return;
     table_bits_ = table_rows_->PageBits(page);
     if (table_bits_ == nullptr) return;
-    const std::size_t at = std::size_t{page} * 8;
-    if (met_.size() < at + 8) met_.resize(at + 8, 0);
-    met_bits_ = met_.data() + at;
+    // Made once at its full size (the table's rows end before Reach()): a vector grown page
+    // by page would hold its old and new buffers together, three times the bitmap at the peak.
+    if (met_.empty()) met_.assign(table_rows_->Reach() * 8, 0);
+    met_bits_ = met_.data() + std::size_t{page} * 8;
   }
 
   // An entry of leaf `number` points at a row the table does not have, or one an entry

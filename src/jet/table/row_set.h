@@ -35,6 +35,8 @@ class RowSet {
     return at != 0 && ((pages_[at - 1].slots[slot / 32] >> (slot % 32)) & 1u) != 0;
   }
   bool Contains(RowId id) const { return Contains(RowIdPage(id), RowIdSlot(id)); }
+  // One past the highest page that holds a row of the set.
+  std::size_t Reach() const { return pages_.empty() ? 0 : pages_.back().number + std::size_t{1}; }
 
   // The set's bitmap of data page `page` (slot s is bit s % 32 of word s / 32), nullptr
   // when the set holds none of the page's rows: for asking about many slots of one page at
@@ -58,7 +60,6 @@ class RowSet {
     std::uint32_t number;
     std::array<std::uint32_t, 8> slots;  // 32-bit words: 36 bytes a page, no padding
   };
-  std::size_t Reach() const { return pages_.empty() ? 0 : pages_.back().number + std::size_t{1}; }
   void Place() const;
 
   // A deque grows without copying what it holds: no moment with the set twice in memory.
