@@ -84,6 +84,121 @@ class Socket {
   SocketHandle handle_;
 };
 
+using Clock = std::chrono::steady_clock;
+
+// One unconnected socket per address of the host, so that an answer from any address
+// is heard. Linux reports a closed browser port to an unconnected socket only when
+// asked to; then a host without a browser fails at once rather than at the deadline.
+struct Asked {
+  Socket socket;
+  sockaddr_storage address;
+  socklen_t length;
+  bool refused = false;
+};
+
+std::vector<Asked> AskEveryAddress(const std::string& host, int browser_port, const std::string& target) {
+  StartSockets();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), std::to_string(browser_port).c_str(), &hints, &found) != 0 || found == nullptr) {
+    throw Error(errnum::kGeneral, "Cannot find " + target + ": the host name cannot be resolved.");
+  }
+  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, &freeaddrinfo);
+  std::vector<Asked> asked;
+  for (const addrinfo* address = addresses.get(); address != nullptr; address = address->ai_next) {
+    Socket socket(::socket(address->ai_family, address->ai_socktype | kSocketFlags, address->ai_protocol));
+    if (!socket.valid() || address->ai_addrlen > sizeof(sockaddr_storage)) continue;
+#ifdef __linux__
+    const int on = 1;
+    if (address->ai_family == AF_INET) setsockopt(socket.handle(), IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    if (address->ai_family == AF_INET6) setsockopt(socket.handle(), IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
+#endif
+    Asked entry{std::move(socket), {}, static_cast<socklen_t>(address->ai_addrlen)};
+    std::memcpy(&entry.address, address->ai_addr, address->ai_addrlen);
+    asked.push_back(std::move(entry));
+  }
+  if (asked.empty()) {
+    throw Error(errnum::kGeneral, "Cannot find " + target + ": the SQL Server Browser cannot be reached.");
+  }
+  return asked;
+}
+
+// The browser's query for one instance: 0x04, then its name ended by a zero byte.
+std::string InstanceQuery(const std::string& instance) {
+  std::string query(1, '\x04');
+  query += instance;
+  query += '\0';
+  return query;
+}
+
+void SendQuery(std::vector<Asked>& asked, const std::string& query) {
+  for (Asked& entry : asked) {
+    if (!entry.refused) {
+      sendto(entry.socket.handle(), query.data(), static_cast<int>(query.size()), kSendFlags,
+             reinterpret_cast<const sockaddr*>(&entry.address), entry.length);
+    }
+  }
+}
+
+enum class Wait { Done, AllRefused, Failed };
+
+// Waits until `until` at most for datagrams on the sockets still asked and adds those that
+// came to `replies`; a socket whose address refuses the query is asked no more.
+Wait ReceiveReplies(std::vector<Asked>& asked, Clock::time_point until, std::vector<std::string>* replies) {
+  std::vector<pollfd> polls;
+  std::vector<size_t> owners;
+  for (size_t i = 0; i < asked.size(); ++i) {
+    if (asked[i].refused) continue;
+    polls.push_back(pollfd{asked[i].socket.handle(), POLLIN, 0});
+    owners.push_back(i);
+  }
+  if (polls.empty()) return Wait::AllRefused;
+  const auto wait_ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+  const int ready = Poll(polls.data(), polls.size(), static_cast<int>(std::max<long long>(wait_ms, 0) + 1));
+  if (ready < 0 && !Interrupted()) return Wait::Failed;
+  for (size_t p = 0; p < polls.size(); ++p) {
+    if (polls[p].revents == 0) continue;
+    char buffer[4096];
+    const auto received = recvfrom(polls[p].fd, buffer, sizeof buffer, kReceiveFlags, nullptr, nullptr);
+    if (received >= 0) {
+      replies->emplace_back(buffer, static_cast<size_t>(received));
+      continue;
+    }
+    if (LastReceiveRefused()) asked[owners[p]].refused = true;
+#ifdef __linux__
+    // Take the queued report so that it does not wake the next poll again.
+    char discard[512];
+    recv(polls[p].fd, discard, sizeof discard, MSG_ERRQUEUE | MSG_DONTWAIT);
+#endif
+  }
+  return Wait::Done;
+}
+
+// The port in a reply that names `instance`; nothing for any other datagram (the name of
+// another instance answering is kept in `other_instance`).
+std::optional<int> PortInReply(std::string_view reply, const std::string& instance, const std::string& target,
+                               std::string* other_instance) {
+  if (reply.empty() || static_cast<unsigned char>(reply[0]) != 0x05) return std::nullopt;
+  const std::optional<std::string> name = BrowserReplyValue(reply, "InstanceName");
+  if (!name || !EqualsNoCase(*name, instance)) {
+    if (name) *other_instance = *name;
+    return std::nullopt;
+  }
+  if (const std::optional<int> port = TcpPortFromBrowserReply(reply)) return port;
+  throw Error(errnum::kGeneral, "Cannot connect to " + target + ": the instance does not accept TCP/IP connections.");
+}
+
+[[noreturn]] void ThrowNoAnswer(const std::string& target, const std::string& other_instance, int wait_seconds) {
+  if (!other_instance.empty()) {
+    throw Error(errnum::kGeneral, "Cannot find " + target + ": the SQL Server Browser answered for instance '" +
+                                      other_instance + "' instead.");
+  }
+  throw Error(errnum::kGeneral, "Cannot find " + target + ": the SQL Server Browser did not answer within " +
+                                    std::to_string(wait_seconds) + " seconds.");
+}
+
 }  // namespace
 
 std::optional<std::string> BrowserReplyValue(std::string_view reply, std::string_view key) {
@@ -119,109 +234,28 @@ int ResolveInstancePort(const std::string& host, const std::string& instance, in
                         int browser_port) {
   const int wait_seconds = timeout_seconds > 0 ? timeout_seconds : kUnlimitedWaitSeconds;
   const std::string target = "SQL Server instance '" + instance + "' on '" + host + "'";
-
-  StartSockets();
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), std::to_string(browser_port).c_str(), &hints, &found) != 0 || found == nullptr) {
-    throw Error(errnum::kGeneral, "Cannot find " + target + ": the host name cannot be resolved.");
-  }
-  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, &freeaddrinfo);
-
-  // One unconnected socket per address of the host, so that an answer from any address
-  // is heard. Linux reports a closed browser port to an unconnected socket only when
-  // asked to; then a host without a browser fails at once rather than at the deadline.
-  struct Asked {
-    Socket socket;
-    sockaddr_storage address;
-    socklen_t length;
-    bool refused = false;
-  };
-  std::vector<Asked> asked;
-  for (const addrinfo* address = addresses.get(); address != nullptr; address = address->ai_next) {
-    Socket socket(::socket(address->ai_family, address->ai_socktype | kSocketFlags, address->ai_protocol));
-    if (!socket.valid() || address->ai_addrlen > sizeof(sockaddr_storage)) continue;
-#ifdef __linux__
-    const int on = 1;
-    if (address->ai_family == AF_INET) setsockopt(socket.handle(), IPPROTO_IP, IP_RECVERR, &on, sizeof on);
-    if (address->ai_family == AF_INET6) setsockopt(socket.handle(), IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
-#endif
-    Asked entry{std::move(socket), {}, static_cast<socklen_t>(address->ai_addrlen)};
-    std::memcpy(&entry.address, address->ai_addr, address->ai_addrlen);
-    asked.push_back(std::move(entry));
-  }
-  if (asked.empty()) {
-    throw Error(errnum::kGeneral, "Cannot find " + target + ": the SQL Server Browser cannot be reached.");
-  }
-
-  std::string request(1, '\x04');
-  request += instance;
-  request += '\0';
-
-  using Clock = std::chrono::steady_clock;
+  std::vector<Asked> asked = AskEveryAddress(host, browser_port, target);
+  const std::string query = InstanceQuery(instance);
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(wait_seconds);
-  Clock::time_point next_send = Clock::now();
   std::string other_instance;  // an answer that named another instance
-  while (true) {
-    const Clock::time_point now = Clock::now();
-    if (now >= deadline) break;
-    if (now >= next_send) {
-      for (Asked& entry : asked) {
-        if (!entry.refused) {
-          sendto(entry.socket.handle(), request.data(), static_cast<int>(request.size()), kSendFlags,
-                 reinterpret_cast<const sockaddr*>(&entry.address), entry.length);
-        }
+  for (Clock::time_point now = Clock::now(); now < deadline; now = Clock::now()) {
+    SendQuery(asked, query);
+    const Clock::time_point until = std::min(deadline, now + kResendInterval);
+    while (Clock::now() < until) {
+      std::vector<std::string> replies;
+      const Wait wait = ReceiveReplies(asked, until, &replies);
+      if (wait == Wait::AllRefused) {
+        throw Error(errnum::kGeneral,
+                    "Cannot find " + target + ": no SQL Server Browser answers on UDP port " +
+                        std::to_string(browser_port) + " of that host.");
       }
-      next_send = now + kResendInterval;
-    }
-    std::vector<pollfd> polls;
-    std::vector<size_t> owners;
-    for (size_t i = 0; i < asked.size(); ++i) {
-      if (asked[i].refused) continue;
-      polls.push_back(pollfd{asked[i].socket.handle(), POLLIN, 0});
-      owners.push_back(i);
-    }
-    if (polls.empty()) {
-      throw Error(errnum::kGeneral,
-                  "Cannot find " + target + ": no SQL Server Browser answers on UDP port " +
-                      std::to_string(browser_port) + " of that host.");
-    }
-    const auto until = std::min(deadline, next_send);
-    const auto wait_ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    const int ready = Poll(polls.data(), polls.size(), static_cast<int>(std::max<long long>(wait_ms, 0) + 1));
-    if (ready < 0 && !Interrupted()) break;
-    for (size_t p = 0; p < polls.size(); ++p) {
-      if (polls[p].revents == 0) continue;
-      char buffer[4096];
-      const auto received = recvfrom(polls[p].fd, buffer, sizeof buffer, kReceiveFlags, nullptr, nullptr);
-      if (received < 0) {
-        if (LastReceiveRefused()) asked[owners[p]].refused = true;
-#ifdef __linux__
-        // Take the queued report so that it does not wake the next poll again.
-        char discard[512];
-        recv(polls[p].fd, discard, sizeof discard, MSG_ERRQUEUE | MSG_DONTWAIT);
-#endif
-        continue;
+      for (const std::string& reply : replies) {
+        if (const std::optional<int> port = PortInReply(reply, instance, target, &other_instance)) return *port;
       }
-      const std::string_view reply(buffer, static_cast<size_t>(received));
-      if (reply.empty() || static_cast<unsigned char>(reply[0]) != 0x05) continue;
-      const std::optional<std::string> name = BrowserReplyValue(reply, "InstanceName");
-      if (!name || !EqualsNoCase(*name, instance)) {
-        if (name) other_instance = *name;
-        continue;
-      }
-      if (const std::optional<int> port = TcpPortFromBrowserReply(reply)) return *port;
-      throw Error(errnum::kGeneral, "Cannot connect to " + target + ": the instance does not accept TCP/IP connections.");
+      if (wait == Wait::Failed) ThrowNoAnswer(target, other_instance, wait_seconds);
     }
   }
-  if (!other_instance.empty()) {
-    throw Error(errnum::kGeneral, "Cannot find " + target + ": the SQL Server Browser answered for instance '" +
-                                      other_instance + "' instead.");
-  }
-  throw Error(errnum::kGeneral, "Cannot find " + target + ": the SQL Server Browser did not answer within " +
-                                    std::to_string(wait_seconds) + " seconds.");
+  ThrowNoAnswer(target, other_instance, wait_seconds);
 }
 
 }  // namespace scourex::db
