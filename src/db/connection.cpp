@@ -89,6 +89,7 @@ class DispatchingConnection : public Connection {
     // Opening again starts from a closed connection, whatever happens next.
     backend_.reset();
     notes_.clear();
+    dialect_ = SqlDialect::kOther;
     if (TrimWhitespace(connection_text).empty()) {
       throw Error(errnum::kGeneral, "The connection text is empty: it names no provider and no data source.");
     }
@@ -97,13 +98,18 @@ class DispatchingConnection : public Connection {
     switch (ClassifyProvider(provider)) {
       case ProviderKind::kJet:
         backend_ = OpenJet(JetOptionsFromText(text, user, password));
+        dialect_ = SqlDialect::kJet;
         break;
       case ProviderKind::kSqlServer:
         backend_ = OpenSqlServer(text, user, password, notes_);
+        dialect_ = SqlDialect::kSqlServer;
         break;
-      case ProviderKind::kOdbc:
-        backend_ = OpenOdbc(MapOdbcText(text, user, password));
+      case ProviderKind::kOdbc: {
+        const OdbcTarget target = MapOdbcText(text, user, password);
+        backend_ = OpenOdbc(target);
+        dialect_ = target.sql_server ? SqlDialect::kSqlServer : SqlDialect::kOther;
         break;
+      }
       case ProviderKind::kUnknown:
         // Its name is not repeated: it could be a piece of an unquoted password.
         throw Error(errnum::kProviderNotFound,
@@ -121,36 +127,17 @@ class DispatchingConnection : public Connection {
   }
 
   std::vector<std::string> TakeNotes() override { return std::exchange(notes_, {}); }
+  SqlDialect Dialect() const override { return dialect_; }
 
  private:
   int timeout_seconds_ = kDefaultCommandTimeoutSeconds;
   std::unique_ptr<Backend> backend_;
   std::vector<std::string> notes_;
+  SqlDialect dialect_ = SqlDialect::kOther;
 };
 
 }  // namespace
 
 std::unique_ptr<Connection> CreateConnection() { return std::make_unique<DispatchingConnection>(); }
-
-}  // namespace scourex::db
-
-namespace scourex::db {
-
-bool ReachesSqlServer(std::string_view connection_text) {
-  try {
-    const ConnectionText text = ConnectionText::Parse(connection_text);
-    const std::optional<std::string> provider = text.Get("Provider");
-    switch (ClassifyProvider(provider)) {
-      case ProviderKind::kSqlServer:
-        return true;
-      case ProviderKind::kOdbc:
-        return NamesSqlServerDriver(text);
-      default:
-        return false;
-    }
-  } catch (const Error&) {
-    return false;  // a text that cannot be read opens nothing
-  }
-}
 
 }  // namespace scourex::db

@@ -12,6 +12,11 @@
 
 namespace scourex::db {
 
+// Whose SQL the database behind an open connection speaks, as far as the commands' date
+// literals care: Jet's, SQL Server's (its providers, or ODBC through a SQL Server driver),
+// or another source's (also a DSN, whose driver is not known here, and a closed connection).
+enum class SqlDialect { kOther, kJet, kSqlServer };
+
 class Connection {
  public:
   virtual ~Connection() = default;
@@ -25,12 +30,10 @@ class Connection {
   // What the last open found out that an operator should read (the port a named SQL
   // Server instance was found on), as information lines; empty once taken.
   virtual std::vector<std::string> TakeNotes() { return {}; }
+  // The dialect of the database the last open reached.
+  virtual SqlDialect Dialect() const { return SqlDialect::kOther; }
 };
 
 std::unique_ptr<Connection> CreateConnection();
-
-// Whether a connection text reaches SQL Server: a SQL Server provider, or an ODBC text
-// naming a SQL Server driver. A DSN's driver is not known here and counts as not.
-bool ReachesSqlServer(std::string_view connection_text);
 
 }  // namespace scourex::db

@@ -199,14 +199,14 @@ std::string FormatDate(const LocalDateTime& t, const std::string& p) {
   return out;
 }
 
-std::string GetDateString(const Settings& settings, const LocalDateTime& t) {
+std::string GetDateString(const Settings& settings, db::SqlDialect dialect, const LocalDateTime& t) {
   if (settings.DBType == 1) return "#" + FormatDate(t, "MM\\/dd\\/yyyy") + " " + FormatDate(t, "hh:mm") + "#";
   if (settings.DBType == 2) {
     // SQL Server reads 'yyyy-mm-dd hh:nn:ss' as year, day, month for a datetime column
     // under a login whose language writes the day first (German, French, ...). The
     // default pattern stands for year, month, day, so SQL Server gets the one form it
     // reads so whatever the language; other sources get the text as configured.
-    if (settings.SQLServerDateFormat == kDefaultSqlServerDateFormat && db::ReachesSqlServer(settings.SQL_Connect)) {
+    if (settings.SQLServerDateFormat == kDefaultSqlServerDateFormat && dialect == db::SqlDialect::kSqlServer) {
       return "'" + FormatDate(t, "yyyymmdd hh\\:nn\\:ss") + "'";
     }
     return "'" + FormatDate(t, settings.SQLServerDateFormat) + "'";

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "config/options.h"
+#include "db/connection.h"
 #include "platform/platform.h"
 
 namespace scourex {
@@ -21,9 +22,9 @@ LocalDateTime AddMonths(const LocalDateTime& t, int months);
 std::string FormatDate(const LocalDateTime& t, const std::string& pattern);
 
 // The literal for the configured engine: #MM/DD/YYYY HH:NN# for Jet files,
-// 'text in SQLServerDateFormat' for other sources of DBType 2, and for SQL Server too
-// unless the pattern is the default, which becomes 'YYYYMMDD HH:NN:SS' (read the same
-// under every login language); empty otherwise.
-std::string GetDateString(const Settings& settings, const LocalDateTime& t);
+// 'text in SQLServerDateFormat' for other sources of DBType 2, and for a connection that
+// speaks SQL Server's dialect too unless the pattern is the default, which becomes
+// 'YYYYMMDD HH:NN:SS' (read the same under every login language); empty otherwise.
+std::string GetDateString(const Settings& settings, db::SqlDialect dialect, const LocalDateTime& t);
 
 }  // namespace scourex

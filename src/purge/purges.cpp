@@ -29,7 +29,8 @@ LocalDateTime Cutoff(PurgeContext& ctx, int months, const std::string& source) {
 
 std::string DateLiteral(PurgeContext& ctx, const LocalDateTime& t) {
   std::string literal;
-  Trap(ctx.log, "Scourex GetDateString", [&] { literal = GetDateString(ctx.settings, t); });
+  const db::SqlDialect dialect = ctx.connection ? ctx.connection->Dialect() : db::SqlDialect::kOther;
+  Trap(ctx.log, "Scourex GetDateString", [&] { literal = GetDateString(ctx.settings, dialect, t); });
   return literal;
 }
 
