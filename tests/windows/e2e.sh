@@ -83,9 +83,8 @@ typical)
 ansi-options)
   # A non-ASCII installation folder; the job's own options file in Windows-1252 moves the
   # databases and the log to non-ASCII names.
-  make_site "$work/site"
   site=$work/Zentrale-Müller
-  mv "$work/site" "$site"
+  make_site "$site"
   dbs=$site/Datenbanken-é
   mkdir "$dbs"
   mv "$site/Orvanta.mdb" "$dbs/"
