@@ -89,8 +89,8 @@ std::int64_t OpenTable::DeleteWhere(const std::vector<bool>& wanted, const std::
   return db_->Change([&] { return write::DeleteWhere(*db_, *this, wanted, matches); });
 }
 
-void OpenTable::InsertRow(const Row& values) {
-  db_->Change([&] { write::InsertRow(*db_, *this, values); });
+void OpenTable::InsertRow(const Row& values, const std::function<void(std::size_t)>& misfit) {
+  db_->Change([&] { write::InsertRow(*db_, *this, values, misfit); });
 }
 
 std::vector<RowId> Table::IndexRowIds(const IndexInfo& index) {

@@ -88,9 +88,13 @@ class TableSource {
     });
     return DeleteRows(ids);
   }
-  // Appends one row, values in column order (NULL for an autonumber takes the next number).
-  virtual void InsertRow(const Row& values) {
+  // Appends one row, values in column order (NULL for an autonumber takes the next
+  // number), each made what its column stores by one rule (jet/row/cell.h). When value k
+  // does not fit its column's type or range, `misfit(k)` is called first: it may throw an
+  // error of its own, saying where the value came from.
+  virtual void InsertRow(const Row& values, const std::function<void(std::size_t)>& misfit = {}) {
     (void)values;
+    (void)misfit;
     throw Error(ErrorCode::ReadOnly, "Table '" + Name() + "' cannot be changed");
   }
 };

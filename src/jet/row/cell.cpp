@@ -123,6 +123,21 @@ void CheckRange(const ColumnDef& c, const std::string& table, std::int64_t v, st
 }  // namespace
 
 Cell ToCell(const ColumnDef& c, const Value& v, const std::string& table) {
+  Cell cell = ToCellOfType(c, v, table);
+  CheckCellLength(c, cell, table);
+  return cell;
+}
+
+void CheckCellLength(const ColumnDef& c, const Cell& cell, const std::string& table) {
+  if (c.type == ColumnType::Text && cell.text.size() > c.length / 2u) {
+    Mismatch(c, table, "the text is longer than " + std::to_string(c.length / 2u) + " characters");
+  }
+  if (c.type == ColumnType::Binary && cell.bytes.size() > c.length) {
+    Mismatch(c, table, "the value is longer than " + std::to_string(c.length) + " bytes");
+  }
+}
+
+Cell ToCellOfType(const ColumnDef& c, const Value& v, const std::string& table) {
   Cell cell;
   if (v.IsNull()) {
     if (c.type == ColumnType::Boolean) {
@@ -177,18 +192,12 @@ Cell ToCell(const ColumnDef& c, const Value& v, const std::string& table) {
     case ColumnType::Memo: {
       if (v.kind != Value::Kind::Text) Mismatch(c, table, "the value is not text");
       cell.text = ToUcs2(v.s, "Column '" + c.name + "' of table '" + table + "'");
-      if (c.type == ColumnType::Text && cell.text.size() > c.length / 2u) {
-        Mismatch(c, table, "the text is longer than " + std::to_string(c.length / 2u) + " characters");
-      }
       break;
     }
     case ColumnType::Binary:
     case ColumnType::Ole:
       if (v.kind != Value::Kind::Binary) Mismatch(c, table, "the value is not binary");
       cell.bytes = v.s;
-      if (c.type == ColumnType::Binary && cell.bytes.size() > c.length) {
-        Mismatch(c, table, "the value is longer than " + std::to_string(c.length) + " bytes");
-      }
       break;
     case ColumnType::Guid:
       if ((v.kind != Value::Kind::Guid && v.kind != Value::Kind::Binary) || v.s.size() != 16)

@@ -30,4 +30,9 @@ struct Cell {
 // fit the column; NULL in a Yes/No column is No.
 Cell ToCell(const ColumnDef& column, const Value& value, const std::string& table);
 
+// ToCell's two steps, for a caller that reports their refusals apart: the value made the
+// column's type within its range, then the cell's length checked against the column's.
+Cell ToCellOfType(const ColumnDef& column, const Value& value, const std::string& table);
+void CheckCellLength(const ColumnDef& column, const Cell& cell, const std::string& table);
+
 }  // namespace jet

@@ -68,24 +68,27 @@ Result Executor::RunInsert(InsertStmt& ins) {
                 "the command gives " + std::to_string(ins.values.size()) + " values for " +
                     std::to_string(targets.size()) + " columns");
   }
+  std::vector<std::size_t> value_of(columns.size(), 0);  // which value goes into each column
+  for (std::size_t k = 0; k < targets.size(); ++k) value_of[targets[k]] = k;
+  auto misfit = [&](std::size_t column) {
+    const ColumnInfo& col = columns[column];
+    throw Error(ErrorCode::TypeMismatch, "Data type mismatch: the value at position " +
+                                             Position(ins.values[value_of[column]]->offset) +
+                                             " cannot be stored in column '" + col.name + "' (" +
+                                             ColumnTypeName(col.type) + ") of table '" + t.Name() + "'");
+  };
   Scope none;
   none.clause = "VALUES list";
   Row row(columns.size());
   for (std::size_t k = 0; k < targets.size(); ++k) {
     Expr& e = *ins.values[k];
     Bind(e, none);
-    Value v = Eval(e, Row());
-    const ColumnInfo& col = columns[targets[k]];
-    auto converted = ConvertForColumn(v, col.type);
-    if (!converted) {
-      throw Error(ErrorCode::TypeMismatch, "Data type mismatch: the value at position " + Position(e.offset) +
-                                               " cannot be stored in column '" + col.name + "' (" +
-                                               ColumnTypeName(col.type) + ") of table '" + t.Name() + "'");
-    }
-    row[targets[k]] = std::move(*converted);
+    auto read = ReadForColumn(Eval(e, Row()), columns[targets[k]].type);
+    if (!read) misfit(targets[k]);
+    row[targets[k]] = std::move(*read);
   }
   CheckDeadline();
-  t.InsertRow(row);
+  t.InsertRow(row, misfit);
   Result result;
   result.affected = 1;
   return result;

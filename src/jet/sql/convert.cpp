@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "jet/error.h"
-#include "jet/row/cell.h"
 #include "jet/sql/number.h"
 #include "jet/sql/values.h"
 
@@ -70,10 +69,12 @@ std::optional<std::string> ParseGuid(std::string_view s) {
   return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-// The value as SQL reads it for a column of `type`, before the row layer's rule: text
-// read as the number, date, Yes/No or GUID the column takes, and other values written as
-// text for a text column. nullopt for text that reads as none of them.
+}  // namespace
+
 std::optional<Value> ReadForColumn(const Value& v, ColumnType type) {
+  if (v.IsNull()) return Value::Null();
+  // The row layer stores no Decimal column; SQL keeps its own conversion for them.
+  if (type == ColumnType::Numeric) return ToDecimal(v);
   const bool text = v.kind == Value::Kind::Text;
   switch (type) {
     case ColumnType::Boolean: {
@@ -110,43 +111,6 @@ std::optional<Value> ReadForColumn(const Value& v, ColumnType type) {
       return Value::GuidValue(std::move(*bytes));
     }
     default: return v;
-  }
-}
-
-// The row layer's rule, for a column whose length SQL does not know: the table checks a
-// text's or a binary value's length when it stores the row.
-ColumnDef WithoutLength(ColumnType type) {
-  ColumnDef def;
-  def.type = type == ColumnType::Text ? ColumnType::Memo : type == ColumnType::Binary ? ColumnType::Ole : type;
-  return def;
-}
-
-}  // namespace
-
-std::optional<Value> ConvertForColumn(const Value& v, ColumnType type) {
-  if (v.IsNull()) return Value::Null();
-  // The row layer stores no Decimal column; SQL keeps its own conversion for them.
-  if (type == ColumnType::Numeric) return ToDecimal(v);
-  std::optional<Value> read = ReadForColumn(v, type);
-  if (!read) return std::nullopt;
-  Cell cell;
-  try {
-    cell = ToCell(WithoutLength(type), *read, std::string());
-  } catch (const Error& e) {
-    if (e.code() != ErrorCode::TypeMismatch) throw;
-    return std::nullopt;
-  }
-  switch (type) {
-    case ColumnType::Boolean: return Value::Bool(cell.i != 0);
-    case ColumnType::Byte:
-    case ColumnType::Integer:
-    case ColumnType::Long: return Value::Int(cell.i);
-    case ColumnType::Currency: return Value::Money(cell.i);
-    case ColumnType::Single: return Value::Float(static_cast<float>(cell.d));
-    case ColumnType::Double: return Value::Dbl(cell.d);
-    case ColumnType::DateTime: return Value::DateValue(cell.d);
-    case ColumnType::Guid: return Value::GuidValue(std::move(cell.bytes));
-    default: return read;
   }
 }
 

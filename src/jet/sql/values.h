@@ -69,8 +69,11 @@ std::optional<Value> Negative(const Value& v);
 // a number as a day count, or text holding a date. nullopt when it stands for none.
 std::optional<CivilTime> CivilOf(const Value& v);
 
-// The value converted for storing in a column of the given type, or nullopt when Jet
-// would refuse the conversion (wrong kind or out of range). NULL stays NULL.
-std::optional<Value> ConvertForColumn(const Value& v, ColumnType type);
+// The value as SQL reads it for a column of the given type, before the table makes it
+// the column's cell (jet/row/cell.h): text read as the number, date, Yes/No or GUID the
+// column takes, other values written as text for a text column, and a Decimal column's
+// value converted by SQL, as no table stores one. nullopt for text that reads as none of
+// them. NULL stays NULL.
+std::optional<Value> ReadForColumn(const Value& v, ColumnType type);
 
 }  // namespace jet::sql

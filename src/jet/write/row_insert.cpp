@@ -26,19 +26,26 @@ class Inserter {
       : db_(db), table_(table), def_(table.definition()), pager_(db.pager()), txn_(db.Editor()),
         format_(pager_.format()) {}
 
-  void Insert(Row values) {
+  void Insert(const Row& values, const std::function<void(std::size_t)>& misfit) {
     if (values.size() != def_.columns.size())
       throw Error(ErrorCode::Unsupported, "A row for table '" + table_.Name() + "' needs " +
                                               std::to_string(def_.columns.size()) + " values");
-    TakeAutonumbers(&values);
     std::vector<Cell> cells;
     for (std::size_t i = 0; i < def_.columns.size(); ++i) {
-      if (def_.columns[i].type == ColumnType::Numeric)
-        throw Error(ErrorCode::Unsupported, "Column '" + def_.columns[i].name + "' of table '" + table_.Name() +
+      const ColumnDef& column = def_.columns[i];
+      if (column.type == ColumnType::Numeric)
+        throw Error(ErrorCode::Unsupported, "Column '" + column.name + "' of table '" + table_.Name() +
                                                 "' is a Decimal column, which this engine cannot store yet");
-      cells.push_back(ToCell(def_.columns[i], values[i], table_.Name()));
+      try {
+        cells.push_back(ToCellOfType(column, values[i], table_.Name()));
+      } catch (const Error& e) {
+        if (e.code() == ErrorCode::TypeMismatch && misfit) misfit(i);
+        throw;
+      }
+      CheckCellLength(column, cells.back(), table_.Name());
     }
-    CheckReferences(values);
+    TakeAutonumbers(&cells);
+    CheckReferences(values, cells);
     LongValueWriter long_values(txn_);
     std::string record = EncodeRecord(def_, cells, [&](const ColumnDef&, const std::string& data) {
       return long_values.Put(data);
@@ -54,37 +61,37 @@ class Inserter {
   }
 
  private:
-  void TakeAutonumbers(Row* values) {
+  void TakeAutonumbers(std::vector<Cell>* cells) {
     for (std::size_t i = 0; i < def_.columns.size(); ++i) {
       const ColumnDef& c = def_.columns[i];
-      Value& v = (*values)[i];
+      Cell& cell = (*cells)[i];
       if (c.flags & kColumnAutoGuid) {
-        if (v.IsNull()) {
+        if (cell.null) {
           std::random_device rd;
           std::string g(16, '\0');
           for (char& ch : g) ch = static_cast<char>(rd() & 0xFF);
           g[7] = static_cast<char>((g[7] & 0x0F) | 0x40);  // a random (version 4) GUID
           g[8] = static_cast<char>((g[8] & 0x3F) | 0x80);
-          v = Value::GuidValue(g);
+          cell = ToCell(c, Value::GuidValue(g), table_.Name());
         }
         continue;
       }
       if (!(c.flags & kColumnAutoLong)) continue;
       Bytes& tdef = txn_.Write(def_.page);
       std::uint32_t last = ByteView(tdef).U32(format_.tdef_autonumber);
-      if (v.IsNull()) {
+      if (cell.null) {
         if (last >= 0x7FFFFFFFu)
           throw Error(ErrorCode::Unsupported, "Table '" + table_.Name() + "' has run out of autonumbers");
-        v = Value::Int(static_cast<std::int64_t>(last) + 1);
+        cell = ToCell(c, Value::Int(static_cast<std::int64_t>(last) + 1), table_.Name());
       }
-      if (v.kind == Value::Kind::Integer && v.i > static_cast<std::int64_t>(last) && v.i <= 0x7FFFFFFF)
-        Put32(tdef.data() + format_.tdef_autonumber, static_cast<std::uint32_t>(v.i));
+      if (c.type == ColumnType::Long && cell.i > static_cast<std::int64_t>(last))
+        Put32(tdef.data() + format_.tdef_autonumber, static_cast<std::uint32_t>(cell.i));
     }
   }
 
   // Enforced relationships in which this table refers to another: a row may only refer
   // to a row that exists (NULL refers to nothing and is always allowed).
-  void CheckReferences(const Row& values) {
+  void CheckReferences(const Row& values, const std::vector<Cell>& cells) {
     for (const RelationshipInfo& r : db_.Relationships()) {
       if (!r.enforced || !SameName(r.foreign_table, table_.Name())) continue;
       EditableTable* parent = db_.GetTable(r.primary_table);
@@ -92,8 +99,10 @@ class Inserter {
       std::vector<std::size_t> mine, theirs;
       for (const auto& n : r.foreign_columns) mine.push_back(Position(table_, n));
       for (const auto& n : r.primary_columns) theirs.push_back(Position(*parent, n));
+      Row stored(values.size());
+      for (std::size_t k : mine) stored[k] = StoredValue(def_.columns[k], cells[k], values[k]);
       std::string key, other;
-      if (!RelationKey(values, mine, &key)) continue;
+      if (!RelationKey(stored, mine, &key)) continue;
       std::vector<bool> wanted(parent->Columns().size(), false);
       for (std::size_t c : theirs) wanted[c] = true;
       bool found = false;
@@ -104,6 +113,26 @@ class Inserter {
       if (!found)
         throw Error(ErrorCode::Integrity, "You cannot add or change a record because a related record is required in "
                                           "table '" + parent->Name() + "'.");
+    }
+  }
+
+  // The value a cell reads back as, which relationship keys compare: of the column's own
+  // kind; a text is the text given, which its cell holds in UCS-2.
+  static Value StoredValue(const ColumnDef& column, const Cell& cell, const Value& given) {
+    if (cell.null) return Value::Null();
+    switch (column.type) {
+      case ColumnType::Boolean: return Value::Bool(cell.i != 0);
+      case ColumnType::Byte:
+      case ColumnType::Integer:
+      case ColumnType::Long: return Value::Int(cell.i);
+      case ColumnType::Currency: return Value::Money(cell.i);
+      case ColumnType::Single: return Value::Float(static_cast<float>(cell.d));
+      case ColumnType::Double: return Value::Dbl(cell.d);
+      case ColumnType::DateTime: return Value::DateValue(cell.d);
+      case ColumnType::Guid: return Value::GuidValue(cell.bytes);
+      case ColumnType::Binary:
+      case ColumnType::Ole: return Value::Bytes(cell.bytes);
+      default: return given;
     }
   }
 
@@ -170,14 +199,15 @@ class Inserter {
 
 }  // namespace
 
-void InsertRow(EditableDatabase& db, EditableTable& table, const Row& values) {
+void InsertRow(EditableDatabase& db, EditableTable& table, const Row& values,
+               const std::function<void(std::size_t)>& misfit) {
   if (db.version() != JetVersion::Jet4)
     throw Error(ErrorCode::Unsupported, "Adding rows to table '" + table.Name() + "' of database '" + db.path() +
                                             "' is not supported: it is a Jet 3 (Access 97) file");
   if (table.is_system())
     throw Error(ErrorCode::ReadOnly, "System table '" + table.Name() + "' of database '" + db.path() +
                                          "' cannot be changed");
-  Inserter(db, table).Insert(values);
+  Inserter(db, table).Insert(values, misfit);
 }
 
 }  // namespace jet::write

@@ -55,7 +55,7 @@ class MemoryTable : public TableSource {
     return static_cast<std::int64_t>(before - rows_.size());
   }
 
-  void InsertRow(const Row& values) override { Add(values); }
+  void InsertRow(const Row& values, const std::function<void(std::size_t)>&) override { Add(values); }
 
   std::size_t Size() const { return rows_.size(); }
   const Row& RowAt(std::size_t k) const { return rows_.at(k).second; }

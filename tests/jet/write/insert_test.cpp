@@ -122,7 +122,8 @@ TEST(WriteInsert, RefusalsChangeNothing) {
         {ErrorCode::Integrity, "INSERT INTO CARD (Owner, CardNumber) VALUES (3, 'NEWCARD1')", "table 'CRDHLD'"},
         {ErrorCode::Integrity, "INSERT INTO CRDHLD (ID, LastName) VALUES (2, 'Twice')", "'PrimaryKey'"},
         {ErrorCode::Integrity, "INSERT INTO CRDHLD (LastName) VALUES ('Nobody')", "Null"},
-        {ErrorCode::TypeMismatch, "INSERT INTO CRDHLD (ID, type) VALUES (5000, 70000)", "'type'"},
+        {ErrorCode::TypeMismatch, "INSERT INTO CRDHLD (ID, type) VALUES (5000, 70000)",
+         "position 45 cannot be stored in column 'type'"},
         {ErrorCode::ReadOnly, "INSERT INTO MSysObjects (Id) VALUES (1)", "MSysObjects"},
     };
     for (const auto& r : refusals) ExpectJetError(r.code, r.text, [&] { s->Execute(r.sql); });
