@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/create/database_writer.h"
+#include "bench_journal.h"
 #include "jet/error.h"
 #include "jet/session.h"
 
@@ -33,27 +33,10 @@ constexpr double kFirstDay = 45627.0;
 constexpr double kCutoff = kFirstDay + 365.0;
 
 void WriteJournal(const std::string& path, int rows) {
-  using jet::ColumnType;
-  using jet::Value;
   jet::create::DatabaseWriter db;
-  jet::create::IndexSpec pk;
-  pk.name = "PrimaryKey";
-  pk.columns = {"ID"};
-  pk.primary = true;
-  jet::create::IndexSpec by_date;
-  by_date.name = "Date";
-  by_date.columns = {"Date"};
-  auto& log = db.AddTable("Log",
-                          {{"ID", ColumnType::Long, 0, true, true}, {"Date", ColumnType::DateTime},
-                           {"EventType", ColumnType::Integer}, {"CardNumber", ColumnType::Text, 20},
-                           {"Message", ColumnType::Text, 255}},
-                          {pk, by_date});
+  auto& log = bench::AddLogTable(db);
   for (int k = 0; k < rows; ++k) {
-    double when = kFirstDay + k * (730.0 / rows) - (k % 50 == 7 ? 3.0 : 0.0);
-    char card[16];
-    std::snprintf(card, sizeof card, "%08X", static_cast<unsigned>(k * 2654435761u));
-    log.Append({Value::Null(), Value::DateValue(when), Value::Int(k % 21 + 1), Value::Str(card),
-                Value::Str("Access granted at door " + std::to_string(k % 200))});
+    log.Append(bench::EventRow(k, kFirstDay + k * (730.0 / rows) - (k % 50 == 7 ? 3.0 : 0.0)));
   }
   db.Write(path);
 }
