@@ -49,9 +49,8 @@ void ToggleHeaderEncoding(std::uint8_t* page, std::size_t size, JetVersion versi
 }
 
 void CryptPage(std::uint32_t database_key, std::uint32_t page_number, std::uint8_t* data, std::size_t size) {
-  std::uint32_t k = database_key ^ page_number;
-  std::uint8_t key[4] = {static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),
-                         static_cast<std::uint8_t>(k >> 16), static_cast<std::uint8_t>(k >> 24)};
+  std::uint8_t key[4];
+  Put32(key, database_key ^ page_number);
   Rc4(key, sizeof key, data, size);
 }
 
