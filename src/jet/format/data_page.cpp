@@ -57,9 +57,9 @@ struct SlotScan {
 
 SlotScan ScanSlots(const PageData& page, const Format& format, std::uint16_t count) {
   SlotScan scan{format.page_size, count};
-  const std::uint8_t* slot = page.data() + format.data_slots;
-  for (std::uint16_t i = 0; i < count; ++i, slot += 2) {
-    const unsigned raw = slot[0] | (slot[1] << 8);
+  const ByteView bytes(page);
+  for (std::uint16_t i = 0; i < count; ++i) {
+    const unsigned raw = bytes.U16(format.data_slots + 2u * i);
     scan.low = std::min<std::size_t>(scan.low, raw & kSlotOffsetMask);
     if ((raw & kSlotDeleted) == kSlotDeleted && scan.free_slot == count) scan.free_slot = i;
   }
