@@ -1,5 +1,5 @@
-// INSERT converting values as Jet does; the job's badge DELETE in one scan of each table,
-// reading only the columns it needs, with one call to delete.
+// INSERT reading each value for its column and naming one that does not fit; the job's
+// badge DELETE in one scan of each table, reading only the columns it needs, in one call.
 
 #include <gtest/gtest.h>
 
