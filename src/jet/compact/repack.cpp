@@ -71,19 +71,24 @@ void PageCopy::PackRows(Table& t, os::File& out) {
 
 void PageCopy::RebuildIndexes(Table& t, os::File& out) {
   // Where a row went: a packed table's rows by their order, the others with their page.
+  // Entries mostly follow the rows' order, so the pages found last are tried first.
+  std::size_t from = 0, to = 0;
   auto moved = [&](std::uint32_t page, std::uint8_t row) -> RowPointer {
     if (!t.packed) return {Renumber(page, "an index entry"), row};
-    auto it = std::lower_bound(t.data_pages.begin(), t.data_pages.end(), page);
-    const Moved* m = it != t.data_pages.end() && *it == page ? &moved_[static_cast<std::size_t>(it - t.data_pages.begin())] : nullptr;
+    if (from >= t.data_pages.size() || t.data_pages[from] != page)
+      from = static_cast<std::size_t>(std::lower_bound(t.data_pages.begin(), t.data_pages.end(), page) -
+                                      t.data_pages.begin());
+    const Moved* m = from < t.data_pages.size() && t.data_pages[from] == page ? &moved_[from] : nullptr;
     if (m == nullptr || (m->rows[row / 64] & (std::uint64_t{1} << (row % 64))) == 0)
       ThrowCorrupt("an index of the table at page " + std::to_string(t.page) + " has an entry for row " +
                    std::to_string(row) + " of page " + std::to_string(page) + ", which is not a row of the table");
     std::uint32_t ordinal = m->first;
     for (int w = 0; w < row / 64; ++w) ordinal += static_cast<std::uint32_t>(std::popcount(m->rows[w]));
     ordinal += static_cast<std::uint32_t>(std::popcount(m->rows[row / 64] & ((std::uint64_t{1} << (row % 64)) - 1)));
-    const auto at = std::upper_bound(new_firsts_.begin(), new_firsts_.end(), ordinal) - 1;
-    const auto k = static_cast<std::size_t>(at - new_firsts_.begin());
-    return {t.new_data_pages[k], static_cast<std::uint8_t>(ordinal - *at)};
+    if (new_firsts_[to] > ordinal || (to + 1 < new_firsts_.size() && new_firsts_[to + 1] <= ordinal))
+      to = static_cast<std::size_t>(std::upper_bound(new_firsts_.begin(), new_firsts_.end(), ordinal) -
+                                    new_firsts_.begin()) - 1;
+    return {t.new_data_pages[to], static_cast<std::uint8_t>(ordinal - new_firsts_[to])};
   };
   t.new_roots.assign(t.roots.size(), 0);
   t.new_index_pages.assign(t.roots.size(), {});

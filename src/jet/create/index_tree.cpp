@@ -53,22 +53,21 @@ std::size_t EntryCollector::FindDuplicate() const {
   return Count();
 }
 
-bool IndexTreeWriter::Fill::Fits(std::string_view key, const Format& f) const {
-  if (count_ == 0) return true;
-  return sum_ + key.size() + pointer_ - count_ * Prefix(key, f) <= f.page_size - f.index_entries;
-}
-
-void IndexTreeWriter::Fill::Take(std::string_view key, const Format& f) {
-  if (count_ == 0) first_.assign(key);
-  else prefix_ = Prefix(key, f);
-  sum_ += key.size() + pointer_;
-  ++count_;
-}
-
-// The prefix the page's entries share once `key` joins them.
-std::size_t IndexTreeWriter::Fill::Prefix(std::string_view key, const Format& f) const {
+std::size_t IndexTreeWriter::Fill::PrefixWith(std::string_view key, const Format& f) const {
+  if (count_ == 0) return 0;
   const std::size_t before = count_ == 1 ? std::min(first_.size(), MaxIndexPrefix(f)) : prefix_;
   return std::min(before, SharedLength(first_, key));
+}
+
+bool IndexTreeWriter::Fill::Fits(std::string_view key, std::size_t prefix, const Format& f) const {
+  return count_ == 0 || sum_ + key.size() + pointer_ - count_ * prefix <= f.page_size - f.index_entries;
+}
+
+void IndexTreeWriter::Fill::Take(std::string_view key, std::size_t prefix) {
+  if (count_ == 0) first_.assign(key);
+  else prefix_ = prefix;
+  sum_ += key.size() + pointer_;
+  ++count_;
 }
 
 IndexTreeWriter::IndexTreeWriter(const Format& format, std::uint32_t tdef_page, std::function<std::uint32_t()> allocate,
@@ -78,14 +77,16 @@ IndexTreeWriter::IndexTreeWriter(const Format& format, std::uint32_t tdef_page, 
 }
 
 void IndexTreeWriter::Add(std::string_view key, RowPointer row) {
+  std::size_t prefix = leaf_fill_.PrefixWith(key, f_);
   if (leaf_.entries.empty()) {
     if (leaf_number_ == 0) leaf_number_ = allocate_();
-  } else if (!leaf_fill_.Fits(key, f_)) {
+  } else if (!leaf_fill_.Fits(key, prefix, f_)) {
     const std::uint32_t next = allocate_();
     WriteLeaf(next);
     leaf_number_ = next;
+    prefix = 0;
   }
-  leaf_fill_.Take(key, f_);
+  leaf_fill_.Take(key, prefix);
   leaf_.entries.push_back(IndexEntry{std::string(key), row, 0});
 }
 
@@ -95,14 +96,14 @@ void IndexTreeWriter::WriteLeaf(std::uint32_t next) {
     up_.push_back(leaf_.entries.back());
     up_.back().child_page = leaf_number_;
   }
+  leaf_.prefix_length = leaf_fill_.prefix();
   Write(leaf_number_, leaf_);
   leaf_.prev_page = leaf_number_;
   leaf_.entries.clear();
   leaf_fill_ = Fill(IndexPointerSize(true));
 }
 
-void IndexTreeWriter::Write(std::uint32_t number, IndexPage& page) {
-  page.prefix_length = CommonIndexPrefix(page.entries, f_);
+void IndexTreeWriter::Write(std::uint32_t number, const IndexPage& page) {
   std::fill(bytes_.begin(), bytes_.end(), std::uint8_t{0});
   EncodeIndexPage(page, f_, bytes_.data());
   put_(number, bytes_);
@@ -119,11 +120,13 @@ BuiltIndex IndexTreeWriter::Finish() {
     std::vector<std::size_t> ends;
     Fill fill(IndexPointerSize(false));
     for (std::size_t i = 0; i < level.size(); ++i) {
-      if (!fill.Fits(level[i].key, f_)) {
+      std::size_t prefix = fill.PrefixWith(level[i].key, f_);
+      if (!fill.Fits(level[i].key, prefix, f_)) {
         ends.push_back(i);
         fill = Fill(IndexPointerSize(false));
+        prefix = 0;
       }
-      fill.Take(level[i].key, f_);
+      fill.Take(level[i].key, prefix);
     }
     ends.push_back(level.size());
     std::vector<std::uint32_t> numbers(ends.size());
@@ -143,6 +146,7 @@ BuiltIndex IndexTreeWriter::Finish() {
       if (rightmost && end - begin >= 2) page.tail_page = level[--end].child_page;
       page.entries.assign(std::make_move_iterator(level.begin() + static_cast<std::ptrdiff_t>(begin)),
                           std::make_move_iterator(level.begin() + static_cast<std::ptrdiff_t>(end)));
+      page.prefix_length = CommonIndexPrefix(page.entries, f_);
       Write(numbers[k], page);
     }
     built_.root = numbers.back();

@@ -64,18 +64,22 @@ class IndexTreeWriter {
   class Fill {
    public:
     explicit Fill(std::size_t pointer) : pointer_(pointer) {}
-    bool Fits(std::string_view key, const Format& f) const;
-    void Take(std::string_view key, const Format& f);
+    // The prefix the page's entries would share with `key` added.
+    std::size_t PrefixWith(std::string_view key, const Format& f) const;
+    // Whether `key`, sharing `prefix`, still fits the page.
+    bool Fits(std::string_view key, std::size_t prefix, const Format& f) const;
+    void Take(std::string_view key, std::size_t prefix);
+    // The prefix the page's entries share (CommonIndexPrefix's).
+    std::uint16_t prefix() const { return static_cast<std::uint16_t>(count_ < 2 ? 0 : prefix_); }
 
    private:
-    std::size_t Prefix(std::string_view key, const Format& f) const;
     std::size_t pointer_;
     std::string first_;
     std::size_t prefix_ = 0, sum_ = 0, count_ = 0;
   };
 
   void WriteLeaf(std::uint32_t next);
-  void Write(std::uint32_t number, IndexPage& page);
+  void Write(std::uint32_t number, const IndexPage& page);
 
   const Format& f_;
   std::uint32_t owner_;
