@@ -99,9 +99,7 @@ void PageCopy::RebuildIndexes(Table& t, os::File& out) {
                                  [&](std::uint32_t n, PageData& bytes) { Put(out, n, bytes); });
     WalkIndexLeaves(*src_, t.page, t.roots[r], [&](const IndexLeafView& leaf) {
       for (std::size_t i = 0; i < leaf.size(); ++i) {
-        // The entry in full: the shared prefix, then its own bytes (the first holds both).
-        if (i == 0) stored.assign(leaf.Own(0));
-        else stored.assign(leaf.Prefix()).append(leaf.Own(i));
+        leaf.StoredInto(i, &stored);
         const RowPointer row = leaf.row(i);
         tree.Add(std::string_view(stored).substr(0, stored.size() - kIndexRowPointerSize), moved(row.page, row.row));
       }

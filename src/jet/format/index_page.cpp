@@ -78,11 +78,15 @@ const std::uint8_t* IndexLeafView::ShortPointer(std::size_t i) const {
 }
 
 std::string IndexLeafView::Stored(std::size_t i) const {
-  const char* bytes = reinterpret_cast<const char*>(page_.data());
   std::string s;
-  if (i > 0) s.assign(bytes + f_->index_entries, prefix_);
-  s.append(bytes + Start(i), ends_[i] - Start(i));
+  StoredInto(i, &s);
   return s;
+}
+
+void IndexLeafView::StoredInto(std::size_t i, std::string* out) const {
+  const char* bytes = reinterpret_cast<const char*>(page_.data());
+  out->assign(bytes + f_->index_entries, i > 0 ? prefix_ : 0);
+  out->append(bytes + Start(i), ends_[i] - Start(i));
 }
 
 IndexEntry IndexLeafView::Entry(std::size_t i) const {

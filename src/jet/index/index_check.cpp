@@ -93,8 +93,7 @@ class TreeChecker {
           if (own <= before) Problem(number, "holds entries out of order");
           before = own;
         }
-        if (leaf->size() == 1) last_leaf_entry_.assign(first);
-        else last_leaf_entry_.assign(leaf->Prefix()).append(before);
+        leaf->StoredInto(leaf->size() - 1, &last_leaf_entry_);
         *last = last_leaf_entry_;
       }
       if (leaf_visit_) leaf_visit_(*leaf);
