@@ -40,6 +40,7 @@ class OpenTable final : public Table, public write::EditableTable {
   const TableReader& reader() const override { return *reader_; }
   bool is_system() const override { return system_; }
   RowPlacement& placement() override { return placement_; }
+  OpenDatabase& db() const { return *db_; }
 
   // Reads the definition again after a statement changed or restored it.
   void Reload();

@@ -1,118 +1,118 @@
 #include "jet/integrity.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdint>
-#include <unordered_set>
 #include <utility>
 
 #include "jet/database_internal.h"
 #include "jet/format/usage_map.h"
 #include "jet/index/index_check.h"
+#include "jet/table/row_set.h"
 #include "jet/write/index_upkeep.h"
 
 namespace jet {
 namespace {
 
-// The rows an index names, as one bit per slot of each page up to the highest page named:
-// unlike a delete's RowSet, it takes ids in any order and tells at once whether an id was
-// there already (an index naming a row twice).
+// One bit per slot of every page up to the last page holding a row, made once per table:
+// which rows an index has named so far.
 class SlotBits {
  public:
-  // Whether `id` was not in the set yet.
-  bool Insert(RowId id) {
-    const std::size_t page = static_cast<std::size_t>(id >> 8), slot = static_cast<std::size_t>(id & 0xFF);
-    if (page >= bits_.size()) bits_.resize(page + 1);
-    std::uint64_t& word = bits_[page][slot / 64];
-    const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
+  explicit SlotBits(std::size_t pages) : words_(pages * 8) {}
+  void Clear() { std::fill(words_.begin(), words_.end(), 0u); }
+  // Whether the slot was not marked yet; the caller keeps `page` below the set's pages.
+  bool Mark(std::uint32_t page, std::uint8_t slot) {
+    std::uint32_t& word = words_[std::size_t{page} * 8 + slot / 32];
+    const std::uint32_t bit = std::uint32_t{1} << (slot % 32);
     if ((word & bit) != 0) return false;
     word |= bit;
-    ++count_;
     return true;
   }
-  bool Contains(RowId id) const {
-    const std::size_t page = static_cast<std::size_t>(id >> 8), slot = static_cast<std::size_t>(id & 0xFF);
-    return page < bits_.size() && (bits_[page][slot / 64] & (std::uint64_t{1} << (slot % 64))) != 0;
-  }
-  std::size_t size() const { return count_; }
 
  private:
-  std::vector<std::array<std::uint64_t, 4>> bits_;
-  std::size_t count_ = 0;
+  std::vector<std::uint32_t> words_;
 };
 
-void CheckIndex(Table& table, const IndexInfo& index, const SlotBits& rows,
-                std::vector<std::string>* problems) {
-  const std::string where = "Index '" + index.name + "' of table '" + table.Name() + "'";
-  SlotBits seen;
-  std::string last;
-  bool first = true, ordered = true, twice = false;
-  std::size_t gone = 0;
-  table.WalkIndex(index, [&](RowId id, const std::string& key) {
-    if (!first && key < last) ordered = false;
-    last = key;
-    first = false;
-    if (!seen.Insert(id)) twice = true;
-    if (!rows.Contains(id)) ++gone;
-    return true;
-  });
-  if (!ordered) problems->push_back(where + ": entries out of key order");
-  if (twice) problems->push_back(where + ": a row has two entries");
-  if (gone > 0) problems->push_back(where + ": " + std::to_string(gone) + " entries for rows that do not exist");
-  if (!index.ignore_nulls && seen.size() != rows.size())
-    problems->push_back(where + ": " + std::to_string(seen.size()) + " entries for " + std::to_string(rows.size()) +
-                        " rows");
+// What one walk of an index's leaves found against the table's rows.
+struct EntryCount {
+  std::size_t entries = 0, gone = 0;
+  bool twice = false;
+};
+
+// Pages as a bitmap over the file, for asking of each page of a tree whether a map holds it.
+std::vector<bool> PageBitmap(Pager& pager, RowPointer map) {
+  std::vector<bool> pages(pager.page_count(), false);
+  for (std::uint32_t page : ReadUsageMap(pager, map))
+    if (page < pages.size()) pages[page] = true;
+  return pages;
 }
 
-}  // namespace
+bool Holds(const std::vector<bool>& pages, std::uint32_t page) { return page < pages.size() && pages[page]; }
 
-std::vector<std::string> CheckIntegrity(Table& table) {
-  std::vector<std::string> problems;
+// The table's rows against its recorded count; each real index walked once, its tree's
+// structure checked while its entries are held against the rows (in key order, each row
+// once, none for a row that is gone, every row unless the index leaves NULL keys out);
+// and with `free` (the database-wide check), the pages of rows and trees against the page
+// maps: a page the table's rows or one of its trees use must be claimed by its map (or the
+// engine would hand it out again) and not be offered by the database's free-page map (the
+// next writer would take it and overwrite the table).
+void CheckTable(Table& table, const std::vector<bool>* free, std::vector<std::string>* problems) {
   try {
-    SlotBits rows;
+    Pager& pager = Internal(table).db().pager();
+    const TableDef& def = Internal(table).definition();
+    RowSet rows;
     table.Scan(std::vector<bool>(table.Columns().size(), false), [&](RowId id, const Row&) {
-      rows.Insert(id);
+      rows.Add(id);
       return true;
     });
     if (table.RecordedRowCount() != rows.size())
-      problems.push_back("Table '" + table.Name() + "': " + std::to_string(rows.size()) + " rows, " +
-                         std::to_string(table.RecordedRowCount()) + " recorded");
-    for (const IndexInfo& index : table.Indexes()) CheckIndex(table, index, rows, &problems);
-  } catch (const Error& e) {
-    problems.push_back("Table '" + table.Name() + "': " + e.what());
-  }
-  return problems;
-}
+      problems->push_back("Table '" + table.Name() + "': " + std::to_string(rows.size()) + " rows, " +
+                          std::to_string(table.RecordedRowCount()) + " recorded");
+    if (free != nullptr)
+      for (std::uint32_t page : Internal(table).reader().DataPages())
+        if (Holds(*free, page))
+          problems->push_back("Table '" + table.Name() + "': page " + std::to_string(page) +
+                              " holds its rows but is marked free");
 
-namespace {
-
-// Each index tree's structure, and the pages of the table against the page maps: a page
-// the table's rows or one of its trees use must be claimed by its map (or the engine
-// would hand it out again) and not be offered by the database's free-page map (the next
-// writer would take it and overwrite the table).
-void CheckPages(Database& db, Table& table, const std::unordered_set<std::uint32_t>& free,
-                std::vector<std::string>* problems) {
-  try {
-    Pager& pager = Internal(db).pager();
-    const TableDef& def = Internal(table).definition();
-    for (std::uint32_t page : Internal(table).reader().DataPages())
-      if (free.count(page) != 0)
-        problems->push_back("Table '" + table.Name() + "': page " + std::to_string(page) +
-                            " holds its rows but is marked free");
+    SlotBits seen(rows.Reach());
+    const auto leaf_rows = [&](EntryCount* count) {
+      return [&rows, &seen, count](const IndexLeafView& leaf) {
+        for (std::size_t i = 0; i < leaf.size(); ++i) {
+          const RowPointer row = leaf.row(i);
+          ++count->entries;
+          if (!rows.Contains(row.page, row.row)) ++count->gone;
+          else if (!seen.Mark(row.page, row.row)) count->twice = true;
+        }
+      };
+    };
     for (std::size_t r = 0; r < def.real_indexes.size(); ++r) {
       const RealIndexDef& index = def.real_indexes[r];
-      if (index.root_page == 0) continue;
-      const std::string where = "Index '" + write::IndexName(def, r) + "' of table '" + table.Name() + "': ";
-      IndexTreeReport tree = CheckIndexTree(pager, def.page, index.root_page);
-      for (const std::string& problem : tree.problems) problems->push_back(where + problem);
-      std::unordered_set<std::uint32_t> claimed;
-      if (!index.used_pages.IsNull())
-        for (std::uint32_t page : ReadUsageMap(pager, index.used_pages)) claimed.insert(page);
-      for (const auto& level : tree.levels)
-        for (std::uint32_t page : level) {
-          if (!index.used_pages.IsNull() && claimed.count(page) == 0)
-            problems->push_back(where + "page " + std::to_string(page) + " is not claimed by the index's page map");
-          if (free.count(page) != 0) problems->push_back(where + "page " + std::to_string(page) + " is marked free");
+      EntryCount count;
+      if (index.root_page != 0) {
+        const std::string where = "Index '" + write::IndexName(def, r) + "' of table '" + table.Name() + "': ";
+        seen.Clear();
+        const IndexTreeReport tree = CheckIndexTree(pager, def.page, index.root_page, leaf_rows(&count));
+        for (const std::string& problem : tree.problems) problems->push_back(where + problem);
+        if (free != nullptr) {
+          const std::vector<bool> claimed =
+              index.used_pages.IsNull() ? std::vector<bool>{} : PageBitmap(pager, index.used_pages);
+          for (const auto& level : tree.levels)
+            for (std::uint32_t page : level) {
+              if (!index.used_pages.IsNull() && !Holds(claimed, page))
+                problems->push_back(where + "page " + std::to_string(page) + " is not claimed by the index's page map");
+              if (Holds(*free, page)) problems->push_back(where + "page " + std::to_string(page) + " is marked free");
+            }
         }
+      }
+      for (const IndexInfo& info : table.Indexes()) {
+        if (info.real_index != r) continue;
+        const std::string where = "Index '" + info.name + "' of table '" + table.Name() + "'";
+        if (count.twice) problems->push_back(where + ": a row has two entries");
+        if (count.gone > 0)
+          problems->push_back(where + ": " + std::to_string(count.gone) + " entries for rows that do not exist");
+        if (!info.ignore_nulls && count.entries != rows.size())
+          problems->push_back(where + ": " + std::to_string(count.entries) + " entries for " +
+                              std::to_string(rows.size()) + " rows");
+      }
     }
   } catch (const Error& e) {
     problems->push_back("Table '" + table.Name() + "': " + e.what());
@@ -121,20 +121,23 @@ void CheckPages(Database& db, Table& table, const std::unordered_set<std::uint32
 
 }  // namespace
 
+std::vector<std::string> CheckIntegrity(Table& table) {
+  std::vector<std::string> problems;
+  CheckTable(table, nullptr, &problems);
+  return problems;
+}
+
 std::vector<std::string> CheckIntegrity(Database& db) {
   std::vector<std::string> problems;
-  std::unordered_set<std::uint32_t> free;
+  std::vector<bool> free;
   try {
-    for (std::uint32_t page : ReadUsageMap(Internal(db).pager(), kFreePageMap)) free.insert(page);
+    free = PageBitmap(Internal(db).pager(), kFreePageMap);
   } catch (const Error&) {
     // A file without a readable free-page map: nothing is on offer to check against.
   }
   for (const auto& name : db.TableNames()) {
     Table* table = db.GetTable(name);
-    if (table == nullptr) continue;
-    std::vector<std::string> more = CheckIntegrity(*table);
-    problems.insert(problems.end(), more.begin(), more.end());
-    CheckPages(db, *table, free, &problems);
+    if (table != nullptr) CheckTable(*table, &free, &problems);
   }
   return problems;
 }

@@ -2,10 +2,11 @@
 // A check of a database's consistency, as SQLite's integrity_check: every table's recorded
 // row count against its rows, and every index against the table it belongs to (entries
 // in key order, each row once, no entry for a row that is gone, every row present unless
-// the index leaves NULL keys out). The database-wide check also walks each index tree
-// (page types and owners, sibling links both ways, node entries bounding their children,
-// leaves at one depth, no page reached twice) and holds the pages of rows and trees
-// against the page maps (claimed by their own map, not marked free). Damage that makes a
+// the index leaves NULL keys out), in the same single walk of each index tree that checks
+// its shape (page types and owners, sibling links both ways, node entries bounding their
+// children, leaves at one depth, no page reached twice). The database-wide check also
+// holds the pages of rows and trees against the page maps (claimed by their own map, not
+// marked free). Damage that makes a
 // structure unreadable is reported as a problem of that table rather than thrown.
 
 #include <string>

@@ -5,6 +5,7 @@
 #include <bit>
 
 #include "jet/compact/page_copy.h"
+#include "jet/create/index_tree.h"
 #include "jet/error.h"
 #include "jet/index/index_walk.h"
 
@@ -68,175 +69,45 @@ void PageCopy::PackRows(Table& t, os::File& out) {
   if (number != kNone) Put(out, number, page);
 }
 
-namespace {
-
-// Index pages written bottom-up while the entries arrive in order: the leaves as they
-// fill, each node level once the level below is complete. Each node entry repeats the last
-// entry of its child; the last child of the rightmost node page of a level is its tail,
-// as Jet keeps it.
-class TreeWriter {
- public:
-  TreeWriter(const Format& f, std::uint32_t owner, std::function<std::uint32_t()> allocate,
-             std::function<void(std::uint32_t, PageData&)> put)
-      : f_(f), owner_(owner), allocate_(std::move(allocate)), put_(std::move(put)) {}
-
-  void Add(IndexEntry e) {
-    if (leaf_.empty()) {
-      if (leaf_number_ == kNone) leaf_number_ = allocate_();
-    } else if (!leaf_fill_.Fits(e.key, f_)) {
-      const std::uint32_t next = allocate_();
-      WriteLeaf(next);
-      leaf_number_ = next;
-    }
-    leaf_fill_.Take(e.key, f_);
-    leaf_.push_back(std::move(e));
-  }
-
-  // Returns the root; `pages` gets every page written.
-  std::uint32_t Finish(std::vector<std::uint32_t>* pages) {
-    if (leaf_number_ == kNone) leaf_number_ = allocate_();
-    WriteLeaf(0);
-    std::vector<IndexEntry> level = std::move(up_);
-    std::uint32_t root = level.size() == 1 ? level[0].child_page : leaf_number_;
-    if (level.empty()) root = leaf_number_;
-    while (level.size() > 1) {
-      // The level's pages, planned before they are written so that each knows its siblings.
-      std::vector<std::pair<std::size_t, std::size_t>> plans;
-      Fill fill(8);
-      std::size_t begin = 0;
-      for (std::size_t i = 0; i < level.size(); ++i) {
-        if (i > begin && !fill.Fits(level[i].key, f_)) {
-          plans.emplace_back(begin, i);
-          fill = Fill(8);
-          begin = i;
-        }
-        fill.Take(level[i].key, f_);
-      }
-      plans.emplace_back(begin, level.size());
-      std::vector<std::uint32_t> numbers;
-      for (std::size_t k = 0; k < plans.size(); ++k) numbers.push_back(allocate_());
-      std::vector<IndexEntry> up;
-      for (std::size_t k = 0; k < plans.size(); ++k) {
-        const bool rightmost = k + 1 == plans.size();
-        IndexPage page;
-        page.leaf = false;
-        page.owner = owner_;
-        page.prev_page = k > 0 ? numbers[k - 1] : 0;
-        page.next_page = rightmost ? 0 : numbers[k + 1];
-        auto [b, e] = plans[k];
-        up.push_back(level[e - 1]);
-        up.back().child_page = numbers[k];
-        if (rightmost && e - b >= 2) {
-          page.tail_page = level[e - 1].child_page;
-          --e;
-        }
-        page.entries.assign(level.begin() + static_cast<std::ptrdiff_t>(b), level.begin() + static_cast<std::ptrdiff_t>(e));
-        Write(numbers[k], page);
-      }
-      if (plans.size() == 1) root = numbers[0];
-      level = std::move(up);
-    }
-    *pages = std::move(pages_);
-    return root;
-  }
-
- private:
-  // The bytes a page's entries take as they are added, counted as IndexEntryBytes does
-  // with the prefix CommonIndexPrefix finds.
-  class Fill {
-   public:
-    explicit Fill(std::size_t pointer) : pointer_(pointer) {}
-    bool Fits(const std::string& key, const Format& f) const {
-      if (count_ == 0) return true;
-      const std::size_t prefix = Prefix(key, f);
-      return sum_ + key.size() + pointer_ - count_ * prefix <= f.page_size - f.index_entries;
-    }
-    void Take(const std::string& key, const Format& f) {
-      if (count_ == 0) first_ = key;
-      else prefix_ = Prefix(key, f);
-      sum_ += key.size() + pointer_;
-      ++count_;
-    }
-
-   private:
-    std::size_t Prefix(const std::string& key, const Format& f) const {
-      const std::size_t before = count_ == 1 ? std::min(first_.size(), MaxIndexPrefix(f)) : prefix_;
-      return std::min(before, SharedLength(first_, key));
-    }
-    std::size_t pointer_;
-    std::string first_;
-    std::size_t prefix_ = 0, sum_ = 0, count_ = 0;
-  };
-
-  void WriteLeaf(std::uint32_t next) {
-    IndexPage page;
-    page.leaf = true;
-    page.owner = owner_;
-    page.prev_page = leaf_prev_;
-    page.next_page = next;
-    page.entries = std::move(leaf_);
-    leaf_.clear();
-    leaf_fill_ = Fill(4);
-    if (!page.entries.empty()) {
-      up_.push_back(page.entries.back());
-      up_.back().child_page = leaf_number_;
-    }
-    Write(leaf_number_, page);
-    leaf_prev_ = leaf_number_;
-  }
-
-  void Write(std::uint32_t number, IndexPage& page) {
-    page.prefix_length = CommonIndexPrefix(page.entries, f_);
-    PageData bytes(f_.page_size, 0);
-    EncodeIndexPage(page, f_, bytes.data());
-    put_(number, bytes);
-    pages_.push_back(number);
-  }
-
-  const Format& f_;
-  std::uint32_t owner_;
-  std::function<std::uint32_t()> allocate_;
-  std::function<void(std::uint32_t, PageData&)> put_;
-  std::vector<IndexEntry> leaf_;
-  Fill leaf_fill_{4};
-  std::uint32_t leaf_number_ = kNone;
-  std::uint32_t leaf_prev_ = 0;
-  std::vector<IndexEntry> up_;
-  std::vector<std::uint32_t> pages_;
-};
-
-}  // namespace
-
 void PageCopy::RebuildIndexes(Table& t, os::File& out) {
   // Where a row went: a packed table's rows by their order, the others with their page.
+  // Entries mostly follow the rows' order, so the pages found last are tried first.
+  std::size_t from = 0, to = 0;
   auto moved = [&](std::uint32_t page, std::uint8_t row) -> RowPointer {
     if (!t.packed) return {Renumber(page, "an index entry"), row};
-    auto it = std::lower_bound(t.data_pages.begin(), t.data_pages.end(), page);
-    const Moved* m = it != t.data_pages.end() && *it == page ? &moved_[static_cast<std::size_t>(it - t.data_pages.begin())] : nullptr;
+    if (from >= t.data_pages.size() || t.data_pages[from] != page)
+      from = static_cast<std::size_t>(std::lower_bound(t.data_pages.begin(), t.data_pages.end(), page) -
+                                      t.data_pages.begin());
+    const Moved* m = from < t.data_pages.size() && t.data_pages[from] == page ? &moved_[from] : nullptr;
     if (m == nullptr || (m->rows[row / 64] & (std::uint64_t{1} << (row % 64))) == 0)
       ThrowCorrupt("an index of the table at page " + std::to_string(t.page) + " has an entry for row " +
                    std::to_string(row) + " of page " + std::to_string(page) + ", which is not a row of the table");
     std::uint32_t ordinal = m->first;
     for (int w = 0; w < row / 64; ++w) ordinal += static_cast<std::uint32_t>(std::popcount(m->rows[w]));
     ordinal += static_cast<std::uint32_t>(std::popcount(m->rows[row / 64] & ((std::uint64_t{1} << (row % 64)) - 1)));
-    const auto at = std::upper_bound(new_firsts_.begin(), new_firsts_.end(), ordinal) - 1;
-    const auto k = static_cast<std::size_t>(at - new_firsts_.begin());
-    return {t.new_data_pages[k], static_cast<std::uint8_t>(ordinal - *at)};
+    if (new_firsts_[to] > ordinal || (to + 1 < new_firsts_.size() && new_firsts_[to + 1] <= ordinal))
+      to = static_cast<std::size_t>(std::upper_bound(new_firsts_.begin(), new_firsts_.end(), ordinal) -
+                                    new_firsts_.begin()) - 1;
+    return {t.new_data_pages[to], static_cast<std::uint8_t>(ordinal - new_firsts_[to])};
   };
   t.new_roots.assign(t.roots.size(), 0);
   t.new_index_pages.assign(t.roots.size(), {});
+  std::string stored;
   for (std::size_t r = 0; r < t.roots.size(); ++r) {
     if (t.roots[r] == 0) continue;
-    TreeWriter tree(*f_, t.page, [&] { return Allocate(); },
-                    [&](std::uint32_t n, PageData& bytes) { Put(out, n, bytes); });
-    WalkIndex(*src_, t.page, t.roots[r], [&](const IndexEntry& e) {
-      IndexEntry copy = e;
-      copy.row = moved(e.row.page, e.row.row);
-      copy.child_page = 0;
-      tree.Add(std::move(copy));
+    create::IndexTreeWriter tree(*f_, t.page, [&] { return Allocate(); },
+                                 [&](std::uint32_t n, PageData& bytes) { Put(out, n, bytes); });
+    WalkIndexLeaves(*src_, t.page, t.roots[r], [&](const IndexLeafView& leaf) {
+      for (std::size_t i = 0; i < leaf.size(); ++i) {
+        leaf.StoredInto(i, &stored);
+        const RowPointer row = leaf.row(i);
+        tree.Add(std::string_view(stored).substr(0, stored.size() - kIndexRowPointerSize), moved(row.page, row.row));
+      }
       return true;
     });
-    t.new_roots[r] = tree.Finish(&t.new_index_pages[r]);
+    create::BuiltIndex built = tree.Finish();
+    t.new_roots[r] = built.root;
+    t.new_index_pages[r] = std::move(built.pages);
   }
 }
 

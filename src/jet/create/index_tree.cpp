@@ -53,105 +53,120 @@ std::size_t EntryCollector::FindDuplicate() const {
   return Count();
 }
 
-namespace {
+std::size_t IndexTreeWriter::Fill::PrefixWith(std::string_view key, const Format& f) const {
+  if (count_ == 0) return 0;
+  const std::size_t before = count_ == 1 ? std::min(first_.size(), MaxIndexPrefix(f)) : prefix_;
+  return std::min(before, SharedLength(first_, key));
+}
 
-constexpr const Format& kFormat = kJet4Format;
-// Bytes for entries on an index page of a new file.
-constexpr std::size_t kIndexSpace = kFormat.page_size - kFormat.index_entries;
+bool IndexTreeWriter::Fill::Fits(std::string_view key, std::size_t prefix, const Format& f) const {
+  return count_ == 0 || sum_ + key.size() + pointer_ - count_ * prefix <= f.page_size - f.index_entries;
+}
 
-// One level of the tree being built: each entry's key, row pointer and (above the
-// leaves) child page, as the shared index-page encoder takes them.
-using Level = std::vector<IndexEntry>;
+void IndexTreeWriter::Fill::Take(std::string_view key, std::size_t prefix) {
+  if (count_ == 0) first_.assign(key);
+  else prefix_ = prefix;
+  sum_ += key.size() + pointer_;
+  ++count_;
+}
 
-struct PagePlan {
-  std::size_t begin = 0, end = 0;
-};
+IndexTreeWriter::IndexTreeWriter(const Format& format, std::uint32_t tdef_page, std::function<std::uint32_t()> allocate,
+                                 std::function<void(std::uint32_t, std::vector<std::uint8_t>&)> put)
+    : f_(format), owner_(tdef_page), allocate_(std::move(allocate)), put_(std::move(put)), bytes_(format.page_size) {
+  leaf_.owner = tdef_page;
+}
 
-// Splits a level of `n` entries into pages greedily, each as full as its shared prefix
-// allows; `key(i)` is the key of entry i, `pointer` the bytes after each key.
-template <typename KeyAt>
-std::vector<PagePlan> Pack(std::size_t n, KeyAt key, std::size_t pointer) {
-  std::vector<PagePlan> plans;
-  std::size_t i = 0;
-  while (i < n) {
-    PagePlan plan;
-    plan.begin = i;
-    const std::string_view first = key(i);
-    std::size_t prefix = first.size();
-    std::size_t raw = first.size() + pointer;
-    std::size_t count = 1;
-    for (++i; i < n; ++i) {
-      const std::string_view next = key(i);
-      std::size_t shared = std::min(prefix, SharedLength(first, next));
-      std::size_t next_raw = raw + next.size() + pointer;
-      if (next_raw - count * shared > kIndexSpace) break;
-      prefix = shared;
-      raw = next_raw;
-      ++count;
-    }
-    plan.end = i;
-    plans.push_back(plan);
+void IndexTreeWriter::Add(std::string_view key, RowPointer row) {
+  std::size_t prefix = leaf_fill_.PrefixWith(key, f_);
+  if (leaf_.entries.empty()) {
+    if (leaf_number_ == 0) leaf_number_ = allocate_();
+  } else if (!leaf_fill_.Fits(key, prefix, f_)) {
+    const std::uint32_t next = allocate_();
+    WriteLeaf(next);
+    leaf_number_ = next;
+    prefix = 0;
   }
-  if (plans.empty()) plans.push_back({});  // an empty index: one empty leaf
-  return plans;
+  leaf_fill_.Take(key, prefix);
+  leaf_.entries.push_back(IndexEntry{std::string(key), row, 0});
 }
 
-IndexEntry LeafEntry(std::string_view entry) {
-  IndexEntry e;
-  e.key.assign(entry.substr(0, entry.size() - kIndexRowPointerSize));
-  e.row = IndexRowPointerOf(entry);
-  return e;
+void IndexTreeWriter::WriteLeaf(std::uint32_t next) {
+  leaf_.next_page = next;
+  if (!leaf_.entries.empty()) {
+    up_.push_back(leaf_.entries.back());
+    up_.back().child_page = leaf_number_;
+  }
+  leaf_.prefix_length = leaf_fill_.prefix();
+  Write(leaf_number_, leaf_);
+  leaf_.prev_page = leaf_number_;
+  leaf_.entries.clear();
+  leaf_fill_ = Fill(IndexPointerSize(true));
 }
 
-}  // namespace
+void IndexTreeWriter::Write(std::uint32_t number, const IndexPage& page) {
+  std::fill(bytes_.begin(), bytes_.end(), std::uint8_t{0});
+  EncodeIndexPage(page, f_, bytes_.data());
+  put_(number, bytes_);
+  built_.pages.push_back(number);
+}
 
-BuiltIndex BuildIndexPages(const EntryCollector& entries, std::uint32_t tdef_page, PageEditor& store) {
-  BuiltIndex built;
-  // The leaves are read from `entries` page by page; the levels above are small.
-  Level level;
-  bool leaf = true;
-  for (;;) {
-    const std::vector<PagePlan> plans =
-        leaf ? Pack(entries.Count(), [&](std::size_t i) { return entries.Key(i); }, IndexPointerSize(true))
-             : Pack(level.size(), [&](std::size_t i) { return std::string_view(level[i].key); }, IndexPointerSize(false));
-    auto entry = [&](std::size_t i) { return leaf ? LeafEntry(entries.Entry(i)) : std::move(level[i]); };
-    std::vector<std::uint32_t> numbers(plans.size());
-    for (auto& n : numbers) {
-      n = store.Allocate();
-      built.pages.push_back(n);
+BuiltIndex IndexTreeWriter::Finish() {
+  if (leaf_number_ == 0) leaf_number_ = allocate_();
+  WriteLeaf(0);
+  built_.root = leaf_number_;
+  std::vector<IndexEntry> level = std::move(up_);
+  while (level.size() > 1) {
+    // The level's pages, planned before they are written so that each knows its siblings.
+    std::vector<std::size_t> ends;
+    Fill fill(IndexPointerSize(false));
+    for (std::size_t i = 0; i < level.size(); ++i) {
+      std::size_t prefix = fill.PrefixWith(level[i].key, f_);
+      if (!fill.Fits(level[i].key, prefix, f_)) {
+        ends.push_back(i);
+        fill = Fill(IndexPointerSize(false));
+        prefix = 0;
+      }
+      fill.Take(level[i].key, prefix);
     }
-    Level up;
-    up.reserve(plans.size());
-    for (std::size_t k = 0; k < plans.size(); ++k) {
-      const bool rightmost = k + 1 == plans.size();
+    ends.push_back(level.size());
+    std::vector<std::uint32_t> numbers(ends.size());
+    for (std::uint32_t& n : numbers) n = allocate_();
+    std::vector<IndexEntry> up;
+    up.reserve(ends.size());
+    for (std::size_t k = 0, begin = 0; k < ends.size(); begin = ends[k++]) {
+      const bool rightmost = k + 1 == ends.size();
       IndexPage page;
-      page.leaf = leaf;
-      page.owner = tdef_page;
+      page.leaf = false;
+      page.owner = owner_;
       page.prev_page = k > 0 ? numbers[k - 1] : 0;
       page.next_page = rightmost ? 0 : numbers[k + 1];
-      // The page's last entry goes up a level, pointing at the page; the last child of
-      // the rightmost node page of a level is its tail instead of an entry.
-      std::size_t stored_end = plans[k].end;
-      if (plans[k].end > plans[k].begin) {
-        up.push_back(leaf ? LeafEntry(entries.Entry(plans[k].end - 1)) : level[plans[k].end - 1]);
-        up.back().child_page = numbers[k];
-        if (!leaf && rightmost && plans[k].end - plans[k].begin >= 2) {
-          page.tail_page = level[plans[k].end - 1].child_page;
-          --stored_end;
-        }
-      }
-      page.entries.reserve(stored_end - plans[k].begin);
-      for (std::size_t i = plans[k].begin; i < stored_end; ++i) page.entries.push_back(entry(i));
-      page.prefix_length = CommonIndexPrefix(page.entries, kFormat);
-      EncodeIndexPage(page, kFormat, store.Write(numbers[k]).data());
+      std::size_t end = ends[k];
+      up.push_back(level[end - 1]);
+      up.back().child_page = numbers[k];
+      if (rightmost && end - begin >= 2) page.tail_page = level[--end].child_page;
+      page.entries.assign(std::make_move_iterator(level.begin() + static_cast<std::ptrdiff_t>(begin)),
+                          std::make_move_iterator(level.begin() + static_cast<std::ptrdiff_t>(end)));
+      page.prefix_length = CommonIndexPrefix(page.entries, f_);
+      Write(numbers[k], page);
     }
-    if (plans.size() == 1) {
-      built.root = numbers[0];
-      return built;
-    }
-    level.swap(up);
-    leaf = false;
+    built_.root = numbers.back();
+    level = std::move(up);
   }
+  return std::move(built_);
+}
+
+BuiltIndex BuildIndexPages(const EntryCollector& entries, std::uint32_t tdef_page, PageEditor& store) {
+  IndexTreeWriter writer(
+      kJet4Format, tdef_page, [&] { return store.Allocate(); },
+      [&](std::uint32_t page, std::vector<std::uint8_t>& bytes) {
+        std::vector<std::uint8_t>& out = store.Write(page);
+        std::copy(bytes.begin(), bytes.end(), out.begin());
+      });
+  for (std::size_t i = 0; i < entries.Count(); ++i) {
+    const std::string_view entry = entries.Entry(i);
+    writer.Add(entry.substr(0, entry.size() - kIndexRowPointerSize), IndexRowPointerOf(entry));
+  }
+  return writer.Finish();
 }
 
 }  // namespace jet::create

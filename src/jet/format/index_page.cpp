@@ -78,11 +78,15 @@ const std::uint8_t* IndexLeafView::ShortPointer(std::size_t i) const {
 }
 
 std::string IndexLeafView::Stored(std::size_t i) const {
-  const char* bytes = reinterpret_cast<const char*>(page_.data());
   std::string s;
-  if (i > 0) s.assign(bytes + f_->index_entries, prefix_);
-  s.append(bytes + Start(i), ends_[i] - Start(i));
+  StoredInto(i, &s);
   return s;
+}
+
+void IndexLeafView::StoredInto(std::size_t i, std::string* out) const {
+  const char* bytes = reinterpret_cast<const char*>(page_.data());
+  out->assign(bytes + f_->index_entries, i > 0 ? prefix_ : 0);
+  out->append(bytes + Start(i), ends_[i] - Start(i));
 }
 
 IndexEntry IndexLeafView::Entry(std::size_t i) const {
@@ -198,18 +202,31 @@ void EncodeIndexPage(const IndexPage& page, const Format& f, std::uint8_t* out) 
   std::memset(out + f.index_bitmap, 0, bitmap_bytes);
   std::memset(out + f.index_entries, 0, space);
 
+  // Each entry's bytes go to the page as they lie in the entry: the key, then its pointers.
   std::uint8_t* entries = out + f.index_entries;
   std::size_t pos = 0;
+  const std::size_t prefix = page.prefix_length, pointer = IndexPointerSize(leaf);
+  std::uint8_t pointers[kIndexRowPointerSize + 4];
   for (std::size_t i = 0; i < page.entries.size(); ++i) {
-    std::string bytes = i == 0 ? first : StoredIndexEntry(page.entries[i], leaf);
+    const IndexEntry& e = page.entries[i];
+    const std::size_t key = e.key.size();
+    PutIndexRowPointer(pointers, e.row);
+    if (!leaf) PutBigU32(pointers + kIndexRowPointerSize, e.child_page);
     std::size_t skip = 0;
     if (i > 0) {
-      if (bytes.size() <= page.prefix_length || bytes.compare(0, page.prefix_length, first, 0, page.prefix_length) != 0)
+      const std::size_t in_key = std::min(prefix, key);
+      if (key + pointer <= prefix || std::memcmp(e.key.data(), first.data(), in_key) != 0 ||
+          (prefix > key && std::memcmp(pointers, first.data() + key, prefix - key) != 0))
         ThrowCorrupt("an index entry does not share the page's prefix");
-      skip = page.prefix_length;
+      skip = prefix;
     }
-    std::memcpy(entries + pos, bytes.data() + skip, bytes.size() - skip);
-    pos += bytes.size() - skip;
+    if (skip < key) {
+      std::memcpy(entries + pos, e.key.data() + skip, key - skip);
+      pos += key - skip;
+    }
+    const std::size_t from = skip > key ? skip - key : 0;
+    std::memcpy(entries + pos, pointers + from, pointer - from);
+    pos += pointer - from;
     out[f.index_bitmap + pos / 8] = static_cast<std::uint8_t>(out[f.index_bitmap + pos / 8] | (1u << (pos % 8)));
   }
 }

@@ -81,8 +81,9 @@ class IndexLeafView {
     return {reinterpret_cast<const char*>(page_.data()) + Start(i), ends_[i] - Start(i)};
   }
   std::string_view Prefix() const { return {reinterpret_cast<const char*>(page_.data()) + f_->index_entries, prefix_}; }
-  // Entry `i` in full, as StoredIndexEntry writes it (leaf form).
+  // Entry `i` in full, as StoredIndexEntry writes it (leaf form); StoredInto reuses `out`.
   std::string Stored(std::size_t i) const;
+  void StoredInto(std::size_t i, std::string* out) const;
   IndexEntry Entry(std::size_t i) const;
 
  private:

@@ -1,5 +1,6 @@
 #include "jet/index/index_check.h"
 
+#include <algorithm>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -15,7 +16,8 @@ constexpr std::size_t kMaxProblems = 20;  // a wrecked tree would otherwise repo
 
 class TreeChecker {
  public:
-  TreeChecker(Pager& pager, std::uint32_t table_page) : pager_(pager), table_page_(table_page) {}
+  TreeChecker(Pager& pager, std::uint32_t table_page, const std::function<void(const IndexLeafView&)>& leaf)
+      : pager_(pager), table_page_(table_page), leaf_visit_(leaf) {}
 
   IndexTreeReport Run(std::uint32_t root) {
     std::optional<std::string> last;
@@ -80,12 +82,21 @@ class TreeChecker {
     int height = 0;
     if (leaf) {
       if (page.tail_page != 0) Problem(number, "is a leaf with a tail");
-      for (std::size_t i = 0; i < leaf->size(); ++i) {
-        std::string stored = leaf->Stored(i);
-        if (last_leaf_entry_ && stored <= *last_leaf_entry_) Problem(number, "holds entries out of order");
-        last_leaf_entry_ = stored;
-        *last = std::move(stored);
+      if (leaf->size() > 0) {
+        // Entries after the first share its prefix, so their own bytes order them; the
+        // first is held in full against the last entry of the leaf before.
+        const std::string_view first = leaf->Own(0);
+        if (!last_leaf_entry_.empty() && first <= last_leaf_entry_) Problem(number, "holds entries out of order");
+        std::string_view before = first.substr(std::min(first.size(), leaf->prefix_length()));
+        for (std::size_t i = 1; i < leaf->size(); ++i) {
+          const std::string_view own = leaf->Own(i);
+          if (own <= before) Problem(number, "holds entries out of order");
+          before = own;
+        }
+        leaf->StoredInto(leaf->size() - 1, &last_leaf_entry_);
+        *last = last_leaf_entry_;
       }
+      if (leaf_visit_) leaf_visit_(*leaf);
     } else {
       height = -1;
       auto child = [&](std::uint32_t child_page, const IndexEntry* entry) {
@@ -116,13 +127,15 @@ class TreeChecker {
   IndexTreeReport report_;
   std::unordered_set<std::uint32_t> seen_;
   std::unordered_map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> links_;
-  std::optional<std::string> last_leaf_entry_;
+  const std::function<void(const IndexLeafView&)>& leaf_visit_;
+  std::string last_leaf_entry_;  // empty before the first leaf entry (no stored entry is empty)
 };
 
 }  // namespace
 
-IndexTreeReport CheckIndexTree(Pager& pager, std::uint32_t table_page, std::uint32_t root_page) {
-  return TreeChecker(pager, table_page).Run(root_page);
+IndexTreeReport CheckIndexTree(Pager& pager, std::uint32_t table_page, std::uint32_t root_page,
+                               const std::function<void(const IndexLeafView&)>& leaf) {
+  return TreeChecker(pager, table_page, leaf).Run(root_page);
 }
 
 }  // namespace jet

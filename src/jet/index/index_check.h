@@ -4,9 +4,11 @@
 // program) relies on.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "jet/format/index_page.h"
 #include "jet/pager/pager.h"
 
 namespace jet {
@@ -25,6 +27,9 @@ struct IndexTreeReport {
 // all leaves at one depth;
 // each level chained through prev/next both ways in tree order; no page reached twice;
 // no empty page but the root. Damage is reported, never thrown or followed into a loop.
-IndexTreeReport CheckIndexTree(Pager& pager, std::uint32_t table_page, std::uint32_t root_page);
+// `leaf` (when set) is shown each leaf page the walk reads, in key order, so that a caller
+// can check the entries against the rows in the same walk.
+IndexTreeReport CheckIndexTree(Pager& pager, std::uint32_t table_page, std::uint32_t root_page,
+                               const std::function<void(const IndexLeafView&)>& leaf = {});
 
 }  // namespace jet

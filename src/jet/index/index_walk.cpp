@@ -9,21 +9,18 @@ constexpr int kMaxDepth = 32;
 
 class Walker {
  public:
-  Walker(Pager& pager, std::uint32_t table_page, const std::function<bool(const IndexEntry&)>& visit)
+  Walker(Pager& pager, std::uint32_t table_page, const std::function<bool(const IndexLeafView&)>& visit)
       : pager_(pager), table_page_(table_page), visit_(visit) {}
 
   // False once the visitor asked to stop.
   bool Visit(std::uint32_t number, int depth) {
     if (depth > kMaxDepth) ThrowCorrupt("the index at page " + std::to_string(number) + " is deeper than any real one");
     if (!seen_.insert(number).second) return true;  // reached twice through tail or sibling links
-    IndexPage page = Load(number);
-    if (page.leaf) {
-      last_leaf_ = number;
-      last_next_ = page.next_page;
-      for (const auto& e : page.entries)
-        if (!visit_(e)) return false;
-      return true;
-    }
+    const PageRef bytes = pager_.Read(number);
+    const ByteView view = ViewOf(bytes, "index page");
+    if (view.U8(0) == static_cast<std::uint8_t>(PageType::IndexLeaf)) return Leaf(number, view);
+    const IndexPage page = ParseIndexPage(view, number, pager_.format());
+    CheckOwner(number, page.owner);
     for (const auto& e : page.entries)
       if (!Visit(e.child_page, depth + 1)) return false;
     if (page.tail_page != 0 && !Visit(page.tail_page, depth + 1)) return false;
@@ -32,30 +29,34 @@ class Walker {
 
   // Leaves linked after the last one the tree led to.
   void FollowSiblings() {
-    std::uint32_t next = last_next_;
-    while (next != 0 && seen_.insert(next).second) {
-      IndexPage page = Load(next);
-      if (!page.leaf) ThrowCorrupt("index leaf page " + std::to_string(last_leaf_) + " links to a node page");
-      for (const auto& e : page.entries)
-        if (!visit_(e)) return;
-      last_leaf_ = next;
-      next = page.next_page;
+    while (last_next_ != 0 && seen_.insert(last_next_).second) {
+      const std::uint32_t number = last_next_;
+      const PageRef bytes = pager_.Read(number);
+      const ByteView view = ViewOf(bytes, "index page");
+      if (view.U8(0) != static_cast<std::uint8_t>(PageType::IndexLeaf))
+        ThrowCorrupt("index leaf page " + std::to_string(last_leaf_) + " links to a node page");
+      if (!Leaf(number, view)) return;
     }
   }
 
  private:
-  IndexPage Load(std::uint32_t number) {
-    PageRef p = pager_.Read(number);
-    IndexPage page = ParseIndexPage(ViewOf(p, "index page"), number, pager_.format());
-    if (page.owner != table_page_)
-      ThrowCorrupt("index page " + std::to_string(number) + " belongs to the table at page " +
-                   std::to_string(page.owner) + ", not " + std::to_string(table_page_));
-    return page;
+  bool Leaf(std::uint32_t number, ByteView view) {
+    const IndexLeafView leaf(view, number, pager_.format());
+    CheckOwner(number, leaf.owner());
+    last_leaf_ = number;
+    last_next_ = leaf.next_page();
+    return visit_(leaf);
+  }
+
+  void CheckOwner(std::uint32_t number, std::uint32_t owner) const {
+    if (owner != table_page_)
+      ThrowCorrupt("index page " + std::to_string(number) + " belongs to the table at page " + std::to_string(owner) +
+                   ", not " + std::to_string(table_page_));
   }
 
   Pager& pager_;
   std::uint32_t table_page_;
-  const std::function<bool(const IndexEntry&)>& visit_;
+  const std::function<bool(const IndexLeafView&)>& visit_;
   std::unordered_set<std::uint32_t> seen_;
   std::uint32_t last_leaf_ = 0;
   std::uint32_t last_next_ = 0;
@@ -63,11 +64,20 @@ class Walker {
 
 }  // namespace
 
-void WalkIndex(Pager& pager, std::uint32_t table_page, std::uint32_t root_page,
-               const std::function<bool(const IndexEntry&)>& visit) {
+void WalkIndexLeaves(Pager& pager, std::uint32_t table_page, std::uint32_t root_page,
+                     const std::function<bool(const IndexLeafView&)>& visit) {
   if (root_page == 0) return;
   Walker w(pager, table_page, visit);
   if (w.Visit(root_page, 0)) w.FollowSiblings();
+}
+
+void WalkIndex(Pager& pager, std::uint32_t table_page, std::uint32_t root_page,
+               const std::function<bool(const IndexEntry&)>& visit) {
+  WalkIndexLeaves(pager, table_page, root_page, [&](const IndexLeafView& leaf) {
+    for (std::size_t i = 0; i < leaf.size(); ++i)
+      if (!visit(leaf.Entry(i))) return false;
+    return true;
+  });
 }
 
 }  // namespace jet

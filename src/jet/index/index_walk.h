@@ -17,4 +17,8 @@ namespace jet {
 void WalkIndex(Pager& pager, std::uint32_t table_page, std::uint32_t root_page,
                const std::function<bool(const IndexEntry&)>& visit);
 
+// The same walk a leaf page at a time, each read where its entries lie.
+void WalkIndexLeaves(Pager& pager, std::uint32_t table_page, std::uint32_t root_page,
+                     const std::function<bool(const IndexLeafView&)>& visit);
+
 }  // namespace jet
