@@ -1,10 +1,12 @@
 #pragma once
 // Table definitions: the columns, the physical indexes (B-trees), the logical indexes
 // that users see (several may share one physical index) and where the table's page
-// usage maps lie. A definition may continue over several pages.
+// usage maps lie. A definition may continue over several pages. Read here, and written
+// here for the tables a new file holds.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jet/format/data_page.h"
@@ -29,11 +31,13 @@ struct ColumnDef {
 
   bool fixed() const { return (flags & kColumnFixed) != 0; }
   bool autonumber() const { return (flags & (kColumnAutoLong | kColumnAutoGuid)) != 0; }
+  friend bool operator==(const ColumnDef&, const ColumnDef&) = default;
 };
 
 struct IndexColumnDef {
   std::uint16_t column_number = 0;  // ColumnDef::number
   bool descending = false;
+  friend bool operator==(const IndexColumnDef&, const IndexColumnDef&) = default;
 };
 
 // A B-tree.
@@ -43,6 +47,7 @@ struct RealIndexDef {
   std::uint32_t root_page = 0;
   std::uint8_t flags = 0;
   std::uint32_t row_count = 0;  // as recorded before the column list
+  friend bool operator==(const RealIndexDef&, const RealIndexDef&) = default;
 };
 
 struct LogicalIndexDef {
@@ -55,6 +60,15 @@ struct LogicalIndexDef {
   std::uint32_t related_table_page = 0;
   bool cascade_updates = false;
   bool cascade_deletes = false;
+  friend bool operator==(const LogicalIndexDef&, const LogicalIndexDef&) = default;
+};
+
+// The usage maps of a memo or OLE column's long-value pages (Jet 4).
+struct ColumnMapsDef {
+  std::uint16_t column_number = 0;
+  RowPointer used_pages;
+  RowPointer free_pages;
+  friend bool operator==(const ColumnMapsDef&, const ColumnMapsDef&) = default;
 };
 
 // Bytes a fixed column of the type takes in a row's fixed area (Yes/No: none, it lives in
@@ -64,7 +78,7 @@ int FixedColumnSize(ColumnType type);
 struct TableDef {
   std::uint32_t page = 0;
   std::uint32_t row_count = 0;
-  std::uint32_t next_autonumber = 0;
+  std::uint32_t last_autonumber = 0;
   std::uint8_t table_type = 0;
   std::uint16_t max_columns = 0;
   std::uint16_t var_columns = 0;
@@ -73,8 +87,10 @@ struct TableDef {
   std::vector<LogicalIndexDef> indexes;
   RowPointer used_pages;
   RowPointer free_pages;
+  std::vector<ColumnMapsDef> column_maps;
 
   const ColumnDef* FindColumnByNumber(std::uint16_t number) const;
+  friend bool operator==(const TableDef&, const TableDef&) = default;
 };
 
 // The definition's bytes joined across its pages (each further page without its header).
@@ -87,5 +103,15 @@ inline TableDef ReadTableDef(Pager& pager, std::uint32_t page) {
   std::string bytes = ReadTableDefBytes(pager, page);
   return ParseTableDef(ByteView(bytes, "table definition"), page, pager.format(), pager.text());
 }
+
+// The Jet 4 definition's bytes, as ReadTableDefBytes returns them (the first page's header
+// included), for a table with the columns in column-number order. Throws jet::Error
+// naming `table` for a name that cannot be stored.
+std::string SerializeTableDef(const TableDef& def, const std::string& table);
+
+// How many pages the definition's bytes take, and page `k` of them (replacing what the
+// page held), continuing on `next` (0 on the last).
+std::size_t TableDefPageCount(std::string_view bytes, const Format& f);
+void PutTableDefPage(PageData& page, std::string_view bytes, std::size_t k, std::uint32_t next, const Format& f);
 
 }  // namespace jet
