@@ -76,7 +76,7 @@ struct Format {
   std::uint32_t name_length_size;  // 1 (Jet 3) or 2 (Jet 4) bytes before each name
 
   // One physical index definition: kIndexMagic (Jet 4), kMaxIndexColumns slots of
-  // kIndexColumnSlotSize bytes, the usage map's row pointer, the root page, the flags.
+  // kIndexColumnSlot, the usage map's row pointer, the root page, the flags.
   std::uint32_t real_index_size;
   std::uint32_t real_index_columns;
   std::uint32_t real_index_used_pages;
@@ -289,32 +289,35 @@ inline constexpr std::uint32_t kTableMagic = 1625;
 inline constexpr std::uint32_t kIndexMagic = 1923;
 inline constexpr std::size_t kMaxIndexColumns = 10;
 
+// A physical index's column slot: the column number, or `unused`, then the order byte.
+struct IndexColumnSlot {
+  std::size_t size, order;
+  std::uint16_t unused;
+  std::uint8_t ascending;  // descending: 0
+};
+inline constexpr IndexColumnSlot kIndexColumnSlot{3, 2, 0xFFFF, 0x01};
+
+// After the logical index names (Jet 4): for each memo and OLE column an entry of its
+// number (2 bytes) and the row pointers of the usage maps of its used and free long-value
+// pages; then the end mark (2 bytes).
+struct ColumnMapsEntry {
+  std::size_t column, used, free, size;
+};
+inline constexpr ColumnMapsEntry kColumnMaps{0, 2, 6, 10};
+inline constexpr std::uint16_t kTableDefEnd = 0xFFFF;
+
+// A column's text kept in the compressed form (Jet 4), in the byte after its flags.
+inline constexpr std::uint8_t kColumnCompressed = 0x01;
+
 // Table types.
 constexpr std::uint8_t kTableTypeUser = 0x4E;
 constexpr std::uint8_t kTableTypeSystem = 0x53;
 
-// Column flags, and the bit of the byte after them for text kept in the compressed form.
+// Column flags.
 constexpr std::uint8_t kColumnFixed = 0x01;
 constexpr std::uint8_t kColumnNullable = 0x02;
 constexpr std::uint8_t kColumnAutoLong = 0x04;
 constexpr std::uint8_t kColumnAutoGuid = 0x40;
-constexpr std::uint8_t kColumnCompressed = 0x01;
-
-// A physical index's column slot: the column number (kNoIndexColumn in a slot not used)
-// and its order byte.
-inline constexpr std::size_t kIndexColumnSlotSize = 3;
-inline constexpr std::size_t kIndexColumnOrder = 2;
-inline constexpr std::uint16_t kNoIndexColumn = 0xFFFF;
-inline constexpr std::uint8_t kIndexAscending = 0x01;  // 0x00: descending
-
-// After the logical index names (Jet 4): for each memo and OLE column an entry of its
-// number (2 bytes) and the row pointers of the usage maps of its used and free long-value
-// pages, then kTableDefEnd.
-inline constexpr std::size_t kColumnMapsColumn = 0;
-inline constexpr std::size_t kColumnMapsUsed = 2;
-inline constexpr std::size_t kColumnMapsFree = 6;
-inline constexpr std::size_t kColumnMapsSize = 10;
-inline constexpr std::uint16_t kTableDefEnd = 0xFFFF;
 
 // Real index flags (0x80 is always set in what Jet writes).
 constexpr std::uint8_t kIndexUnique = 0x01;

@@ -115,10 +115,10 @@ std::vector<RealIndexDef> ParseRealIndexes(ByteView b, std::size_t* pos, const s
     *pos += f.real_index_size;
     RealIndexDef r;
     for (std::size_t k = 0; k < kMaxIndexColumns; ++k) {
-      const std::size_t slot = f.real_index_columns + k * kIndexColumnSlotSize;
+      const std::size_t slot = f.real_index_columns + k * kIndexColumnSlot.size;
       std::uint16_t col = e.U16(slot);
-      if (col == kNoIndexColumn) continue;
-      r.columns.push_back({col, e.U8(slot + kIndexColumnOrder) != kIndexAscending});
+      if (col == kIndexColumnSlot.unused) continue;
+      r.columns.push_back({col, e.U8(slot + kIndexColumnSlot.order) != kIndexColumnSlot.ascending});
     }
     r.used_pages = RowPointer::FromRaw(e.U32(f.real_index_used_pages));
     r.root_page = e.U32(f.real_index_root);
@@ -137,15 +137,15 @@ std::vector<LogicalIndexDef> ParseLogicalIndexes(ByteView b, std::size_t* pos, s
   for (std::uint32_t i = 0; i < count; ++i) {
     ByteView e = b.Sub(*pos, f.logical_index_size);
     *pos += f.logical_index_size;
-    LogicalIndexDef l;
-    l.number = e.U32(f.logical_index_number);
-    l.real_index = e.U32(f.logical_index_real);
-    l.related_table_type = e.U8(f.logical_index_related_type);
-    l.related_index = e.U32(f.logical_index_related_index);
-    l.related_table_page = e.U32(f.logical_index_related_page);
-    l.cascade_updates = e.U8(f.logical_index_cascade_updates) != 0;
-    l.cascade_deletes = e.U8(f.logical_index_cascade_deletes) != 0;
-    l.type = e.U8(f.logical_index_type);
+    LogicalIndexDef l{.name = {},  // after all the entries
+                      .number = e.U32(f.logical_index_number),
+                      .real_index = e.U32(f.logical_index_real),
+                      .type = e.U8(f.logical_index_type),
+                      .related_table_type = e.U8(f.logical_index_related_type),
+                      .related_index = e.U32(f.logical_index_related_index),
+                      .related_table_page = e.U32(f.logical_index_related_page),
+                      .cascade_updates = e.U8(f.logical_index_cascade_updates) != 0,
+                      .cascade_deletes = e.U8(f.logical_index_cascade_deletes) != 0};
     if (l.real_index >= num_real)
       ThrowCorrupt("an index of " + AtPage(page) + " refers to physical index " + std::to_string(l.real_index) +
                    " of " + std::to_string(num_real));
@@ -159,11 +159,11 @@ std::vector<LogicalIndexDef> ParseLogicalIndexes(ByteView b, std::size_t* pos, s
 // last page, whatever it holds, so an entry counts only if it names such a column.
 std::vector<ColumnMapsDef> ParseColumnMaps(ByteView b, std::size_t pos, const TableDef& t) {
   std::vector<ColumnMapsDef> out;
-  for (; pos + kColumnMapsSize <= b.size(); pos += kColumnMapsSize) {
-    const ColumnDef* c = t.FindColumnByNumber(b.U16(pos + kColumnMapsColumn));
+  for (; pos + kColumnMaps.size <= b.size(); pos += kColumnMaps.size) {
+    const ColumnDef* c = t.FindColumnByNumber(b.U16(pos + kColumnMaps.column));
     if (c == nullptr || (c->type != ColumnType::Memo && c->type != ColumnType::Ole)) break;
-    out.push_back({c->number, RowPointer::FromRaw(b.U32(pos + kColumnMapsUsed)),
-                   RowPointer::FromRaw(b.U32(pos + kColumnMapsFree))});
+    out.push_back({c->number, RowPointer::FromRaw(b.U32(pos + kColumnMaps.used)),
+                   RowPointer::FromRaw(b.U32(pos + kColumnMaps.free))});
   }
   return out;
 }
@@ -238,12 +238,12 @@ void PutColumn(std::uint8_t* p, const ColumnDef& c, const Format& f) {
 void PutRealIndex(std::uint8_t* p, const RealIndexDef& r, const Format& f) {
   Put32(p, kIndexMagic);
   for (std::size_t k = 0; k < kMaxIndexColumns; ++k) {
-    std::uint8_t* slot = p + f.real_index_columns + k * kIndexColumnSlotSize;
+    std::uint8_t* slot = p + f.real_index_columns + k * kIndexColumnSlot.size;
     if (k < r.columns.size()) {
       Put16(slot, r.columns[k].column_number);
-      slot[kIndexColumnOrder] = r.columns[k].descending ? 0 : kIndexAscending;
+      slot[kIndexColumnSlot.order] = r.columns[k].descending ? 0 : kIndexColumnSlot.ascending;
     } else {
-      Put16(slot, kNoIndexColumn);
+      Put16(slot, kIndexColumnSlot.unused);
     }
   }
   Put32(p + f.real_index_used_pages, r.used_pages.Raw());
@@ -291,10 +291,10 @@ std::string SerializeTableDef(const TableDef& def, const std::string& table) {
   for (const LogicalIndexDef& l : def.indexes) PutLogicalIndex(Grow(out, f.logical_index_size), l, f);
   for (const LogicalIndexDef& l : def.indexes) PutName(out, l.name, "Index name in table '" + table + "'");
   for (const ColumnMapsDef& m : def.column_maps) {
-    std::uint8_t* p = Grow(out, kColumnMapsSize);
-    Put16(p + kColumnMapsColumn, m.column_number);
-    Put32(p + kColumnMapsUsed, m.used_pages.Raw());
-    Put32(p + kColumnMapsFree, m.free_pages.Raw());
+    std::uint8_t* p = Grow(out, kColumnMaps.size);
+    Put16(p + kColumnMaps.column, m.column_number);
+    Put32(p + kColumnMaps.used, m.used_pages.Raw());
+    Put32(p + kColumnMaps.free, m.free_pages.Raw());
   }
   Put16(Grow(out, sizeof kTableDefEnd), kTableDefEnd);
   Put32(reinterpret_cast<std::uint8_t*>(out.data()) + f.tdef_length, static_cast<std::uint32_t>(out.size()));
