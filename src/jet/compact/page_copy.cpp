@@ -388,10 +388,9 @@ void PageCopy::CopyDefinition(const Table& t, os::File& out) {
   set(f_->tdef_free_pages, RenumberRow(get(f_->tdef_free_pages), "a table definition"));
   const std::uint32_t real = get(f_->tdef_real_indexes);
   for (std::size_t i = 0; i < real; ++i) {
-    const std::size_t maps = t.real_indexes_at + i * f_->real_index_size + f_->real_index_used_pages;
-    const std::size_t root = t.real_indexes_at + i * f_->real_index_size + f_->real_index_root;
-    set(maps, RenumberRow(get(maps), "an index definition"));
-    if (get(root) != 0) set(root, t.new_roots[i]);
+    const std::size_t e = t.real_indexes_at + i * f_->real_index_size;
+    set(e + f_->real_index_used_pages, RenumberRow(get(e + f_->real_index_used_pages), "an index definition"));
+    if (get(e + f_->real_index_root) != 0) set(e + f_->real_index_root, t.new_roots[i]);
   }
   for (std::size_t k = 0; k < pages.size(); ++k) Put(out, t.pages[k], pages[k]);
 }

@@ -467,7 +467,7 @@ struct DatabaseWriter::State {
     // Page 1: the database's own map of free pages (none below the end of the file).
     std::uint8_t* global = store.Write(1).data();
     global[0] = static_cast<std::uint8_t>(PageType::Data);
-    global[1] = 0x01;
+    global[1] = kPageMark;
     Put32(global + kJet4Format.data_tdef_page, 1);
     std::uint32_t pages = store.Count();
     std::size_t low = kJet4Format.page_size;

@@ -31,13 +31,11 @@ struct ColumnDef {
 
   bool fixed() const { return (flags & kColumnFixed) != 0; }
   bool autonumber() const { return (flags & (kColumnAutoLong | kColumnAutoGuid)) != 0; }
-  friend bool operator==(const ColumnDef&, const ColumnDef&) = default;
 };
 
 struct IndexColumnDef {
   std::uint16_t column_number = 0;  // ColumnDef::number
   bool descending = false;
-  friend bool operator==(const IndexColumnDef&, const IndexColumnDef&) = default;
 };
 
 // A B-tree.
@@ -47,7 +45,6 @@ struct RealIndexDef {
   std::uint32_t root_page = 0;
   std::uint8_t flags = 0;
   std::uint32_t row_count = 0;  // as recorded before the column list
-  friend bool operator==(const RealIndexDef&, const RealIndexDef&) = default;
 };
 
 struct LogicalIndexDef {
@@ -60,20 +57,18 @@ struct LogicalIndexDef {
   std::uint32_t related_table_page = 0;
   bool cascade_updates = false;
   bool cascade_deletes = false;
-  friend bool operator==(const LogicalIndexDef&, const LogicalIndexDef&) = default;
 };
+
+// Bytes a fixed column of the type takes in a row's fixed area (Yes/No: none, it lives in
+// the null mask); -1 for the types kept in the variable area.
+int FixedColumnSize(ColumnType type);
 
 // The usage maps of a memo or OLE column's long-value pages (Jet 4).
 struct ColumnMapsDef {
   std::uint16_t column_number = 0;
   RowPointer used_pages;
   RowPointer free_pages;
-  friend bool operator==(const ColumnMapsDef&, const ColumnMapsDef&) = default;
 };
-
-// Bytes a fixed column of the type takes in a row's fixed area (Yes/No: none, it lives in
-// the null mask); -1 for the types kept in the variable area.
-int FixedColumnSize(ColumnType type);
 
 struct TableDef {
   std::uint32_t page = 0;
@@ -90,7 +85,6 @@ struct TableDef {
   std::vector<ColumnMapsDef> column_maps;
 
   const ColumnDef* FindColumnByNumber(std::uint16_t number) const;
-  friend bool operator==(const TableDef&, const TableDef&) = default;
 };
 
 // The definition's bytes joined across its pages (each further page without its header).
@@ -104,8 +98,8 @@ inline TableDef ReadTableDef(Pager& pager, std::uint32_t page) {
   return ParseTableDef(ByteView(bytes, "table definition"), page, pager.format(), pager.text());
 }
 
-// The Jet 4 definition's bytes, as ReadTableDefBytes returns them (the first page's header
-// included), for a table with the columns in column-number order. Throws jet::Error
+// A Jet 4 definition's bytes as they run on across its pages (the first page's header
+// included), for a table whose columns are in column-number order. Throws jet::Error
 // naming `table` for a name that cannot be stored.
 std::string SerializeTableDef(const TableDef& def, const std::string& table);
 
