@@ -14,7 +14,6 @@ namespace {
 
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 constexpr std::size_t kInlineBitmap = 5;        // type byte, first page, then the bits
-constexpr std::size_t kRealIndexPointers = 30;  // ten column slots of three bytes
 constexpr std::size_t kWriteBatch = 256;        // pages written in one call
 
 void SetBit(std::uint8_t* bitmap, std::uint64_t bit) { bitmap[bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8)); }
@@ -41,7 +40,7 @@ PageCopy::Table PageCopy::ReadTable(Pager& source, std::uint32_t first) {
   const std::string bytes = ReadTableDefBytes(source, first);
   for (std::uint32_t p = first; p != 0;) {
     t.pages.push_back(p);
-    p = ViewOf(source.Read(p)).U32(4);
+    p = ViewOf(source.Read(p)).U32(f.tdef_next_page);
   }
   const ByteView b(bytes, "table definition");
   t.used_pages = RowPointer::FromRaw(b.U32(f.tdef_used_pages));
@@ -61,9 +60,9 @@ PageCopy::Table PageCopy::ReadTable(Pager& source, std::uint32_t first) {
     pos += f.name_length_size + (f.name_length_size == 1 ? b.U8(pos) : b.U16(pos));
   t.real_indexes_at = pos;
   for (std::uint32_t i = 0; i < real; ++i) {
-    const std::size_t e = pos + i * f.real_index_size + f.real_index_lead + kRealIndexPointers;
-    t.index_maps.push_back(RowPointer::FromRaw(b.U32(e)));
-    t.roots.push_back(b.U32(e + 4));
+    const std::size_t e = pos + i * f.real_index_size;
+    t.index_maps.push_back(RowPointer::FromRaw(b.U32(e + f.real_index_used_pages)));
+    t.roots.push_back(b.U32(e + f.real_index_root));
   }
   return t;
 }
@@ -389,9 +388,9 @@ void PageCopy::CopyDefinition(const Table& t, os::File& out) {
   set(f_->tdef_free_pages, RenumberRow(get(f_->tdef_free_pages), "a table definition"));
   const std::uint32_t real = get(f_->tdef_real_indexes);
   for (std::size_t i = 0; i < real; ++i) {
-    const std::size_t e = t.real_indexes_at + i * f_->real_index_size + f_->real_index_lead + kRealIndexPointers;
-    set(e, RenumberRow(get(e), "an index definition"));
-    if (get(e + 4) != 0) set(e + 4, t.new_roots[i]);
+    const std::size_t e = t.real_indexes_at + i * f_->real_index_size;
+    set(e + f_->real_index_used_pages, RenumberRow(get(e + f_->real_index_used_pages), "an index definition"));
+    if (get(e + f_->real_index_root) != 0) set(e + f_->real_index_root, t.new_roots[i]);
   }
   for (std::size_t k = 0; k < pages.size(); ++k) Put(out, t.pages[k], pages[k]);
 }

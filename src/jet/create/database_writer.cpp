@@ -8,7 +8,6 @@
 
 #include "jet/catalog/catalog.h"
 #include "jet/create/index_tree.h"
-#include "jet/create/new_table_def.h"
 #include "jet/create/page_store.h"
 #include "jet/create/system_tables.h"
 #include "jet/error.h"
@@ -67,7 +66,7 @@ struct RealIndexState {
   std::string first_name;  // for messages
   EntryCollector entries;
   BuiltIndex built;
-  std::uint32_t usage_map = 0;
+  RowPointer usage_map;
 };
 
 }  // namespace
@@ -83,11 +82,11 @@ struct TableWriter::State {
   std::uint32_t rows = 0;
   std::int64_t autonumber = 0;
   std::vector<RealIndexState> real;
-  std::vector<NewLogicalIndex> logical;
+  std::vector<LogicalIndexDef> logical;
   char next_reference_letter = 'B';
   RowPointer used_map, free_map;
   RowPlacement placement;  // for the whole load
-  std::vector<LongValueMaps> long_value_maps;
+  std::vector<ColumnMapsDef> column_maps;
 
   std::size_t ColumnPosition(const std::string& column, const std::string& context) const {
     for (std::size_t k = 0; k < layout.columns.size(); ++k) {
@@ -171,26 +170,25 @@ struct TableWriter::State {
     for (RealIndexState& idx : real) idx.built = BuildIndexPages(idx.entries, tdef_page, *store);
   }
 
-  NewTableDef Definition() const {
-    NewTableDef def;
-    def.name = name;
-    def.system = system;
-    def.layout = layout;
-    def.rows = rows;
+  TableDef Definition() const {
+    TableDef def = record_def;
+    def.page = tdef_page;
+    def.row_count = rows;
     def.last_autonumber = static_cast<std::uint32_t>(autonumber);
-    def.used_map = used_map.Raw();
-    def.free_map = free_map.Raw();
+    def.table_type = system ? kTableTypeSystem : kTableTypeUser;
+    def.used_pages = used_map;
+    def.free_pages = free_map;
     for (const RealIndexState& idx : real) {
-      NewRealIndex r;
-      for (const auto& [pos, ascending] : idx.columns) r.columns.emplace_back(layout.columns[pos].number, ascending);
-      r.usage_map = idx.usage_map;
-      r.root = idx.built.root;
+      RealIndexDef r;
+      for (const auto& [pos, ascending] : idx.columns) r.columns.push_back({layout.columns[pos].number, !ascending});
+      r.used_pages = idx.usage_map;
+      r.root_page = idx.built.root;
       r.flags = idx.flags;
-      r.rows = rows;
+      r.row_count = rows;
       def.real_indexes.push_back(std::move(r));
     }
-    def.logical_indexes = logical;
-    def.long_value_maps = long_value_maps;
+    def.indexes = logical;
+    def.column_maps = column_maps;
     return def;
   }
 };
@@ -261,7 +259,7 @@ struct DatabaseWriter::State {
       }
       if (spec.primary && has_primary) throw Error(ErrorCode::Unsupported, what + ": a second primary key");
       has_primary = has_primary || spec.primary;
-      for (const NewLogicalIndex& l : st->logical) {
+      for (const LogicalIndexDef& l : st->logical) {
         if (SameName(l.name, spec.name)) throw Error(ErrorCode::Unsupported, what + ": defined twice");
       }
       RealIndexState idx;
@@ -277,11 +275,11 @@ struct DatabaseWriter::State {
       if (spec.primary || spec.unique) idx.flags |= kIndexUnique;
       if (spec.primary || spec.required) idx.flags |= kIndexRequired;
       if (spec.ignore_nulls) idx.flags |= kIndexIgnoreNulls;
-      NewLogicalIndex l;
+      LogicalIndexDef l;
       l.name = spec.name;
       l.number = static_cast<std::uint32_t>(st->logical.size());
-      l.real = static_cast<std::uint32_t>(st->real.size());
-      l.kind = spec.primary ? 1 : 0;
+      l.real_index = static_cast<std::uint32_t>(st->real.size());
+      l.type = spec.primary ? kIndexTypePrimary : 0;
       st->real.push_back(std::move(idx));
       st->logical.push_back(l);
     }
@@ -358,20 +356,21 @@ struct DatabaseWriter::State {
       if (parent.next_reference_letter > 'Z') {
         throw Error(ErrorCode::Unsupported, what + ": table '" + parent.name + "' has too many relationships");
       }
-      NewLogicalIndex on_child, on_parent;
+      LogicalIndexDef on_child, on_parent;
       on_child.name = spec.name;
       on_child.number = static_cast<std::uint32_t>(child.logical.size());
       on_parent.name = std::string(".r") + parent.next_reference_letter++;
       on_parent.number = static_cast<std::uint32_t>(parent.logical.size() + (&parent == &child ? 1 : 0));
-      on_child.real = static_cast<std::uint32_t>(rel.child_real);
-      on_parent.real = static_cast<std::uint32_t>(rel.parent_real);
-      on_child.kind = on_parent.kind = 2;
-      on_child.related_table_kind = 2;
-      on_parent.related_table_kind = 1;
-      on_child.related_index = static_cast<std::int32_t>(on_parent.number);
-      on_parent.related_index = static_cast<std::int32_t>(on_child.number);
-      on_child.related_tdef = parent.tdef_page;
-      on_parent.related_tdef = child.tdef_page;
+      on_child.real_index = static_cast<std::uint32_t>(rel.child_real);
+      on_parent.real_index = static_cast<std::uint32_t>(rel.parent_real);
+      on_child.type = on_parent.type = kIndexTypeForeign;
+      // 1 on the referenced side, 2 on the referring side.
+      on_child.related_table_type = 2;
+      on_parent.related_table_type = 1;
+      on_child.related_index = on_parent.number;
+      on_parent.related_index = on_child.number;
+      on_child.related_table_page = parent.tdef_page;
+      on_parent.related_table_page = child.tdef_page;
       on_child.cascade_updates = on_parent.cascade_updates = spec.cascade_updates;
       on_child.cascade_deletes = on_parent.cascade_deletes = spec.cascade_deletes;
       if (child.logical.size() + 1 > 32 || parent.logical.size() + 1 > 32) {
@@ -435,6 +434,15 @@ struct DatabaseWriter::State {
     for (const Row& row : DefaultAccessControlRows()) system_tables[1]->Append(row);
   }
 
+  // The definition on `first`, continuing on pages taken at the end of the file.
+  void StoreDefinition(const std::string& bytes, std::uint32_t first) {
+    const Format& f = store.format();
+    std::vector<std::uint32_t> pages{first};
+    while (pages.size() < TableDefPageCount(bytes, f)) pages.push_back(store.Allocate());
+    for (std::size_t k = 0; k < pages.size(); ++k)
+      PutTableDefPage(store.Write(pages[k]), bytes, k, k + 1 < pages.size() ? pages[k + 1] : 0, f);
+  }
+
   void Write(const std::string& path) {
     if (written) throw Error(ErrorCode::ReadOnly, "The database has already been written");
     double created = options.created != 0 ? options.created : NowAsJetDate();
@@ -447,24 +455,19 @@ struct DatabaseWriter::State {
     for (TableWriter::State* t : all) t->BuildIndexes();
 
     for (TableWriter::State* t : all) {
-      for (RealIndexState& idx : t->real) idx.usage_map = maps.Add(idx.built.pages).Raw();
+      for (RealIndexState& idx : t->real) idx.usage_map = maps.Add(idx.built.pages);
       for (std::size_t k = 0; k < t->layout.columns.size(); ++k) {
         if (!t->long_values[k]) continue;
-        LongValueMaps m;
-        m.column = t->layout.columns[k].number;
-        m.used = maps.Add(t->long_values[k]->Pages()).Raw();
-        m.free = maps.Add().Raw();
-        t->long_value_maps.push_back(m);
+        const RowPointer used = maps.Add(t->long_values[k]->Pages());
+        t->column_maps.push_back({t->layout.columns[k].number, used, maps.Add()});
       }
     }
-    for (TableWriter::State* t : all) {
-      StoreTableDefinition(SerializeTableDefinition(t->Definition()), t->tdef_page, &store);
-    }
+    for (TableWriter::State* t : all) StoreDefinition(SerializeTableDef(t->Definition(), t->name), t->tdef_page);
 
     // Page 1: the database's own map of free pages (none below the end of the file).
     std::uint8_t* global = store.Write(1).data();
     global[0] = static_cast<std::uint8_t>(PageType::Data);
-    global[1] = 0x01;
+    global[1] = kPageMark;
     Put32(global + kJet4Format.data_tdef_page, 1);
     std::uint32_t pages = store.Count();
     std::size_t low = kJet4Format.page_size;

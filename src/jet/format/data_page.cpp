@@ -116,7 +116,7 @@ void RelayRows(PageData& page, std::uint32_t page_number, const Format& format,
 void InitDataPage(PageData& page, const Format& format, std::uint32_t owner) {
   page.assign(format.page_size, 0);
   page[0] = static_cast<std::uint8_t>(PageType::Data);
-  page[1] = 0x01;
+  page[1] = kPageMark;
   Put16(&page[format.data_free_space], static_cast<std::uint16_t>(format.page_size - format.data_slots));
   Put32(&page[format.data_tdef_page], owner);
 }

@@ -20,6 +20,9 @@ enum class PageType : std::uint8_t {
   UsageMap = 0x05,
 };
 
+// The byte after the page type on every page Jet writes.
+inline constexpr std::uint8_t kPageMark = 0x01;
+
 struct Format {
   JetVersion version;
   std::uint32_t page_size;
@@ -30,10 +33,18 @@ struct Format {
   std::uint32_t data_row_count;   // 2 bytes, then the slot table
   std::uint32_t data_slots;
 
+  // Table definition pages: the page type, kPageMark, the page's free space (2 bytes)
+  // and the page the definition continues on (0 on its last page). Where a field below
+  // is marked "Jet 4", Jet 3 has none and its offset is 0, where no such field can lie.
+  std::uint32_t tdef_free_space;  // Jet 4
+  std::uint32_t tdef_next_page;
+
   // Table definitions (offsets into the definition joined across its pages).
   std::uint32_t tdef_length;
+  std::uint32_t tdef_magic;  // Jet 4: kTableMagic
   std::uint32_t tdef_row_count;
-  std::uint32_t tdef_autonumber;
+  std::uint32_t tdef_autonumber;     // the last number given
+  std::uint32_t tdef_autonumber_on;  // Jet 4, 1 byte: Access numbers new rows only when it is 1
   std::uint32_t tdef_table_type;
   std::uint32_t tdef_max_columns;
   std::uint32_t tdef_var_columns;
@@ -44,25 +55,44 @@ struct Format {
   std::uint32_t tdef_free_pages;
   std::uint32_t tdef_body;                // first real-index counter block
   std::uint32_t tdef_real_index_counter;  // bytes per real index before the columns
+  std::uint32_t tdef_real_index_rows;     // the index's row count, within that block
   std::uint32_t tdef_continuation_header; // bytes skipped on each further definition page
 
   // One column entry.
   std::uint32_t col_entry_size;
   std::uint32_t col_type;
+  std::uint32_t col_magic;  // Jet 4: kTableMagic
   std::uint32_t col_number;
   std::uint32_t col_var_index;
-  std::uint32_t col_row_number;
-  std::uint32_t col_misc;        // text: sort order; numeric: precision, scale
+  std::uint32_t col_row_number;  // the column number again, as Jet writes it
+  std::uint32_t col_sort_order;  // text and memo, 2 bytes
+  std::uint32_t col_precision;   // numeric, 1 byte, where text has its sort order
+  std::uint32_t col_scale;
   std::uint32_t col_flags;
+  std::uint32_t col_compressed;  // Jet 4: kColumnCompressed
   std::uint32_t col_fixed_offset;
   std::uint32_t col_length;
 
-  std::uint32_t name_length_size;    // 1 (Jet 3) or 2 (Jet 4) bytes before each name
-  std::uint32_t real_index_size;     // one physical index definition
-  std::uint32_t real_index_lead;     // unknown bytes before its column list
-  std::uint32_t real_index_flags;    // flags, counted from the end of the column list
-  std::uint32_t logical_index_size;  // one logical index definition
-  std::uint32_t logical_index_lead;
+  std::uint32_t name_length_size;  // 1 (Jet 3) or 2 (Jet 4) bytes before each name
+
+  // One physical index definition: kIndexMagic (Jet 4), kMaxIndexColumns slots of
+  // kIndexColumnSlot, the usage map's row pointer, the root page, the flags.
+  std::uint32_t real_index_size;
+  std::uint32_t real_index_columns;
+  std::uint32_t real_index_used_pages;
+  std::uint32_t real_index_root;
+  std::uint32_t real_index_flags;
+
+  // One logical index definition: kTableMagic (Jet 4), then the fields below.
+  std::uint32_t logical_index_size;
+  std::uint32_t logical_index_number;
+  std::uint32_t logical_index_real;  // 4 bytes: the physical index it uses
+  std::uint32_t logical_index_related_type;  // 1 byte
+  std::uint32_t logical_index_related_index;
+  std::uint32_t logical_index_related_page;
+  std::uint32_t logical_index_cascade_updates;  // 1 byte each
+  std::uint32_t logical_index_cascade_deletes;
+  std::uint32_t logical_index_type;
 
   // Index pages.
   std::uint32_t index_prev_page;
@@ -90,9 +120,13 @@ inline constexpr Format kJet3Format{
     .data_tdef_page = 4,
     .data_row_count = 8,
     .data_slots = 10,
+    .tdef_free_space = 0,
+    .tdef_next_page = 4,
     .tdef_length = 8,
+    .tdef_magic = 0,
     .tdef_row_count = 12,
     .tdef_autonumber = 16,
+    .tdef_autonumber_on = 0,
     .tdef_table_type = 20,
     .tdef_max_columns = 21,
     .tdef_var_columns = 23,
@@ -103,22 +137,36 @@ inline constexpr Format kJet3Format{
     .tdef_free_pages = 39,
     .tdef_body = 43,
     .tdef_real_index_counter = 8,
+    .tdef_real_index_rows = 4,
     .tdef_continuation_header = 8,
     .col_entry_size = 18,
     .col_type = 0,
+    .col_magic = 0,
     .col_number = 1,
     .col_var_index = 3,
     .col_row_number = 5,
-    .col_misc = 9,
+    .col_sort_order = 9,
+    .col_precision = 9,
+    .col_scale = 10,
     .col_flags = 13,
+    .col_compressed = 0,
     .col_fixed_offset = 14,
     .col_length = 16,
     .name_length_size = 1,
     .real_index_size = 39,
-    .real_index_lead = 0,
-    .real_index_flags = 8,
+    .real_index_columns = 0,
+    .real_index_used_pages = 30,
+    .real_index_root = 34,
+    .real_index_flags = 38,
     .logical_index_size = 20,
-    .logical_index_lead = 0,
+    .logical_index_number = 0,
+    .logical_index_real = 4,
+    .logical_index_related_type = 8,
+    .logical_index_related_index = 9,
+    .logical_index_related_page = 13,
+    .logical_index_cascade_updates = 17,
+    .logical_index_cascade_deletes = 18,
+    .logical_index_type = 19,
     .index_prev_page = 8,
     .index_next_page = 12,
     .index_tail_page = 16,
@@ -138,9 +186,13 @@ inline constexpr Format kJet4Format{
     .data_tdef_page = 4,
     .data_row_count = 12,
     .data_slots = 14,
+    .tdef_free_space = 2,
+    .tdef_next_page = 4,
     .tdef_length = 8,
+    .tdef_magic = 12,
     .tdef_row_count = 16,
     .tdef_autonumber = 20,
+    .tdef_autonumber_on = 24,
     .tdef_table_type = 40,
     .tdef_max_columns = 41,
     .tdef_var_columns = 43,
@@ -151,22 +203,36 @@ inline constexpr Format kJet4Format{
     .tdef_free_pages = 59,
     .tdef_body = 63,
     .tdef_real_index_counter = 12,
+    .tdef_real_index_rows = 4,
     .tdef_continuation_header = 8,
     .col_entry_size = 25,
     .col_type = 0,
+    .col_magic = 1,
     .col_number = 5,
     .col_var_index = 7,
     .col_row_number = 9,
-    .col_misc = 11,
+    .col_sort_order = 11,
+    .col_precision = 11,
+    .col_scale = 12,
     .col_flags = 15,
+    .col_compressed = 16,
     .col_fixed_offset = 21,
     .col_length = 23,
     .name_length_size = 2,
     .real_index_size = 52,
-    .real_index_lead = 4,
-    .real_index_flags = 12,
+    .real_index_columns = 4,
+    .real_index_used_pages = 34,
+    .real_index_root = 38,
+    .real_index_flags = 46,
     .logical_index_size = 28,
-    .logical_index_lead = 4,
+    .logical_index_number = 4,
+    .logical_index_real = 8,
+    .logical_index_related_type = 12,
+    .logical_index_related_index = 13,
+    .logical_index_related_page = 17,
+    .logical_index_cascade_updates = 21,
+    .logical_index_cascade_deletes = 22,
+    .logical_index_type = 23,
     .index_prev_page = 12,
     .index_next_page = 16,
     .index_tail_page = 20,
@@ -222,6 +288,26 @@ inline constexpr std::size_t kUsageMapPageHeader = 4;
 inline constexpr std::uint32_t kTableMagic = 1625;
 inline constexpr std::uint32_t kIndexMagic = 1923;
 inline constexpr std::size_t kMaxIndexColumns = 10;
+
+// A physical index's column slot: the column number, or `unused`, then the order byte.
+struct IndexColumnSlot {
+  std::size_t size, order;
+  std::uint16_t unused;
+  std::uint8_t ascending;  // descending: 0
+};
+inline constexpr IndexColumnSlot kIndexColumnSlot{3, 2, 0xFFFF, 0x01};
+
+// After the logical index names (Jet 4): for each memo and OLE column an entry of its
+// number (2 bytes) and the row pointers of the usage maps of its used and free long-value
+// pages; then the end mark (2 bytes).
+struct ColumnMapsEntry {
+  std::size_t column, used, free, size;
+};
+inline constexpr ColumnMapsEntry kColumnMaps{0, 2, 6, 10};
+inline constexpr std::uint16_t kTableDefEnd = 0xFFFF;
+
+// A column's text kept in the compressed form (Jet 4), in the byte after its flags.
+inline constexpr std::uint8_t kColumnCompressed = 0x01;
 
 // Table types.
 constexpr std::uint8_t kTableTypeUser = 0x4E;

@@ -1,10 +1,12 @@
 #pragma once
 // Table definitions: the columns, the physical indexes (B-trees), the logical indexes
 // that users see (several may share one physical index) and where the table's page
-// usage maps lie. A definition may continue over several pages.
+// usage maps lie. A definition may continue over several pages. Read here, and written
+// here for the tables a new file holds.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jet/format/data_page.h"
@@ -61,10 +63,17 @@ struct LogicalIndexDef {
 // the null mask); -1 for the types kept in the variable area.
 int FixedColumnSize(ColumnType type);
 
+// The usage maps of a memo or OLE column's long-value pages (Jet 4).
+struct ColumnMapsDef {
+  std::uint16_t column_number = 0;
+  RowPointer used_pages;
+  RowPointer free_pages;
+};
+
 struct TableDef {
   std::uint32_t page = 0;
   std::uint32_t row_count = 0;
-  std::uint32_t next_autonumber = 0;
+  std::uint32_t last_autonumber = 0;
   std::uint8_t table_type = 0;
   std::uint16_t max_columns = 0;
   std::uint16_t var_columns = 0;
@@ -73,6 +82,7 @@ struct TableDef {
   std::vector<LogicalIndexDef> indexes;
   RowPointer used_pages;
   RowPointer free_pages;
+  std::vector<ColumnMapsDef> column_maps;
 
   const ColumnDef* FindColumnByNumber(std::uint16_t number) const;
 };
@@ -87,5 +97,15 @@ inline TableDef ReadTableDef(Pager& pager, std::uint32_t page) {
   std::string bytes = ReadTableDefBytes(pager, page);
   return ParseTableDef(ByteView(bytes, "table definition"), page, pager.format(), pager.text());
 }
+
+// A Jet 4 definition's bytes as they run on across its pages (the first page's header
+// included), for a table whose columns are in column-number order. Throws jet::Error
+// naming `table` for a name that cannot be stored.
+std::string SerializeTableDef(const TableDef& def, const std::string& table);
+
+// How many pages the definition's bytes take, and page `k` of them (replacing what the
+// page held), continuing on `next` (0 on the last).
+std::size_t TableDefPageCount(std::string_view bytes, const Format& f);
+void PutTableDefPage(PageData& page, std::string_view bytes, std::size_t k, std::uint32_t next, const Format& f);
 
 }  // namespace jet

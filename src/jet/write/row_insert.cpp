@@ -183,7 +183,7 @@ class Inserter {
     std::uint32_t rows = ByteView(tdef).U32(format_.tdef_row_count) + 1;
     Put32(&tdef[format_.tdef_row_count], rows);
     for (std::size_t r = 0; r < def_.real_indexes.size(); ++r) {
-      std::size_t at = format_.tdef_body + r * format_.tdef_real_index_counter + 4;
+      std::size_t at = format_.tdef_body + r * format_.tdef_real_index_counter + format_.tdef_real_index_rows;
       if (at + 4 > tdef.size()) break;
       if (def_.real_indexes[r].flags & kIndexUnique) Put32(&tdef[at], std::min(ByteView(tdef).U32(at) + 1, rows));
     }

@@ -260,7 +260,7 @@ class Deleter {
     rows = rows >= removed ? static_cast<std::uint32_t>(rows - removed) : 0;
     Put32(tdef.data() + format_.tdef_row_count, rows);
     for (std::size_t r = 0; r < def.real_indexes.size(); ++r) {
-      std::size_t at = format_.tdef_body + r * format_.tdef_real_index_counter + 4;
+      std::size_t at = format_.tdef_body + r * format_.tdef_real_index_counter + format_.tdef_real_index_rows;
       if (at + 4 > tdef.size()) break;
       std::uint32_t keys = page.U32(at);
       if (def.real_indexes[r].flags & kIndexUnique) keys = keys >= removed ? static_cast<std::uint32_t>(keys - removed) : 0;
