@@ -42,7 +42,11 @@ bool After(std::string_view a, std::string_view b) {
 class Remover {
  public:
   Remover(PageEditor& editor, std::uint32_t table_page, const RowSet& rows, RowTally* met, RowSet* may)
-      : tree_(editor, table_page), f_(editor.format()), rows_(rows), met_(met), may_(may != nullptr && !may->empty() ? may : nullptr) {}
+      : tree_(editor, table_page),
+        f_(editor.format()),
+        rows_(rows),
+        met_(met),
+        may_(may != nullptr && !may->empty() ? may : nullptr) {}
 
   IndexRemoval Run(std::uint32_t root) {
     PageRef page = Visit(root);
@@ -182,7 +186,8 @@ class Remover {
     for (std::size_t i = 0; i < leaf.size(); ++i) {
       const std::uint32_t data_page = leaf.data_page(i);
       const std::uint8_t data_row = leaf.data_row(i);
-      if (met_ != nullptr && (may_ == nullptr || !may_->Take(data_page, data_row))) met_->Add(MakeRowId(data_page, data_row));
+      if (met_ != nullptr && (may_ == nullptr || !may_->Take(data_page, data_row)))
+        met_->Add(MakeRowId(data_page, data_row));
       if (data_page != bits_page_) {
         bits_page_ = data_page;
         row_bits_ = rows_.PageBits(data_page);

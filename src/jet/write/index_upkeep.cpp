@@ -18,6 +18,14 @@ std::string IndexName(const TableDef& def, std::size_t real_index) {
   return best == nullptr ? "#" + std::to_string(real_index) : best->name;
 }
 
+std::size_t KeyColumnPosition(const TableDef& def, std::size_t real_index, const IndexColumnDef& column) {
+  std::size_t k = 0;
+  while (k < def.columns.size() && def.columns[k].number != column.column_number) ++k;
+  if (k == def.columns.size())
+    ThrowCorrupt("index '" + IndexName(def, real_index) + "' names a column the table does not have");
+  return k;
+}
+
 namespace {
 
 std::uint64_t RandomSeed() {
@@ -32,12 +40,7 @@ IndexRowsTally::IndexRowsTally(const TableDef& def) : indexes_(def.real_indexes.
     const RealIndexDef& index = def.real_indexes[r];
     if ((index.flags & kIndexIgnoreNulls) == 0) continue;
     IgnoringNulls& in = ignoring_.emplace_back(IgnoringNulls{r, {}, {all_.Empty(), {}}});
-    for (const IndexColumnDef& ic : index.columns) {
-      std::size_t k = 0;
-      while (k < def.columns.size() && def.columns[k].number != ic.column_number) ++k;
-      if (k == def.columns.size()) ThrowCorrupt("index '" + IndexName(def, r) + "' names a column the table does not have");
-      in.columns.push_back(k);
-    }
+    for (const IndexColumnDef& ic : index.columns) in.columns.push_back(KeyColumnPosition(def, r, ic));
   }
 }
 

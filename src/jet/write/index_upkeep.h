@@ -17,6 +17,9 @@ namespace jet::write {
 // primary key, else the first that does not belong to a relationship, else the first.
 std::string IndexName(const TableDef& def, std::size_t real_index);
 
+// Where a key column of physical index `real_index` stands in the table's rows.
+std::size_t KeyColumnPosition(const TableDef& def, std::size_t real_index, const IndexColumnDef& column);
+
 // The rows a physical index must hold one entry for, and those it may hold one entry for
 // or none: an ignore-nulls index may leave out rows with a NULL in their key (Jet leaves
 // out those whose key is all NULL, other writers more or fewer).
