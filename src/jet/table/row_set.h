@@ -3,7 +3,7 @@
 // has at most 256 slots, so the set never takes more than 36 bytes per page of the file,
 // however many rows it holds, plus 4 bytes per page up to the last page it names once it
 // is asked what it contains (together at most 20 MiB for a Jet 4 file at its 2 GiB limit).
-// And a tally of rows, which stands for which rows were counted in 16 bytes.
+// And a tally of rows, which stands in 16 bytes for the rows it counted.
 
 #include <array>
 #include <cstddef>
