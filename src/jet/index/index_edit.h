@@ -40,7 +40,6 @@ struct IndexRemoval {
   std::uint32_t root_page = 0;    // unchanged: the root keeps its page
   std::vector<std::uint32_t> freed{};  // the pages freed
   std::vector<std::uint32_t> added{};  // pages allocated (rare: a node whose entries grew past a page)
-  std::size_t rows_without_entry = 0;  // with the table's rows given: those no entry points at
 };
 
 // Removes every leaf entry of the index rooted at `root_page` (of the table defined at
@@ -52,11 +51,12 @@ struct IndexRemoval {
 // not index pages of this table, loops, or a tree deeper than any real one, and for a tree
 // the pass finds inconsistent on its way: a level's pages not linked both ways in order,
 // leaf entries not rising strictly, a node entry other than its child's last entry, a
-// wrong free-space count; with `table_rows` (every row of the table), also an entry for a
-// row not among them or a second entry for one row. A leaf is checked before it is
-// written; pages already written stay for the caller's statement to undo.
+// wrong free-space count. With `met`, adds to it the row of every leaf entry, for the
+// caller to hold against the rows the index must have an entry for; but an entry for a
+// row of `may` takes that row out of `may` instead (so that a second entry for it is
+// tallied). Pages already written stay for the caller's statement to undo.
 IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page, const RowSet& rows,
-                             const RowSet* table_rows = nullptr);
+                             RowTally* met = nullptr, RowSet* may = nullptr);
 
 // ---- Adding a row ----
 

@@ -8,9 +8,9 @@
 // The pass reads every page of the tree anyway, so it checks on the way what it is about
 // to rewrite: each level's pages linked both ways in tree order, leaf entries in rising
 // order, each node entry equal to the last entry below it, each page's free-space count
-// true, and, given the table's rows, one entry per row and none for other rows. A tree
-// found inconsistent fails the statement rather than having a purge build on the damage;
-// a leaf is checked before it is written.
+// true; and it tallies the rows the entries point at, for the caller to hold against the
+// table's rows. A tree found inconsistent fails the statement rather than having a purge
+// build on the damage.
 
 #include <algorithm>
 #include <array>
@@ -18,7 +18,6 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
 #include "jet/error.h"
 #include "jet/format/bytes.h"
@@ -42,15 +41,19 @@ bool After(std::string_view a, std::string_view b) {
 
 class Remover {
  public:
-  Remover(PageEditor& editor, std::uint32_t table_page, const RowSet& rows, const RowSet* table_rows)
-      : tree_(editor, table_page), f_(editor.format()), rows_(rows), table_rows_(table_rows) {}
+  Remover(PageEditor& editor, std::uint32_t table_page, const RowSet& rows, RowTally* met, RowSet* may)
+      : tree_(editor, table_page),
+        f_(editor.format()),
+        rows_(rows),
+        met_(met),
+        may_(may != nullptr && !may->empty() ? may : nullptr) {}
 
   IndexRemoval Run(std::uint32_t root) {
     PageRef page = Visit(root);
     Process(root, page, 0, true);
     // Leaves linked after the last one the tree leads to (appended before the nodes above
     // learned of them) are cleaned the same way; they have no parent entry to update.
-    while (last_leaf_next_ != 0 && seen_.count(last_leaf_next_) == 0) {
+    while (last_leaf_next_ != 0 && !Marked(seen_, last_leaf_next_)) {
       std::uint32_t number = last_leaf_next_;
       PageRef leaf = Visit(number);
       if ((*leaf)[0] != static_cast<std::uint8_t>(PageType::IndexLeaf))
@@ -61,9 +64,8 @@ class Remover {
       if (end.page != 0 && end.next != 0)
         ThrowCorrupt(PageName(end.page) + " links on to " + std::to_string(end.next) +
                      " after the last page of its level");
-    if (table_rows_ != nullptr) result_.rows_without_entry = table_rows_->size() - rows_met_;
     for (auto& [level, link] : levels_)
-      if (link.next != 0 && freed_.count(link.next) != 0) tree_.SetNext(link.page, 0);
+      if (link.next != 0 && Marked(freed_, link.next)) tree_.SetNext(link.page, 0);
     if (result_.entries_removed > 0) Collapse(root);
     result_.pages_written = tree_.written();
     result_.root_page = root;
@@ -80,8 +82,19 @@ class Remover {
 
   PageRef Visit(std::uint32_t number) {
     if (number == 0) ThrowCorrupt("an index refers to page 0");
-    if (!seen_.insert(number).second) ThrowCorrupt(PageName(number) + " is reached twice in its index");
-    return tree_.editor().Read(number);
+    if (Marked(seen_, number)) ThrowCorrupt(PageName(number) + " is reached twice in its index");
+    PageRef page = tree_.editor().Read(number);  // a page past the end throws before it is marked
+    Mark(seen_, number);
+    return page;
+  }
+
+  // Sets of page numbers, one bit a page (64 KiB for a file at Jet's 2 GiB limit).
+  static bool Marked(const std::vector<bool>& set, std::uint32_t number) {
+    return number < set.size() && set[number];
+  }
+  static void Mark(std::vector<bool>& set, std::uint32_t number) {
+    if (number >= set.size()) set.resize(std::max<std::size_t>(number + std::size_t{1}, set.size() * 2), false);
+    set[number] = true;
   }
 
   // The last page kept on the level so far, to which the next kept page links back.
@@ -101,7 +114,7 @@ class Remover {
 
   void Release(std::uint32_t number) {
     tree_.editor().Free(number);
-    freed_.insert(number);
+    Mark(freed_, number);
     result_.freed.push_back(number);
     ++result_.pages_freed;
   }
@@ -173,16 +186,13 @@ class Remover {
     for (std::size_t i = 0; i < leaf.size(); ++i) {
       const std::uint32_t data_page = leaf.data_page(i);
       const std::uint8_t data_row = leaf.data_row(i);
-      if (data_page != bits_page_) Turn(data_page);
-      const std::size_t word = data_row / 32;
-      const std::uint32_t bit = std::uint32_t{1} << (data_row % 32);
-      if (table_rows_ != nullptr) {
-        if (table_bits_ == nullptr || (table_bits_[word] & bit) == 0 || (met_bits_[word] & bit) != 0)
-          ThrowRow(number, data_page, data_row);
-        met_bits_[word] |= bit;
-        ++rows_met_;
+      if (met_ != nullptr && (may_ == nullptr || !may_->Take(data_page, data_row)))
+        met_->Add(MakeRowId(data_page, data_row));
+      if (data_page != bits_page_) {
+        bits_page_ = data_page;
+        row_bits_ = rows_.PageBits(data_page);
       }
-      if (row_bits_ == nullptr || (row_bits_[word] & bit) == 0) continue;
+      if (row_bits_ == nullptr || ((row_bits_[data_row / 32] >> (data_row % 32)) & 1u) == 0) continue;
       gone_[i] = true;
       ++removed;
     }
@@ -256,28 +266,6 @@ class Remover {
     return IndexRowPointerOf(s) == e.row;
   }
 
-  // Entries now point into data page `page`: its bitmaps in the sets, looked up once for
-  // the run of entries that point into it (the rows of a page lie together in most indexes).
-  void Turn(std::uint32_t page) {
-    bits_page_ = page;
-    row_bits_ = rows_.PageBits(page);
-    if (table_rows_ == nullptr) return;
-    table_bits_ = table_rows_->PageBits(page);
-    if (table_bits_ == nullptr) return;
-    // Made once at its full size (the table's rows end before Reach()): a vector grown page
-    // by page would hold its old and new buffers together, three times the bitmap at the peak.
-    if (met_.empty()) met_.assign(table_rows_->Reach() * 8, 0);
-    met_bits_ = met_.data() + std::size_t{page} * 8;
-  }
-
-  // An entry of leaf `number` points at a row the table does not have, or one an entry
-  // met before points at.
-  [[noreturn]] void ThrowRow(std::uint32_t number, std::uint32_t page, std::uint8_t slot) const {
-    const std::string row = "the row at page " + std::to_string(page) + " slot " + std::to_string(slot);
-    if (table_rows_->Contains(page, slot)) ThrowCorrupt(PageName(number) + " has a second entry for " + row);
-    ThrowCorrupt(PageName(number) + " has an entry for " + row + ", which the table does not have");
-  }
-
   // A root node left with a single child takes that child's content; the child's page is
   // freed. The child is then the only page of its level, so nothing else links to it.
   void Collapse(std::uint32_t root) {
@@ -301,22 +289,20 @@ class Remover {
   TreeEditor tree_;
   const Format& f_;
   const RowSet& rows_;
-  const RowSet* table_rows_;
-  // The data page entries last pointed into, and its bitmaps: of the rows to remove, of the
-  // table's rows, and of the table's rows an entry has pointed at (met_, 8 words a page).
+  RowTally* met_;
+  RowSet* may_;
+  // The data page entries last pointed into, and its bitmap in the rows to remove, looked
+  // up once for the run of entries that point into it (the rows of a page lie together in
+  // most indexes).
   std::uint32_t bits_page_ = 0xFFFFFFFF;
   const std::uint32_t* row_bits_ = nullptr;
-  const std::uint32_t* table_bits_ = nullptr;
-  std::uint32_t* met_bits_ = nullptr;
-  std::vector<std::uint32_t> met_;
-  std::size_t rows_met_ = 0;
   IndexRemoval result_;
   std::map<int, Link> levels_;
   std::array<Link, kMaxDepth + 2> chain_{};  // per level (leaves first), the last page read and its stored next
   std::string last_leaf_entry_;              // the last entry of the last leaf read, as stored
   bool have_leaf_entry_ = false;
-  std::unordered_set<std::uint32_t> seen_;
-  std::unordered_set<std::uint32_t> freed_;
+  std::vector<bool> seen_;
+  std::vector<bool> freed_;
   std::uint32_t last_leaf_next_ = 0;
   std::vector<bool> gone_;
   std::vector<std::uint8_t> scratch_;
@@ -325,9 +311,9 @@ class Remover {
 }  // namespace
 
 IndexRemoval RemoveIndexRows(PageEditor& editor, std::uint32_t table_page, std::uint32_t root_page, const RowSet& rows,
-                             const RowSet* table_rows) {
+                             RowTally* met, RowSet* may) {
   if (root_page == 0) ThrowCorrupt("an index of the table at page " + std::to_string(table_page) + " has no root page");
-  return Remover(editor, table_page, rows, table_rows).Run(root_page);
+  return Remover(editor, table_page, rows, met, may).Run(root_page);
 }
 
 }  // namespace jet

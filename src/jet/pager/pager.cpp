@@ -1,5 +1,7 @@
 #include "jet/pager/pager.h"
 
+#include <algorithm>
+
 #include "jet/pager/transaction.h"
 
 namespace jet {
@@ -44,16 +46,10 @@ PageRef Pager::Read(std::uint32_t page_number) {
   if (page_number >= page_count_)
     ThrowCorrupt("page " + std::to_string(page_number) + " lies past the end of the file (" +
                  std::to_string(page_count_) + " pages)");
-  // The page leaving the cache lends its buffer when nobody else holds it: no allocation
-  // and no zeroing of memory that the read overwrites anyway.
-  std::shared_ptr<PageData> data;
-  if (cache_.size() >= capacity_) {
-    auto victim = cache_.find(lru_.back());
-    if (victim->second.page.use_count() == 1) data = std::const_pointer_cast<PageData>(std::move(victim->second.page));
-    cache_.erase(victim);
-    lru_.pop_back();
-  }
-  if (!data || data->size() != format_->page_size) data = std::make_shared<PageData>(format_->page_size);
+  const bool sequential = page_number != 0 && page_number == last_miss_ + 1;
+  last_miss_ = page_number;
+  if (sequential) return ReadRun(page_number);
+  std::shared_ptr<PageData> data = TakeBuffer();
   std::uint64_t offset = static_cast<std::uint64_t>(page_number) * format_->page_size;
   if (file_->ReadAt(offset, data->data(), data->size()) != data->size())
     ThrowCorrupt("page " + std::to_string(page_number) + " is cut short");
@@ -65,6 +61,45 @@ PageRef Pager::Read(std::uint32_t page_number) {
   lru_.push_front(page_number);
   PageRef ref = std::move(data);
   cache_.emplace(page_number, Cached{ref, lru_.begin()});
+  return ref;
+}
+
+std::shared_ptr<PageData> Pager::TakeBuffer() {
+  // The page leaving the cache lends its buffer when nobody else holds it: no allocation
+  // and no zeroing of memory that the read overwrites anyway.
+  std::shared_ptr<PageData> data;
+  if (cache_.size() >= capacity_) {
+    auto victim = cache_.find(lru_.back());
+    if (victim->second.page.use_count() == 1) data = std::const_pointer_cast<PageData>(std::move(victim->second.page));
+    cache_.erase(victim);
+    lru_.pop_back();
+  }
+  if (!data || data->size() != format_->page_size) data = std::make_shared<PageData>(format_->page_size);
+  return data;
+}
+
+PageRef Pager::ReadRun(std::uint32_t first) {
+  const std::size_t size = format_->page_size;
+  // The file holds the current version of every page the statement has not changed
+  // (pages written out early included), and only those are read ahead.
+  std::uint32_t count = 1;
+  while (count < kReadAhead && first + count < page_count_ && cache_.count(first + count) == 0 &&
+         (transaction_ == nullptr || !transaction_->Changed(first + count)))
+    ++count;
+  run_.resize(std::size_t{count} * size);
+  const std::size_t got = file_->ReadAt(static_cast<std::uint64_t>(first) * size, run_.data(), run_.size());
+  if (got < size) ThrowCorrupt("page " + std::to_string(first) + " is cut short");
+  count = static_cast<std::uint32_t>(got / size);
+  PageRef ref;
+  for (std::uint32_t k = count; k-- > 0;) {
+    std::shared_ptr<PageData> data = TakeBuffer();
+    std::copy_n(run_.data() + k * size, size, data->data());
+    if (header_.database_key != 0) CryptPage(header_.database_key, first + k, data->data(), size);
+    lru_.push_front(first + k);
+    cache_.emplace(first + k, Cached{data, lru_.begin()});
+    if (k == 0) ref = std::move(data);
+  }
+  last_miss_ = first + count - 1;
   return ref;
 }
 

@@ -64,6 +64,11 @@ class Pager {
   friend class Transaction;
   void Forget(std::uint32_t page_number);
   void ForgetAll();
+  // Reads page `first` and up to kReadAhead - 1 pages after it that are neither cached nor
+  // changed by the statement, in one call; caches them all and returns the first.
+  PageRef ReadRun(std::uint32_t first);
+  // A buffer for a page about to be cached, the one leaving the cache if nobody holds it.
+  std::shared_ptr<PageData> TakeBuffer();
 
   std::unique_ptr<os::File> file_;
   os::Env* env_;
@@ -76,6 +81,11 @@ class Pager {
   std::unique_ptr<TextCodec> text_;
 
   std::size_t capacity_ = 512;
+  // Pages read at once when a miss follows the previous one's page (a scan): one system
+  // call instead of one a page.
+  static constexpr std::uint32_t kReadAhead = 16;
+  std::uint32_t last_miss_ = 0;
+  std::vector<std::uint8_t> run_;
   std::list<std::uint32_t> lru_;  // most recently used first
   struct Cached {
     PageRef page;

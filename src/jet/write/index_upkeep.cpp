@@ -1,5 +1,7 @@
 #include "jet/write/index_upkeep.h"
 
+#include <optional>
+#include <random>
 #include <unordered_set>
 
 #include "jet/format/usage_map.h"
@@ -16,17 +18,74 @@ std::string IndexName(const TableDef& def, std::size_t real_index) {
   return best == nullptr ? "#" + std::to_string(real_index) : best->name;
 }
 
+std::size_t KeyColumnPosition(const TableDef& def, std::size_t real_index, const IndexColumnDef& column) {
+  std::size_t k = 0;
+  while (k < def.columns.size() && def.columns[k].number != column.column_number) ++k;
+  if (k == def.columns.size())
+    ThrowCorrupt("index '" + IndexName(def, real_index) + "' names a column the table does not have");
+  return k;
+}
+
+namespace {
+
+std::uint64_t RandomSeed() {
+  std::random_device rd;
+  return (static_cast<std::uint64_t>(rd()) << 32) ^ rd();
+}
+
+}  // namespace
+
+IndexRowsTally::IndexRowsTally(const TableDef& def) : indexes_(def.real_indexes.size()), all_(RandomSeed()) {
+  for (std::size_t r = 0; r < def.real_indexes.size(); ++r) {
+    const RealIndexDef& index = def.real_indexes[r];
+    if ((index.flags & kIndexIgnoreNulls) == 0) continue;
+    IgnoringNulls& in = ignoring_.emplace_back(IgnoringNulls{r, {}, {all_.Empty(), {}}});
+    for (const IndexColumnDef& ic : index.columns) in.columns.push_back(KeyColumnPosition(def, r, ic));
+  }
+}
+
+std::vector<bool> IndexRowsTally::Wanted(std::vector<bool> wanted) const {
+  if (wanted.empty() || ignoring_.empty()) return wanted;  // empty: every column
+  for (const IgnoringNulls& in : ignoring_)
+    for (std::size_t k : in.columns) {
+      if (k >= wanted.size()) wanted.resize(k + 1, false);
+      wanted[k] = true;
+    }
+  return wanted;
+}
+
+void IndexRowsTally::Add(RowId id, const Row& row) {
+  all_.Add(id);
+  for (IgnoringNulls& in : ignoring_) {
+    bool null = false;
+    for (std::size_t k : in.columns) null = null || row.at(k).IsNull();
+    if (null) in.rows.may.Add(id);
+    else in.rows.must.Add(id);
+  }
+}
+
+std::vector<IndexRows> IndexRowsTally::Take() {
+  std::vector<IndexRows> out(indexes_, IndexRows{all_, {}});
+  for (IgnoringNulls& in : ignoring_) out[in.index] = std::move(in.rows);
+  return out;
+}
+
 void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const RowSet& rows,
-                        const RowSet* table_rows) {
+                        std::vector<IndexRows>* expected) {
   const TableDef& def = table.definition();
   for (std::size_t r = 0; r < def.real_indexes.size(); ++r) {
     db.CheckDeadline("removing rows of table '" + table.Name() + "' from its indexes");
     const RealIndexDef& index = def.real_indexes[r];
     try {
-      IndexRemoval removal = RemoveIndexRows(txn, def.page, index.root_page, rows, table_rows);
-      if (removal.rows_without_entry != 0 && (index.flags & kIndexIgnoreNulls) == 0)
-        ThrowCorrupt("it has no entry for " + std::to_string(removal.rows_without_entry) + " of the table's " +
-                     std::to_string(table_rows->size()) + " rows");
+      std::optional<RowTally> met;
+      if (expected != nullptr) met = (*expected)[r].must.Empty();
+      IndexRemoval removal = RemoveIndexRows(txn, def.page, index.root_page, rows, met ? &*met : nullptr,
+                                             met ? &(*expected)[r].may : nullptr);
+      if (met && *met != (*expected)[r].must)
+        ThrowCorrupt("its " + std::to_string(met->count()) + " entries are not one for each of the " +
+                     std::to_string((*expected)[r].must.count()) +
+                     " rows it must hold: an entry points at a row the table does not have, two entries at one "
+                     "row, or none at a row");
       ReleaseIndexPages(txn, index, removal.freed);
       // A node that outgrew its page while the pass ran took new pages for the index; its
       // map must name them as an insert's splits do, growing if it has to.

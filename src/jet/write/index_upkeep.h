@@ -17,14 +17,46 @@ namespace jet::write {
 // primary key, else the first that does not belong to a relationship, else the first.
 std::string IndexName(const TableDef& def, std::size_t real_index);
 
+// Where a key column of physical index `real_index` stands in the table's rows.
+std::size_t KeyColumnPosition(const TableDef& def, std::size_t real_index, const IndexColumnDef& column);
+
+// The rows a physical index must hold one entry for, and those it may hold one entry for
+// or none: an ignore-nulls index may leave out rows with a NULL in their key (Jet leaves
+// out those whose key is all NULL, other writers more or fewer).
+struct IndexRows {
+  RowTally must;
+  RowSet may;
+};
+
+// Tallies, over a read of every row of a table, the rows each of its indexes must hold.
+class IndexRowsTally {
+ public:
+  explicit IndexRowsTally(const TableDef& def);
+  // The columns to read: `wanted` and the key columns of the ignore-nulls indexes.
+  std::vector<bool> Wanted(std::vector<bool> wanted) const;
+  void Add(RowId id, const Row& row);
+  // Per physical index, in the table definition's order.
+  std::vector<IndexRows> Take();
+
+ private:
+  struct IgnoringNulls {
+    std::size_t index;
+    std::vector<std::size_t> columns;  // positions in the row
+    IndexRows rows;
+  };
+  std::size_t indexes_;
+  RowTally all_;
+  std::vector<IgnoringNulls> ignoring_;
+};
+
 // Removes the entries of `rows` from every physical index of `table`, one pass over each
 // tree. Pages a tree gives up are released (see ReleaseIndexPages). A tree the pass finds
 // inconsistent fails the statement as corrupt, naming the index and the table. With
-// `table_rows` (every row of the table, as the statement read them before changing
-// anything), each tree must also hold one entry per row and none for other rows (rows
-// with NULL keys may be left out where the index leaves them out).
+// `expected` (from every row of the table, as the statement read them before changing
+// anything), each tree must also hold one entry per row it must hold, none for other
+// rows and none twice; the passes use up the sets of rows they may hold.
 void RemoveIndexEntries(EditableDatabase& db, EditableTable& table, Transaction& txn, const RowSet& rows,
-                        const RowSet* table_rows = nullptr);
+                        std::vector<IndexRows>* expected = nullptr);
 
 // Gives pages an index no longer links to back to the database, as Jet does: each is
 // marked in the database's map of free pages and then taken out of the index's own page

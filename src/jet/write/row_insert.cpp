@@ -150,9 +150,7 @@ class Inserter {
       std::string key;
       bool has_null = false, all_null = true;
       for (const IndexColumnDef& ic : index.columns) {
-        std::size_t k = 0;
-        while (k < def_.columns.size() && def_.columns[k].number != ic.column_number) ++k;
-        if (k == def_.columns.size()) ThrowCorrupt("index '" + name + "' names a column the table does not have");
+        const std::size_t k = KeyColumnPosition(def_, r, ic);
         const Cell& cell = cells[k];
         has_null = has_null || cell.null;
         all_null = all_null && cell.null;

@@ -76,11 +76,12 @@ class Deleter {
  public:
   explicit Deleter(EditableDatabase& db) : db_(db), pager_(db.pager()), txn_(db.Editor()), format_(pager_.format()) {}
 
-  // `all`, every row of `table` as the statement read them before changing anything, lets
-  // the pass over each of its indexes check that the tree holds those rows and no others.
-  void Expect(const EditableTable& table, const RowSet& all) {
+  // `expected`, tallied from every row of `table` as the statement read them before
+  // changing anything, lets the pass over each of its indexes check that the tree holds
+  // those rows and no others.
+  void Expect(const EditableTable& table, std::vector<IndexRows>& expected) {
     whole_ = &table;
-    all_ = &all;
+    expected_ = &expected;
   }
 
   // Deletes `rows`: one pass over each index for the whole set, then the rows themselves,
@@ -95,7 +96,7 @@ class Deleter {
     Transaction::Spilling spilling(txn_);
     // A cascade back into the statement's own table changes its trees before they are
     // checked against the rows read.
-    if (depth > 0 && &table == whole_) all_ = nullptr;
+    if (depth > 0 && &table == whole_) expected_ = nullptr;
     std::size_t cursor = 0;
     std::vector<RowId> ids;
     // Rows other tables refer to are checked all together, before anything changes.
@@ -105,7 +106,7 @@ class Deleter {
     } else {
       rows.NextBatch(&cursor, kRowsPerBatch, &ids);
     }
-    RemoveIndexEntries(db_, table, txn_, rows, depth == 0 && &table == whole_ ? all_ : nullptr);
+    RemoveIndexEntries(db_, table, txn_, rows, depth == 0 && &table == whole_ ? expected_ : nullptr);
     txn_.Release();
     do {
       MarkDeleted(table, ids);
@@ -277,8 +278,8 @@ class Deleter {
   Pager& pager_;
   Transaction& txn_;
   const Format& format_;
-  const EditableTable* whole_ = nullptr;  // the table whose rows `all_` holds
-  const RowSet* all_ = nullptr;
+  const EditableTable* whole_ = nullptr;  // the table whose indexes `expected_` describes
+  std::vector<IndexRows>* expected_ = nullptr;
 };
 
 }  // namespace
@@ -338,17 +339,19 @@ std::int64_t DeleteRows(EditableDatabase& db, EditableTable& table, const std::v
 
 std::int64_t DeleteWhere(EditableDatabase& db, EditableTable& table, const std::vector<bool>& wanted,
                          const std::function<bool(const Row&)>& matches) {
-  RowSet rows, all;
+  RowSet rows;
+  IndexRowsTally tally(table.definition());
   std::size_t n = 0;
-  table.Scan(wanted, [&](RowId id, const Row& row) {
+  table.Scan(tally.Wanted(wanted), [&](RowId id, const Row& row) {
     if (++n % kRowsPerCheck == 0) db.CheckDeadline("reading table '" + table.Name() + "'");
-    all.Add(id);
+    tally.Add(id, row);
     if (matches(row)) rows.Add(id);
     return true;
   });
   if (rows.empty()) return 0;
+  std::vector<IndexRows> expected = tally.Take();
   Deleter deleter(db);
-  deleter.Expect(table, all);
+  deleter.Expect(table, expected);
   return deleter.DeleteSet(table, rows, 0);
 }
 
