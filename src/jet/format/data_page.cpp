@@ -45,7 +45,6 @@ ByteView ResolveRow(Pager& pager, const DataPage& page, std::uint16_t slot, Page
                     std::vector<RowPointer>* moved_to) {
   const Slot s = page.slot(slot);
   if (s.deleted() || s.moved()) return {};
-  *keep = page.page();
   if (!s.lookup()) return page.row(s);
   // Moves do not chain in practice; a few hops are allowed before calling it damage.
   ByteView at = page.row(s);

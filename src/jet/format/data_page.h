@@ -51,8 +51,9 @@ ByteView ReadRowBytes(Pager& pager, RowPointer at, PageRef* keep);
 // slot holds where the data went) the row that pointer leads to, whose address (and those
 // of any rows passed on the way) go to `moved_to` when given. Empty for a deleted slot, for
 // moved data (reached from its own slot) and for a moved row whose data is deleted. `keep`
-// holds the page the record lies on. Throws FormatError for a pointer cut short, one into
-// another table's pages, or a chain of more than a few moves.
+// holds the page the record lies on when it is not `page` (which the caller keeps alive).
+// Throws FormatError for a pointer cut short, one into another table's pages, or a chain of
+// more than a few moves.
 ByteView ResolveRow(Pager& pager, const DataPage& page, std::uint16_t slot, PageRef* keep,
                     std::vector<RowPointer>* moved_to = nullptr);
 

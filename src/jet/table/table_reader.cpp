@@ -68,6 +68,7 @@ ByteView TableReader::Record(RowId id, PageRef* keep) const {
   if ((*p)[0] != static_cast<std::uint8_t>(PageType::Data)) return {};
   DataPage page(p, number, pager_->format());
   if (page.owner() != def_.page || RowIdSlot(id) >= page.row_count()) return {};
+  *keep = p;
   try {
     return ResolveRow(*pager_, page, RowIdSlot(id), keep);
   } catch (const FormatError& e) {
