@@ -77,55 +77,10 @@ PageCopy::PageCopy(Pager& source, const std::vector<std::uint32_t>& definition_p
 // of rows (each row starting with the pointer to the next) are noted, since such rows
 // look like any other on their page.
 void PageCopy::Visit(const Table& t, ByteView record, std::vector<std::uint32_t>* targets) {
-  if (t.long_values.empty()) return;
-  const RecordLayout l = ParseRecord(record, *f_, t.var_columns);
-  for (const Column& c : t.long_values) {
-    if (c.number >= l.column_count || !l.NullBit(c.number) || c.var_index >= l.var_count()) continue;
-    const std::uint16_t start = l.var_offsets[c.var_index], stop = l.var_offsets[c.var_index + 1u];
-    if (stop < start + kLongValueRefSize) continue;
-    const std::uint32_t head = record.U32(start);
-    if ((head & kLongValueInline) != 0) continue;
-    RowPointer at = RowPointer::FromRaw(record.U32(start + 4u));
-    if ((head & kLongValueSingle) != 0) {
-      targets->push_back(at.page);
-      continue;
-    }
-    std::uint64_t left = head & kLongValueLengthMask;
-    for (std::uint64_t hops = 0; left > 0 && !at.IsNull(); ++hops) {
-      if (hops > std::uint64_t{src_->page_count()} * 256u) ThrowCorrupt("a memo or OLE value's page chain forms a loop");
-      PageRef keep;
-      const ByteView piece = ReadRowBytes(*src_, at, &keep);
-      if (piece.size() < 4) break;
-      chain_rows_.push_back(at.Raw());
-      targets->push_back(at.page);
-      left -= std::min<std::uint64_t>(left, piece.size() - 4);
-      at = RowPointer::FromRaw(piece.U32(0));
-    }
-  }
-}
-
-// The record a slot stands for, following a moved row; empty for a deleted slot and for
-// moved data, which is reached from its own slot.
-ByteView PageCopy::Resolve(const Table& t, std::uint32_t number, std::uint16_t slot, PageRef* keep) {
-  DataPage page(src_->Read(number), number, *f_);
-  Slot s = page.slot(slot);
-  if (s.deleted() || s.moved()) return {};
-  *keep = page.page();
-  if (!s.lookup()) return page.row(s);
-  ByteView at = page.row(s);
-  for (int hop = 0; hop < 4; ++hop) {
-    if (at.size() < 4) ThrowCorrupt("a moved row of data page " + std::to_string(number) + " lost its pointer");
-    const RowPointer to = RowPointer::FromRaw(at.U32(0));
-    DataPage target(src_->Read(to.page), to.page, *f_);
-    if (target.owner() != t.page)
-      ThrowCorrupt("a moved row of data page " + std::to_string(number) + " points into another table");
-    const Slot ts = target.slot(to.row);
-    *keep = target.page();
-    if (ts.deleted()) return {};
-    if (!ts.lookup()) return target.row(ts);
-    at = target.row(ts);
-  }
-  ThrowCorrupt("a moved row of data page " + std::to_string(number) + " is moved too many times");
+  VisitLongValueRows(*src_, record, t.var_columns, t.long_values, [&](LongValueForm form, RowPointer at) {
+    if (form == LongValueForm::Chain) chain_rows_.push_back(at.Raw());
+    targets->push_back(at.page);
+  });
 }
 
 void PageCopy::Plan() {
@@ -171,7 +126,7 @@ void PageCopy::Plan() {
       t.data_pages.push_back(p);
       for (std::uint16_t i = 0; i < page.row_count(); ++i) {
         PageRef keep;
-        const ByteView record = Resolve(t, p, i, &keep);
+        const ByteView record = ResolveRow(*src_, page, i, &keep);
         if (!record.empty()) Visit(t, record, &targets);
       }
     }
@@ -399,7 +354,7 @@ void PageCopy::RenumberRecord(const Table& t, std::uint8_t* record, std::size_t 
   if (t.long_values.empty()) return;
   const ByteView r(record, size, "record");
   const RecordLayout l = ParseRecord(r, *f_, t.var_columns);
-  for (const Column& c : t.long_values) {
+  for (const LongColumn& c : t.long_values) {
     if (c.number >= l.column_count || !l.NullBit(c.number) || c.var_index >= l.var_count()) continue;
     const std::uint16_t start = l.var_offsets[c.var_index], stop = l.var_offsets[c.var_index + 1u];
     if (stop < start + kLongValueRefSize || (r.U32(start) & kLongValueInline) != 0) continue;

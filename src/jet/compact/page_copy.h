@@ -27,6 +27,7 @@
 #include "jet/format/index_page.h"
 #include "jet/os/env.h"
 #include "jet/pager/pager.h"
+#include "jet/row/record.h"
 
 namespace jet::compact {
 
@@ -47,10 +48,6 @@ class PageCopy {
 
  private:
   // What the copy reads of a table definition, whatever the types of its columns.
-  struct Column {
-    std::uint16_t number = 0;
-    std::uint16_t var_index = 0;
-  };
   struct Table {
     std::uint32_t page = 0;
     std::vector<std::uint32_t> pages;  // the definition's pages, first to last
@@ -58,7 +55,7 @@ class PageCopy {
     std::vector<RowPointer> index_maps;  // per real index (null: none)
     std::vector<std::uint32_t> roots;    // per real index
     std::size_t real_indexes_at = 0;     // offset of the first real index entry in the joined bytes
-    std::vector<Column> long_values;     // memo and OLE columns
+    std::vector<LongColumn> long_values;  // memo and OLE columns
     bool var_columns = false;
     std::vector<std::uint32_t> data_pages;  // old data pages, ascending
     bool packed = true;
@@ -71,7 +68,6 @@ class PageCopy {
 
   void Plan();
   void Visit(const Table& t, ByteView record, std::vector<std::uint32_t>* targets);
-  ByteView Resolve(const Table& t, std::uint32_t page, std::uint16_t slot, PageRef* keep);
   std::uint32_t Renumber(std::uint32_t page, const char* what) const;
   std::uint32_t RenumberRow(std::uint32_t raw, const char* what) const;
   std::uint32_t Allocate();

@@ -42,7 +42,7 @@ void PageCopy::PackRows(Table& t, os::File& out) {
       const Slot s = source.slot(i);
       if (s.deleted() || s.moved()) continue;
       PageRef keep;
-      const ByteView record = s.lookup() ? Resolve(t, old, i, &keep) : source.row(s);
+      const ByteView record = s.lookup() ? ResolveRow(*src_, source, i, &keep) : source.row(s);
       if (record.empty()) continue;
       std::string renumbered;
       std::string_view row(reinterpret_cast<const char*>(record.data()), record.size());

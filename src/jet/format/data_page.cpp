@@ -41,6 +41,29 @@ ByteView ReadRowBytes(Pager& pager, RowPointer at, PageRef* keep) {
   return page.row(page.slot(at.row));
 }
 
+ByteView ResolveRow(Pager& pager, const DataPage& page, std::uint16_t slot, PageRef* keep,
+                    std::vector<RowPointer>* moved_to) {
+  const Slot s = page.slot(slot);
+  if (s.deleted() || s.moved()) return {};
+  if (!s.lookup()) return page.row(s);
+  // Moves do not chain in practice; a few hops are allowed before calling it damage.
+  ByteView at = page.row(s);
+  for (int hop = 0; hop < 4; ++hop) {
+    if (at.size() < 4) ThrowCorrupt("a moved row of data page " + std::to_string(page.number()) + " lost its pointer");
+    const RowPointer to = RowPointer::FromRaw(at.U32(0));
+    const DataPage target(pager.Read(to.page), to.page, pager.format());
+    if (target.owner() != page.owner())
+      ThrowCorrupt("a moved row of data page " + std::to_string(page.number()) + " points into another table");
+    const Slot ts = target.slot(to.row);
+    *keep = target.page();
+    if (ts.deleted()) return {};
+    if (moved_to != nullptr) moved_to->push_back(to);
+    if (!ts.lookup()) return target.row(ts);
+    at = target.row(ts);
+  }
+  ThrowCorrupt("a moved row of data page " + std::to_string(page.number()) + " is moved too many times");
+}
+
 namespace {
 
 // What an insert needs to know of a page's slots, read in one pass: where the lowest row

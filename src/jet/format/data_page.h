@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "jet/format/bytes.h"
 #include "jet/format/format.h"
@@ -45,6 +46,16 @@ class DataPage {
 
 // The bytes of one row (page, slot), whatever the slot's flags.
 ByteView ReadRowBytes(Pager& pager, RowPointer at, PageRef* keep);
+
+// The record slot `slot` of `page` stands for: the slot's own row, or for a moved row (its
+// slot holds where the data went) the row that pointer leads to, whose address (and those
+// of any rows passed on the way) go to `moved_to` when given. Empty for a deleted slot, for
+// moved data (reached from its own slot) and for a moved row whose data is deleted. `keep`
+// holds the page the record lies on when it is not `page` (which the caller keeps alive).
+// Throws FormatError for a pointer cut short, one into another table's pages, or a chain of
+// more than a few moves.
+ByteView ResolveRow(Pager& pager, const DataPage& page, std::uint16_t slot, PageRef* keep,
+                    std::vector<RowPointer>* moved_to = nullptr);
 
 // ---- Adding rows: statements and new files place rows through these alone ----
 

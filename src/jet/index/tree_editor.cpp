@@ -18,6 +18,19 @@ std::optional<IndexEntry> LastOf(const std::vector<IndexEntry>& entries, std::ui
   return LeafPart(entries.back());
 }
 
+// Makes `pieces` (each but the last with its last entry known) the last children of a
+// node's content: each but the last through an entry repeating its last entry, the last as
+// the tail.
+void AppendChildren(Content& c, const std::vector<Piece>& pieces) {
+  for (std::size_t k = 0; k + 1 < pieces.size(); ++k) {
+    IndexEntry e = *pieces[k].last;
+    e.child_page = pieces[k].page;
+    c.entries.push_back(std::move(e));
+  }
+  c.tail = pieces.back().page;
+  c.tail_last = pieces.back().last;
+}
+
 }  // namespace
 
 std::string SortBytes(const IndexEntry& e) { return StoredIndexEntry(e, true); }
@@ -114,13 +127,7 @@ std::vector<Piece> TreeEditor::Emit(std::uint32_t number, Content c, std::uint32
   // its tail.
   Content top;
   top.leaf = false;
-  for (std::size_t k = 0; k + 1 < pieces.size(); ++k) {
-    IndexEntry e = *pieces[k].last;
-    e.child_page = pieces[k].page;
-    top.entries.push_back(std::move(e));
-  }
-  top.tail = pieces.back().page;
-  top.tail_last = pieces.back().last;
+  AppendChildren(top, pieces);
   return Emit(number, std::move(top), 0, 0, true);
 }
 
@@ -140,13 +147,7 @@ bool TreeEditor::Place(Content& c, const IndexEntry* old, std::uint32_t old_chil
     c.tail_last.reset();
     return true;
   }
-  for (std::size_t k = 0; k + 1 < pieces.size(); ++k) {
-    IndexEntry e = *pieces[k].last;
-    e.child_page = pieces[k].page;
-    c.entries.push_back(std::move(e));
-  }
-  c.tail = pieces.back().page;
-  c.tail_last = pieces.back().last;
+  AppendChildren(c, pieces);
   return pieces.size() != 1 || pieces[0].page != old_child;
 }
 

@@ -18,10 +18,10 @@ class PageEditor {
   // The page as the statement currently sees it (its own changes included).
   virtual PageRef Read(std::uint32_t page_number) = 0;
   // A writable copy of the page, journaled before the first change, written back (encrypted
-  // where the database is) when the statement commits. The reference stays valid until the
-  // statement ends, unless the editor writes changed pages out early to stay within its
-  // memory (Transaction::Release, Transaction::Spilling): then it ends at the next Write or
-  // Allocate. Code that may run so uses it at once and calls Write again for the page.
+  // where the database is) by the time the statement commits. The reference lasts until the
+  // next Write or Allocate at most, since an editor may then write its changed pages out to
+  // stay within its memory (see Transaction::Spilling): use it at once, and call Write
+  // again rather than keep it across another page call.
   virtual std::vector<std::uint8_t>& Write(std::uint32_t page_number) = 0;
   // A new zeroed page at the end of the file (or a free page reused); its number.
   virtual std::uint32_t Allocate() = 0;

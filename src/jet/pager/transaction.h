@@ -40,10 +40,9 @@ class Transaction : public PageEditor {
   // between operations: references from Write end here.
   void Release();
 
-  // While one lives, Write itself writes the changed pages out first when they take more
-  // memory than the budget, so that a pass over more pages than memory should hold stays
-  // within it: a reference from Write then ends at the next Write or Allocate. Only for
-  // code that uses each reference at once.
+  // While one lives, Write and Allocate themselves write the changed pages out first when
+  // they take more memory than the budget, so that a pass over more pages than memory
+  // should hold stays within it (what PageEditor::Write's contract allows).
   class Spilling {
    public:
     explicit Spilling(Transaction& txn) : txn_(txn), before_(txn.spilling_) { txn_.spilling_ = true; }

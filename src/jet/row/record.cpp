@@ -1,5 +1,7 @@
 #include "jet/row/record.h"
 
+#include <algorithm>
+
 namespace jet {
 
 RecordLayout ParseRecord(ByteView r, const Format& f, bool has_var_columns) {
@@ -46,33 +48,59 @@ void ParseRecord(ByteView r, const Format& f, bool has_var_columns, RecordLayout
   }
 }
 
-std::string ReadLongValue(Pager& pager, ByteView field) {
-  if (field.size() < 12) ThrowCorrupt("a memo or OLE field is shorter than its 12-byte header");
-  std::uint32_t head = field.U32(0);
-  std::uint32_t length = head & kLongValueLengthMask;
+void WalkLongValue(Pager& pager, ByteView field,
+                   const std::function<void(LongValueForm form, RowPointer at, ByteView piece)>& visit) {
+  if (field.size() < kLongValueRefSize) ThrowCorrupt("a memo or OLE field is shorter than its 12-byte header");
+  const std::uint32_t head = field.U32(0);
+  const std::uint32_t length = head & kLongValueLengthMask;
   if (head & kLongValueInline) {
-    if (length > field.size() - 12) ThrowCorrupt("an inline memo or OLE value runs past its record");
-    return field.Sub(12, length).Str();
+    if (length > field.size() - kLongValueRefSize) ThrowCorrupt("an inline memo or OLE value runs past its record");
+    visit(LongValueForm::Inline, RowPointer{}, field.Sub(kLongValueRefSize, length));
+    return;
   }
   RowPointer at = RowPointer::FromRaw(field.U32(4));
   PageRef keep;
   if (head & kLongValueSingle) {
-    ByteView data = ReadRowBytes(pager, at, &keep);
+    const ByteView data = ReadRowBytes(pager, at, &keep);
     if (data.size() < length) ThrowCorrupt("a memo or OLE value is shorter than its recorded length");
-    return data.Sub(0, length).Str();
+    visit(LongValueForm::Single, at, data.Sub(0, length));
+    return;
   }
-  std::string out;
-  std::uint32_t hops = 0;
-  while (out.size() < length) {
+  std::uint32_t left = length;
+  std::uint64_t hops = 0;
+  while (left > 0) {
     if (at.IsNull()) ThrowCorrupt("a memo or OLE value's page chain ends before its recorded length");
-    if (++hops > pager.page_count() * 256u) ThrowCorrupt("a memo or OLE value's page chain forms a loop");
-    ByteView piece = ReadRowBytes(pager, at, &keep);
+    if (++hops > std::uint64_t{pager.page_count()} * 256u) ThrowCorrupt("a memo or OLE value's page chain forms a loop");
+    const ByteView piece = ReadRowBytes(pager, at, &keep);
     if (piece.size() < 4) ThrowCorrupt("a memo or OLE value's page chain holds a row too short for its link");
-    std::size_t take = std::min<std::size_t>(piece.size() - 4, length - out.size());
-    out.append(reinterpret_cast<const char*>(piece.data()) + 4, take);
+    const std::uint32_t take = static_cast<std::uint32_t>(std::min<std::size_t>(piece.size() - 4, left));
+    visit(LongValueForm::Chain, at, piece.Sub(4, take));
+    left -= take;
     at = RowPointer::FromRaw(piece.U32(0));
   }
+}
+
+std::string ReadLongValue(Pager& pager, ByteView field) {
+  std::string out;
+  WalkLongValue(pager, field, [&](LongValueForm, RowPointer, ByteView piece) {
+    out.append(reinterpret_cast<const char*>(piece.data()), piece.size());
+  });
   return out;
+}
+
+void VisitLongValueRows(Pager& pager, ByteView record, bool has_var_columns, const std::vector<LongColumn>& columns,
+                        const std::function<void(LongValueForm form, RowPointer at)>& visit) {
+  if (columns.empty()) return;
+  const RecordLayout l = ParseRecord(record, pager.format(), has_var_columns);
+  for (const LongColumn& c : columns) {
+    if (c.number >= l.column_count || !l.NullBit(c.number) || c.var_index >= l.var_count()) continue;
+    const std::uint16_t start = l.var_offsets[c.var_index], end = l.var_offsets[c.var_index + 1u];
+    if (end < start) ThrowCorrupt("a memo or OLE value ends before it starts");
+    if (end == start) continue;
+    WalkLongValue(pager, record.Sub(start, end - start), [&](LongValueForm form, RowPointer at, ByteView) {
+      if (form != LongValueForm::Inline) visit(form, at);
+    });
+  }
 }
 
 RecordDecoder::RecordDecoder(Pager& pager, const TableDef& def, std::string table_name)

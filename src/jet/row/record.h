@@ -7,6 +7,7 @@
 // value there.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,30 @@ RecordLayout ParseRecord(ByteView record, const Format& format, bool has_var_col
 void ParseRecord(ByteView record, const Format& format, bool has_var_columns, RecordLayout* layout);
 
 // Memo and OLE fields: a 12-byte header (length with flags, then a row pointer), the
-// data inline after it, in one row elsewhere, or in a chain of rows.
+// data inline after it, in one row elsewhere, or in a chain of rows each starting with
+// the pointer to the next.
+enum class LongValueForm { Inline, Single, Chain };
+
+// Calls `visit` with each piece of the value in order: its form, the row holding it (null
+// for an inline value) and the value's bytes there. Throws FormatError for a header cut
+// short, a value longer than what holds it, and a chain that ends early, loops or holds a
+// row too short for its link.
+void WalkLongValue(Pager& pager, ByteView field,
+                   const std::function<void(LongValueForm form, RowPointer at, ByteView piece)>& visit);
+
 std::string ReadLongValue(Pager& pager, ByteView field);
+
+// A memo or OLE column as its table's records place it.
+struct LongColumn {
+  std::uint16_t number = 0;
+  std::uint16_t var_index = 0;
+};
+
+// Calls `visit` for each row outside `record` that holds a piece of one of its values in
+// `columns` (memo and OLE columns of its table); an empty value has none. Throws
+// FormatError as ParseRecord and WalkLongValue do.
+void VisitLongValueRows(Pager& pager, ByteView record, bool has_var_columns, const std::vector<LongColumn>& columns,
+                        const std::function<void(LongValueForm form, RowPointer at)>& visit);
 
 // Turns records of one table into values (in TableDef::columns order); EncodeRecord
 // (record_encoder.h) writes them.

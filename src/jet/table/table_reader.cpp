@@ -20,27 +20,10 @@ std::vector<std::uint32_t> TableReader::DataPages() const {
   }
 }
 
-ByteView TableReader::Resolve(const DataPage& page, std::uint16_t slot, PageRef* keep) const {
-  Slot s = page.slot(slot);
-  if (s.deleted() || s.moved()) return {};
-  *keep = page.page();
-  if (!s.lookup()) return page.row(s);
-  // A moved row: its slot holds where the data went. Moves do not chain in practice; a
-  // few hops are allowed before calling it damage.
-  ByteView at = page.row(s);
-  for (int hop = 0; hop < 4; ++hop) {
-    if (at.size() < 4) ThrowCorrupt("a moved row of data page " + std::to_string(page.number()) + " lost its pointer");
-    RowPointer to = RowPointer::FromRaw(at.U32(0));
-    DataPage target(pager_->Read(to.page), to.page, pager_->format());
-    if (target.owner() != def_.page)
-      ThrowCorrupt("a moved row of data page " + std::to_string(page.number()) + " points into another table");
-    Slot ts = target.slot(to.row);
-    *keep = target.page();
-    if (ts.deleted()) return {};
-    if (!ts.lookup()) return target.row(ts);
-    at = target.row(ts);
-  }
-  ThrowCorrupt("a moved row of data page " + std::to_string(page.number()) + " points on and on");
+[[noreturn]] void TableReader::Rethrow(const FormatError& e) const {
+  const std::string what = e.what();
+  if (what.find("table '") != std::string::npos) throw e;
+  throw FormatError("table '" + name_ + "': " + what);
 }
 
 void TableReader::Scan(const std::vector<bool>& wanted, const std::function<bool(RowId, const Row&)>& visit) const {
@@ -66,7 +49,7 @@ void TableReader::Scan(const std::vector<bool>& wanted, const std::function<bool
       if (count > 256) ThrowCorrupt("data page " + std::to_string(number) + " claims " + std::to_string(count) + " rows");
       for (std::uint16_t slot = 0; slot < count; ++slot) {
         PageRef keep;
-        ByteView record = Resolve(page, slot, &keep);
+        ByteView record = ResolveRow(*pager_, page, slot, &keep);
         if (record.empty()) continue;
         ParseRecord(record, pager_->format(), has_var, &layout);
         for (std::size_t i : columns) row[i] = codec_.DecodeColumn(layout, record, def_.columns[i]);
@@ -74,9 +57,7 @@ void TableReader::Scan(const std::vector<bool>& wanted, const std::function<bool
       }
     }
   } catch (const FormatError& e) {
-    std::string what = e.what();
-    if (what.find("table '") != std::string::npos) throw;
-    throw FormatError("table '" + name_ + "': " + what);
+    Rethrow(e);
   }
 }
 
@@ -87,7 +68,12 @@ ByteView TableReader::Record(RowId id, PageRef* keep) const {
   if ((*p)[0] != static_cast<std::uint8_t>(PageType::Data)) return {};
   DataPage page(p, number, pager_->format());
   if (page.owner() != def_.page || RowIdSlot(id) >= page.row_count()) return {};
-  return Resolve(page, RowIdSlot(id), keep);
+  *keep = p;
+  try {
+    return ResolveRow(*pager_, page, RowIdSlot(id), keep);
+  } catch (const FormatError& e) {
+    Rethrow(e);
+  }
 }
 
 Row TableReader::ReadRow(RowId id, const std::vector<bool>& wanted) const {

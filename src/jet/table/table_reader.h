@@ -43,9 +43,8 @@ class TableReader {
   Row ReadRow(RowId id, const std::vector<bool>& wanted) const;
 
  private:
-  // The record of slot `slot` of `page`, following a lookup pointer; empty when the slot
-  // is deleted or moved data.
-  ByteView Resolve(const DataPage& page, std::uint16_t slot, PageRef* keep) const;
+  // Throws `e` again, naming this table when it does not yet.
+  [[noreturn]] void Rethrow(const FormatError& e) const;
 
   Pager* pager_;
   std::string name_;

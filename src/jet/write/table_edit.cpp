@@ -49,29 +49,6 @@ std::vector<std::size_t> Positions(const EditableTable& table, const std::vector
 // the rows of long values, by page.
 using SlotsByPage = std::map<std::uint32_t, std::vector<std::uint16_t>>;
 
-void CollectLongValue(Pager& pager, ByteView field, SlotsByPage* extra) {
-  if (field.size() < 12) ThrowCorrupt("a memo or OLE field is shorter than its 12-byte header");
-  std::uint32_t head = field.U32(0);
-  if (head & kLongValueInline) return;
-  std::uint32_t length = head & kLongValueLengthMask;
-  RowPointer at = RowPointer::FromRaw(field.U32(4));
-  if (head & kLongValueSingle) {
-    if (!at.IsNull()) (*extra)[at.page].push_back(at.row);
-    return;
-  }
-  std::uint64_t seen = 0;
-  std::uint32_t hops = 0;
-  while (seen < length && !at.IsNull()) {
-    if (++hops > pager.page_count() * 256u) ThrowCorrupt("a memo or OLE value's page chain forms a loop");
-    PageRef keep;
-    ByteView piece = ReadRowBytes(pager, at, &keep);
-    if (piece.size() < 4) ThrowCorrupt("a memo or OLE value's page chain holds a row too short for its link");
-    (*extra)[at.page].push_back(at.row);
-    seen += piece.size() - 4;
-    at = RowPointer::FromRaw(piece.U32(0));
-  }
-}
-
 class Deleter {
  public:
   explicit Deleter(EditableDatabase& db) : db_(db), pager_(db.pager()), txn_(db.Editor()), format_(pager_.format()) {}
@@ -176,14 +153,15 @@ class Deleter {
 
   void MarkDeleted(EditableTable& table, const std::vector<RowId>& ids) {
     const TableDef& def = table.definition();
-    std::vector<const ColumnDef*> long_columns;
-    for (const auto& c : def.columns)
-      if (c.type == ColumnType::Memo || c.type == ColumnType::Ole) long_columns.push_back(&c);
+    std::vector<LongColumn> long_columns;
     bool has_var = def.var_columns > 0;
-    for (const auto& c : def.columns)
+    for (const auto& c : def.columns) {
+      if (c.type == ColumnType::Memo || c.type == ColumnType::Ole) long_columns.push_back({c.number, c.var_index});
       if (!c.fixed()) has_var = true;
+    }
 
     SlotsByPage extra;
+    std::vector<RowPointer> moved_to;
     std::vector<std::uint16_t> slots;
     std::vector<std::uint32_t> gained;  // ascending, as the ids
     std::size_t pages = 0;
@@ -194,40 +172,25 @@ class Deleter {
         if (number == 0 || number >= pager_.page_count()) NoRow(table, ids[i]);
         PageRef p = pager_.Read(number);
         if ((*p)[0] != static_cast<std::uint8_t>(PageType::Data)) NoRow(table, ids[i]);
-        DataPage page(p, number, format_);
+        const DataPage page(p, number, format_);
         if (page.owner() != def.page) NoRow(table, ids[i]);
         for (; i < ids.size() && RowIdPage(ids[i]) == number; ++i) {
           const std::uint8_t s = RowIdSlot(ids[i]);
           if (s >= page.row_count()) NoRow(table, ids[i]);
-          Slot slot = page.slot(s);
-          if (slot.deleted() || slot.moved()) NoRow(table, ids[i]);
-          ByteView record = page.row(slot);
           PageRef keep;
-          // A moved row: the slot holds where the data went; that goes too.
-          for (int hop = 0; slot.lookup(); ++hop) {
-            if (hop == 4 || record.size() < 4) ThrowCorrupt("a moved row of data page " + std::to_string(number) +
-                                                            " of table '" + table.Name() + "' lost its data");
-            RowPointer to = RowPointer::FromRaw(record.U32(0));
-            DataPage target(pager_.Read(to.page), to.page, format_);
-            if (target.owner() != def.page)
-              ThrowCorrupt("a moved row of table '" + table.Name() + "' points into another table");
-            extra[to.page].push_back(to.row);
-            keep = target.page();
-            slot = target.slot(to.row);
-            if (slot.deleted()) ThrowCorrupt("a moved row of table '" + table.Name() + "' points at a deleted row");
-            record = target.row(slot);
+          moved_to.clear();
+          ByteView record;
+          try {
+            // A moved row: the data where its slot points goes too.
+            record = ResolveRow(pager_, page, s, &keep, &moved_to);
+            if (!record.empty() && !long_columns.empty())
+              VisitLongValueRows(pager_, record, has_var, long_columns,
+                                 [&](LongValueForm, RowPointer at) { extra[at.page].push_back(at.row); });
+          } catch (const FormatError& e) {
+            throw FormatError("table '" + table.Name() + "': " + e.what());
           }
-          if (!long_columns.empty()) {
-            RecordLayout layout = ParseRecord(record, format_, has_var);
-            for (const ColumnDef* c : long_columns) {
-              if (c->number >= layout.column_count || !layout.NullBit(c->number) ||
-                  c->var_index >= layout.var_count())
-                continue;
-              std::uint16_t a = layout.var_offsets[c->var_index], b = layout.var_offsets[c->var_index + 1u];
-              if (b < a) ThrowCorrupt("column '" + c->name + "' of table '" + table.Name() + "' ends before it starts");
-              if (b > a) CollectLongValue(pager_, record.Sub(a, b - a), &extra);
-            }
-          }
+          if (record.empty()) NoRow(table, ids[i]);
+          for (RowPointer to : moved_to) extra[to.page].push_back(to.row);
           slots.push_back(s);
         }
       }
