@@ -20,7 +20,7 @@ class SlotBits {
  public:
   // Whether `id` was not in the set yet.
   bool Insert(RowId id) {
-    const std::size_t page = static_cast<std::size_t>(id >> 8), slot = static_cast<std::size_t>(id & 0xFF);
+    const std::size_t page = id.page, slot = id.row;
     if (page >= bits_.size()) bits_.resize(page + 1);
     std::uint64_t& word = bits_[page][slot / 64];
     const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
@@ -30,7 +30,7 @@ class SlotBits {
     return true;
   }
   bool Contains(RowId id) const {
-    const std::size_t page = static_cast<std::size_t>(id >> 8), slot = static_cast<std::size_t>(id & 0xFF);
+    const std::size_t page = id.page, slot = id.row;
     return page < bits_.size() && (bits_[page][slot / 64] & (std::uint64_t{1} << (slot % 64))) != 0;
   }
   std::size_t size() const { return count_; }

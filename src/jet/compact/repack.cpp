@@ -209,7 +209,7 @@ class TreeWriter {
 
 void PageCopy::RebuildIndexes(Table& t, os::File& out) {
   // Where a row went: a packed table's rows by their order, the others with their page.
-  auto moved = [&](std::uint32_t page, std::uint8_t row) -> RowPointer {
+  auto moved = [&](std::uint32_t page, std::uint8_t row) -> RowId {
     if (!t.packed) return {Renumber(page, "an index entry"), row};
     auto it = std::lower_bound(t.data_pages.begin(), t.data_pages.end(), page);
     const Moved* m = it != t.data_pages.end() && *it == page ? &moved_[static_cast<std::size_t>(it - t.data_pages.begin())] : nullptr;

@@ -40,7 +40,7 @@ class MapRows {
  public:
   explicit MapRows(PageStore* store) : store_(store) {}
   // A new empty map.
-  RowPointer Add() {
+  RowId Add() {
     const std::string row = EmptyUsageMapRow();
     if (page_ == 0 || DataPageRoom(*store_->Read(page_), store_->format()) < row.size()) {
       page_ = store_->Allocate();
@@ -49,8 +49,8 @@ class MapRows {
     return {page_, AddRowToPage(store_->Write(page_), page_, store_->format(), row)};
   }
   // A new map of `pages`, marked in one edit.
-  RowPointer Add(std::vector<std::uint32_t> pages) {
-    RowPointer map = Add();
+  RowId Add(std::vector<std::uint32_t> pages) {
+    RowId map = Add();
     std::sort(pages.begin(), pages.end());
     EditUsageMap(*store_, map, pages, true, MapReach::Grow);
     return map;
@@ -85,7 +85,7 @@ struct TableWriter::State {
   std::vector<RealIndexState> real;
   std::vector<NewLogicalIndex> logical;
   char next_reference_letter = 'B';
-  RowPointer used_map, free_map;
+  RowId used_map, free_map;
   RowPlacement placement;  // for the whole load
   std::vector<LongValueMaps> long_value_maps;
 
@@ -147,7 +147,7 @@ struct TableWriter::State {
       throw Error(ErrorCode::Unsupported, "A row of " + std::to_string(row.size()) +
                                               " bytes is larger than a Jet 4 data page can hold");
     }
-    const RowPointer at = placement.Place(*store, {tdef_page, used_map, free_map}, row, store->Count());
+    const RowId at = placement.Place(*store, {tdef_page, used_map, free_map}, row, store->Count());
     for (std::size_t r = 0; r < real.size(); ++r) real[r].entries.Add(keys[r], at.page, at.row, key_null[r]);
     ++rows;
     autonumber = next_autonumber;

@@ -16,10 +16,10 @@ void EntryCollector::Add(const std::string& key, std::uint32_t page, std::uint8_
     throw Error(ErrorCode::Unsupported, "An index holds more key bytes than this writer can collect");
   }
   offsets_.push_back(static_cast<std::uint32_t>(arena_.size()));
-  sizes_.push_back(static_cast<std::uint16_t>(key.size() + kIndexRowPointerSize));
+  sizes_.push_back(static_cast<std::uint16_t>(key.size() + kIndexRowIdSize));
   arena_ += key;
-  arena_.resize(arena_.size() + kIndexRowPointerSize);
-  PutIndexRowPointer(reinterpret_cast<std::uint8_t*>(arena_.data() + arena_.size() - kIndexRowPointerSize), {page, slot});
+  arena_.resize(arena_.size() + kIndexRowIdSize);
+  PutIndexRowId(reinterpret_cast<std::uint8_t*>(arena_.data() + arena_.size() - kIndexRowIdSize), {page, slot});
   has_null_.push_back(has_null);
 }
 
@@ -98,8 +98,8 @@ std::vector<PagePlan> Pack(std::size_t n, KeyAt key, std::size_t pointer) {
 
 IndexEntry LeafEntry(std::string_view entry) {
   IndexEntry e;
-  e.key.assign(entry.substr(0, entry.size() - kIndexRowPointerSize));
-  e.row = IndexRowPointerOf(entry);
+  e.key.assign(entry.substr(0, entry.size() - kIndexRowIdSize));
+  e.row = IndexRowIdOf(entry);
   return e;
 }
 

@@ -42,8 +42,8 @@ IndexPage ParseIndexPage(ByteView v, std::uint32_t number, const Format& f) {
     ByteView e(bytes, "index entry");
     IndexEntry entry;
     std::size_t key_size = bytes.size() - pointer_size;
-    entry.row = IndexRowPointerAt(e.data() + key_size);
-    if (!p.leaf) entry.child_page = e.BigU32(key_size + kIndexRowPointerSize);
+    entry.row = IndexRowIdAt(e.data() + key_size);
+    if (!p.leaf) entry.child_page = e.BigU32(key_size + kIndexRowIdSize);
     entry.key = bytes.substr(0, key_size);
     p.entries.push_back(std::move(entry));
     start = end;
@@ -74,7 +74,7 @@ IndexLeafView::IndexLeafView(ByteView v, std::uint32_t number, const Format& f) 
 
 const std::uint8_t* IndexLeafView::ShortPointer(std::size_t i) const {
   full_ = Stored(i);  // at least five bytes, as the constructor checked
-  return reinterpret_cast<const std::uint8_t*>(full_.data() + full_.size() - kIndexRowPointerSize);
+  return reinterpret_cast<const std::uint8_t*>(full_.data() + full_.size() - kIndexRowIdSize);
 }
 
 std::string IndexLeafView::Stored(std::size_t i) const {
@@ -124,7 +124,7 @@ void CompactIndexLeaf(const IndexLeafView& leaf, const std::vector<bool>& gone, 
   }
 }
 
-std::size_t IndexPointerSize(bool leaf) { return leaf ? kIndexRowPointerSize : kIndexRowPointerSize + 4; }
+std::size_t IndexPointerSize(bool leaf) { return leaf ? kIndexRowIdSize : kIndexRowIdSize + 4; }
 
 std::size_t MaxIndexPrefix(const Format& f) { return f.index_prefix_length_size == 1 ? 0xFF : 0xFFFF; }
 
@@ -137,8 +137,8 @@ std::string StoredIndexEntry(const IndexEntry& e, bool leaf) {
   std::string s = e.key;
   s.resize(e.key.size() + IndexPointerSize(leaf));
   auto* p = reinterpret_cast<std::uint8_t*>(s.data() + e.key.size());
-  PutIndexRowPointer(p, e.row);
-  if (!leaf) PutBigU32(p + kIndexRowPointerSize, e.child_page);
+  PutIndexRowId(p, e.row);
+  if (!leaf) PutBigU32(p + kIndexRowIdSize, e.child_page);
   return s;
 }
 

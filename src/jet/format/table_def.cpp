@@ -114,7 +114,7 @@ std::vector<RealIndexDef> ParseRealIndexes(ByteView b, std::size_t* pos, const s
       if (col == 0xFFFF) continue;
       r.columns.push_back({col, e.U8(p + 2) != 0x01});  // 0x01 ascending, 0x00 descending
     }
-    r.used_pages = RowPointer::FromRaw(e.U32(p));
+    r.used_pages = RowId::FromRaw(e.U32(p));
     r.root_page = e.U32(p + 4);
     r.flags = e.U8(p + f.real_index_flags);
     r.row_count = row_count;
@@ -163,8 +163,8 @@ TableDef ParseTableDef(ByteView b, std::uint32_t page, const Format& f, TextCode
   const std::uint16_t num_columns = b.U16(f.tdef_columns);
   const std::uint32_t num_logical = b.U32(f.tdef_logical_indexes);
   const std::uint32_t num_real = b.U32(f.tdef_real_indexes);
-  t.used_pages = RowPointer::FromRaw(b.U32(f.tdef_used_pages));
-  t.free_pages = RowPointer::FromRaw(b.U32(f.tdef_free_pages));
+  t.used_pages = RowId::FromRaw(b.U32(f.tdef_used_pages));
+  t.free_pages = RowId::FromRaw(b.U32(f.tdef_free_pages));
 
   // Counts beyond what the bytes could hold are damage, not big tables.
   if (num_real > 1000 || num_logical > 1000 || num_real > num_logical + 1000)

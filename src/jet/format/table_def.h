@@ -39,7 +39,7 @@ struct IndexColumnDef {
 // A B-tree.
 struct RealIndexDef {
   std::vector<IndexColumnDef> columns;
-  RowPointer used_pages;
+  RowId used_pages;
   std::uint32_t root_page = 0;
   std::uint8_t flags = 0;
   std::uint32_t row_count = 0;  // as recorded before the column list
@@ -71,8 +71,8 @@ struct TableDef {
   std::vector<ColumnDef> columns;  // in column-number order
   std::vector<RealIndexDef> real_indexes;
   std::vector<LogicalIndexDef> indexes;
-  RowPointer used_pages;
-  RowPointer free_pages;
+  RowId used_pages;
+  RowId free_pages;
 
   const ColumnDef* FindColumnByNumber(std::uint16_t number) const;
 };

@@ -171,8 +171,8 @@ class Remover {
     gone_.assign(leaf.size(), false);
     std::size_t removed = 0;
     for (std::size_t i = 0; i < leaf.size(); ++i) {
-      const std::uint32_t data_page = leaf.data_page(i);
-      const std::uint8_t data_row = leaf.data_row(i);
+      const std::uint32_t data_page = leaf.row(i).page;
+      const std::uint8_t data_row = leaf.row(i).row;
       if (data_page != bits_page_) Turn(data_page);
       const std::size_t word = data_row / 32;
       const std::uint32_t bit = std::uint32_t{1} << (data_row % 32);
@@ -252,8 +252,8 @@ class Remover {
   bool IsLastLeafEntry(const IndexEntry& e) const {
     const std::string& s = last_leaf_entry_;
     const std::size_t k = e.key.size();
-    if (!have_leaf_entry_ || s.size() != k + kIndexRowPointerSize || s.compare(0, k, e.key) != 0) return false;
-    return IndexRowPointerOf(s) == e.row;
+    if (!have_leaf_entry_ || s.size() != k + kIndexRowIdSize || s.compare(0, k, e.key) != 0) return false;
+    return IndexRowIdOf(s) == e.row;
   }
 
   // Entries now point into data page `page`: its bitmaps in the sets, looked up once for

@@ -34,7 +34,7 @@ class RowSet {
     const std::uint32_t at = where_[page];
     return at != 0 && ((pages_[at - 1].slots[slot / 32] >> (slot % 32)) & 1u) != 0;
   }
-  bool Contains(RowId id) const { return Contains(RowIdPage(id), RowIdSlot(id)); }
+  bool Contains(RowId id) const { return Contains(id.page, id.row); }
   // One past the highest page that holds a row of the set.
   std::size_t Reach() const { return pages_.empty() ? 0 : pages_.back().number + std::size_t{1}; }
 
