@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       jet::Table* table = db->GetTable(name);
       if (table == nullptr) continue;
       std::size_t rows = 0;
-      jet::RowId last = 0;
+      jet::RowId last;
       table->Scan({}, [&](jet::RowId id, const jet::Row&) {
         last = id;
         return ++rows < 100000;

@@ -74,7 +74,7 @@ void OpenTable::WalkIndex(const IndexInfo& index, const std::function<bool(RowId
   db_->Guard([&] {
     try {
       jet::WalkIndex(db_->pager(), reader_->def().page, index.root_page,
-                     [&](const IndexEntry& e) { return visit(MakeRowId(e.row.page, e.row.row), e.key); });
+                     [&](const IndexEntry& e) { return visit(e.row, e.key); });
     } catch (const FormatError& e) {
       throw FormatError("index '" + index.name + "' of table '" + Name() + "': " + e.what());
     }

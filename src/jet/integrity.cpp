@@ -39,7 +39,7 @@ struct EntryCount {
 };
 
 // Pages as a bitmap over the file, for asking of each page of a tree whether a map holds it.
-std::vector<bool> PageBitmap(Pager& pager, RowPointer map) {
+std::vector<bool> PageBitmap(Pager& pager, RowId map) {
   std::vector<bool> pages(pager.page_count(), false);
   for (std::uint32_t page : ReadUsageMap(pager, map))
     if (page < pages.size()) pages[page] = true;
@@ -77,7 +77,7 @@ void CheckTable(Table& table, const std::vector<bool>* free, std::vector<std::st
     const auto leaf_rows = [&](EntryCount* count) {
       return [&rows, &seen, count](const IndexLeafView& leaf) {
         for (std::size_t i = 0; i < leaf.size(); ++i) {
-          const RowPointer row = leaf.row(i);
+          const RowId row = leaf.row(i);
           ++count->entries;
           if (!rows.Contains(row.page, row.row)) ++count->gone;
           else if (!seen.Mark(row.page, row.row)) count->twice = true;

@@ -3,6 +3,7 @@
 // in scan order. The storage layers implement it; tests implement it in memory. Also the
 // descriptions of indexes and relationships that jet::Database hands out.
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -56,9 +57,20 @@ struct RelationshipInfo {
   bool cascade_deletes = false;
 };
 
-// Where a row lives: data page number in the high bits, slot in the low byte. Opaque to
-// the SQL layer, which only hands it back to the table.
-using RowId = std::uint64_t;
+// Where a row lives: a data page and the row's number (its slot) on that page; ordered by
+// page, then row, which is scan order. Tables, long values and usage maps store it in four
+// bytes, the row number in the low byte and the page above it; index entries store it
+// their own way (format/index_page.h). Opaque to the SQL layer, which only hands it back
+// to the table.
+struct RowId {
+  std::uint32_t page = 0;
+  std::uint8_t row = 0;
+  static RowId FromRaw(std::uint32_t raw) { return {raw >> 8, static_cast<std::uint8_t>(raw & 0xFF)}; }
+  std::uint32_t Raw() const { return (page << 8) | row; }
+  bool IsNull() const { return page == 0 && row == 0; }
+  friend bool operator==(RowId, RowId) = default;
+  friend auto operator<=>(RowId, RowId) = default;
+};
 
 class TableSource {
  public:

@@ -67,7 +67,7 @@ void ExpectFreeSpaceAsJetLeavesIt(const std::string& path, const std::set<jet::R
   const std::set<std::uint32_t> on_offer(offered.begin(), offered.end());
   std::set<std::uint32_t> emptied_from;
   for (jet::RowId id : before)
-    if (after.count(id) == 0) emptied_from.insert(jet::RowIdPage(id));
+    if (after.count(id) == 0) emptied_from.insert(id.page);
   for (std::uint32_t page : emptied_from) EXPECT_EQ(on_offer.count(page), 1u) << "night " << night << ", page " << page;
 
   for (std::uint32_t number : jet::Internal(*log).reader().DataPages()) {

@@ -128,11 +128,11 @@ std::map<std::string, std::vector<std::string>> Contents(Database& db) {
   for (const auto& name : db.TableNames()) {
     Table* t = db.GetTable(name);
     t->Scan({}, [&](RowId id, const Row& row) {
-      out[name].push_back(std::to_string(id) + " " + FormatTsvRow(row));
+      out[name].push_back(std::to_string(id.Raw()) + " " + FormatTsvRow(row));
       return true;
     });
     for (const auto& index : t->Indexes())
-      for (RowId id : t->IndexRowIds(index)) out[name + "/" + index.name].push_back(std::to_string(id));
+      for (RowId id : t->IndexRowIds(index)) out[name + "/" + index.name].push_back(std::to_string(id.Raw()));
   }
   return out;
 }

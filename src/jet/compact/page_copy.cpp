@@ -43,8 +43,8 @@ PageCopy::Table PageCopy::ReadTable(Pager& source, std::uint32_t first) {
     p = ViewOf(source.Read(p)).U32(f.tdef_next_page);
   }
   const ByteView b(bytes, "table definition");
-  t.used_pages = RowPointer::FromRaw(b.U32(f.tdef_used_pages));
-  t.free_pages = RowPointer::FromRaw(b.U32(f.tdef_free_pages));
+  t.used_pages = RowId::FromRaw(b.U32(f.tdef_used_pages));
+  t.free_pages = RowId::FromRaw(b.U32(f.tdef_free_pages));
   t.var_columns = b.U16(f.tdef_var_columns) > 0;
   const std::uint16_t columns = b.U16(f.tdef_columns);
   const std::uint32_t real = b.U32(f.tdef_real_indexes);
@@ -61,7 +61,7 @@ PageCopy::Table PageCopy::ReadTable(Pager& source, std::uint32_t first) {
   t.real_indexes_at = pos;
   for (std::uint32_t i = 0; i < real; ++i) {
     const std::size_t e = pos + i * f.real_index_size;
-    t.index_maps.push_back(RowPointer::FromRaw(b.U32(e + f.real_index_used_pages)));
+    t.index_maps.push_back(RowId::FromRaw(b.U32(e + f.real_index_used_pages)));
     t.roots.push_back(b.U32(e + f.real_index_root));
   }
   return t;
@@ -77,7 +77,7 @@ PageCopy::PageCopy(Pager& source, const std::vector<std::uint32_t>& definition_p
 // of rows (each row starting with the pointer to the next) are noted, since such rows
 // look like any other on their page.
 void PageCopy::Visit(const Table& t, ByteView record, std::vector<std::uint32_t>* targets) {
-  VisitLongValueRows(*src_, record, t.var_columns, t.long_values, [&](LongValueForm form, RowPointer at) {
+  VisitLongValueRows(*src_, record, t.var_columns, t.long_values, [&](LongValueForm form, RowId at) {
     if (form == LongValueForm::Chain) chain_rows_.push_back(at.Raw());
     targets->push_back(at.page);
   });
@@ -88,16 +88,16 @@ void PageCopy::Plan() {
   live_.assign(n, false);
   live_[0] = live_[1] = true;
   std::vector<std::uint32_t> definitions{0, 1};
-  std::vector<RowPointer> maps{kFreePageMap};
+  std::vector<RowId> maps{kFreePageMap};
   for (const Table& t : tables_) {
     definitions.insert(definitions.end(), t.pages.begin(), t.pages.end());
     maps.push_back(t.used_pages);
     if (!t.free_pages.IsNull()) maps.push_back(t.free_pages);
-    for (RowPointer m : t.index_maps)
+    for (RowId m : t.index_maps)
       if (!m.IsNull()) maps.push_back(m);
   }
   // The pages holding maps, and the map pages they list, are copied whole.
-  for (RowPointer m : maps) {
+  for (RowId m : maps) {
     map_hosts_.push_back(m.page);
     PageRef keep;
     const ByteView row = ReadRowBytes(*src_, m, &keep);
@@ -180,7 +180,7 @@ std::uint32_t PageCopy::Renumber(std::uint32_t page, const char* what) const {
 
 std::uint32_t PageCopy::RenumberRow(std::uint32_t raw, const char* what) const {
   if (raw == 0) return 0;
-  RowPointer at = RowPointer::FromRaw(raw);
+  RowId at = RowId::FromRaw(raw);
   at.page = Renumber(at.page, what);
   return at.Raw();
 }
@@ -209,11 +209,11 @@ void PageCopy::Flush(os::File& out) {
 // copied) and its map pages (written now, also those a map needs afresh).
 void PageCopy::RewriteMaps(os::File& out) {
   struct Map {
-    RowPointer where;
+    RowId where;
     MapKind kind;
     std::vector<std::uint32_t> pages;  // new numbers
   };
-  auto renumbered = [&](RowPointer where) {
+  auto renumbered = [&](RowId where) {
     std::vector<std::uint32_t> pages;
     for (std::uint32_t p : ReadUsageMap(*src_, where))
       if (new_[p] != kNone) pages.push_back(new_[p]);
@@ -374,7 +374,7 @@ void PageCopy::CopyDataPage(std::uint32_t number, PageData& bytes) {
     const Slot s = page.slot(i);
     if (s.deleted() || s.length == 0) continue;
     std::uint8_t* row = bytes.data() + s.offset;
-    const std::uint32_t raw = RowPointer{number, static_cast<std::uint8_t>(i)}.Raw();
+    const std::uint32_t raw = RowId{number, static_cast<std::uint8_t>(i)}.Raw();
     auto map = std::lower_bound(map_rows_.begin(), map_rows_.end(), raw,
                                 [](const auto& entry, std::uint32_t key) { return entry.first < key; });
     if (map != map_rows_.end() && map->first == raw) {

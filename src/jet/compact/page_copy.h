@@ -51,8 +51,8 @@ class PageCopy {
   struct Table {
     std::uint32_t page = 0;
     std::vector<std::uint32_t> pages;  // the definition's pages, first to last
-    RowPointer used_pages, free_pages;
-    std::vector<RowPointer> index_maps;  // per real index (null: none)
+    RowId used_pages, free_pages;
+    std::vector<RowId> index_maps;  // per real index (null: none)
     std::vector<std::uint32_t> roots;    // per real index
     std::size_t real_indexes_at = 0;     // offset of the first real index entry in the joined bytes
     std::vector<LongColumn> long_values;  // memo and OLE columns

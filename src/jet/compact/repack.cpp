@@ -73,7 +73,7 @@ void PageCopy::RebuildIndexes(Table& t, os::File& out) {
   // Where a row went: a packed table's rows by their order, the others with their page.
   // Entries mostly follow the rows' order, so the pages found last are tried first.
   std::size_t from = 0, to = 0;
-  auto moved = [&](std::uint32_t page, std::uint8_t row) -> RowPointer {
+  auto moved = [&](std::uint32_t page, std::uint8_t row) -> RowId {
     if (!t.packed) return {Renumber(page, "an index entry"), row};
     if (from >= t.data_pages.size() || t.data_pages[from] != page)
       from = static_cast<std::size_t>(std::lower_bound(t.data_pages.begin(), t.data_pages.end(), page) -
@@ -100,8 +100,8 @@ void PageCopy::RebuildIndexes(Table& t, os::File& out) {
     WalkIndexLeaves(*src_, t.page, t.roots[r], [&](const IndexLeafView& leaf) {
       for (std::size_t i = 0; i < leaf.size(); ++i) {
         leaf.StoredInto(i, &stored);
-        const RowPointer row = leaf.row(i);
-        tree.Add(std::string_view(stored).substr(0, stored.size() - kIndexRowPointerSize), moved(row.page, row.row));
+        const RowId row = leaf.row(i);
+        tree.Add(std::string_view(stored).substr(0, stored.size() - kIndexRowIdSize), moved(row.page, row.row));
       }
       return true;
     });

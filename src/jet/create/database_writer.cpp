@@ -39,7 +39,7 @@ class MapRows {
  public:
   explicit MapRows(PageStore* store) : store_(store) {}
   // A new empty map.
-  RowPointer Add() {
+  RowId Add() {
     const std::string row = EmptyUsageMapRow();
     if (page_ == 0 || DataPageRoom(*store_->Read(page_), store_->format()) < row.size()) {
       page_ = store_->Allocate();
@@ -48,8 +48,8 @@ class MapRows {
     return {page_, AddRowToPage(store_->Write(page_), page_, store_->format(), row)};
   }
   // A new map of `pages`, marked in one edit.
-  RowPointer Add(std::vector<std::uint32_t> pages) {
-    RowPointer map = Add();
+  RowId Add(std::vector<std::uint32_t> pages) {
+    RowId map = Add();
     std::sort(pages.begin(), pages.end());
     EditUsageMap(*store_, map, pages, true, MapReach::Grow);
     return map;
@@ -66,7 +66,7 @@ struct RealIndexState {
   std::string first_name;  // for messages
   EntryCollector entries;
   BuiltIndex built;
-  RowPointer usage_map;
+  RowId usage_map;
 };
 
 }  // namespace
@@ -84,7 +84,7 @@ struct TableWriter::State {
   std::vector<RealIndexState> real;
   std::vector<LogicalIndexDef> logical;
   char next_reference_letter = 'B';
-  RowPointer used_map, free_map;
+  RowId used_map, free_map;
   RowPlacement placement;  // for the whole load
   std::vector<ColumnMapsDef> column_maps;
 
@@ -146,7 +146,7 @@ struct TableWriter::State {
       throw Error(ErrorCode::Unsupported, "A row of " + std::to_string(row.size()) +
                                               " bytes is larger than a Jet 4 data page can hold");
     }
-    const RowPointer at = placement.Place(*store, {tdef_page, used_map, free_map}, row, store->Count());
+    const RowId at = placement.Place(*store, {tdef_page, used_map, free_map}, row, store->Count());
     for (std::size_t r = 0; r < real.size(); ++r) real[r].entries.Add(keys[r], at.page, at.row, key_null[r]);
     ++rows;
     autonumber = next_autonumber;
@@ -458,7 +458,7 @@ struct DatabaseWriter::State {
       for (RealIndexState& idx : t->real) idx.usage_map = maps.Add(idx.built.pages);
       for (std::size_t k = 0; k < t->layout.columns.size(); ++k) {
         if (!t->long_values[k]) continue;
-        const RowPointer used = maps.Add(t->long_values[k]->Pages());
+        const RowId used = maps.Add(t->long_values[k]->Pages());
         t->column_maps.push_back({t->layout.columns[k].number, used, maps.Add()});
       }
     }

@@ -16,10 +16,10 @@ void EntryCollector::Add(const std::string& key, std::uint32_t page, std::uint8_
     throw Error(ErrorCode::Unsupported, "An index holds more key bytes than this writer can collect");
   }
   offsets_.push_back(static_cast<std::uint32_t>(arena_.size()));
-  sizes_.push_back(static_cast<std::uint16_t>(key.size() + kIndexRowPointerSize));
+  sizes_.push_back(static_cast<std::uint16_t>(key.size() + kIndexRowIdSize));
   arena_ += key;
-  arena_.resize(arena_.size() + kIndexRowPointerSize);
-  PutIndexRowPointer(reinterpret_cast<std::uint8_t*>(arena_.data() + arena_.size() - kIndexRowPointerSize), {page, slot});
+  arena_.resize(arena_.size() + kIndexRowIdSize);
+  PutIndexRowId(reinterpret_cast<std::uint8_t*>(arena_.data() + arena_.size() - kIndexRowIdSize), {page, slot});
   has_null_.push_back(has_null);
 }
 
@@ -76,7 +76,7 @@ IndexTreeWriter::IndexTreeWriter(const Format& format, std::uint32_t tdef_page, 
   leaf_.owner = tdef_page;
 }
 
-void IndexTreeWriter::Add(std::string_view key, RowPointer row) {
+void IndexTreeWriter::Add(std::string_view key, RowId row) {
   std::size_t prefix = leaf_fill_.PrefixWith(key, f_);
   if (leaf_.entries.empty()) {
     if (leaf_number_ == 0) leaf_number_ = allocate_();
@@ -164,7 +164,7 @@ BuiltIndex BuildIndexPages(const EntryCollector& entries, std::uint32_t tdef_pag
       });
   for (std::size_t i = 0; i < entries.Count(); ++i) {
     const std::string_view entry = entries.Entry(i);
-    writer.Add(entry.substr(0, entry.size() - kIndexRowPointerSize), IndexRowPointerOf(entry));
+    writer.Add(entry.substr(0, entry.size() - kIndexRowIdSize), IndexRowIdOf(entry));
   }
   return writer.Finish();
 }

@@ -23,7 +23,7 @@ class EntryCollector {
   void Add(const std::string& key, std::uint32_t page, std::uint8_t slot, bool has_null);
   std::size_t Count() const { return offsets_.size(); }
   std::string_view Entry(std::size_t i) const;
-  std::string_view Key(std::size_t i) const { auto e = Entry(i); return e.substr(0, e.size() - kIndexRowPointerSize); }
+  std::string_view Key(std::size_t i) const { auto e = Entry(i); return e.substr(0, e.size() - kIndexRowIdSize); }
   bool HasNull(std::size_t i) const { return has_null_[i]; }
   // Puts the entries in index order.
   void Sort();
@@ -54,7 +54,7 @@ class IndexTreeWriter {
                   std::function<void(std::uint32_t, std::vector<std::uint8_t>&)> put);
 
   // Entries in rising order of key and row.
-  void Add(std::string_view key, RowPointer row);
+  void Add(std::string_view key, RowId row);
   // Writes the last leaf and the levels above it; an index without entries is one empty leaf.
   BuiltIndex Finish();
 

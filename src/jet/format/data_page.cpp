@@ -35,14 +35,14 @@ Slot DataPage::slot(std::uint16_t i) const {
   return s;
 }
 
-ByteView ReadRowBytes(Pager& pager, RowPointer at, PageRef* keep) {
+ByteView ReadRowBytes(Pager& pager, RowId at, PageRef* keep) {
   DataPage page(pager.Read(at.page), at.page, pager.format());
   *keep = page.page();
   return page.row(page.slot(at.row));
 }
 
 ByteView ResolveRow(Pager& pager, const DataPage& page, std::uint16_t slot, PageRef* keep,
-                    std::vector<RowPointer>* moved_to) {
+                    std::vector<RowId>* moved_to) {
   const Slot s = page.slot(slot);
   if (s.deleted() || s.moved()) return {};
   if (!s.lookup()) return page.row(s);
@@ -50,7 +50,7 @@ ByteView ResolveRow(Pager& pager, const DataPage& page, std::uint16_t slot, Page
   ByteView at = page.row(s);
   for (int hop = 0; hop < 4; ++hop) {
     if (at.size() < 4) ThrowCorrupt("a moved row of data page " + std::to_string(page.number()) + " lost its pointer");
-    const RowPointer to = RowPointer::FromRaw(at.U32(0));
+    const RowId to = RowId::FromRaw(at.U32(0));
     const DataPage target(pager.Read(to.page), to.page, pager.format());
     if (target.owner() != page.owner())
       ThrowCorrupt("a moved row of data page " + std::to_string(page.number()) + " points into another table");

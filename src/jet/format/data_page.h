@@ -45,7 +45,7 @@ class DataPage {
 };
 
 // The bytes of one row (page, slot), whatever the slot's flags.
-ByteView ReadRowBytes(Pager& pager, RowPointer at, PageRef* keep);
+ByteView ReadRowBytes(Pager& pager, RowId at, PageRef* keep);
 
 // The record slot `slot` of `page` stands for: the slot's own row, or for a moved row (its
 // slot holds where the data went) the row that pointer leads to, whose address (and those
@@ -55,7 +55,7 @@ ByteView ReadRowBytes(Pager& pager, RowPointer at, PageRef* keep);
 // Throws FormatError for a pointer cut short, one into another table's pages, or a chain of
 // more than a few moves.
 ByteView ResolveRow(Pager& pager, const DataPage& page, std::uint16_t slot, PageRef* keep,
-                    std::vector<RowPointer>* moved_to = nullptr);
+                    std::vector<RowId>* moved_to = nullptr);
 
 // ---- Adding rows: statements and new files place rows through these alone ----
 

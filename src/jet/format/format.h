@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "jet/table_source.h"
 #include "jet/version.h"
 
 namespace jet {
@@ -249,18 +250,6 @@ inline const Format& FormatFor(JetVersion version) { return version == JetVersio
 
 // Rows per data page: an index entry keeps the slot in one byte.
 inline constexpr std::size_t kMaxRowsPerPage = 255;
-
-// The address of a row: a page and the row's slot on it. Tables, long values and usage
-// maps store it in four bytes, the row number in the low byte and the page above it;
-// index entries store it their own way (format/index_page.h).
-struct RowPointer {
-  std::uint32_t page = 0;
-  std::uint8_t row = 0;
-  static RowPointer FromRaw(std::uint32_t raw) { return {raw >> 8, static_cast<std::uint8_t>(raw & 0xFF)}; }
-  std::uint32_t Raw() const { return (page << 8) | row; }
-  bool IsNull() const { return page == 0 && row == 0; }
-  friend bool operator==(RowPointer, RowPointer) = default;
-};
 
 // Data-page slot table entries: the row's offset in the low bits, two flags above.
 constexpr std::uint16_t kSlotOffsetMask = 0x1FFF;

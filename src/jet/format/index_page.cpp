@@ -42,8 +42,8 @@ IndexPage ParseIndexPage(ByteView v, std::uint32_t number, const Format& f) {
     ByteView e(bytes, "index entry");
     IndexEntry entry;
     std::size_t key_size = bytes.size() - pointer_size;
-    entry.row = IndexRowPointerAt(e.data() + key_size);
-    if (!p.leaf) entry.child_page = e.BigU32(key_size + kIndexRowPointerSize);
+    entry.row = IndexRowIdAt(e.data() + key_size);
+    if (!p.leaf) entry.child_page = e.BigU32(key_size + kIndexRowIdSize);
     entry.key = bytes.substr(0, key_size);
     p.entries.push_back(std::move(entry));
     start = end;
@@ -74,7 +74,7 @@ IndexLeafView::IndexLeafView(ByteView v, std::uint32_t number, const Format& f) 
 
 const std::uint8_t* IndexLeafView::ShortPointer(std::size_t i) const {
   full_ = Stored(i);  // at least five bytes, as the constructor checked
-  return reinterpret_cast<const std::uint8_t*>(full_.data() + full_.size() - kIndexRowPointerSize);
+  return reinterpret_cast<const std::uint8_t*>(full_.data() + full_.size() - kIndexRowIdSize);
 }
 
 std::string IndexLeafView::Stored(std::size_t i) const {
@@ -128,7 +128,7 @@ void CompactIndexLeaf(const IndexLeafView& leaf, const std::vector<bool>& gone, 
   }
 }
 
-std::size_t IndexPointerSize(bool leaf) { return leaf ? kIndexRowPointerSize : kIndexRowPointerSize + 4; }
+std::size_t IndexPointerSize(bool leaf) { return leaf ? kIndexRowIdSize : kIndexRowIdSize + 4; }
 
 std::size_t MaxIndexPrefix(const Format& f) { return f.index_prefix_length_size == 1 ? 0xFF : 0xFFFF; }
 
@@ -141,8 +141,8 @@ std::string StoredIndexEntry(const IndexEntry& e, bool leaf) {
   std::string s = e.key;
   s.resize(e.key.size() + IndexPointerSize(leaf));
   auto* p = reinterpret_cast<std::uint8_t*>(s.data() + e.key.size());
-  PutIndexRowPointer(p, e.row);
-  if (!leaf) PutBigU32(p + kIndexRowPointerSize, e.child_page);
+  PutIndexRowId(p, e.row);
+  if (!leaf) PutBigU32(p + kIndexRowIdSize, e.child_page);
   return s;
 }
 
@@ -206,12 +206,12 @@ void EncodeIndexPage(const IndexPage& page, const Format& f, std::uint8_t* out) 
   std::uint8_t* entries = out + f.index_entries;
   std::size_t pos = 0;
   const std::size_t prefix = page.prefix_length, pointer = IndexPointerSize(leaf);
-  std::uint8_t pointers[kIndexRowPointerSize + 4];
+  std::uint8_t pointers[kIndexRowIdSize + 4];
   for (std::size_t i = 0; i < page.entries.size(); ++i) {
     const IndexEntry& e = page.entries[i];
     const std::size_t key = e.key.size();
-    PutIndexRowPointer(pointers, e.row);
-    if (!leaf) PutBigU32(pointers + kIndexRowPointerSize, e.child_page);
+    PutIndexRowId(pointers, e.row);
+    if (!leaf) PutBigU32(pointers + kIndexRowIdSize, e.child_page);
     std::size_t skip = 0;
     if (i > 0) {
       const std::size_t in_key = std::min(prefix, key);

@@ -19,23 +19,23 @@ namespace jet {
 
 // The row an index entry points to, as it follows the key: the page in three bytes, most
 // significant first (so that entries sort by row after their key), then the row number.
-inline constexpr std::size_t kIndexRowPointerSize = 4;
-inline void PutIndexRowPointer(std::uint8_t* out, RowPointer row) {
+inline constexpr std::size_t kIndexRowIdSize = 4;
+inline void PutIndexRowId(std::uint8_t* out, RowId row) {
   PutBigU24(out, row.page);
   out[3] = row.row;
 }
-inline RowPointer IndexRowPointerAt(const std::uint8_t* p) {
+inline RowId IndexRowIdAt(const std::uint8_t* p) {
   return {(std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2], p[3]};
 }
-// The row pointer of a stored entry: its last kIndexRowPointerSize bytes (leaf form).
-inline RowPointer IndexRowPointerOf(std::string_view leaf_entry) {
-  return IndexRowPointerAt(reinterpret_cast<const std::uint8_t*>(leaf_entry.data() + leaf_entry.size() -
-                                                                  kIndexRowPointerSize));
+// The row pointer of a stored entry: its last kIndexRowIdSize bytes (leaf form).
+inline RowId IndexRowIdOf(std::string_view leaf_entry) {
+  return IndexRowIdAt(reinterpret_cast<const std::uint8_t*>(leaf_entry.data() + leaf_entry.size() -
+                                                                  kIndexRowIdSize));
 }
 
 struct IndexEntry {
   std::string key;
-  RowPointer row;
+  RowId row;
   std::uint32_t child_page = 0;  // node pages only
 };
 
@@ -70,11 +70,9 @@ class IndexLeafView {
   // The bytes the entries take after the bitmap, the shared prefix counted once.
   std::size_t used_bytes() const { return ends_.empty() ? 0 : ends_.back() - f_->index_entries; }
 
-  // The row entry `i` points to: its last kIndexRowPointerSize bytes (with the shared
+  // The row entry `i` points to: its last kIndexRowIdSize bytes (with the shared
   // prefix when the entry's own bytes are fewer).
-  RowPointer row(std::size_t i) const { return IndexRowPointerAt(PointerBytes(i)); }
-  std::uint32_t data_page(std::size_t i) const { return row(i).page; }
-  std::uint8_t data_row(std::size_t i) const { return row(i).row; }
+  RowId row(std::size_t i) const { return IndexRowIdAt(PointerBytes(i)); }
   // The bytes entry `i` keeps on the page: the first entry in full, the others without
   // the shared prefix, which is the first entry's first prefix_length() bytes.
   std::string_view Own(std::size_t i) const {
@@ -91,7 +89,7 @@ class IndexLeafView {
   std::size_t Start(std::size_t i) const { return i == 0 ? f_->index_entries : ends_[i - 1]; }
   // The entry's row pointer bytes; the checks made on reading keep them inside the page.
   const std::uint8_t* PointerBytes(std::size_t i) const {
-    return ends_[i] - Start(i) >= kIndexRowPointerSize ? page_.data() + ends_[i] - kIndexRowPointerSize
+    return ends_[i] - Start(i) >= kIndexRowIdSize ? page_.data() + ends_[i] - kIndexRowIdSize
                                                        : ShortPointer(i);
   }
   const std::uint8_t* ShortPointer(std::size_t i) const;

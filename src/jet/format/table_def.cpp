@@ -120,7 +120,7 @@ std::vector<RealIndexDef> ParseRealIndexes(ByteView b, std::size_t* pos, const s
       if (col == kIndexColumnSlot.unused) continue;
       r.columns.push_back({col, e.U8(slot + kIndexColumnSlot.order) != kIndexColumnSlot.ascending});
     }
-    r.used_pages = RowPointer::FromRaw(e.U32(f.real_index_used_pages));
+    r.used_pages = RowId::FromRaw(e.U32(f.real_index_used_pages));
     r.root_page = e.U32(f.real_index_root);
     r.flags = e.U8(f.real_index_flags);
     r.row_count = row_count;
@@ -162,8 +162,8 @@ std::vector<ColumnMapsDef> ParseColumnMaps(ByteView b, std::size_t pos, const Ta
   for (; pos + kColumnMaps.size <= b.size(); pos += kColumnMaps.size) {
     const ColumnDef* c = t.FindColumnByNumber(b.U16(pos + kColumnMaps.column));
     if (c == nullptr || (c->type != ColumnType::Memo && c->type != ColumnType::Ole)) break;
-    out.push_back({c->number, RowPointer::FromRaw(b.U32(pos + kColumnMaps.used)),
-                   RowPointer::FromRaw(b.U32(pos + kColumnMaps.free))});
+    out.push_back({c->number, RowId::FromRaw(b.U32(pos + kColumnMaps.used)),
+                   RowId::FromRaw(b.U32(pos + kColumnMaps.free))});
   }
   return out;
 }
@@ -181,8 +181,8 @@ TableDef ParseTableDef(ByteView b, std::uint32_t page, const Format& f, TextCode
   const std::uint16_t num_columns = b.U16(f.tdef_columns);
   const std::uint32_t num_logical = b.U32(f.tdef_logical_indexes);
   const std::uint32_t num_real = b.U32(f.tdef_real_indexes);
-  t.used_pages = RowPointer::FromRaw(b.U32(f.tdef_used_pages));
-  t.free_pages = RowPointer::FromRaw(b.U32(f.tdef_free_pages));
+  t.used_pages = RowId::FromRaw(b.U32(f.tdef_used_pages));
+  t.free_pages = RowId::FromRaw(b.U32(f.tdef_free_pages));
 
   // Counts beyond what the bytes could hold are damage, not big tables.
   if (num_real > 1000 || num_logical > 1000 || num_real > num_logical + 1000)

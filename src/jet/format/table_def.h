@@ -41,7 +41,7 @@ struct IndexColumnDef {
 // A B-tree.
 struct RealIndexDef {
   std::vector<IndexColumnDef> columns;
-  RowPointer used_pages;
+  RowId used_pages;
   std::uint32_t root_page = 0;
   std::uint8_t flags = 0;
   std::uint32_t row_count = 0;  // as recorded before the column list
@@ -66,8 +66,8 @@ int FixedColumnSize(ColumnType type);
 // The usage maps of a memo or OLE column's long-value pages (Jet 4).
 struct ColumnMapsDef {
   std::uint16_t column_number = 0;
-  RowPointer used_pages;
-  RowPointer free_pages;
+  RowId used_pages;
+  RowId free_pages;
 };
 
 struct TableDef {
@@ -80,8 +80,8 @@ struct TableDef {
   std::vector<ColumnDef> columns;  // in column-number order
   std::vector<RealIndexDef> real_indexes;
   std::vector<LogicalIndexDef> indexes;
-  RowPointer used_pages;
-  RowPointer free_pages;
+  RowId used_pages;
+  RowId free_pages;
   std::vector<ColumnMapsDef> column_maps;
 
   const ColumnDef* FindColumnByNumber(std::uint16_t number) const;

@@ -17,7 +17,7 @@ std::uint32_t PagesPerMapPage(const Format& f) {
   return static_cast<std::uint32_t>((f.page_size - kUsageMapPageHeader) * 8);
 }
 
-std::string Where(RowPointer where) { return "the usage map at page " + std::to_string(where.page); }
+std::string Where(RowId where) { return "the usage map at page " + std::to_string(where.page); }
 
 void CheckMapPage(const PageData& page, std::uint32_t number) {
   if (page.empty() || page[0] != static_cast<std::uint8_t>(PageType::UsageMap))
@@ -45,7 +45,7 @@ void AddBits(ByteView bitmap, std::uint64_t first_page, std::uint32_t page_count
 }
 
 template <typename ReadPage>
-std::vector<std::uint32_t> Decode(ByteView map, RowPointer where, const Format& f, std::uint32_t page_count,
+std::vector<std::uint32_t> Decode(ByteView map, RowId where, const Format& f, std::uint32_t page_count,
                                   ReadPage read) {
   std::vector<std::uint32_t> pages;
   if (map.empty()) ThrowCorrupt(Where(where) + " is empty");
@@ -72,7 +72,7 @@ std::vector<std::uint32_t> Decode(ByteView map, RowPointer where, const Format& 
 // on its page. The row goes back to its page once, when it has changed.
 class MapEdit {
  public:
-  MapEdit(PageEditor& editor, RowPointer where) : editor_(editor), where_(where) {
+  MapEdit(PageEditor& editor, RowId where) : editor_(editor), where_(where) {
     DataPage page(editor.Read(where.page), where.page, editor.format());
     const Slot slot = page.slot(where.row);
     if (slot.deleted() || slot.length == 0) ThrowCorrupt(Where(where) + " is empty");
@@ -203,7 +203,7 @@ class MapEdit {
   }
 
   PageEditor& editor_;
-  RowPointer where_;
+  RowId where_;
   std::vector<std::uint8_t> row_;
   std::size_t offset_ = 0;
   bool changed_ = false;
@@ -211,13 +211,13 @@ class MapEdit {
 
 }  // namespace
 
-std::vector<std::uint32_t> ReadUsageMap(Pager& pager, RowPointer where) {
+std::vector<std::uint32_t> ReadUsageMap(Pager& pager, RowId where) {
   PageRef keep;
   ByteView map = ReadRowBytes(pager, where, &keep);
   return Decode(map, where, pager.format(), pager.page_count(), [&](std::uint32_t n) { return pager.Read(n); });
 }
 
-std::vector<std::uint32_t> ReadUsageMap(PageEditor& editor, RowPointer where, std::uint32_t page_count) {
+std::vector<std::uint32_t> ReadUsageMap(PageEditor& editor, RowId where, std::uint32_t page_count) {
   DataPage page(editor.Read(where.page), where.page, editor.format());
   ByteView map = page.row(page.slot(where.row));
   return Decode(map, where, editor.format(), page_count, [&](std::uint32_t n) { return editor.Read(n); });
@@ -225,7 +225,7 @@ std::vector<std::uint32_t> ReadUsageMap(PageEditor& editor, RowPointer where, st
 
 std::string EmptyUsageMapRow() { return std::string(kUsageMapRowSize, '\0'); }
 
-std::size_t EditUsageMap(PageEditor& editor, RowPointer where, std::span<const std::uint32_t> pages, bool on,
+std::size_t EditUsageMap(PageEditor& editor, RowId where, std::span<const std::uint32_t> pages, bool on,
                          MapReach reach) {
   if (pages.empty()) return 0;
   return MapEdit(editor, where).Edit(pages, on, reach);

@@ -21,16 +21,16 @@
 namespace jet {
 
 // The pages the map at `where` marks, ascending, those past the end of the file left out.
-std::vector<std::uint32_t> ReadUsageMap(Pager& pager, RowPointer where);
+std::vector<std::uint32_t> ReadUsageMap(Pager& pager, RowId where);
 // The same, through a statement's editor, leaving out pages from `page_count` on.
-std::vector<std::uint32_t> ReadUsageMap(PageEditor& editor, RowPointer where, std::uint32_t page_count);
+std::vector<std::uint32_t> ReadUsageMap(PageEditor& editor, RowId where, std::uint32_t page_count);
 
 // The row of an empty map, as Jet writes one for a new table.
 std::string EmptyUsageMapRow();
 
 // The database's own map of free pages: the first row of page 1, a bit set for every page
 // nothing uses (those past the end of the file included).
-inline constexpr RowPointer kFreePageMap{1, 0};
+inline constexpr RowId kFreePageMap{1, 0};
 
 // How far a change may take a map to reach the pages it marks.
 enum class MapReach {
@@ -52,10 +52,10 @@ enum class MapReach {
 // it now marks or no longer marks; clearing never changes how far a map reaches. Pages
 // whose bit is already as asked are left unwritten. Throws FormatError for a map that is
 // not one.
-std::size_t EditUsageMap(PageEditor& editor, RowPointer where, std::span<const std::uint32_t> pages, bool on,
+std::size_t EditUsageMap(PageEditor& editor, RowId where, std::span<const std::uint32_t> pages, bool on,
                          MapReach reach);
 // The same for one page; whether the map reaches it.
-inline bool EditUsageMap(PageEditor& editor, RowPointer where, std::uint32_t page, bool on, MapReach reach) {
+inline bool EditUsageMap(PageEditor& editor, RowId where, std::uint32_t page, bool on, MapReach reach) {
   return EditUsageMap(editor, where, std::span<const std::uint32_t>(&page, 1), on, reach) == 1;
 }
 

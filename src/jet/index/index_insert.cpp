@@ -139,7 +139,7 @@ std::vector<Piece> UpdateParent(TreeEditor& tree, Frame& fr, std::vector<Piece> 
 IndexEntry MakeEntry(const std::string& key, RowId row) {
   IndexEntry entry;
   entry.key = key;
-  entry.row = {RowIdPage(row), RowIdSlot(row)};
+  entry.row = row;
   if (entry.row.page > 0xFFFFFF) ThrowCorrupt("a row pointer does not fit an index entry");
   return entry;
 }

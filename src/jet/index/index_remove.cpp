@@ -184,10 +184,10 @@ class Remover {
     gone_.assign(leaf.size(), false);
     std::size_t removed = 0;
     for (std::size_t i = 0; i < leaf.size(); ++i) {
-      const std::uint32_t data_page = leaf.data_page(i);
-      const std::uint8_t data_row = leaf.data_row(i);
+      const std::uint32_t data_page = leaf.row(i).page;
+      const std::uint8_t data_row = leaf.row(i).row;
       if (met_ != nullptr && (may_ == nullptr || !may_->Take(data_page, data_row)))
-        met_->Add(MakeRowId(data_page, data_row));
+        met_->Add(RowId{data_page, data_row});
       if (data_page != bits_page_) {
         bits_page_ = data_page;
         row_bits_ = rows_.PageBits(data_page);
@@ -262,8 +262,8 @@ class Remover {
   bool IsLastLeafEntry(const IndexEntry& e) const {
     const std::string& s = last_leaf_entry_;
     const std::size_t k = e.key.size();
-    if (!have_leaf_entry_ || s.size() != k + kIndexRowPointerSize || s.compare(0, k, e.key) != 0) return false;
-    return IndexRowPointerOf(s) == e.row;
+    if (!have_leaf_entry_ || s.size() != k + kIndexRowIdSize || s.compare(0, k, e.key) != 0) return false;
+    return IndexRowIdOf(s) == e.row;
   }
 
   // A root node left with a single child takes that child's content; the child's page is

@@ -36,9 +36,9 @@ void AppendChildren(Content& c, const std::vector<Piece>& pieces) {
 std::string SortBytes(const IndexEntry& e) { return StoredIndexEntry(e, true); }
 
 int CompareSort(const IndexEntry& e, const std::string& bytes) {
-  std::uint8_t ptr[kIndexRowPointerSize];
-  PutIndexRowPointer(ptr, e.row);
-  const std::size_t n = e.key.size() + kIndexRowPointerSize;
+  std::uint8_t ptr[kIndexRowIdSize];
+  PutIndexRowId(ptr, e.row);
+  const std::size_t n = e.key.size() + kIndexRowIdSize;
   for (std::size_t i = 0; i < n && i < bytes.size(); ++i) {
     unsigned char a = i < e.key.size() ? static_cast<unsigned char>(e.key[i]) : ptr[i - e.key.size()];
     unsigned char b = static_cast<unsigned char>(bytes[i]);

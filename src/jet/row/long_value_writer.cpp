@@ -28,7 +28,7 @@ std::string LongValueWriter::Put(std::string_view data) {
     if (open_ == 0 || DataPageRoom(*editor_->Read(open_), f) < data.size()) open_ = NewPage();
     const std::uint8_t slot = AddRowToPage(editor_->Write(open_), open_, f, data);
     Put32(r, size | kLongValueSingle);
-    Put32(r + 4, RowPointer{open_, slot}.Raw());
+    Put32(r + 4, RowId{open_, slot}.Raw());
     return ref;
   }
   // A chain: pages taken first, so that each row can name the next.
@@ -38,12 +38,12 @@ std::string LongValueWriter::Put(std::string_view data) {
   for (std::size_t k = 0; k < count; ++k) chain.push_back(NewPage());
   for (std::size_t k = 0; k < count; ++k) {
     std::string row(4, '\0');
-    if (k + 1 < count) Put32(reinterpret_cast<std::uint8_t*>(row.data()), RowPointer{chain[k + 1], 0}.Raw());
+    if (k + 1 < count) Put32(reinterpret_cast<std::uint8_t*>(row.data()), RowId{chain[k + 1], 0}.Raw());
     row.append(data.substr(k * chunk, chunk));
     AddRowToPage(editor_->Write(chain[k]), chain[k], f, row);
   }
   Put32(r, size);
-  Put32(r + 4, RowPointer{chain[0], 0}.Raw());
+  Put32(r + 4, RowId{chain[0], 0}.Raw());
   return ref;
 }
 

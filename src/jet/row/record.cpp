@@ -49,16 +49,16 @@ void ParseRecord(ByteView r, const Format& f, bool has_var_columns, RecordLayout
 }
 
 void WalkLongValue(Pager& pager, ByteView field,
-                   const std::function<void(LongValueForm form, RowPointer at, ByteView piece)>& visit) {
+                   const std::function<void(LongValueForm form, RowId at, ByteView piece)>& visit) {
   if (field.size() < kLongValueRefSize) ThrowCorrupt("a memo or OLE field is shorter than its 12-byte header");
   const std::uint32_t head = field.U32(0);
   const std::uint32_t length = head & kLongValueLengthMask;
   if (head & kLongValueInline) {
     if (length > field.size() - kLongValueRefSize) ThrowCorrupt("an inline memo or OLE value runs past its record");
-    visit(LongValueForm::Inline, RowPointer{}, field.Sub(kLongValueRefSize, length));
+    visit(LongValueForm::Inline, RowId{}, field.Sub(kLongValueRefSize, length));
     return;
   }
-  RowPointer at = RowPointer::FromRaw(field.U32(4));
+  RowId at = RowId::FromRaw(field.U32(4));
   PageRef keep;
   if (head & kLongValueSingle) {
     const ByteView data = ReadRowBytes(pager, at, &keep);
@@ -76,20 +76,20 @@ void WalkLongValue(Pager& pager, ByteView field,
     const std::uint32_t take = static_cast<std::uint32_t>(std::min<std::size_t>(piece.size() - 4, left));
     visit(LongValueForm::Chain, at, piece.Sub(4, take));
     left -= take;
-    at = RowPointer::FromRaw(piece.U32(0));
+    at = RowId::FromRaw(piece.U32(0));
   }
 }
 
 std::string ReadLongValue(Pager& pager, ByteView field) {
   std::string out;
-  WalkLongValue(pager, field, [&](LongValueForm, RowPointer, ByteView piece) {
+  WalkLongValue(pager, field, [&](LongValueForm, RowId, ByteView piece) {
     out.append(reinterpret_cast<const char*>(piece.data()), piece.size());
   });
   return out;
 }
 
 void VisitLongValueRows(Pager& pager, ByteView record, bool has_var_columns, const std::vector<LongColumn>& columns,
-                        const std::function<void(LongValueForm form, RowPointer at)>& visit) {
+                        const std::function<void(LongValueForm form, RowId at)>& visit) {
   if (columns.empty()) return;
   const RecordLayout l = ParseRecord(record, pager.format(), has_var_columns);
   for (const LongColumn& c : columns) {
@@ -97,7 +97,7 @@ void VisitLongValueRows(Pager& pager, ByteView record, bool has_var_columns, con
     const std::uint16_t start = l.var_offsets[c.var_index], end = l.var_offsets[c.var_index + 1u];
     if (end < start) ThrowCorrupt("a memo or OLE value ends before it starts");
     if (end == start) continue;
-    WalkLongValue(pager, record.Sub(start, end - start), [&](LongValueForm form, RowPointer at, ByteView) {
+    WalkLongValue(pager, record.Sub(start, end - start), [&](LongValueForm form, RowId at, ByteView) {
       if (form != LongValueForm::Inline) visit(form, at);
     });
   }

@@ -48,7 +48,7 @@ enum class LongValueForm { Inline, Single, Chain };
 // short, a value longer than what holds it, and a chain that ends early, loops or holds a
 // row too short for its link.
 void WalkLongValue(Pager& pager, ByteView field,
-                   const std::function<void(LongValueForm form, RowPointer at, ByteView piece)>& visit);
+                   const std::function<void(LongValueForm form, RowId at, ByteView piece)>& visit);
 
 std::string ReadLongValue(Pager& pager, ByteView field);
 
@@ -62,7 +62,7 @@ struct LongColumn {
 // `columns` (memo and OLE columns of its table); an empty value has none. Throws
 // FormatError as ParseRecord and WalkLongValue do.
 void VisitLongValueRows(Pager& pager, ByteView record, bool has_var_columns, const std::vector<LongColumn>& columns,
-                        const std::function<void(LongValueForm form, RowPointer at)>& visit);
+                        const std::function<void(LongValueForm form, RowId at)>& visit);
 
 // Turns records of one table into values (in TableDef::columns order); EncodeRecord
 // (record_encoder.h) writes them.

@@ -39,7 +39,7 @@ std::uint32_t NewDataPage(PageEditor& editor, const TablePages& table) {
 
 }  // namespace
 
-RowPointer RowPlacement::Place(PageEditor& editor, const TablePages& table, std::string_view record,
+RowId RowPlacement::Place(PageEditor& editor, const TablePages& table, std::string_view record,
                                std::uint32_t page_count) {
   const Format& f = editor.format();
   if (record.size() > f.page_size - f.data_slots - 2)
@@ -58,7 +58,7 @@ RowPointer RowPlacement::Place(PageEditor& editor, const TablePages& table, std:
   }
   if (number == 0) number = PageWithRoom(editor, table, record.size(), page_count);
   if (number == 0) number = NewDataPage(editor, table);
-  const RowPointer at{number, AddRowToPage(editor.Write(number), number, f, record)};
+  const RowId at{number, AddRowToPage(editor.Write(number), number, f, record)};
   last_ = number;
   return at;
 }

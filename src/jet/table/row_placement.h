@@ -17,8 +17,8 @@ namespace jet {
 
 struct TablePages {
   std::uint32_t definition = 0;  // the table definition's page, which its data pages name
-  RowPointer used;               // map of the table's data pages
-  RowPointer free;               // its free-space map; null in a file that has none
+  RowId used;               // map of the table's data pages
+  RowId free;               // its free-space map; null in a file that has none
 };
 
 // Places the rows of a table for the length of one statement or one bulk load. A row goes
@@ -36,7 +36,7 @@ class RowPlacement {
   // `page_count` is the number of pages in the file (pages past it are not looked at).
   // Throws FormatError for a damaged map and jet::Error(Unsupported) for a record larger
   // than a page can hold.
-  RowPointer Place(PageEditor& editor, const TablePages& table, std::string_view record, std::uint32_t page_count);
+  RowId Place(PageEditor& editor, const TablePages& table, std::string_view record, std::uint32_t page_count);
 
  private:
   std::uint32_t table_ = 0;  // the definition page of the table `last_` belongs to

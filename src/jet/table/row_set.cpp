@@ -16,8 +16,8 @@ RowSet::RowSet(const std::vector<RowId>& ids) {
 }
 
 void RowSet::Add(RowId id) {
-  const std::uint32_t number = RowIdPage(id);
-  const std::uint8_t slot = RowIdSlot(id);
+  const std::uint32_t number = id.page;
+  const std::uint8_t slot = id.row;
   auto at = pages_.end();
   if (pages_.empty() || pages_.back().number < number) {
     pages_.push_back(Page{number, {}});
@@ -61,7 +61,7 @@ bool RowSet::NextBatch(std::size_t* cursor, std::size_t limit, std::vector<RowId
     const Page& p = pages_[*cursor];
     for (std::size_t w = 0; w < p.slots.size(); ++w)
       for (std::uint32_t bits = p.slots[w]; bits != 0; bits &= bits - 1)
-        out->push_back(MakeRowId(p.number, static_cast<std::uint8_t>(w * 32 + std::countr_zero(bits))));
+        out->push_back(RowId{p.number, static_cast<std::uint8_t>(w * 32 + std::countr_zero(bits))});
     ++*cursor;
   }
   return !out->empty();

@@ -35,7 +35,7 @@ class RowSet {
     const std::uint32_t at = where_[page];
     return at != 0 && ((pages_[at - 1].slots[slot / 32] >> (slot % 32)) & 1u) != 0;
   }
-  bool Contains(RowId id) const { return Contains(RowIdPage(id), RowIdSlot(id)); }
+  bool Contains(RowId id) const { return Contains(id.page, id.row); }
   // One past the highest page that holds a row of the set.
   std::size_t Reach() const { return pages_.empty() ? 0 : pages_.back().number + std::size_t{1}; }
 
@@ -95,7 +95,7 @@ class RowTally {
   RowTally Empty() const { return RowTally(seed_); }
   void Add(RowId id) {
     ++count_;
-    sum_ += Mix(id ^ seed_);
+    sum_ += Mix(std::uint64_t{id.Raw()} ^ seed_);
   }
   std::size_t count() const { return count_; }
   bool operator==(const RowTally&) const = default;

@@ -53,7 +53,7 @@ void TableReader::Scan(const std::vector<bool>& wanted, const std::function<bool
         if (record.empty()) continue;
         ParseRecord(record, pager_->format(), has_var, &layout);
         for (std::size_t i : columns) row[i] = codec_.DecodeColumn(layout, record, def_.columns[i]);
-        if (!visit(MakeRowId(number, static_cast<std::uint8_t>(slot)), row)) return;
+        if (!visit(RowId{number, static_cast<std::uint8_t>(slot)}, row)) return;
       }
     }
   } catch (const FormatError& e) {
@@ -62,15 +62,15 @@ void TableReader::Scan(const std::vector<bool>& wanted, const std::function<bool
 }
 
 ByteView TableReader::Record(RowId id, PageRef* keep) const {
-  std::uint32_t number = RowIdPage(id);
+  std::uint32_t number = id.page;
   if (number == 0 || number >= pager_->page_count()) return {};
   PageRef p = pager_->Read(number);
   if ((*p)[0] != static_cast<std::uint8_t>(PageType::Data)) return {};
   DataPage page(p, number, pager_->format());
-  if (page.owner() != def_.page || RowIdSlot(id) >= page.row_count()) return {};
+  if (page.owner() != def_.page || id.row >= page.row_count()) return {};
   *keep = p;
   try {
-    return ResolveRow(*pager_, page, RowIdSlot(id), keep);
+    return ResolveRow(*pager_, page, id.row, keep);
   } catch (const FormatError& e) {
     Rethrow(e);
   }
@@ -80,8 +80,8 @@ Row TableReader::ReadRow(RowId id, const std::vector<bool>& wanted) const {
   PageRef keep;
   ByteView record = Record(id, &keep);
   if (record.empty())
-    ThrowCorrupt("table '" + name_ + "' has no row at page " + std::to_string(RowIdPage(id)) + " slot " +
-                 std::to_string(RowIdSlot(id)));
+    ThrowCorrupt("table '" + name_ + "' has no row at page " + std::to_string(id.page) + " slot " +
+                 std::to_string(id.row));
   return codec_.Decode(record, wanted);
 }
 

@@ -16,10 +16,6 @@
 
 namespace jet {
 
-inline RowId MakeRowId(std::uint32_t page, std::uint8_t slot) { return (static_cast<RowId>(page) << 8) | slot; }
-inline std::uint32_t RowIdPage(RowId id) { return static_cast<std::uint32_t>(id >> 8); }
-inline std::uint8_t RowIdSlot(RowId id) { return static_cast<std::uint8_t>(id & 0xFF); }
-
 class TableReader {
  public:
   TableReader(Pager& pager, std::string name, TableDef def);

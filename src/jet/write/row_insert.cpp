@@ -53,9 +53,8 @@ class Inserter {
     if (record.size() > format_.page_size - format_.data_slots - 2)
       throw Error(ErrorCode::Unsupported, "A row of " + std::to_string(record.size()) +
                                               " bytes does not fit a page of table '" + table_.Name() + "'");
-    const RowPointer at = table_.placement().Place(txn_, {def_.page, def_.used_pages, def_.free_pages}, record,
-                                                       pager_.page_count());
-    const RowId id = MakeRowId(at.page, at.row);
+    const RowId id = table_.placement().Place(txn_, {def_.page, def_.used_pages, def_.free_pages}, record,
+                                              pager_.page_count());
     AddIndexEntries(cells, id);
     CountRow();
   }

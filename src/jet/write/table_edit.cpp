@@ -161,12 +161,12 @@ class Deleter {
     }
 
     SlotsByPage extra;
-    std::vector<RowPointer> moved_to;
+    std::vector<RowId> moved_to;
     std::vector<std::uint16_t> slots;
     std::vector<std::uint32_t> gained;  // ascending, as the ids
     std::size_t pages = 0;
     for (std::size_t i = 0; i < ids.size();) {
-      const std::uint32_t number = RowIdPage(ids[i]);
+      const std::uint32_t number = ids[i].page;
       slots.clear();
       {
         if (number == 0 || number >= pager_.page_count()) NoRow(table, ids[i]);
@@ -174,8 +174,8 @@ class Deleter {
         if ((*p)[0] != static_cast<std::uint8_t>(PageType::Data)) NoRow(table, ids[i]);
         const DataPage page(p, number, format_);
         if (page.owner() != def.page) NoRow(table, ids[i]);
-        for (; i < ids.size() && RowIdPage(ids[i]) == number; ++i) {
-          const std::uint8_t s = RowIdSlot(ids[i]);
+        for (; i < ids.size() && ids[i].page == number; ++i) {
+          const std::uint8_t s = ids[i].row;
           if (s >= page.row_count()) NoRow(table, ids[i]);
           PageRef keep;
           moved_to.clear();
@@ -185,12 +185,12 @@ class Deleter {
             record = ResolveRow(pager_, page, s, &keep, &moved_to);
             if (!record.empty() && !long_columns.empty())
               VisitLongValueRows(pager_, record, has_var, long_columns,
-                                 [&](LongValueForm, RowPointer at) { extra[at.page].push_back(at.row); });
+                                 [&](LongValueForm, RowId at) { extra[at.page].push_back(at.row); });
           } catch (const FormatError& e) {
             throw FormatError("table '" + table.Name() + "': " + e.what());
           }
           if (record.empty()) NoRow(table, ids[i]);
-          for (RowPointer to : moved_to) extra[to.page].push_back(to.row);
+          for (RowId to : moved_to) extra[to.page].push_back(to.row);
           slots.push_back(s);
         }
       }
@@ -233,8 +233,8 @@ class Deleter {
   }
 
   [[noreturn]] void NoRow(const EditableTable& table, RowId id) {
-    ThrowCorrupt("table '" + table.Name() + "' has no row at page " + std::to_string(RowIdPage(id)) + " slot " +
-                 std::to_string(RowIdSlot(id)) + " to delete");
+    ThrowCorrupt("table '" + table.Name() + "' has no row at page " + std::to_string(id.page) + " slot " +
+                 std::to_string(id.row) + " to delete");
   }
 
   EditableDatabase& db_;

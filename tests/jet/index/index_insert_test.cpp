@@ -50,7 +50,7 @@ TEST(IndexInsert, EmptyTreesGrowFromRisingRandomAndEqualKeys) {
   for (std::uint32_t leaf : pk.levels.back()) {
     const jet::IndexPage page = index_test::Page(*db, leaf);
     for (const jet::IndexEntry* e : {&page.entries.front(), &page.entries.back()}) {
-      const std::int64_t id = t->ReadRow(jet::MakeRowId(e->row.page, e->row.row))[0].i;
+      const std::int64_t id = t->ReadRow(e->row)[0].i;
       SCOPED_TRACE(id);
       jet::testing::ExpectJetError(jet::ErrorCode::Integrity, "'PrimaryKey' of table 'Empty'",
                                    [&] { t->InsertRow(index_test::BigTreeRow(static_cast<int>(id), 1.0, 1, 1)); });
@@ -62,7 +62,7 @@ TEST(IndexInsert, EmptyTreesGrowFromRisingRandomAndEqualKeys) {
 
   // New rows take the slots of deleted ones: their equal keys go in among the present ones, by row.
   std::vector<jet::RowId> every_third;
-  jet::RowId highest = 0;
+  jet::RowId highest;
   t->Scan({}, [&](jet::RowId id, const jet::Row& row) {
     if (row[0].i % 3 == 0) every_third.push_back(id);
     highest = std::max(highest, id);

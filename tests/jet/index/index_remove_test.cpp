@@ -152,7 +152,7 @@ TEST(IndexRemove, NodeEntriesGrowingPastTheirPageSplitIt) {
       const std::string id = {'\x7f', static_cast<char>(i >> 8), static_cast<char>(i)};
       for (const std::string& key : {id + std::string(200, 'A') + "1", id + std::string(200, 'A') + "2", id + "B"})
         pages[i].entries.push_back({key, 10 + i, static_cast<std::uint8_t>(pages[i].entries.size()), 0});
-      shorts.push_back(jet::MakeRowId(10 + i, 2));
+      shorts.push_back(jet::RowId{10 + i, 2});
       for (int k = 0; k < 2; ++k) kept.push_back(jet::StoredIndexEntry(pages[i].entries[k], true));
       level.emplace_back(txn.Allocate(), pages[i].entries.back());
     }

@@ -29,7 +29,7 @@ class MemoryTable : public TableSource {
 
   void Add(Row row) {
     row.resize(columns_.size());
-    rows_.emplace_back(next_id_++, std::move(row));
+    rows_.emplace_back(RowId{next_page_++, 0}, std::move(row));
   }
 
   void Scan(const std::vector<bool>& wanted, const std::function<bool(RowId, const Row&)>& visit) override {
@@ -49,7 +49,7 @@ class MemoryTable : public TableSource {
     ++delete_calls;
     for (RowId id : ids)
       if (std::none_of(rows_.begin(), rows_.end(), [&](const auto& r) { return r.first == id; }))
-        throw Error(ErrorCode::Corrupt, "no row " + std::to_string(id) + " in " + name_);
+        throw Error(ErrorCode::Corrupt, "no row " + std::to_string(id.Raw()) + " in " + name_);
     auto before = rows_.size();
     std::erase_if(rows_, [&](const auto& r) { return std::find(ids.begin(), ids.end(), r.first) != ids.end(); });
     return static_cast<std::int64_t>(before - rows_.size());
@@ -68,7 +68,7 @@ class MemoryTable : public TableSource {
   std::string name_;
   std::vector<ColumnInfo> columns_;
   std::vector<std::pair<RowId, Row>> rows_;
-  RowId next_id_ = 0x100;
+  std::uint32_t next_page_ = 1;
 };
 
 class MemorySchema : public Schema {

@@ -77,7 +77,7 @@ TEST(WriteInsert, RowsGoWhereTheFreeSpaceMapFindsRoom) {
   {
     auto db = Database::Open(path, {.password = "", .read_write = true});
     Table* t = db->GetTable("Table1");
-    auto map = [&](RowPointer where) { return ReadUsageMap(Internal(*db).pager(), where); };
+    auto map = [&](RowId where) { return ReadUsageMap(Internal(*db).pager(), where); };
     const std::vector<std::uint32_t> used = map(Internal(*t).definition().used_pages);
     const std::vector<std::uint32_t> free = map(Internal(*t).definition().free_pages);
     ASSERT_EQ(free.size(), 1u);
@@ -88,7 +88,7 @@ TEST(WriteInsert, RowsGoWhereTheFreeSpaceMapFindsRoom) {
     db->CommitStatement();
     std::map<std::uint32_t, int> new_rows;  // by page
     t->Scan({}, [&](RowId id, const Row& row) {
-      if (row[0].i >= 100000) ++new_rows[RowIdPage(id)];
+      if (row[0].i >= 100000) ++new_rows[id.page];
       return true;
     });
     ASSERT_EQ(new_rows.size(), 2u);
