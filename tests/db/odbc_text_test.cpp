@@ -117,14 +117,6 @@ TEST(SqlServerMapping, EveryKeywordSitesWriteForBothDrivers) {
       EXPECT_NE(error.description().find(refusal.key), std::string::npos) << error.description();
     }
   }
-  // An unquoted password holding a semicolon is a password and an unknown keyword, which
-  // is named by its place: its name is a piece of the secret.
-  for (const auto& drivers : {kFreeTdsOnly, kMs18}) {
-    const Error error = Refusal("Provider=SQLOLEDB;Data Source=h;User ID=sa;Password=Secr3t;pa=rt", drivers);
-    EXPECT_EQ(error.description(),
-              "The connection text's 5th item is not a keyword this job can honour for SQL Server: remove it, or "
-              "write it as one of the keywords of the SQLOLEDB provider.");
-  }
 }
 
 TEST(SqlServerMapping, BracesOnlyWhereNeededAndFreeTdsLimitsRefusedByKey) {
@@ -253,14 +245,6 @@ TEST(SqlServerMapping, DataLinkKeywordsForEachDriver) {
     check(c, c.windows_ms18, {kMs18, "", false, true},
           "Driver=ODBC Driver 18 for SQL Server" + ms_login + ";TrustServerCertificate=yes", "");
   }
-}
-
-TEST(SqlServerMapping, MsOleDbSql19sDefaultEncryptionUnderFreeTdsIsRefusedClearly) {
-  const Error error = Refusal("Provider=MSOLEDBSQL19.1;Data Source=h;User ID=u;Password=p", kFreeTdsOnly);
-  EXPECT_EQ(error.number(), errnum::kBadConnectionText);
-  EXPECT_NE(error.description().find("names the provider MSOLEDBSQL19, which encrypts"), std::string::npos)
-      << error.description();
-  EXPECT_EQ(error.description().find("''"), std::string::npos) << error.description();
 }
 
 TEST(SqlServerMapping, OpenArgumentsReplaceTheTextsCredentials) {

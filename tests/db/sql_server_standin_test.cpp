@@ -91,29 +91,6 @@ TEST_F(FreeTds, RefusedLoginsCarryTheAuthenticationNumberAndTheServersWords) {
   }
 }
 
-TEST_F(FreeTds, CommandsGetRowCountsAndTheServersErrorNumbers) {
-  TdsStandIn::Options options;
-  options.batch = [](const std::string& sql) {
-    if (sql.find("Gone") != std::string::npos) return TdsReply::Fail(208, "Invalid object name 'Gone'.");
-    if (sql.find("'2026-31-12") != std::string::npos) {
-      return TdsReply::Fail(242, "La conversion d'un type de données varchar en type de données datetime a créé une "
-                                 "valeur hors limites.");
-    }
-    return TdsReply::Rows(7);
-  };
-  TdsStandIn server(options);
-  auto connection = CreateConnection();
-  connection->Open(At(server) + "User ID=sa;Password=pw", "", "");
-  long affected = 0;
-  connection->Execute("DELETE FROM [Log] WHERE Note = 'Größe'", &affected);
-  EXPECT_EQ(affected, 7);
-  EXPECT_EQ(ErrorOf([&] { connection->Execute("DELETE FROM Gone", nullptr); }).number(), errnum::kUnknownTable);
-  const Error conversion = ErrorOf([&] { connection->Execute("DELETE FROM T WHERE D < '2026-31-12'", nullptr); });
-  EXPECT_EQ(conversion.number(), errnum::kConversion);
-  EXPECT_NE(conversion.description().find("créé une valeur hors limites"), std::string::npos) << conversion.description();
-  EXPECT_EQ(server.batches().front(), "DELETE FROM [Log] WHERE Note = 'Größe'");
-}
-
 TEST_F(FreeTds, FailedConnectionsSayWhy) {
   const Error unknown =
       OpenFails("Provider=SQLOLEDB;Data Source=nosuchhost.invalid,1500;Initial Catalog=Acme;User ID=sa;Password=Secr3t!");
