@@ -13,13 +13,7 @@ namespace jet {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::CopyInto;
-using testing::ExpectConsistent;
-using testing::ExpectJetError;
-using testing::FixturesDir;
-using testing::Lines;
-using testing::RowsOf;
-using testing::TempDir;
+using namespace testing;
 
 // In every table of every fixture, every other row goes in one statement (or, where a
 // relationship forbids it, nothing). The result holds after reopening, for mdbtools and

@@ -14,13 +14,7 @@ namespace jet {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::CopyInto;
-using testing::ExpectConsistent;
-using testing::ExpectJetError;
-using testing::FixturesDir;
-using testing::Lines;
-using testing::RowsOf;
-using testing::TempDir;
+using namespace testing;
 
 // A Jet 4 file holds at most 2 GiB (brought near it here with sparse unused pages).
 TEST(WriteInsert, NoFileGrowsPastJetsLimit) {
