@@ -1,6 +1,7 @@
 // libFuzzer: any bytes as a database file. Opening, listing, scanning every table (system
 // ones too), reading rows back by id, walking every index and reading relationships may
-// fail only with a jet::Error of damage, not Jet, unsupported or wrong password, naming the file.
+// fail only with a jet::Error that names the file: damage, not a Jet file, unsupported, or a
+// wrong password.
 
 #include <cstddef>
 #include <cstdint>
