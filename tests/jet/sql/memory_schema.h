@@ -14,6 +14,7 @@
 
 #include "jet/datetime.h"
 #include "jet/error.h"
+#include "jet/format/text.h"
 #include "jet/sql/sql.h"
 #include "jet/table_source.h"
 #include "jet/value.h"
@@ -60,8 +61,7 @@ class MemoryTable : public TableSource {
   std::size_t Size() const { return rows_.size(); }
   const Row& RowAt(std::size_t k) const { return rows_.at(k).second; }
 
-  int scans = 0;
-  int delete_calls = 0;
+  int scans = 0, delete_calls = 0;
   std::vector<bool> last_wanted;
 
  private:
@@ -74,15 +74,11 @@ class MemoryTable : public TableSource {
 class MemorySchema : public Schema {
  public:
   MemoryTable& Add(std::string name, std::vector<ColumnInfo> columns) {
-    tables_.push_back(std::make_unique<MemoryTable>(std::move(name), std::move(columns)));
-    return *tables_.back();
+    return *tables_.emplace_back(std::make_unique<MemoryTable>(std::move(name), std::move(columns)));
   }
   TableSource* FindTable(std::string_view name) override {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
     for (auto& t : tables_)
-      if (std::equal(t->Name().begin(), t->Name().end(), name.begin(), name.end(),
-                     [&](char x, char y) { return lower(x) == lower(y); }))
-        return t.get();
+      if (SameName(t->Name(), name)) return t.get();
     return nullptr;
   }
 
