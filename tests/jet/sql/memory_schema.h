@@ -18,6 +18,7 @@
 #include "jet/sql/sql.h"
 #include "jet/table_source.h"
 #include "jet/value.h"
+#include "../support.h"
 
 namespace jet::sqltest {
 
@@ -89,13 +90,8 @@ class MemorySchema : public Schema {
 // Expects `command` to fail with `code` and a description that contains `fragment`.
 inline void ExpectRefused(Schema& schema, const std::string& command, ErrorCode code, const std::string& fragment = "",
                           const sql::ExecuteOptions& options = {}) {
-  try {
-    sql::Execute(schema, command, options);
-    ADD_FAILURE() << "accepted: " << command;
-  } catch (const Error& e) {
-    EXPECT_EQ(e.code(), code) << command << ": " << e.what();
-    EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << command << ": " << e.what();
-  }
+  SCOPED_TRACE(command);
+  testing::ExpectJetError(code, fragment, [&] { sql::Execute(schema, command, options); });
 }
 
 inline Value Date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {

@@ -138,13 +138,8 @@ TEST(WriteDelete, EnforcedRelationshipRefusesAndChangesNothing) {
   const std::string purge = "DELETE FROM CRDHLD WHERE " + cond;
   {
     auto session = Session::Open(path, {.password = "Morvek3", .read_write = true});
-    try {
-      session->Execute(purge);
-      ADD_FAILURE() << "the delete went through";
-    } catch (const Error& e) {
-      EXPECT_EQ(e.code(), ErrorCode::Integrity);
-      EXPECT_STREQ(e.what(), "The record cannot be deleted or changed because table 'CARD' includes related records.");
-    }
+    EXPECT_EQ(ExpectJetError(ErrorCode::Integrity, "", [&] { session->Execute(purge); }),
+              "The record cannot be deleted or changed because table 'CARD' includes related records.");
     EXPECT_FALSE(fs::exists(path + "-journal"));
   }
   EXPECT_EQ(testing::ReadAll(path), original);
