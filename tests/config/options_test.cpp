@@ -3,6 +3,7 @@
 #include "common/text_encoding.h"
 #include "config/installation.h"
 #include "config/options.h"
+#include "db/error_of.h"
 #include "support/fake_platform.h"
 
 namespace scourex {
@@ -164,14 +165,7 @@ TEST(ConvertInteger, NumbersAsTheClassicRuntimeConvertsThem) {
                                                  {"3.5", 4},   {"1e2", 100},        {"&H10", 16},
                                                  {"&HFFFF", -1}, {"32767", 32767}, {"-32768", -32768}};
   for (const auto& [text, value] : numbers) EXPECT_EQ(ConvertInteger(text), value) << text;
-  auto error_number = [](const char* text) {
-    try {
-      ConvertInteger(text);
-    } catch (const Error& e) {
-      return e.number();
-    }
-    return 0L;
-  };
+  auto error_number = [](const char* text) { return db::ErrorOf([&] { ConvertInteger(text); }).number(); };
   for (const char* overflow : {"32768", "-32769", "1e9", "32767.5", "&H10000"}) EXPECT_EQ(error_number(overflow), 6) << overflow;
   for (const char* mismatch : {"", "abc", "1 2", "1e", ".", "&H", "&HXYZ", "0x10", "--1"})
     EXPECT_EQ(error_number(mismatch), 13) << mismatch;

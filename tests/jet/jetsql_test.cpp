@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <regex>
+#include <tuple>
 
 #include "write/write_support.h"
 
@@ -43,20 +44,21 @@ class Jetsql : public ::testing::Test {
 };
 
 TEST_F(Jetsql, ListsDumpsChecksAndRunsStatementsGivenEitherWay) {
-  Result tables = RunJetsql("site-small/Orvanta.mdb", "-p Morvek3 --tables");
-  EXPECT_EQ(tables.status, 0) << tables.err;
-  EXPECT_EQ(tables.out, "CRDHLD\nCARD\nJoin_EmpAG\nJoin_EmpAuthLift\nJoin_EmpZoneID\nException\nExceptionAG\n");
-  Result dump = RunJetsql("site-small/Orvanta.mdb", "-p Morvek3 --dump crdhld");
-  EXPECT_EQ(dump.status, 0) << dump.err;
-  EXPECT_EQ(dump.out, testing::ReadAll(FixturesDir() / "expected/site-small/Orvanta/CRDHLD.tsv"));
-  Result check = RunJetsql("site-small/Orvanta.mdb", "-p Morvek3 --check");
-  EXPECT_EQ(check.status, 0) << check.err;
-  EXPECT_EQ(check.out, "ok\n");
-
-  Result a = RunJetsql("access/testV1997.mdb", "-c 'SELECT * FROM Table1'");
-  EXPECT_EQ(a.status, 0) << a.err;
-  EXPECT_EQ(a.out, testing::ReadAll(FixturesDir() / "expected/access/testV1997/Table1.tsv"));
-  EXPECT_EQ(RunJetsql("access/testV1997.mdb", "", "SELECT * FROM Table1").out, a.out);
+  const std::string table1 = testing::ReadAll(FixturesDir() / "expected/access/testV1997/Table1.tsv");
+  const std::tuple<const char*, const char*, std::string> cases[] = {
+      {"site-small/Orvanta.mdb", "-p Morvek3 --tables",
+       "CRDHLD\nCARD\nJoin_EmpAG\nJoin_EmpAuthLift\nJoin_EmpZoneID\nException\nExceptionAG\n"},
+      {"site-small/Orvanta.mdb", "-p Morvek3 --dump crdhld",
+       testing::ReadAll(FixturesDir() / "expected/site-small/Orvanta/CRDHLD.tsv")},
+      {"site-small/Orvanta.mdb", "-p Morvek3 --check", "ok\n"},
+      {"access/testV1997.mdb", "-c 'SELECT * FROM Table1'", table1},
+  };
+  for (const auto& [file, args, expected] : cases) {
+    Result r = RunJetsql(file, args);
+    EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+    EXPECT_EQ(r.out, expected) << args;
+  }
+  EXPECT_EQ(RunJetsql("access/testV1997.mdb", "", "SELECT * FROM Table1").out, table1);
 }
 
 TEST_F(Jetsql, ExamplesOfTheHelpRunAsWritten) {

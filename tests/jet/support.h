@@ -54,16 +54,19 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// Runs `f`, expecting a jet::Error of `code` whose description contains `fragment`.
+// Runs `f`, expecting a jet::Error of `code` whose description contains `fragment`; the
+// description.
 template <class F>
-void ExpectJetError(ErrorCode code, const std::string& fragment, F f) {
+std::string ExpectJetError(ErrorCode code, const std::string& fragment, F f) {
   try {
     f();
     ADD_FAILURE() << "no error; expected one mentioning " << fragment;
   } catch (const Error& e) {
     EXPECT_EQ(e.code(), code) << e.what();
     EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << e.what();
+    return e.what();
   }
+  return "";
 }
 
 // Runs a shell command; its standard output, and its exit status in *status.

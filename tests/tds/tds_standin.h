@@ -32,34 +32,18 @@ struct TdsReply {
   enum class Kind { kRowCount, kError, kSilence, kDrop } kind = Kind::kRowCount;
   long long rows = 0;
   long number = 0;      // kError: the server's error number
-  std::string message;  // kError: its text, UTF-8
+  std::string message{};  // kError: its text, UTF-8
   int severity = 16;
   int state = 1;
   long long trigger_rows = -1;          // >= 0: a trigger's own count (DONEINPROC) comes first
   std::chrono::milliseconds delay{0};   // waited before answering; a cancel ends the wait
 
-  static TdsReply Rows(long long n, long long trigger_rows = -1) {
-    TdsReply reply;
-    reply.rows = n;
-    reply.trigger_rows = trigger_rows;
-    return reply;
-  }
+  static TdsReply Rows(long long n, long long trigger_rows = -1) { return {.rows = n, .trigger_rows = trigger_rows}; }
   static TdsReply Fail(long number, std::string message, int severity = 16, int state = 1) {
-    TdsReply reply;
-    reply.kind = Kind::kError;
-    reply.number = number;
-    reply.message = std::move(message);
-    reply.severity = severity;
-    reply.state = state;
-    return reply;
+    return {.kind = Kind::kError, .number = number, .message = std::move(message), .severity = severity, .state = state};
   }
-  static TdsReply Of(Kind kind) {
-    TdsReply reply;
-    reply.kind = kind;
-    return reply;
-  }
-  static TdsReply Silence() { return Of(Kind::kSilence); }
-  static TdsReply Drop() { return Of(Kind::kDrop); }
+  static TdsReply Silence() { return {.kind = Kind::kSilence}; }
+  static TdsReply Drop() { return {.kind = Kind::kDrop}; }
   TdsReply After(std::chrono::milliseconds wait) const {
     TdsReply reply = *this;
     reply.delay = wait;

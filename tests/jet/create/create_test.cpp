@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <map>
 #include <random>
@@ -191,23 +190,6 @@ TEST(CreateIndexes, ManyPagesOfRowsAndKeys) {
                     (index.required ? " required" : "") + (index.columns.back().descending ? " descending" : ""));
   EXPECT_EQ(kinds, (std::vector<std::string>{"PrimaryKey primary unique required", "Group", "When", "Code unique",
                                              "RankDown descending", "GroupCode", "Path"}));
-  // Walked in key order, numbers and dates come in the order of their values (NULL first),
-  // descending where the index says so.
-  for (const IndexInfo& index : t->Indexes()) {
-    const ColumnType type = t->Columns()[index.columns[0].position].type;
-    if (index.columns.size() != 1 || type == ColumnType::Text) continue;
-    double last = 0;
-    bool first = true;
-    t->WalkIndex(index, [&](RowId id, const std::string&) {
-      const Value v = t->ReadRow(id)[index.columns[0].position];
-      const double x = v.IsNull() ? -HUGE_VAL : type == ColumnType::DateTime ? v.d : static_cast<double>(v.i);
-      const bool ordered = first || (index.columns[0].descending ? last >= x : last <= x);
-      EXPECT_TRUE(ordered) << index.name << ": " << last << " before " << x;
-      last = x;
-      first = false;
-      return ordered;
-    });
-  }
   std::set<std::uint32_t> pages;
   db->GetTable("T")->Scan({}, [&](RowId id, const Row&) { return pages.insert(id.page), true; });
   EXPECT_GT(pages.size(), 512u);
@@ -245,8 +227,9 @@ RelationshipSpec Rel(const char* parent, const char* pcol, const char* child, co
 }
 
 // An enforced relationship adds a foreign-key index to both sides as Access does (sharing
-// an index on the same columns), the engine enforces it, mdbtools lists it.
-TEST(CreateRelationships, EnforcedOnesAddForeignKeyIndexesAndHold) {
+// an index on the same columns) and mdbtools lists it with its flags. (The engine's
+// enforcing is the write tests' matter.)
+TEST(CreateRelationships, EnforcedOnesAddForeignKeyIndexesAndAreListed) {
   TempDir dir;
   const std::string path = (dir.path() / "rel.mdb").string();
   {
@@ -270,27 +253,14 @@ TEST(CreateRelationships, EnforcedOnesAddForeignKeyIndexesAndHold) {
     link.Append({Value::Int(1), Value::Int(99)});  // 99 is fine: that relationship is not enforced
     db.Write(path);
   }
-  {
-    auto db = Database::Open(path);
-    std::vector<std::string> indexes;
-    for (const char* table : {"Holder", "Card", "Link"})
-      for (const IndexInfo& i : db->GetTable(table)->Indexes())
-        indexes.push_back(std::string(table) + " " + i.name + " " + std::to_string(i.real_index) +
-                          (i.foreign_key ? " foreign" : ""));
-    EXPECT_EQ(indexes, (std::vector<std::string>{"Holder PrimaryKey 0", "Holder .rB 0 foreign", "Holder .rC 0 foreign",
-                                                 "Card Owner 0", "Card HolderCard 0 foreign", "Link HolderLink 0 foreign"}));
-  }
-  {
-    // Link's Emp keeps Ann; its Group refers to her through a relationship not enforced.
-    auto s = Session::Open(path, {.password = "", .read_write = true});
-    ExpectJetError(ErrorCode::Integrity, "table 'Link'", [&] { s->Execute("DELETE FROM Holder WHERE ID = 1"); });
-    s->Execute("INSERT INTO Link (Emp, [Group]) VALUES (NULL, 1)");
-    s->Execute("DELETE FROM Link WHERE Emp = 1");
-    EXPECT_EQ(s->Execute("DELETE FROM Holder WHERE ID = 1").affected, 1);
-    // Bo's card goes with him.
-    EXPECT_EQ(s->Execute("DELETE FROM Holder WHERE ID = 2").affected, 1);
-    EXPECT_EQ(testing::Lines(testing::RowsOf(s->database(), "Card")), std::multiset<std::string>{"\\N"});
-  }
+  auto db = Database::Open(path);
+  std::vector<std::string> indexes;
+  for (const char* table : {"Holder", "Card", "Link"})
+    for (const IndexInfo& i : db->GetTable(table)->Indexes())
+      indexes.push_back(std::string(table) + " " + i.name + " " + std::to_string(i.real_index) +
+                        (i.foreign_key ? " foreign" : ""));
+  EXPECT_EQ(indexes, (std::vector<std::string>{"Holder PrimaryKey 0", "Holder .rB 0 foreign", "Holder .rC 0 foreign",
+                                               "Card Owner 0", "Card HolderCard 0 foreign", "Link HolderLink 0 foreign"}));
   if (testing::HaveMdbtools()) {
     std::string rows = Shell("mdb-export " + ShellQuote(path) + " MSysRelationships");
     EXPECT_NE(rows.find("\"HolderCard\",4096,1,0,\"Card\",\"Owner\",\"Holder\",\"ID\""), std::string::npos) << rows;

@@ -40,38 +40,9 @@ std::vector<jet::RowId> ScanOrder(jet::Table& t) {
   return ids;
 }
 
-// Every index page encoded again gives the same bytes up to its last entry, zeros after;
-// counts pages by kind (Jet 3/4 leaf/node) and those with a shared prefix (Jet 3, Jet 4).
-void ExpectPagesRoundTrip(jet::Database& db, std::size_t kinds[4], std::size_t prefixed[2]) {
-  jet::Pager& pager = jet::Internal(db).pager();
-  const jet::Format& f = pager.format();
-  for (const jet::CatalogObject* table : jet::Internal(db).catalog().Tables(true)) {
-    jet::TableDef def;
-    try {
-      def = jet::ReadTableDef(pager, table->definition_page());
-    } catch (const jet::Error&) {
-      continue;  // a system table with columns this engine does not read; its indexes are not reached
-    }
-    for (const jet::RealIndexDef& index : def.real_indexes)
-      for (const auto& level : jet::CheckIndexTree(pager, def.page, index.root_page).levels)
-        for (std::uint32_t n : level) {
-          jet::PageRef original = pager.Read(n);
-          const jet::IndexPage page = jet::ParseIndexPage(jet::ViewOf(original), n, f);
-          std::vector<std::uint8_t> out = *original;
-          jet::EncodeIndexPage(page, f, out.data());
-          const std::size_t end = f.index_entries + jet::IndexEntryBytes(page);
-          ASSERT_EQ(0, std::memcmp(out.data(), original->data(), end)) << "page " << n;
-          for (std::size_t k = end; k < out.size(); ++k) ASSERT_EQ(out[k], 0) << "page " << n << " byte " << k;
-          const int kind = (f.page_size == 2048 ? 0 : 2) + (page.leaf ? 0 : 1);
-          ++kinds[kind];
-          prefixed[kind / 2] += page.prefix_length > 0;
-        }
-  }
-}
-
 TEST(IndexRemove, FixtureTreesLoseRowsAndStaySound) {
   JET_REQUIRE_FIXTURES();
-  std::size_t kinds[4] = {}, prefixed[2] = {}, deleted = 0;
+  std::size_t deleted = 0;
   for (const char* name : {"access/compIndexTestV2000.mdb", "access/compIndexTestV1997.mdb", "access/indexTestV1997.mdb",
                            "access/indexTestV2000.mdb", "access/indexTestV2003.mdb", "access/testV1997.mdb",
                            "access/test2V2000.mdb", "access/delTestV2003.mdb", "site-small/Journal.mdb",
@@ -83,7 +54,6 @@ TEST(IndexRemove, FixtureTreesLoseRowsAndStaySound) {
       jet::testing::TempDir dir;
       auto db = jet::Database::Open(jet::testing::CopyInto(jet::testing::FixturesDir() / name, dir), options);
       std::vector<std::string> tables = db->TableNames();
-      if (subset == 0) ExpectPagesRoundTrip(*db, kinds, prefixed);
       // Rows that enforced relationships keep are refused; emptied, the tables referring to
       // them let their rows go on a later pass.
       for (int pass = 0; pass < 3 && !tables.empty(); ++pass) {
@@ -110,8 +80,6 @@ TEST(IndexRemove, FixtureTreesLoseRowsAndStaySound) {
     }
   }
   EXPECT_GT(deleted, 10000u);
-  for (std::size_t k : kinds) EXPECT_GT(k, 0u);
-  for (std::size_t k : prefixed) EXPECT_GT(k, 0u);
 }
 
 // The engine's deep trees, rows chosen in the order of the three-level index: runs over

@@ -14,9 +14,11 @@
 
 #include "jet/datetime.h"
 #include "jet/error.h"
+#include "jet/format/text.h"
 #include "jet/sql/sql.h"
 #include "jet/table_source.h"
 #include "jet/value.h"
+#include "../support.h"
 
 namespace jet::sqltest {
 
@@ -60,8 +62,7 @@ class MemoryTable : public TableSource {
   std::size_t Size() const { return rows_.size(); }
   const Row& RowAt(std::size_t k) const { return rows_.at(k).second; }
 
-  int scans = 0;
-  int delete_calls = 0;
+  int scans = 0, delete_calls = 0;
   std::vector<bool> last_wanted;
 
  private:
@@ -74,15 +75,11 @@ class MemoryTable : public TableSource {
 class MemorySchema : public Schema {
  public:
   MemoryTable& Add(std::string name, std::vector<ColumnInfo> columns) {
-    tables_.push_back(std::make_unique<MemoryTable>(std::move(name), std::move(columns)));
-    return *tables_.back();
+    return *tables_.emplace_back(std::make_unique<MemoryTable>(std::move(name), std::move(columns)));
   }
   TableSource* FindTable(std::string_view name) override {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
     for (auto& t : tables_)
-      if (std::equal(t->Name().begin(), t->Name().end(), name.begin(), name.end(),
-                     [&](char x, char y) { return lower(x) == lower(y); }))
-        return t.get();
+      if (SameName(t->Name(), name)) return t.get();
     return nullptr;
   }
 
@@ -93,13 +90,8 @@ class MemorySchema : public Schema {
 // Expects `command` to fail with `code` and a description that contains `fragment`.
 inline void ExpectRefused(Schema& schema, const std::string& command, ErrorCode code, const std::string& fragment = "",
                           const sql::ExecuteOptions& options = {}) {
-  try {
-    sql::Execute(schema, command, options);
-    ADD_FAILURE() << "accepted: " << command;
-  } catch (const Error& e) {
-    EXPECT_EQ(e.code(), code) << command << ": " << e.what();
-    EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << command << ": " << e.what();
-  }
+  SCOPED_TRACE(command);
+  testing::ExpectJetError(code, fragment, [&] { sql::Execute(schema, command, options); });
 }
 
 inline Value Date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {

@@ -1,6 +1,6 @@
 // All or nothing when the process ends at any durable step; unfinished journals are
-// discarded, torn pages played back, damaged journals and those of a file changed since
-// refused until an administrator restores the journal.
+// discarded, damaged journals and those of a file changed since refused until an
+// administrator restores the journal. (Torn pages are the power-loss runs' matter.)
 
 #include <gtest/gtest.h>
 
@@ -119,31 +119,6 @@ TEST(WriteJournal, UnfinishedJournalsAreDiscardedDamagedOnesRefused) {
   ExpectJetError(ErrorCode::Corrupt, s.journal, [&] { Database::Open(s.path, kWrite); });
   EXPECT_EQ(testing::ReadAll(s.journal), sealed);
   EXPECT_EQ(testing::ReadAll(s.path), original);
-}
-
-// A page that a power loss left part as before, part as the statement wrote it, sector by
-// sector: the journal recognises it and undoes the change to the exact bytes before.
-TEST(WriteJournal, TornPagesArePlayedBack) {
-  Scenario s;
-  ASSERT_EQ(s.RunChild(s.steps - 5), testing::FaultEnv::kExitStatus);
-  const std::string pristine = testing::ReadAll(s.pristine);
-  std::string torn = testing::ReadAll(s.path);
-  int mixed = 0;
-  for (std::size_t page = 4096; page + 4096 <= std::min(torn.size(), pristine.size()); page += 4096) {
-    if (torn.compare(page, 4096, pristine, page, 4096) == 0) continue;
-    for (std::size_t sector = page; sector < page + 4096; sector += 1024) torn.replace(sector, 512, pristine, sector, 512);
-    mixed += torn.compare(page, 4096, pristine, page, 4096) != 0;
-  }
-  ASSERT_GT(mixed, 0);
-  testing::WriteAll(s.path, torn);
-  {
-    auto s2 = Session::Open(s.path, kWrite);
-    EXPECT_EQ(testing::ReadAll(s.path), pristine);
-    EXPECT_FALSE(fs::exists(s.journal));
-    s2->Execute(kDelete);
-    EXPECT_EQ(Lines(RowsOf(s2->database(), "Log")), s.after);
-    testing::ExpectConsistent(s2->database());
-  }
 }
 
 // A damaged byte in either header copy or both: the journal can no longer be trusted to say
