@@ -293,9 +293,10 @@ void PageCopy::RewriteMaps(os::File& out) {
       maps.push_back({t.free_pages, MapKind::Advisory, std::move(room)});
     }
     // A column's long values are copied whole: its maps keep the pages kept.
-    for (std::size_t k = 0; k < t.column_maps.size(); ++k)
-      if (!t.column_maps[k].IsNull())
-        maps.push_back({t.column_maps[k], k % 2 == 0 ? MapKind::Owned : MapKind::Advisory, renumbered(t.column_maps[k])});
+    for (std::size_t k = 0; k < t.column_maps.size(); ++k) {
+      const RowPointer where = t.column_maps[k];
+      if (!where.IsNull()) maps.push_back({where, k % 2 == 0 ? MapKind::Owned : MapKind::Advisory, renumbered(where)});
+    }
   }
   // The free-page map last: it marks what the others' new map pages leave free.
   maps.push_back({kFreePageMap, MapKind::FreePages, {}});
@@ -412,8 +413,9 @@ void PageCopy::CopyDefinition(const Table& t, os::File& out) {
     if (get(e + f_->real_index_root) != 0) set(e + f_->real_index_root, t.new_roots[i]);
   }
   for (std::size_t k = 0; k < t.column_maps.size(); ++k) {
-    const std::size_t e = t.column_maps_at + k / 2 * kColumnMaps.size + (k % 2 == 0 ? kColumnMaps.used : kColumnMaps.free);
-    set(e, RenumberRow(get(e), "a memo or OLE column's definition"));
+    const std::size_t e = t.column_maps_at + k / 2 * kColumnMaps.size;
+    const std::size_t map = e + (k % 2 == 0 ? kColumnMaps.used : kColumnMaps.free);
+    set(map, RenumberRow(get(map), "a memo or OLE column's definition"));
   }
   for (std::size_t k = 0; k < pages.size(); ++k) Put(out, t.pages[k], pages[k]);
 }
