@@ -48,13 +48,47 @@ std::vector<bool> PageBitmap(Pager& pager, RowId map) {
 
 bool Holds(const std::vector<bool>& pages, std::uint32_t page) { return page < pages.size() && pages[page]; }
 
+// The usage maps the definition names, each of which must be one: the table's, its
+// free-space map, its indexes' and (Jet 4) its memo and OLE columns', whose pages must be
+// long-value pages (data pages marked "LVAL", or the table's own). Access finds the pages
+// it writes to through these maps.
+void CheckMaps(Pager& pager, const TableDef& def, const std::string& table, std::vector<std::string>* problems) {
+  const auto map = [&](RowId where, const std::string& what) {
+    try {
+      return ReadUsageMap(pager, where);
+    } catch (const Error& e) {
+      problems->push_back("Table '" + table + "': " + what + ": " + e.what());
+      return std::vector<std::uint32_t>{};
+    }
+  };
+  map(def.used_pages, "the page map");
+  if (!def.free_pages.IsNull()) map(def.free_pages, "the free-space map");
+  for (const RealIndexDef& index : def.real_indexes)
+    if (!index.used_pages.IsNull()) map(index.used_pages, "an index's page map");
+  for (const ColumnMapsDef& c : def.column_maps) {
+    const std::string what = "the page maps of column '" + def.FindColumnByNumber(c.column_number)->name + "'";
+    for (RowId where : {c.used_pages, c.free_pages}) {
+      if (where.IsNull()) continue;
+      for (std::uint32_t page : map(where, what)) {
+        const PageRef ref = pager.Read(page);
+        const bool data = (*ref)[0] == static_cast<std::uint8_t>(PageType::Data);
+        const std::uint32_t owner = data ? DataPage(ref, page, pager.format()).owner() : 0;
+        if (owner != kLongValueOwner && owner != def.page)
+          problems->push_back("Table '" + table + "': " + what + " list page " + std::to_string(page) +
+                              ", which holds no long values");
+      }
+    }
+  }
+}
+
 // The table's rows against its recorded count; each real index walked once, its tree's
 // structure checked while its entries are held against the rows (in key order, each row
 // once, none for a row that is gone, every row unless the index leaves NULL keys out);
-// and with `free` (the database-wide check), the pages of rows and trees against the page
-// maps: a page the table's rows or one of its trees use must be claimed by its map (or the
-// engine would hand it out again) and not be offered by the database's free-page map (the
-// next writer would take it and overwrite the table).
+// and with `free` (the database-wide check), the usage maps the definition names, and the
+// pages of rows and trees against the page maps: a page the table's rows or one of its
+// trees use must be claimed by its map (or the engine would hand it out again) and not be
+// offered by the database's free-page map (the next writer would take it and overwrite the
+// table).
 void CheckTable(Table& table, const std::vector<bool>* free, std::vector<std::string>* problems) {
   try {
     Pager& pager = Internal(table).db().pager();
@@ -67,11 +101,13 @@ void CheckTable(Table& table, const std::vector<bool>* free, std::vector<std::st
     if (table.RecordedRowCount() != rows.size())
       problems->push_back("Table '" + table.Name() + "': " + std::to_string(rows.size()) + " rows, " +
                           std::to_string(table.RecordedRowCount()) + " recorded");
-    if (free != nullptr)
+    if (free != nullptr) {
+      CheckMaps(pager, def, table.Name(), problems);
       for (std::uint32_t page : Internal(table).reader().DataPages())
         if (Holds(*free, page))
           problems->push_back("Table '" + table.Name() + "': page " + std::to_string(page) +
                               " holds its rows but is marked free");
+    }
 
     SlotBits seen(rows.Reach());
     const auto leaf_rows = [&](EntryCount* count) {

@@ -59,10 +59,23 @@ PageCopy::Table PageCopy::ReadTable(Pager& source, std::uint32_t first) {
   for (std::uint16_t i = 0; i < columns; ++i)
     pos += f.name_length_size + (f.name_length_size == 1 ? b.U8(pos) : b.U16(pos));
   t.real_indexes_at = pos;
-  for (std::uint32_t i = 0; i < real; ++i) {
-    const std::size_t e = pos + i * f.real_index_size;
-    t.index_maps.push_back(RowId::FromRaw(b.U32(e + f.real_index_used_pages)));
-    t.roots.push_back(b.U32(e + f.real_index_root));
+  for (std::uint32_t i = 0; i < real; ++i, pos += f.real_index_size) {
+    t.index_maps.push_back(RowId::FromRaw(b.U32(pos + f.real_index_used_pages)));
+    t.roots.push_back(b.U32(pos + f.real_index_root));
+  }
+  if (f.version != JetVersion::Jet4) return t;
+  // The column maps follow the logical indexes and their names, an entry for as long as
+  // one names a memo or OLE column.
+  const std::uint32_t logical = b.U32(f.tdef_logical_indexes);
+  pos += std::size_t{logical} * f.logical_index_size;
+  for (std::uint32_t i = 0; i < logical; ++i) pos += f.name_length_size + b.U16(pos);
+  t.column_maps_at = pos;
+  for (; pos + kColumnMaps.size <= b.size(); pos += kColumnMaps.size) {
+    const std::uint16_t number = b.U16(pos + kColumnMaps.column);
+    if (std::none_of(t.long_values.begin(), t.long_values.end(), [&](const LongColumn& c) { return c.number == number; }))
+      break;
+    t.column_maps.push_back(RowId::FromRaw(b.U32(pos + kColumnMaps.used)));
+    t.column_maps.push_back(RowId::FromRaw(b.U32(pos + kColumnMaps.free)));
   }
   return t;
 }
@@ -94,6 +107,8 @@ void PageCopy::Plan() {
     maps.push_back(t.used_pages);
     if (!t.free_pages.IsNull()) maps.push_back(t.free_pages);
     for (RowId m : t.index_maps)
+      if (!m.IsNull()) maps.push_back(m);
+    for (RowId m : t.column_maps)
       if (!m.IsNull()) maps.push_back(m);
   }
   // The pages holding maps, and the map pages they list, are copied whole.
@@ -232,6 +247,11 @@ void PageCopy::RewriteMaps(os::File& out) {
       else if (!t.new_data_pages.empty()) room.push_back(t.new_data_pages.back());
       maps.push_back({t.free_pages, MapKind::Advisory, std::move(room)});
     }
+    // A column's long values are copied whole: its maps keep the pages kept.
+    for (std::size_t k = 0; k < t.column_maps.size(); ++k) {
+      const RowId where = t.column_maps[k];
+      if (!where.IsNull()) maps.push_back({where, k % 2 == 0 ? MapKind::Owned : MapKind::Advisory, renumbered(where)});
+    }
   }
   // The free-page map last: it marks what the others' new map pages leave free.
   maps.push_back({kFreePageMap, MapKind::FreePages, {}});
@@ -346,6 +366,11 @@ void PageCopy::CopyDefinition(const Table& t, os::File& out) {
     const std::size_t e = t.real_indexes_at + i * f_->real_index_size;
     set(e + f_->real_index_used_pages, RenumberRow(get(e + f_->real_index_used_pages), "an index definition"));
     if (get(e + f_->real_index_root) != 0) set(e + f_->real_index_root, t.new_roots[i]);
+  }
+  for (std::size_t k = 0; k < t.column_maps.size(); ++k) {
+    const std::size_t e = t.column_maps_at + k / 2 * kColumnMaps.size;
+    const std::size_t map = e + (k % 2 == 0 ? kColumnMaps.used : kColumnMaps.free);
+    set(map, RenumberRow(get(map), "a memo or OLE column's definition"));
   }
   for (std::size_t k = 0; k < pages.size(); ++k) Put(out, t.pages[k], pages[k]);
 }

@@ -12,8 +12,9 @@
 // the table's indexes, rebuilt from their old entries (keys as stored) with the rows' new
 // addresses: the order of the rows is kept, so entries stay in order. Renumbered on the
 // way: long-value pointers in rows and in chains of long-value rows, index root pages and
-// usage map locations in table definitions, and the usage maps themselves (table, index
-// and free-space maps, and the database's map of free pages), rebuilt for the new pages.
+// usage map locations in table definitions, and the usage maps themselves (table, index,
+// free-space and memo and OLE columns' maps, and the database's map of free pages),
+// rebuilt for the new pages.
 //
 // A table whose data pages hold something other than its rows (long values, usage maps)
 // is not packed: its pages are copied whole, their references renumbered.
@@ -56,6 +57,8 @@ class PageCopy {
     std::vector<std::uint32_t> roots;    // per real index
     std::size_t real_indexes_at = 0;     // offset of the first real index entry in the joined bytes
     std::vector<LongColumn> long_values;  // memo and OLE columns
+    std::vector<RowId> column_maps;  // Jet 4: each memo and OLE column's used and free map
+    std::size_t column_maps_at = 0;      // offset of the first column's entry in the joined bytes
     bool var_columns = false;
     std::vector<std::uint32_t> data_pages;  // old data pages, ascending
     bool packed = true;
