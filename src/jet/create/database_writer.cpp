@@ -10,6 +10,7 @@
 #include "jet/create/index_tree.h"
 #include "jet/create/page_store.h"
 #include "jet/create/system_tables.h"
+#include "jet/create/table_layout.h"
 #include "jet/error.h"
 #include "jet/format/header.h"
 #include "jet/format/text.h"

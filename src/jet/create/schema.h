@@ -2,11 +2,9 @@
 // What a caller asks the writer to create: tables, their columns and indexes, and the
 // relationships between tables.
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "jet/format/table_def.h"
 #include "jet/value.h"
 
 namespace jet::create {
@@ -39,19 +37,5 @@ struct RelationshipSpec {
   bool cascade_updates = false;
   bool cascade_deletes = false;
 };
-
-// The columns as their definition stores them (numbers, fixed offsets, variable slots),
-// which is also how rows are laid out.
-struct TableLayout {
-  std::vector<ColumnDef> columns;
-  std::uint16_t fixed_size = 0;
-  std::uint16_t var_count = 0;
-};
-
-// Numbers the columns and assigns storage; throws jet::Error naming the table and column
-// for a type this writer does not create or an impossible length.
-TableLayout LayOut(const std::string& table, const std::vector<ColumnSpec>& columns, bool system);
-
-bool IsLongValue(ColumnType type);
 
 }  // namespace jet::create

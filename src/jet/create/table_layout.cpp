@@ -1,4 +1,4 @@
-#include "jet/create/schema.h"
+#include "jet/create/table_layout.h"
 
 #include "jet/error.h"
 
