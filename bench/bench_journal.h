@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "jet/create/database_writer.h"
+#include "jet/database_writer.h"
 
 namespace bench {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/os/memory_env.h"
+#include "jet/memory_env.h"
 #include "jet/session.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "../tests/jet/sql/memory_schema.h"
 #include "jet/error.h"
-#include "jet/sql/sql.h"
+#include "jet/sql.h"
 
 namespace {
 

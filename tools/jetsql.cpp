@@ -31,11 +31,11 @@
 #include <vector>
 
 #include "db/jet_error_numbers.h"
-#include "jet/compact/compact.h"
+#include "jet/compact.h"
 #include "jet/database.h"
 #include "jet/integrity.h"
 #include "jet/session.h"
-#include "jet/sql/sql.h"
+#include "jet/sql.h"
 #include "jet/tsv.h"
 
 namespace {

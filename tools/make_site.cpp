@@ -17,15 +17,15 @@
 #include <vector>
 
 #include "db/jet_error_numbers.h"
-#include "jet/create/database_writer.h"
+#include "jet/database_writer.h"
 #include "jet/datetime.h"
+#include "jet/env.h"
 #include "jet/error.h"
-#include "jet/os/env.h"
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
 
-#include "jet/os/windows_text.h"
+#include "jet/windows_text.h"
 #endif
 
 namespace {

@@ -5,8 +5,8 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "db/error_numbers.h"
-#include "jet/compact/compact.h"
 #include "db/jet_error_numbers.h"
+#include "jet/compact.h"
 #include "jet/error.h"
 #include "jet/session.h"
 

@@ -25,7 +25,7 @@ JetOpenOptions JetOptionsFromText(const ConnectionText& text, const std::string&
 // Throws scourex::Error (errnum::kGeneral) naming the file when it cannot be opened.
 std::unique_ptr<Backend> OpenJet(const JetOpenOptions& options);
 
-// Compacts the Jet file a connection text names (see jet/compact/compact.h); its sizes in
+// Compacts the Jet file a connection text names (see jet/compact.h); its sizes in
 // bytes before and after. Throws scourex::Error with the engine's number and description.
 struct JetCompaction {
   std::string file;

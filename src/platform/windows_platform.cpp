@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/error.h"
-#include "jet/os/windows_text.h"
+#include "jet/windows_text.h"
 
 #undef SetCurrentDirectory
 

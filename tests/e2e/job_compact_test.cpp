@@ -8,7 +8,7 @@
 #include <string>
 
 #include "jet/database.h"
-#include "jet/database_internal.h"
+#include "jet/database/database_internal.h"
 #include "jet/integrity.h"
 #include "support/process.h"
 

@@ -8,9 +8,9 @@
 #include <ctime>
 #include <filesystem>
 
-#include "jet/database_internal.h"
-#include "jet/format/data_page.h"
+#include "jet/database/database_internal.h"
 #include "jet/integrity.h"
+#include "jet/page/data_page.h"
 #include "jet/table/table_reader.h"
 #include "jet/write/write_support.h"
 #include "support/process.h"

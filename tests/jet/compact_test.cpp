@@ -9,8 +9,8 @@
 #include <filesystem>
 
 #include "fault_env.h"
-#include "jet/compact/compact.h"
-#include "jet/database_internal.h"
+#include "jet/compact.h"
+#include "jet/database/database_internal.h"
 #include "jet/format/header.h"
 #include "jet/session.h"
 #include "support.h"

@@ -16,8 +16,8 @@
 #include <memory>
 #include <string>
 
+#include "jet/env.h"
 #include "jet/error.h"
-#include "jet/os/env.h"
 
 namespace jet::testing {
 

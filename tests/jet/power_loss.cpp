@@ -5,7 +5,7 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/integrity.h"
-#include "jet/os/memory_env.h"
+#include "jet/memory_env.h"
 #include "jet/session.h"
 #include "jet/tsv.h"
 #include "write/write_support.h"

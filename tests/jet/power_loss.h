@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/os/env.h"
+#include "jet/env.h"
 
 namespace jet::testing {
 

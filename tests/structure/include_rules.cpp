@@ -36,8 +36,8 @@ const std::vector<std::pair<std::string, int>> kLayers = {
 const std::set<std::string> kPublic = {
     "jet/database.h",  "jet/session.h",          "jet/table_source.h",         "jet/value.h",
     "jet/error.h",     "jet/version.h",          "jet/datetime.h",             "jet/tsv.h",
-    "jet/integrity.h", "jet/sql/sql.h",          "jet/os/env.h",               "jet/os/memory_env.h",
-    "jet/os/windows_text.h", "jet/create/database_writer.h", "jet/create/schema.h", "jet/compact/compact.h",
+    "jet/integrity.h", "jet/sql.h",          "jet/env.h",               "jet/memory_env.h",
+    "jet/windows_text.h", "jet/database_writer.h", "jet/schema.h", "jet/compact.h",
 };
 
 int LayerOf(const std::string& file) {

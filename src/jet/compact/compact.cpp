@@ -1,12 +1,12 @@
-#include "jet/compact/compact.h"
+#include "jet/compact.h"
 
 #include <algorithm>
 #include <map>
 
 #include "jet/compact/page_copy.h"
-#include "jet/database_internal.h"
-#include "jet/format/table_def.h"
+#include "jet/database/database_internal.h"
 #include "jet/integrity.h"
+#include "jet/page/table_def.h"
 #include "jet/pager/journal.h"
 
 namespace jet {

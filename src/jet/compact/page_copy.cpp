@@ -5,8 +5,8 @@
 
 #include "jet/error.h"
 #include "jet/format/header.h"
-#include "jet/format/table_def.h"
-#include "jet/format/usage_map.h"
+#include "jet/page/table_def.h"
+#include "jet/page/usage_map.h"
 #include "jet/row/record.h"
 
 namespace jet::compact {

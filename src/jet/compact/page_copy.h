@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "jet/format/data_page.h"
+#include "jet/env.h"
 #include "jet/format/index_page.h"
-#include "jet/os/env.h"
+#include "jet/page/data_page.h"
 #include "jet/pager/pager.h"
 #include "jet/row/record.h"
 

@@ -1,4 +1,4 @@
-#include "jet/create/database_writer.h"
+#include "jet/database_writer.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,8 +14,8 @@
 #include "jet/error.h"
 #include "jet/format/header.h"
 #include "jet/format/text.h"
-#include "jet/format/usage_map.h"
 #include "jet/index/index_key.h"
+#include "jet/page/usage_map.h"
 #include "jet/row/long_value_writer.h"
 #include "jet/row/record_encoder.h"
 #include "jet/table/row_placement.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "jet/env.h"
 #include "jet/format/format.h"
-#include "jet/os/env.h"
 #include "jet/pager/page_editor.h"
 
 namespace jet::create {

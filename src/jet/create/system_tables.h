@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/create/schema.h"
+#include "jet/schema.h"
 #include "jet/value.h"
 
 namespace jet::create {

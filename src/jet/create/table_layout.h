@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/create/schema.h"
-#include "jet/format/table_def.h"
+#include "jet/page/table_def.h"
+#include "jet/schema.h"
 
 namespace jet::create {
 

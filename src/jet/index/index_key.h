@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "jet/format/table_def.h"
+#include "jet/page/table_def.h"
 #include "jet/row/cell.h"
 
 namespace jet {

@@ -1,10 +1,10 @@
-#include "jet/os/env.h"
+#include "jet/env.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "jet/error.h"
-#include "jet/os/memory_env.h"
+#include "jet/memory_env.h"
 
 namespace jet::os {
 namespace {

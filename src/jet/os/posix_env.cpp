@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "jet/env.h"
 #include "jet/error.h"
-#include "jet/os/env.h"
 
 namespace jet::os {
 namespace {

@@ -14,7 +14,7 @@
 //   opens is never followed; permissions are the folder's inherited ACLs, so a journal
 //   is exactly as readable as the database beside it.
 
-#include "jet/os/env.h"
+#include "jet/env.h"
 
 #include <windows.h>
 
@@ -22,7 +22,7 @@
 #include <cstring>
 
 #include "jet/error.h"
-#include "jet/os/windows_text.h"
+#include "jet/windows_text.h"
 
 namespace jet::os {
 namespace {

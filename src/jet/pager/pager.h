@@ -11,11 +11,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "jet/env.h"
 #include "jet/format/bytes.h"
 #include "jet/format/format.h"
 #include "jet/format/header.h"
 #include "jet/format/text.h"
-#include "jet/os/env.h"
 
 namespace jet {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "jet/os/env.h"
+#include "jet/env.h"
 
 namespace jet {
 

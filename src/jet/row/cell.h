@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "jet/format/table_def.h"
+#include "jet/page/table_def.h"
 #include "jet/value.h"
 
 namespace jet {

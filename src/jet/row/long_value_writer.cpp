@@ -1,7 +1,7 @@
 #include "jet/row/long_value_writer.h"
 
 #include "jet/error.h"
-#include "jet/format/data_page.h"
+#include "jet/page/data_page.h"
 
 namespace jet {
 namespace {

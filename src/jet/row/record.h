@@ -13,7 +13,7 @@
 
 #include "jet/format/bytes.h"
 #include "jet/format/format.h"
-#include "jet/format/table_def.h"
+#include "jet/page/table_def.h"
 #include "jet/pager/pager.h"
 #include "jet/value.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/format/table_def.h"
+#include "jet/page/table_def.h"
 #include "jet/row/cell.h"
 
 namespace jet {

@@ -11,9 +11,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "jet/sql.h"
 #include "jet/sql/ast.h"
 #include "jet/sql/like.h"
-#include "jet/sql/sql.h"
 #include "jet/sql/values.h"
 #include "jet/table_source.h"
 #include "jet/write/deadline.h"

@@ -1,7 +1,7 @@
 #include "jet/table/row_placement.h"
 
 #include "jet/error.h"
-#include "jet/format/usage_map.h"
+#include "jet/page/usage_map.h"
 
 namespace jet {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "jet/format/data_page.h"
+#include "jet/page/data_page.h"
 #include "jet/pager/page_editor.h"
 
 namespace jet {

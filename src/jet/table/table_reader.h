@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/format/data_page.h"
-#include "jet/format/table_def.h"
+#include "jet/page/data_page.h"
+#include "jet/page/table_def.h"
 #include "jet/row/record.h"
 #include "jet/table_source.h"
 

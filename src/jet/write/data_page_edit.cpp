@@ -5,7 +5,7 @@
 #include <string>
 
 #include "jet/format/bytes.h"
-#include "jet/format/data_page.h"
+#include "jet/page/data_page.h"
 
 namespace jet::write {
 

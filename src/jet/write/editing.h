@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "jet/catalog/catalog.h"
-#include "jet/format/table_def.h"
+#include "jet/page/table_def.h"
 #include "jet/pager/pager.h"
 #include "jet/pager/transaction.h"
 #include "jet/table/row_placement.h"

@@ -1,6 +1,6 @@
 #include "jet/write/free_pages.h"
 
-#include "jet/format/usage_map.h"
+#include "jet/page/usage_map.h"
 
 namespace jet::write {
 

@@ -4,8 +4,8 @@
 #include <random>
 #include <unordered_set>
 
-#include "jet/format/usage_map.h"
 #include "jet/index/index_edit.h"
+#include "jet/page/usage_map.h"
 #include "jet/write/free_pages.h"
 
 namespace jet::write {

@@ -4,10 +4,10 @@
 #include <random>
 
 #include "jet/format/bytes.h"
-#include "jet/format/data_page.h"
-#include "jet/format/usage_map.h"
 #include "jet/index/index_edit.h"
 #include "jet/index/index_key.h"
+#include "jet/page/data_page.h"
+#include "jet/page/usage_map.h"
 #include "jet/row/cell.h"
 #include "jet/row/long_value_writer.h"
 #include "jet/row/record_encoder.h"

@@ -5,9 +5,9 @@
 #include <map>
 #include <unordered_set>
 
-#include "jet/format/data_page.h"
 #include "jet/format/text.h"
-#include "jet/format/usage_map.h"
+#include "jet/page/data_page.h"
+#include "jet/page/usage_map.h"
 #include "jet/row/record.h"
 #include "jet/table/row_set.h"
 #include "jet/write/data_page_edit.h"

@@ -8,7 +8,7 @@
 
 #include "../write/write_support.h"
 #include "index_test_support.h"
-#include "jet/format/usage_map.h"
+#include "jet/page/usage_map.h"
 #include "jet/session.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <random>
 
-#include "jet/create/database_writer.h"
-#include "jet/format/usage_map.h"
+#include "jet/database_writer.h"
+#include "jet/page/usage_map.h"
 
 namespace index_test {
 

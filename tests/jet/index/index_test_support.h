@@ -7,7 +7,7 @@
 #include <string>
 
 #include "../support.h"
-#include "jet/database_internal.h"
+#include "jet/database/database_internal.h"
 #include "jet/format/index_page.h"
 #include "jet/index/index_check.h"
 

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "jet/sql.h"
 #include "jet/sql/memory_schema.h"
-#include "jet/sql/sql.h"
 #include "jet/tsv.h"
 
 namespace jet::sqltest {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "jet/sql.h"
 #include "jet/sql/memory_schema.h"
-#include "jet/sql/sql.h"
 
 namespace jet::sqltest {
 namespace {

@@ -12,13 +12,13 @@
 #include <utility>
 #include <vector>
 
+#include "../support.h"
 #include "jet/datetime.h"
 #include "jet/error.h"
 #include "jet/format/text.h"
-#include "jet/sql/sql.h"
+#include "jet/sql.h"
 #include "jet/table_source.h"
 #include "jet/value.h"
-#include "../support.h"
 
 namespace jet::sqltest {
 

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
+#include "jet/sql.h"
 #include "jet/sql/memory_schema.h"
-#include "jet/sql/sql.h"
 #include "jet/tsv.h"
 
 namespace jet::sqltest {

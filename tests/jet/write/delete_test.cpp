@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "jet/format/usage_map.h"
+#include "jet/page/usage_map.h"
 #include "jet/session.h"
 #include "write_support.h"
 

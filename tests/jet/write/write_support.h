@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "jet/create/database_writer.h"
-#include "jet/database_internal.h"
+#include "../support.h"
+#include "jet/database/database_internal.h"
+#include "jet/database_writer.h"
 #include "jet/integrity.h"
 #include "jet/tsv.h"
-#include "../support.h"
 
 namespace jet::testing {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "jet/os/env.h"
+#include "jet/env.h"
 
 namespace jet::os {
 

@@ -1,4 +1,4 @@
-#include "jet/format/data_page.h"
+#include "jet/page/data_page.h"
 
 #include <algorithm>
 #include <cstring>

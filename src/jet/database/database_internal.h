@@ -10,7 +10,7 @@
 
 #include "jet/catalog/catalog.h"
 #include "jet/database.h"
-#include "jet/os/env.h"
+#include "jet/env.h"
 #include "jet/pager/pager.h"
 #include "jet/pager/transaction.h"
 #include "jet/table/table_reader.h"

@@ -1,4 +1,4 @@
-#include "jet/format/table_def.h"
+#include "jet/page/table_def.h"
 
 #include <algorithm>
 #include <cstring>

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/format/data_page.h"
+#include "jet/page/data_page.h"
 #include "jet/pager/page_editor.h"
 #include "jet/pager/pager.h"
 

@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "jet/database.h"
-#include "jet/sql/sql.h"
+#include "jet/sql.h"
 
 namespace jet {
 
@@ -25,7 +25,7 @@ class Session {
   // WrongPassword, Locked, Io, each naming the file.
   static std::unique_ptr<Session> Open(const std::string& path, const OpenOptions& options = {});
 
-  // Runs one statement (see jet/sql/sql.h for the language). A DELETE or INSERT is
+  // Runs one statement (see jet/sql.h for the language). A DELETE or INSERT is
   // committed to disk before this returns, or undone completely when it throws: Syntax,
   // UnknownTable, UnknownColumn, TypeMismatch, Integrity, ReadOnly (the file was opened
   // for reading), Timeout (past `options.timeout_seconds`), Corrupt, Io.

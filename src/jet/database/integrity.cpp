@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <utility>
 
-#include "jet/database_internal.h"
-#include "jet/format/usage_map.h"
+#include "jet/database/database_internal.h"
 #include "jet/index/index_check.h"
+#include "jet/page/usage_map.h"
 #include "jet/table/row_set.h"
 #include "jet/write/index_upkeep.h"
 

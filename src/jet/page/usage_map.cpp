@@ -1,4 +1,4 @@
-#include "jet/format/usage_map.h"
+#include "jet/page/usage_map.h"
 
 #include <algorithm>
 #include <cstring>

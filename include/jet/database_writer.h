@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "jet/create/schema.h"
+#include "jet/schema.h"
 #include "jet/value.h"
 
 namespace jet::os {

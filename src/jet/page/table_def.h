@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "jet/format/data_page.h"
+#include "jet/page/data_page.h"
 #include "jet/pager/pager.h"
 #include "jet/value.h"
 

@@ -1,8 +1,8 @@
-#include "jet/database_internal.h"
+#include "jet/database/database_internal.h"
 
 #include <algorithm>
 
-#include "jet/compact/compact.h"
+#include "jet/compact.h"
 #include "jet/format/header.h"
 #include "jet/index/index_walk.h"
 #include "jet/pager/journal.h"
