@@ -14,11 +14,9 @@
 // completely or not at all (jet::Session wraps this per SQL statement). Without
 // BeginStatement each DeleteRows or InsertRow is a statement of its own.
 //
-// The engine's public headers, the only ones its users (the job, the tools, benchmarks,
-// fuzzers) include: database.h, session.h, table_source.h, value.h, error.h, version.h,
-// datetime.h, tsv.h, integrity.h, sql/sql.h, os/env.h, os/memory_env.h, os/windows_text.h
-// and create/database_writer.h. Everything else under jet/ is the engine's own; the list
-// is checked by the include-rules test.
+// The engine's public headers are the files of include/jet/, the only ones its users (the
+// job, the tools, benchmarks, fuzzers) include; everything under src/jet/ is the engine's
+// own, checked by the include-rules test.
 
 #include <cstdint>
 #include <functional>
