@@ -275,6 +275,9 @@ silent-dns)
   printf '[Orvanta]\r\nDBType=2\r\nSQL_Connect=Provider=SQLOLEDB;Data Source=zutritt-db.example.com;User ID=sa;Password=Secr3t;Connect Timeout=2\r\n' \
     >"$site/Orvanta.ini"
   printf 'nameserver 127.0.0.154\noptions timeout:5 attempts:2\n' >"$work/resolv.conf"
+  # Wine looks up the machine's own name as it starts; where /etc/hosts lacks it, that
+  # lookup would wait on the silent server too, before the job even begins.
+  { cat /etc/hosts; printf '127.0.0.1 %s\n' "$(uname -n)"; } >"$work/hosts"
   perl -MIO::Socket::INET -e 'my $s = IO::Socket::INET->new(LocalAddr => "127.0.0.154:53", Proto => "udp") or die "$!"; print "held\n"; $| = 1; sleep 60' \
     >"$work/dns" 2>&1 &
   dns_pid=$!
@@ -282,8 +285,9 @@ silent-dns)
   grep -q held "$work/dns" || fail "no silent name server: $(cat "$work/dns")"
   start=$(date +%s)
   status=0
-  (cd / && timeout 60 unshare -m sh -c 'mount --bind "$1" /etc/resolv.conf && exec "$2" "$3" 2>/dev/null' sh \
-    "$work/resolv.conf" "$WINE" "$site/scourex.exe") || status=$?
+  (cd / && timeout 60 unshare -m sh -c \
+    'mount --bind "$1" /etc/resolv.conf && mount --bind "$2" /etc/hosts && exec "$3" "$4" 2>/dev/null' sh \
+    "$work/resolv.conf" "$work/hosts" "$WINE" "$site/scourex.exe") || status=$?
   took=$(($(date +%s) - start))
   kill "$dns_pid" 2>/dev/null || true
   [ "$status" = 1 ] || fail "the run did not fail: $status"
