@@ -22,6 +22,9 @@ bool FromJetDate(double v, CivilTime* out);
 // A number that grows with time, for comparing Jet dates (the raw double does not
 // order correctly before 1899-12-30 when there is a time of day).
 double JetDateOrdinal(double v);
+// -1, 0 or 1 as `a` comes before, with or after `b` in time. A value with no place in
+// time (NaN, an infinity) equals another such and comes before every other value.
+int CompareJetDates(double a, double b);
 
 // "YYYY-MM-DD HH:MM:SS"; out-of-range values print as the raw number.
 std::string FormatJetDate(double v);

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jet/datetime.h"
 #include "jet/error.h"
 #include "jet/value.h"
 
@@ -72,6 +73,28 @@ struct RowId {
   friend auto operator<=>(RowId, RowId) = default;
 };
 
+// One Date/Time column compared with a constant: a condition the engine's tables can test
+// on a stored row without turning it into values. A NULL never satisfies it.
+struct DateComparison {
+  enum class Op { Eq, Ne, Lt, Le, Gt, Ge };
+  std::size_t column = 0;  // in the table's Columns()
+  Op op = Op::Eq;
+  double constant = 0;  // a date as Jet stores it
+
+  bool Holds(double stored) const {
+    const int c = CompareJetDates(stored, constant);
+    switch (op) {
+      case Op::Eq: return c == 0;
+      case Op::Ne: return c != 0;
+      case Op::Lt: return c < 0;
+      case Op::Le: return c <= 0;
+      case Op::Gt: return c > 0;
+      case Op::Ge: return c >= 0;
+    }
+    return false;
+  }
+};
+
 class TableSource {
  public:
   virtual ~TableSource() = default;
@@ -91,8 +114,11 @@ class TableSource {
   // Deletes the rows for which `matches` holds (given each row with the columns of
   // `wanted`, as Scan gives it): every row is judged before any goes, then all go or
   // none, as DeleteRows. Returns how many rows went. The engine's tables hold the chosen
-  // rows in memory bounded by the file's size, not by how many match.
-  virtual std::int64_t DeleteWhere(const std::vector<bool>& wanted, const std::function<bool(const Row&)>& matches) {
+  // rows in memory bounded by the file's size, not by how many match. `same`, when given,
+  // holds of exactly the rows `matches` holds of: a table may test it instead.
+  virtual std::int64_t DeleteWhere(const std::vector<bool>& wanted, const std::function<bool(const Row&)>& matches,
+                                   const DateComparison* same = nullptr) {
+    (void)same;
     std::vector<RowId> ids;
     Scan(wanted, [&](RowId id, const Row& row) {
       if (matches(row)) ids.push_back(id);

@@ -85,8 +85,9 @@ std::int64_t OpenTable::DeleteRows(const std::vector<RowId>& ids) {
   return db_->Change([&] { return write::DeleteRows(*db_, *this, ids); });
 }
 
-std::int64_t OpenTable::DeleteWhere(const std::vector<bool>& wanted, const std::function<bool(const Row&)>& matches) {
-  return db_->Change([&] { return write::DeleteWhere(*db_, *this, wanted, matches); });
+std::int64_t OpenTable::DeleteWhere(const std::vector<bool>& wanted, const std::function<bool(const Row&)>& matches,
+                                    const DateComparison* same) {
+  return db_->Change([&] { return write::DeleteWhere(*db_, *this, wanted, matches, same); });
 }
 
 void OpenTable::InsertRow(const Row& values, const std::function<void(std::size_t)>& misfit) {

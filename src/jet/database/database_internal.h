@@ -29,7 +29,8 @@ class OpenTable final : public Table, public write::EditableTable {
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
   void Scan(const std::vector<bool>& wanted, const std::function<bool(RowId, const Row&)>& visit) override;
   std::int64_t DeleteRows(const std::vector<RowId>& ids) override;
-  std::int64_t DeleteWhere(const std::vector<bool>& wanted, const std::function<bool(const Row&)>& matches) override;
+  std::int64_t DeleteWhere(const std::vector<bool>& wanted, const std::function<bool(const Row&)>& matches,
+                           const DateComparison* same) override;
   void InsertRow(const Row& values, const std::function<void(std::size_t)>& misfit) override;
   Row ReadRow(RowId id, const std::vector<bool>& wanted = {}) override;
   std::uint32_t RecordedRowCount() const override { return reader_->def().row_count; }

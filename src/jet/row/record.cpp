@@ -10,17 +10,34 @@ RecordLayout ParseRecord(ByteView r, const Format& f, bool has_var_columns) {
   return l;
 }
 
-void ParseRecord(ByteView r, const Format& f, bool has_var_columns, RecordLayout* layout) {
+namespace {
+
+// The column count, where fixed columns start and the null mask: all a fixed column needs.
+void ParseRecordHead(ByteView r, const Format& f, RecordLayout* layout) {
   RecordLayout& l = *layout;
-  const bool jet3 = f.version == JetVersion::Jet3;
   l.fixed_start = f.row_int_size;
-  l.column_count = jet3 ? r.U8(0) : r.U16(0);
+  l.column_count = f.version == JetVersion::Jet3 ? r.U8(0) : r.U16(0);
   std::size_t mask_size = (l.column_count + 7u) / 8u;
   if (r.size() < l.fixed_start + mask_size + f.row_int_size)
     ThrowCorrupt("a record of " + std::to_string(r.size()) + " bytes is too short for " +
                  std::to_string(l.column_count) + " columns");
-  std::size_t mask_at = r.size() - mask_size;
-  l.null_mask = r.Sub(mask_at, mask_size);
+  l.null_mask = r.Sub(r.size() - mask_size, mask_size);
+}
+
+}  // namespace
+
+ByteView FixedColumnBytes(ByteView record, const Format& format, const ColumnDef& column) {
+  RecordLayout l;
+  ParseRecordHead(record, format, &l);
+  if (column.number >= l.column_count || !l.NullBit(column.number)) return {};
+  return record.Sub(l.fixed_start + column.fixed_offset, column.length);
+}
+
+void ParseRecord(ByteView r, const Format& f, bool has_var_columns, RecordLayout* layout) {
+  RecordLayout& l = *layout;
+  const bool jet3 = f.version == JetVersion::Jet3;
+  ParseRecordHead(r, f, layout);
+  std::size_t mask_at = r.size() - l.null_mask.size();
 
   if (!has_var_columns) {
     l.var_offsets.assign(1, static_cast<std::uint16_t>(mask_at));

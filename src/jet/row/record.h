@@ -38,6 +38,11 @@ RecordLayout ParseRecord(ByteView record, const Format& format, bool has_var_col
 // The same into `layout`, whose memory is reused: for a scan, one per table rather than one per row.
 void ParseRecord(ByteView record, const Format& format, bool has_var_columns, RecordLayout* layout);
 
+// The bytes of a fixed-length column (of a length above zero) in a record, or an empty view
+// when the record holds NULL there, found without reading the record's variable part.
+// Throws FormatError as ParseRecord does, and when the value lies outside the record.
+ByteView FixedColumnBytes(ByteView record, const Format& format, const ColumnDef& column);
+
 // Memo and OLE fields: a 12-byte header (length with flags, then a row pointer), the
 // data inline after it, in one row elsewhere, or in a chain of rows each starting with
 // the pointer to the next.

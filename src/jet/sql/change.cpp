@@ -1,6 +1,7 @@
 // The statements that change a table: DELETE and INSERT.
 
 #include <numeric>
+#include <optional>
 
 #include "jet/sql/executor.h"
 #include "jet/sql/lexer.h"
@@ -28,6 +29,32 @@ const char* ColumnTypeName(ColumnType t) {
   return "unknown";
 }
 
+// A WHERE that compares a Date/Time column with a constant date or number: the table may
+// test it on its stored rows. Any other condition is judged on each row's values.
+std::optional<DateComparison> AsDateComparison(const Expr* where, const TableSource& t) {
+  if (where == nullptr || where->kind != Expr::Kind::Compare) return std::nullopt;
+  const Expr* column = where->args[0].get();
+  const Expr* constant = where->args[1].get();
+  CompareOp op = where->op;
+  if (column->kind != Expr::Kind::Column) {
+    std::swap(column, constant);
+    // c < x is x > c.
+    if (op == CompareOp::Lt) op = CompareOp::Gt;
+    else if (op == CompareOp::Gt) op = CompareOp::Lt;
+    else if (op == CompareOp::Le) op = CompareOp::Ge;
+    else if (op == CompareOp::Ge) op = CompareOp::Le;
+  }
+  if (column->kind != Expr::Kind::Column || constant->kind != Expr::Kind::Literal || column->column < 0)
+    return std::nullopt;
+  const auto k = static_cast<std::size_t>(column->column);
+  if (k >= t.Columns().size() || t.Columns()[k].type != ColumnType::DateTime) return std::nullopt;
+  const Category category = CategoryOf(constant->literal.kind);
+  if (category != Category::Date && category != Category::Number) return std::nullopt;
+  using Op = DateComparison::Op;
+  static constexpr Op kOps[] = {Op::Eq, Op::Ne, Op::Lt, Op::Le, Op::Gt, Op::Ge};  // CompareOp's order
+  return DateComparison{k, kOps[static_cast<int>(op)], ToDouble(constant->literal)};
+}
+
 }  // namespace
 
 Result Executor::RunDelete(DeleteStmt& d) {
@@ -37,11 +64,15 @@ Result Executor::RunDelete(DeleteStmt& d) {
   const Expr* where = d.where.get();
   CheckDeadline();
   std::size_t count = 0;
+  const std::optional<DateComparison> same = AsDateComparison(where, t);
   Result result;
-  result.affected = t.DeleteWhere(scope.used, [&](const Row& row) {
-    if (++count % kRowsPerClockCheck == 0) CheckDeadline();
-    return where == nullptr || Condition(*where, row) == Truth::True;
-  });
+  result.affected = t.DeleteWhere(
+      scope.used,
+      [&](const Row& row) {
+        if (++count % kRowsPerClockCheck == 0) CheckDeadline();
+        return where == nullptr || Condition(*where, row) == Truth::True;
+      },
+      same ? &*same : nullptr);
   return result;
 }
 

@@ -91,7 +91,7 @@ int CompareValues(const Value& a, const Value& b) {
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
   }
   if (ca == Category::Date || cb == Category::Date) {
-    return CompareDoubles(JetDateOrdinal(ToDouble(a)), JetDateOrdinal(ToDouble(b)));
+    return CompareJetDates(ToDouble(a), ToDouble(b));
   }
   if (IsFloating(a.kind) || IsFloating(b.kind)) return CompareDoubles(ToDouble(a), ToDouble(b));
   return CompareExact(*AsExact(a), *AsExact(b));

@@ -27,7 +27,6 @@ std::vector<std::uint32_t> TableReader::DataPages() const {
 }
 
 void TableReader::Scan(const std::vector<bool>& wanted, const std::function<bool(RowId, const Row&)>& visit) const {
-  std::vector<std::uint32_t> pages = DataPages();
   // One row reused for every record: only the wanted columns are ever filled, and each
   // record overwrites them all.
   const std::size_t ncols = def_.columns.size();
@@ -39,6 +38,15 @@ void TableReader::Scan(const std::vector<bool>& wanted, const std::function<bool
   bool has_var = def_.var_columns > 0;
   for (const auto& c : def_.columns)
     if (!c.fixed()) has_var = true;
+  ScanRecords([&](RowId id, ByteView record) {
+    ParseRecord(record, pager_->format(), has_var, &layout);
+    for (std::size_t i : columns) row[i] = codec_.DecodeColumn(layout, record, def_.columns[i]);
+    return visit(id, row);
+  });
+}
+
+void TableReader::ScanRecords(const std::function<bool(RowId, ByteView record)>& visit) const {
+  std::vector<std::uint32_t> pages = DataPages();
   try {
     for (std::uint32_t number : pages) {
       PageRef p = pager_->Read(number);
@@ -51,9 +59,7 @@ void TableReader::Scan(const std::vector<bool>& wanted, const std::function<bool
         PageRef keep;
         ByteView record = ResolveRow(*pager_, page, slot, &keep);
         if (record.empty()) continue;
-        ParseRecord(record, pager_->format(), has_var, &layout);
-        for (std::size_t i : columns) row[i] = codec_.DecodeColumn(layout, record, def_.columns[i]);
-        if (!visit(RowId{number, static_cast<std::uint8_t>(slot)}, row)) return;
+        if (!visit(RowId{number, static_cast<std::uint8_t>(slot)}, record)) return;
       }
     }
   } catch (const FormatError& e) {

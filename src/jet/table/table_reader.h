@@ -30,6 +30,9 @@ class TableReader {
 
   // Visits the live rows; `visit` returns false to stop.
   void Scan(const std::vector<bool>& wanted, const std::function<bool(RowId, const Row&)>& visit) const;
+  // The same, each row as its stored record (valid during the call); FormatErrors thrown
+  // by `visit` come back naming the table.
+  void ScanRecords(const std::function<bool(RowId, ByteView record)>& visit) const;
 
   // The record a live row of this table stands for (following a moved row), or an empty
   // view when `id` is not a live row of the table. `keep` holds the page alive.

@@ -34,6 +34,8 @@ class IndexRowsTally {
   explicit IndexRowsTally(const TableDef& def);
   // The columns to read: `wanted` and the key columns of the ignore-nulls indexes.
   std::vector<bool> Wanted(std::vector<bool> wanted) const;
+  // Whether Add looks at the row's values at all (it does for ignore-nulls indexes).
+  bool NeedsValues() const { return !ignoring_.empty(); }
   void Add(RowId id, const Row& row);
   // Per physical index, in the table definition's order.
   std::vector<IndexRows> Take();

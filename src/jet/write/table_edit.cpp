@@ -301,16 +301,34 @@ std::int64_t DeleteRows(EditableDatabase& db, EditableTable& table, const std::v
 }
 
 std::int64_t DeleteWhere(EditableDatabase& db, EditableTable& table, const std::vector<bool>& wanted,
-                         const std::function<bool(const Row&)>& matches) {
+                         const std::function<bool(const Row&)>& matches, const DateComparison* same) {
   RowSet rows;
   IndexRowsTally tally(table.definition());
   std::size_t n = 0;
-  table.Scan(tally.Wanted(wanted), [&](RowId id, const Row& row) {
+  auto check_deadline = [&] {
     if (++n % kRowsPerCheck == 0) db.CheckDeadline("reading table '" + table.Name() + "'");
-    tally.Add(id, row);
-    if (matches(row)) rows.Add(id);
-    return true;
-  });
+  };
+  const TableDef& def = table.definition();
+  if (same != nullptr && !tally.NeedsValues() && same->column < def.columns.size() &&
+      def.columns[same->column].type == ColumnType::DateTime) {
+    const ColumnDef& column = def.columns[same->column];
+    const Format& format = db.pager().format();
+    const Row none;
+    table.reader().ScanRecords([&](RowId id, ByteView record) {
+      check_deadline();
+      tally.Add(id, none);
+      const ByteView stored = FixedColumnBytes(record, format, column);
+      if (!stored.empty() && same->Holds(stored.F64(0))) rows.Add(id);
+      return true;
+    });
+  } else {
+    table.Scan(tally.Wanted(wanted), [&](RowId id, const Row& row) {
+      check_deadline();
+      tally.Add(id, row);
+      if (matches(row)) rows.Add(id);
+      return true;
+    });
+  }
   if (rows.empty()) return 0;
   std::vector<IndexRows> expected = tally.Take();
   Deleter deleter(db);

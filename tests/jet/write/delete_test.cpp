@@ -105,6 +105,38 @@ TEST(WriteDelete, DeepTreeOfAnotherLibraryStaysSoundThroughAPurge) {
   testing::ExpectOtherReadersCount(path, "Log", left);
 }
 
+// A Date/Time column compared with a constant is judged on the stored bytes; it must take
+// the rows the general evaluator takes (as it does when the comparison is part of an AND):
+// NULLs, days before 1899-12-30 with a time of day, the constant on either side, numbers.
+TEST(WriteDelete, DateComparisonTakesWhatTheGeneralRuleTakes) {
+  TempDir dir;
+  const std::string source = MakeEventDatabase(dir.path() / "source.mdb", 400);
+  {
+    auto s = Session::Open(source, {.password = "", .read_write = true});
+    for (const char* date : {"NULL", "#1899-12-29 06:00#", "#1899-12-29 18:00#", "#1899-12-29#", "-1.5", "0.5"})
+      s->Execute(std::string("INSERT INTO Log ([Date], Badge) VALUES (") + date + ", 'old')");
+  }
+  for (const char* cond : {"[Date] < #1899-12-29 12:00#", "#1899-12-29 12:00# > [Date]", "[Date] <= -1.25",
+                           "[Date] >= #1899-12-29 18:00#", "[Date] = #1899-12-29 06:00#", "Log.[Date] <> 0.5",
+                           "[Date] > 45002.5", "45001 >= [Date]"}) {
+    SCOPED_TRACE(cond);
+    std::multiset<std::string> left[2];
+    std::int64_t taken[2] = {0, 0};
+    for (int general = 0; general < 2; ++general) {
+      const std::string path = (dir.path() / ("copy" + std::to_string(general) + ".mdb")).string();
+      fs::copy_file(source, path, fs::copy_options::overwrite_existing);
+      auto s = Session::Open(path, {.password = "", .read_write = true});
+      taken[general] =
+          s->Execute(std::string("DELETE FROM Log WHERE ") + cond + (general ? " AND True" : "")).affected;
+      left[general] = Lines(RowsOf(s->database(), "Log"));
+      ExpectConsistent(s->database());
+    }
+    EXPECT_GT(taken[0], 0);
+    EXPECT_EQ(taken[0], taken[1]);
+    EXPECT_EQ(left[0], left[1]);
+  }
+}
+
 // Access 97 stores the shared prefix of an index page's entries with a one-byte length: a
 // leaf whose prefix reaches past its first entry is refused, and the file left as it was.
 TEST(WriteDelete, Access97PrefixLongerThanItsEntryIsRefused) {
