@@ -184,10 +184,10 @@ class Remover {
     gone_.assign(leaf.size(), false);
     std::size_t removed = 0;
     for (std::size_t i = 0; i < leaf.size(); ++i) {
-      const std::uint32_t data_page = leaf.row(i).page;
-      const std::uint8_t data_row = leaf.row(i).row;
-      if (met_ != nullptr && (may_ == nullptr || !may_->Take(data_page, data_row)))
-        met_->Add(RowId{data_page, data_row});
+      const RowId row = leaf.row(i);
+      const std::uint32_t data_page = row.page;
+      const std::uint8_t data_row = row.row;
+      if (met_ != nullptr && (may_ == nullptr || !may_->Take(data_page, data_row))) met_->Add(row);
       if (data_page != bits_page_) {
         bits_page_ = data_page;
         row_bits_ = rows_.PageBits(data_page);

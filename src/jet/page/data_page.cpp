@@ -16,9 +16,22 @@ DataPage::DataPage(PageRef page, std::uint32_t page_number, const Format& format
     ThrowCorrupt("data page " + std::to_string(number_) + " claims " + std::to_string(count_) + " rows");
 }
 
+namespace {
+
+// Out of line: a slot is looked at for every row read.
+[[noreturn, gnu::noinline, gnu::cold]] void ThrowBadSlot(std::uint32_t page, std::uint16_t i, std::uint32_t offset,
+                                                         std::uint32_t end) {
+  ThrowCorrupt("row " + std::to_string(i) + " of data page " + std::to_string(page) +
+               " lies outside the page (offset " + std::to_string(offset) + ", end " + std::to_string(end) + ")");
+}
+[[noreturn, gnu::noinline, gnu::cold]] void ThrowNoSlot(std::uint32_t page, std::uint16_t i) {
+  ThrowCorrupt("row " + std::to_string(i) + " of data page " + std::to_string(page) + " does not exist");
+}
+
+}  // namespace
+
 Slot DataPage::slot(std::uint16_t i) const {
-  if (i >= count_)
-    ThrowCorrupt("row " + std::to_string(i) + " of data page " + std::to_string(number_) + " does not exist");
+  if (i >= count_) ThrowNoSlot(number_, i);
   Slot s;
   s.raw = view_.U16(format_->data_slots + 2u * i);
   s.offset = s.raw & kSlotOffsetMask;
@@ -28,9 +41,7 @@ Slot DataPage::slot(std::uint16_t i) const {
     s.length = 0;
     return s;
   }
-  if (end > format_->page_size || s.offset < table_end || s.offset > end)
-    ThrowCorrupt("row " + std::to_string(i) + " of data page " + std::to_string(number_) +
-                 " lies outside the page (offset " + std::to_string(s.offset) + ", end " + std::to_string(end) + ")");
+  if (end > format_->page_size || s.offset < table_end || s.offset > end) ThrowBadSlot(number_, i, s.offset, end);
   s.length = static_cast<std::uint16_t>(end - s.offset);
   return s;
 }

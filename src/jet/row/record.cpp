@@ -12,32 +12,32 @@ RecordLayout ParseRecord(ByteView r, const Format& f, bool has_var_columns) {
 
 namespace {
 
-// The column count, where fixed columns start and the null mask: all a fixed column needs.
-void ParseRecordHead(ByteView r, const Format& f, RecordLayout* layout) {
-  RecordLayout& l = *layout;
-  l.fixed_start = f.row_int_size;
-  l.column_count = f.version == JetVersion::Jet3 ? r.U8(0) : r.U16(0);
-  std::size_t mask_size = (l.column_count + 7u) / 8u;
-  if (r.size() < l.fixed_start + mask_size + f.row_int_size)
-    ThrowCorrupt("a record of " + std::to_string(r.size()) + " bytes is too short for " +
-                 std::to_string(l.column_count) + " columns");
-  l.null_mask = r.Sub(r.size() - mask_size, mask_size);
+// The record's column count, once it is known to hold its null mask and a column count.
+std::uint16_t ColumnCount(ByteView r, const Format& f) {
+  const std::uint16_t count = f.version == JetVersion::Jet3 ? r.U8(0) : r.U16(0);
+  if (r.size() < 2u * f.row_int_size + (count + 7u) / 8u)
+    ThrowCorrupt("a record of " + std::to_string(r.size()) + " bytes is too short for " + std::to_string(count) +
+                 " columns");
+  return count;
 }
 
 }  // namespace
 
 ByteView FixedColumnBytes(ByteView record, const Format& format, const ColumnDef& column) {
-  RecordLayout l;
-  ParseRecordHead(record, format, &l);
-  if (column.number >= l.column_count || !l.NullBit(column.number)) return {};
-  return record.Sub(l.fixed_start + column.fixed_offset, column.length);
+  const std::uint16_t count = ColumnCount(record, format);
+  if (column.number >= count) return {};
+  const std::uint8_t mask = record.data()[record.size() - (count + 7u) / 8u + column.number / 8u];
+  if ((mask & (1u << (column.number % 8))) == 0) return {};
+  return record.Sub(format.row_int_size + column.fixed_offset, column.length);
 }
 
 void ParseRecord(ByteView r, const Format& f, bool has_var_columns, RecordLayout* layout) {
   RecordLayout& l = *layout;
   const bool jet3 = f.version == JetVersion::Jet3;
-  ParseRecordHead(r, f, layout);
-  std::size_t mask_at = r.size() - l.null_mask.size();
+  l.fixed_start = f.row_int_size;
+  l.column_count = ColumnCount(r, f);
+  std::size_t mask_at = r.size() - (l.column_count + 7u) / 8u;
+  l.null_mask = r.Sub(mask_at, r.size() - mask_at);
 
   if (!has_var_columns) {
     l.var_offsets.assign(1, static_cast<std::uint16_t>(mask_at));
