@@ -63,12 +63,15 @@ JournalWriter::~JournalWriter() = default;
 void JournalWriter::Append(std::uint32_t tag, const std::uint8_t* body, std::size_t n) {
   std::size_t record = 4 + n + kChecksumSize;
   if (buffer_.size() + record > kBufferSize) FlushBuffer();
-  std::size_t at = buffer_.size();
-  buffer_.resize(at + record);
-  std::uint8_t* p = buffer_.data() + at;
-  Put32(p, tag);
-  std::memcpy(p + 4, body, n);
-  Put64(p + 4 + n, kCurrent.sum(nonce_, p, 4 + n));
+  // Appended piece by piece rather than resized and filled: the buffer's capacity is
+  // reserved, and zeroing the record first would only be overwritten.
+  const std::size_t at = buffer_.size();
+  std::uint8_t bytes[kChecksumSize];
+  Put32(bytes, tag);
+  buffer_.insert(buffer_.end(), bytes, bytes + 4);
+  buffer_.insert(buffer_.end(), body, body + n);
+  Put64(bytes, kCurrent.sum(nonce_, buffer_.data() + at, 4 + n));
+  buffer_.insert(buffer_.end(), bytes, bytes + kChecksumSize);
 }
 
 void JournalWriter::Add(std::uint32_t page_number, const std::uint8_t* stored) {
