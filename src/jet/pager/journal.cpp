@@ -30,6 +30,7 @@ JournalWriter::JournalWriter(os::Env& env, const std::string& real_path, const o
       original_size_(original_size),
       size_after_(original_size),
       nonce_(RandomNonce()),
+      sum_(nonce_),
       end_(kCurrent.records_start),
       sealed_(kCurrent.records_start) {
   file_ = env_.CreateExclusive(path_, database.Access());
@@ -70,7 +71,7 @@ void JournalWriter::Append(std::uint32_t tag, const std::uint8_t* body, std::siz
   Put32(bytes, tag);
   buffer_.insert(buffer_.end(), bytes, bytes + 4);
   buffer_.insert(buffer_.end(), body, body + n);
-  Put64(bytes, kCurrent.sum(nonce_, buffer_.data() + at, 4 + n));
+  Put64(bytes, sum_(buffer_.data() + at, 4 + n));
   buffer_.insert(buffer_.end(), bytes, bytes + kChecksumSize);
 }
 
@@ -84,7 +85,7 @@ void JournalWriter::AddWritten(std::uint32_t page_number, const std::uint8_t* st
   std::uint8_t sums[4096 / kSector * kChecksumSize];
   const std::size_t sectors = kCurrent.Sectors(page_size_);
   for (std::size_t s = 0; s < sectors; ++s)
-    Put64(sums + s * kChecksumSize, kCurrent.sum(nonce_, stored + s * kSector, kSector));
+    Put64(sums + s * kChecksumSize, sum_(stored + s * kSector, kSector));
   Append(page_number | (kWritten << 24), sums, sectors * kChecksumSize);
 }
 
