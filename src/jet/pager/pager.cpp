@@ -46,24 +46,9 @@ PageRef Pager::Read(std::uint32_t page_number) {
   if (page_number >= page_count_)
     ThrowCorrupt("page " + std::to_string(page_number) + " lies past the end of the file (" +
                  std::to_string(page_count_) + " pages)");
+  // A miss right after the previous one's page is a scan: read ahead.
   const bool sequential = page_number != 0 && page_number == last_miss_ + 1;
-  last_miss_ = page_number;
-  if (sequential) return ReadRun(page_number);
-  const std::size_t size = format_->page_size;
-  std::shared_ptr<PageData> data;
-  if (page_number == 0) {
-    data = TakeBuffer(header_page_.data());
-  } else {
-    if (run_.size() < size) run_.resize(size);
-    if (file_->ReadAt(std::uint64_t{page_number} * size, run_.data(), size) != size)
-      ThrowCorrupt("page " + std::to_string(page_number) + " is cut short");
-    data = TakeBuffer(run_.data());
-    if (header_.database_key != 0) CryptPage(header_.database_key, page_number, data->data(), size);
-  }
-  lru_.push_front(page_number);
-  PageRef ref = std::move(data);
-  cache_.emplace(page_number, Cached{ref, lru_.begin()});
-  return ref;
+  return ReadRun(page_number, sequential ? kReadAhead : 1);
 }
 
 std::shared_ptr<PageData> Pager::TakeBuffer(const std::uint8_t* bytes) {
@@ -84,12 +69,12 @@ std::shared_ptr<PageData> Pager::TakeBuffer(const std::uint8_t* bytes) {
   return data;
 }
 
-PageRef Pager::ReadRun(std::uint32_t first) {
+PageRef Pager::ReadRun(std::uint32_t first, std::uint32_t most) {
   const std::size_t size = format_->page_size;
   // The file holds the current version of every page the statement has not changed
   // (pages written out early included), and only those are read ahead.
   std::uint32_t count = 1;
-  while (count < kReadAhead && first + count < page_count_ && cache_.count(first + count) == 0 &&
+  while (count < most && first + count < page_count_ && cache_.count(first + count) == 0 &&
          (transaction_ == nullptr || !transaction_->Changed(first + count)))
     ++count;
   // Grown only, never shrunk: growing zeroes the new part, which the read overwrites.
@@ -99,8 +84,10 @@ PageRef Pager::ReadRun(std::uint32_t first) {
   count = static_cast<std::uint32_t>(got / size);
   PageRef ref;
   for (std::uint32_t k = count; k-- > 0;) {
-    std::shared_ptr<PageData> data = TakeBuffer(run_.data() + k * size);
-    if (header_.database_key != 0) CryptPage(header_.database_key, first + k, data->data(), size);
+    // The header page as decoded, the others decrypted.
+    const bool header = first + k == 0;
+    std::shared_ptr<PageData> data = TakeBuffer(header ? header_page_.data() : run_.data() + k * size);
+    if (!header && header_.database_key != 0) CryptPage(header_.database_key, first + k, data->data(), size);
     lru_.push_front(first + k);
     cache_.emplace(first + k, Cached{data, lru_.begin()});
     if (k == 0) ref = std::move(data);

@@ -64,9 +64,9 @@ class Pager {
   friend class Transaction;
   void Forget(std::uint32_t page_number);
   void ForgetAll();
-  // Reads page `first` and up to kReadAhead - 1 pages after it that are neither cached nor
-  // changed by the statement, in one call; caches them all and returns the first.
-  PageRef ReadRun(std::uint32_t first);
+  // Reads page `first` and, up to `most` pages in all, the pages after it that are neither
+  // cached nor changed by the statement, in one call; caches them all and returns the first.
+  PageRef ReadRun(std::uint32_t first, std::uint32_t most);
   // A buffer holding a copy of `bytes` (a page) about to be cached: the one leaving the
   // cache if nobody holds it.
   std::shared_ptr<PageData> TakeBuffer(const std::uint8_t* bytes);
