@@ -2,8 +2,8 @@
 // A fast 64-bit hash that is not cryptographic (XXH3 from the xxHash library): for
 // recognising versions of bytes and finding damage, where nobody forges the input. The
 // library is used header-only, so that no build links it: fast_hash.cpp includes it, and
-// on x86-64 Linux fast_hash_avx2.cpp too, built for AVX2 and used where the processor
-// has it (the results are the same either way).
+// on x86-64 fast_hash_avx2.cpp too, built for AVX2 and used where the processor has it
+// (the results are the same either way).
 
 #include <cstddef>
 #include <cstdint>
