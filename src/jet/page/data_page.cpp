@@ -138,6 +138,7 @@ void RelayRows(PageData& page, std::uint32_t page_number, const Format& format,
       copy = page;
       old = copy.data();
     }
+    // A row kept in place stays; a row put in is written even over its slot's old bytes.
     if (!bytes.empty() && bytes.data() != reinterpret_cast<const char*>(page.data()) + pos)
       std::memmove(page.data() + pos, bytes.data(), bytes.size());
     Put16(&page[at], static_cast<std::uint16_t>(flags | pos));

@@ -1,7 +1,6 @@
 #include "jet/pager/journal.h"
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 
 #include "jet/error.h"
