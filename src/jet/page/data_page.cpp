@@ -115,12 +115,17 @@ void RelayRows(PageData& page, std::uint32_t page_number, const Format& format,
   const std::uint32_t size = format.page_size;
   const std::uint16_t count = ByteView(page).U16(format.data_row_count);
   const std::uint32_t table_end = format.data_slots + 2u * count;
-  const PageData old = page;
+  // The rows are moved within the page while each lands no lower than where the rows still
+  // to come end: deleting only ever moves rows up. A row that would land lower (one put in
+  // that is longer than the rows before it gave up) first copies the page, and the rest
+  // come from the copy.
+  PageData copy;
+  const std::uint8_t* old = page.data();
   std::uint32_t pos = size;  // start of the lowest row laid out so far
   std::uint32_t end = size;  // where the current row ends in the old page
   for (std::uint16_t i = 0; i < count; ++i) {
     const std::size_t at = format.data_slots + 2u * i;
-    const std::uint16_t raw = ByteView(old).U16(at);
+    const std::uint16_t raw = ByteView(old, size).U16(at);
     const std::uint32_t offset = raw & kSlotOffsetMask;
     const bool deleted = (raw & kSlotDeleted) == kSlotDeleted;
     if (!deleted && (offset < table_end || offset > end))
@@ -132,16 +137,22 @@ void RelayRows(PageData& page, std::uint32_t page_number, const Format& format,
       bytes = c.row;
       flags = 0;
     } else if (!deleted && c.kind == SlotChange::Kind::Keep) {
-      bytes = std::string_view(reinterpret_cast<const char*>(old.data()) + offset, end - offset);
+      bytes = std::string_view(reinterpret_cast<const char*>(old) + offset, end - offset);
       flags = raw & kSlotDeleted;
     }
     if (bytes.size() > pos - table_end) ThrowCorrupt("a row does not fit data page " + std::to_string(page_number));
-    pos -= static_cast<std::uint32_t>(bytes.size());
-    if (!bytes.empty() && pos != offset) std::memmove(page.data() + pos, bytes.data(), bytes.size());
-    Put16(&page[at], static_cast<std::uint16_t>(flags | pos));
     // A deleted slot's offset may still point at the data it once had; the next row ends
     // there all the same.
     if (offset >= table_end && offset <= end) end = offset;
+    pos -= static_cast<std::uint32_t>(bytes.size());
+    if (pos < end && old == page.data()) {
+      copy = page;
+      old = copy.data();
+    }
+    // A row kept in place stays; a row put in is written even over its slot's old bytes.
+    if (!bytes.empty() && bytes.data() != reinterpret_cast<const char*>(page.data()) + pos)
+      std::memmove(page.data() + pos, bytes.data(), bytes.size());
+    Put16(&page[at], static_cast<std::uint16_t>(flags | pos));
   }
   std::memset(page.data() + table_end, 0, pos - table_end);
   Put16(&page[format.data_free_space], static_cast<std::uint16_t>(pos - table_end));

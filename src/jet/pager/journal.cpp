@@ -1,7 +1,6 @@
 #include "jet/pager/journal.h"
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 
 #include "jet/error.h"
@@ -30,6 +29,7 @@ JournalWriter::JournalWriter(os::Env& env, const std::string& real_path, const o
       original_size_(original_size),
       size_after_(original_size),
       nonce_(RandomNonce()),
+      sum_(nonce_),
       end_(kCurrent.records_start),
       sealed_(kCurrent.records_start) {
   file_ = env_.CreateExclusive(path_, database.Access());
@@ -63,12 +63,15 @@ JournalWriter::~JournalWriter() = default;
 void JournalWriter::Append(std::uint32_t tag, const std::uint8_t* body, std::size_t n) {
   std::size_t record = 4 + n + kChecksumSize;
   if (buffer_.size() + record > kBufferSize) FlushBuffer();
-  std::size_t at = buffer_.size();
-  buffer_.resize(at + record);
-  std::uint8_t* p = buffer_.data() + at;
-  Put32(p, tag);
-  std::memcpy(p + 4, body, n);
-  Put64(p + 4 + n, kCurrent.sum(nonce_, p, 4 + n));
+  // Appended piece by piece rather than resized and filled: the buffer's capacity is
+  // reserved, and zeroing the record first would only be overwritten.
+  const std::size_t at = buffer_.size();
+  std::uint8_t bytes[kChecksumSize];
+  Put32(bytes, tag);
+  buffer_.insert(buffer_.end(), bytes, bytes + 4);
+  buffer_.insert(buffer_.end(), body, body + n);
+  Put64(bytes, sum_(buffer_.data() + at, 4 + n));
+  buffer_.insert(buffer_.end(), bytes, bytes + kChecksumSize);
 }
 
 void JournalWriter::Add(std::uint32_t page_number, const std::uint8_t* stored) {
@@ -81,7 +84,7 @@ void JournalWriter::AddWritten(std::uint32_t page_number, const std::uint8_t* st
   std::uint8_t sums[4096 / kSector * kChecksumSize];
   const std::size_t sectors = kCurrent.Sectors(page_size_);
   for (std::size_t s = 0; s < sectors; ++s)
-    Put64(sums + s * kChecksumSize, kCurrent.sum(nonce_, stored + s * kSector, kSector));
+    Put64(sums + s * kChecksumSize, sum_(stored + s * kSector, kSector));
   Append(page_number | (kWritten << 24), sums, sectors * kChecksumSize);
 }
 

@@ -47,6 +47,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/crypto/fast_hash.h"
 #include "jet/env.h"
 
 namespace jet {
@@ -94,6 +95,7 @@ class JournalWriter {
   std::uint64_t original_size_;
   std::uint64_t size_after_;
   std::uint64_t nonce_;
+  crypto::FastHasher sum_;  // the records' checksum, seeded with the nonce
   std::uint64_t sequence_ = 0;
   std::uint64_t end_;      // where the next record goes in the file
   std::uint64_t sealed_;   // end of the records the header vouches for

@@ -46,27 +46,15 @@ PageRef Pager::Read(std::uint32_t page_number) {
   if (page_number >= page_count_)
     ThrowCorrupt("page " + std::to_string(page_number) + " lies past the end of the file (" +
                  std::to_string(page_count_) + " pages)");
+  // A miss right after the previous one's page is a scan: read ahead.
   const bool sequential = page_number != 0 && page_number == last_miss_ + 1;
-  last_miss_ = page_number;
-  if (sequential) return ReadRun(page_number);
-  std::shared_ptr<PageData> data = TakeBuffer();
-  std::uint64_t offset = static_cast<std::uint64_t>(page_number) * format_->page_size;
-  if (file_->ReadAt(offset, data->data(), data->size()) != data->size())
-    ThrowCorrupt("page " + std::to_string(page_number) + " is cut short");
-  if (page_number == 0) {
-    *data = header_page_;
-  } else if (header_.database_key != 0) {
-    CryptPage(header_.database_key, page_number, data->data(), data->size());
-  }
-  lru_.push_front(page_number);
-  PageRef ref = std::move(data);
-  cache_.emplace(page_number, Cached{ref, lru_.begin()});
-  return ref;
+  return ReadRun(page_number, sequential ? kReadAhead : 1);
 }
 
-std::shared_ptr<PageData> Pager::TakeBuffer() {
-  // The page leaving the cache lends its buffer when nobody else holds it: no allocation
-  // and no zeroing of memory that the read overwrites anyway.
+std::shared_ptr<PageData> Pager::TakeBuffer(const std::uint8_t* bytes) {
+  // The page leaving the cache lends its buffer when nobody else holds it: no allocation.
+  // A new buffer is made from the bytes themselves, never zeroed first.
+  const std::size_t size = format_->page_size;
   std::shared_ptr<PageData> data;
   if (cache_.size() >= capacity_) {
     auto victim = cache_.find(lru_.back());
@@ -74,27 +62,32 @@ std::shared_ptr<PageData> Pager::TakeBuffer() {
     cache_.erase(victim);
     lru_.pop_back();
   }
-  if (!data || data->size() != format_->page_size) data = std::make_shared<PageData>(format_->page_size);
+  if (data && data->size() == size)
+    std::copy_n(bytes, size, data->data());
+  else
+    data = std::make_shared<PageData>(bytes, bytes + size);
   return data;
 }
 
-PageRef Pager::ReadRun(std::uint32_t first) {
+PageRef Pager::ReadRun(std::uint32_t first, std::uint32_t most) {
   const std::size_t size = format_->page_size;
   // The file holds the current version of every page the statement has not changed
   // (pages written out early included), and only those are read ahead.
   std::uint32_t count = 1;
-  while (count < kReadAhead && first + count < page_count_ && cache_.count(first + count) == 0 &&
+  while (count < most && first + count < page_count_ && cache_.count(first + count) == 0 &&
          (transaction_ == nullptr || !transaction_->Changed(first + count)))
     ++count;
-  run_.resize(std::size_t{count} * size);
-  const std::size_t got = file_->ReadAt(static_cast<std::uint64_t>(first) * size, run_.data(), run_.size());
+  // Grown only, never shrunk: growing zeroes the new part, which the read overwrites.
+  if (run_.size() < std::size_t{count} * size) run_.resize(std::size_t{count} * size);
+  const std::size_t got = file_->ReadAt(static_cast<std::uint64_t>(first) * size, run_.data(), std::size_t{count} * size);
   if (got < size) ThrowCorrupt("page " + std::to_string(first) + " is cut short");
   count = static_cast<std::uint32_t>(got / size);
   PageRef ref;
   for (std::uint32_t k = count; k-- > 0;) {
-    std::shared_ptr<PageData> data = TakeBuffer();
-    std::copy_n(run_.data() + k * size, size, data->data());
-    if (header_.database_key != 0) CryptPage(header_.database_key, first + k, data->data(), size);
+    // The header page as decoded, the others decrypted.
+    const bool header = first + k == 0;
+    std::shared_ptr<PageData> data = TakeBuffer(header ? header_page_.data() : run_.data() + k * size);
+    if (!header && header_.database_key != 0) CryptPage(header_.database_key, first + k, data->data(), size);
     lru_.push_front(first + k);
     cache_.emplace(first + k, Cached{data, lru_.begin()});
     if (k == 0) ref = std::move(data);

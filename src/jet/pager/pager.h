@@ -64,11 +64,12 @@ class Pager {
   friend class Transaction;
   void Forget(std::uint32_t page_number);
   void ForgetAll();
-  // Reads page `first` and up to kReadAhead - 1 pages after it that are neither cached nor
-  // changed by the statement, in one call; caches them all and returns the first.
-  PageRef ReadRun(std::uint32_t first);
-  // A buffer for a page about to be cached, the one leaving the cache if nobody holds it.
-  std::shared_ptr<PageData> TakeBuffer();
+  // Reads page `first` and, up to `most` pages in all, the pages after it that are neither
+  // cached nor changed by the statement, in one call; caches them all and returns the first.
+  PageRef ReadRun(std::uint32_t first, std::uint32_t most);
+  // A buffer holding a copy of `bytes` (a page) about to be cached: the one leaving the
+  // cache if nobody holds it.
+  std::shared_ptr<PageData> TakeBuffer(const std::uint8_t* bytes);
 
   std::unique_ptr<os::File> file_;
   os::Env* env_;
@@ -85,7 +86,7 @@ class Pager {
   // call instead of one a page.
   static constexpr std::uint32_t kReadAhead = 16;
   std::uint32_t last_miss_ = 0;
-  std::vector<std::uint8_t> run_;
+  std::vector<std::uint8_t> run_;  // pages as read, before they are cached
   std::list<std::uint32_t> lru_;  // most recently used first
   struct Cached {
     PageRef page;

@@ -63,9 +63,11 @@ std::vector<std::uint8_t>& Transaction::Write(std::uint32_t page_number) {
   if (spilling_) Release();
   PageRef current = pager_->Read(page_number);  // checks the page exists
   Journal(page_number, *current);
-  auto copy = std::make_shared<PageData>(*current);
   pager_->Forget(page_number);
-  return *dirty_.emplace(page_number, std::move(copy)).first->second;
+  // The cache's buffer becomes the statement's version when no reader holds it any more.
+  auto version = current.use_count() == 1 ? std::const_pointer_cast<PageData>(std::move(current))
+                                          : std::make_shared<PageData>(*current);
+  return *dirty_.emplace(page_number, std::move(version)).first->second;
 }
 
 std::uint32_t Transaction::Allocate() {
