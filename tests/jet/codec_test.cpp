@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "jet/format/header.h"
+#include "jet/page/data_page.h"
 #include "jet/row/record.h"
 #include "jet/tsv.h"
 
@@ -64,6 +65,21 @@ TEST(RecordDecoder, DamagedRecordsAreReportedWithTableAndColumn) {
     EXPECT_NE(std::string(e.what()).find("column 'name' of table 'People'"), std::string::npos) << e.what();
   }
   EXPECT_THROW(codec.Decode(ByteView(std::string("\x01", 1)), {}), FormatError);
+}
+
+// Access leaves a deleted row's bytes where they were; a row of the same length put into
+// that slot lands exactly on them and must replace them.
+TEST(DataPageRows, RowPutIntoADeletedSlotReplacesItsOldBytes) {
+  const Format& f = FormatFor(JetVersion::Jet4);
+  PageData page;
+  InitDataPage(page, f, 2);
+  for (const char* row : {"first row", "second row", "third row"}) AddRowToPage(page, 5, f, row);
+  const std::size_t slot1 = f.data_slots + 2;
+  Put16(&page[slot1], static_cast<std::uint16_t>(ByteView(page).U16(slot1) | kSlotDeleted));
+  EXPECT_EQ(AddRowToPage(page, 5, f, "fresh data"), 1);
+  const DataPage read(std::make_shared<const PageData>(page), 5, f);
+  EXPECT_EQ(read.row(read.slot(1)).Str(), "fresh data");
+  EXPECT_EQ(read.row(read.slot(2)).Str(), "third row");
 }
 
 TEST(TextCodec, CompressionCodePagesAndBadInput) {
