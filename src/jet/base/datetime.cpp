@@ -32,19 +32,6 @@ double ToJetDate(const CivilTime& t) {
   return days >= 0 ? days + frac : days - frac;
 }
 
-double JetDateOrdinal(double v) {
-  double whole = std::trunc(v);
-  return whole + std::fabs(v - whole);
-}
-
-int CompareJetDates(double a, double b) {
-  a = JetDateOrdinal(a);
-  b = JetDateOrdinal(b);
-  const bool na = std::isnan(a), nb = std::isnan(b);
-  if (na || nb) return na == nb ? 0 : (na ? -1 : 1);
-  return a < b ? -1 : (a > b ? 1 : 0);
-}
-
 bool FromJetDate(double v, CivilTime* out) {
   if (!std::isfinite(v) || v < -657434.0 || v >= 2958466.0) return false;
   double ordinal = JetDateOrdinal(v);

@@ -59,6 +59,7 @@ IndexLeafView::IndexLeafView(ByteView v, std::uint32_t number, const Format& f) 
   const std::size_t bitmap_bytes = f.index_entries - f.index_bitmap;
   v.Need(f.index_bitmap, bitmap_bytes);
   std::size_t start = f.index_entries;
+  ends_.reserve(f.page_size / 8);  // enough for most leaves at once
   for (std::size_t byte = 0; byte < bitmap_bytes; ++byte) {
     for (unsigned bits = v.data()[f.index_bitmap + byte]; bits != 0; bits &= bits - 1) {
       const std::size_t end = f.index_entries + byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));

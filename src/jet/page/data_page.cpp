@@ -16,34 +16,12 @@ DataPage::DataPage(PageRef page, std::uint32_t page_number, const Format& format
     ThrowCorrupt("data page " + std::to_string(number_) + " claims " + std::to_string(count_) + " rows");
 }
 
-namespace {
-
-// Out of line: a slot is looked at for every row read.
-[[noreturn, gnu::noinline, gnu::cold]] void ThrowBadSlot(std::uint32_t page, std::uint16_t i, std::uint32_t offset,
-                                                         std::uint32_t end) {
+void ThrowBadSlot(std::uint32_t page, std::uint16_t i, std::uint32_t offset, std::uint32_t end) {
   ThrowCorrupt("row " + std::to_string(i) + " of data page " + std::to_string(page) +
                " lies outside the page (offset " + std::to_string(offset) + ", end " + std::to_string(end) + ")");
 }
-[[noreturn, gnu::noinline, gnu::cold]] void ThrowNoSlot(std::uint32_t page, std::uint16_t i) {
+void ThrowNoSlot(std::uint32_t page, std::uint16_t i) {
   ThrowCorrupt("row " + std::to_string(i) + " of data page " + std::to_string(page) + " does not exist");
-}
-
-}  // namespace
-
-Slot DataPage::slot(std::uint16_t i) const {
-  if (i >= count_) ThrowNoSlot(number_, i);
-  Slot s;
-  s.raw = view_.U16(format_->data_slots + 2u * i);
-  s.offset = s.raw & kSlotOffsetMask;
-  std::uint32_t end = i == 0 ? format_->page_size : (view_.U16(format_->data_slots + 2u * (i - 1)) & kSlotOffsetMask);
-  std::uint32_t table_end = format_->data_slots + 2u * count_;
-  if (s.deleted()) {
-    s.length = 0;
-    return s;
-  }
-  if (end > format_->page_size || s.offset < table_end || s.offset > end) ThrowBadSlot(number_, i, s.offset, end);
-  s.length = static_cast<std::uint16_t>(end - s.offset);
-  return s;
 }
 
 ByteView ReadRowBytes(Pager& pager, RowId at, PageRef* keep) {
@@ -52,11 +30,8 @@ ByteView ReadRowBytes(Pager& pager, RowId at, PageRef* keep) {
   return page.row(page.slot(at.row));
 }
 
-ByteView ResolveRow(Pager& pager, const DataPage& page, std::uint16_t slot, PageRef* keep,
-                    std::vector<RowId>* moved_to) {
-  const Slot s = page.slot(slot);
-  if (s.deleted() || s.moved()) return {};
-  if (!s.lookup()) return page.row(s);
+ByteView FollowMovedRow(Pager& pager, const DataPage& page, const Slot& s, PageRef* keep,
+                        std::vector<RowId>* moved_to) {
   // Moves do not chain in practice; a few hops are allowed before calling it damage.
   ByteView at = page.row(s);
   for (int hop = 0; hop < 4; ++hop) {

@@ -44,6 +44,28 @@ class DataPage {
   std::uint16_t count_;
 };
 
+// Out of line, as the slot's checks' rare ends.
+[[noreturn, gnu::noinline, gnu::cold]] void ThrowBadSlot(std::uint32_t page, std::uint16_t i, std::uint32_t offset,
+                                                         std::uint32_t end);
+[[noreturn, gnu::noinline, gnu::cold]] void ThrowNoSlot(std::uint32_t page, std::uint16_t i);
+
+// Inline: a slot is looked at for every row read. The constructor checked that the slot
+// table lies inside the page.
+inline Slot DataPage::slot(std::uint16_t i) const {
+  if (i >= count_) ThrowNoSlot(number_, i);
+  const std::uint8_t* table = view_.data() + format_->data_slots;
+  Slot s;
+  s.raw = static_cast<std::uint16_t>(table[2u * i] | (table[2u * i + 1] << 8));
+  s.offset = s.raw & kSlotOffsetMask;
+  if (s.deleted()) return s;
+  const std::uint32_t end =
+      i == 0 ? format_->page_size : ((table[2u * i - 2] | (table[2u * i - 1] << 8)) & kSlotOffsetMask);
+  const std::uint32_t table_end = format_->data_slots + 2u * count_;
+  if (end > format_->page_size || s.offset < table_end || s.offset > end) ThrowBadSlot(number_, i, s.offset, end);
+  s.length = static_cast<std::uint16_t>(end - s.offset);
+  return s;
+}
+
 // The bytes of one row (page, slot), whatever the slot's flags.
 ByteView ReadRowBytes(Pager& pager, RowId at, PageRef* keep);
 
@@ -54,8 +76,16 @@ ByteView ReadRowBytes(Pager& pager, RowId at, PageRef* keep);
 // holds the page the record lies on when it is not `page` (which the caller keeps alive).
 // Throws FormatError for a pointer cut short, one into another table's pages, or a chain of
 // more than a few moves.
-ByteView ResolveRow(Pager& pager, const DataPage& page, std::uint16_t slot, PageRef* keep,
-                    std::vector<RowId>* moved_to = nullptr);
+// ResolveRow's rare part: the slot `s` of `page` holds where its row went.
+ByteView FollowMovedRow(Pager& pager, const DataPage& page, const Slot& s, PageRef* keep,
+                        std::vector<RowId>* moved_to);
+inline ByteView ResolveRow(Pager& pager, const DataPage& page, std::uint16_t slot, PageRef* keep,
+                           std::vector<RowId>* moved_to = nullptr) {
+  const Slot s = page.slot(slot);
+  if (s.deleted() || s.moved()) return {};
+  if (!s.lookup()) return page.row(s);
+  return FollowMovedRow(pager, page, s, keep, moved_to);
+}
 
 // ---- Adding rows: statements and new files place rows through these alone ----
 

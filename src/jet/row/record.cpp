@@ -10,32 +10,16 @@ RecordLayout ParseRecord(ByteView r, const Format& f, bool has_var_columns) {
   return l;
 }
 
-namespace {
-
-// The record's column count, once it is known to hold its null mask and a column count.
-std::uint16_t ColumnCount(ByteView r, const Format& f) {
-  const std::uint16_t count = f.version == JetVersion::Jet3 ? r.U8(0) : r.U16(0);
-  if (r.size() < 2u * f.row_int_size + (count + 7u) / 8u)
-    ThrowCorrupt("a record of " + std::to_string(r.size()) + " bytes is too short for " + std::to_string(count) +
-                 " columns");
-  return count;
-}
-
-}  // namespace
-
-ByteView FixedColumnBytes(ByteView record, const Format& format, const ColumnDef& column) {
-  const std::uint16_t count = ColumnCount(record, format);
-  if (column.number >= count) return {};
-  const std::uint8_t mask = record.data()[record.size() - (count + 7u) / 8u + column.number / 8u];
-  if ((mask & (1u << (column.number % 8))) == 0) return {};
-  return record.Sub(format.row_int_size + column.fixed_offset, column.length);
+void ThrowRecordTooShort(std::size_t size, std::uint16_t columns) {
+  ThrowCorrupt("a record of " + std::to_string(size) + " bytes is too short for " + std::to_string(columns) +
+               " columns");
 }
 
 void ParseRecord(ByteView r, const Format& f, bool has_var_columns, RecordLayout* layout) {
   RecordLayout& l = *layout;
   const bool jet3 = f.version == JetVersion::Jet3;
   l.fixed_start = f.row_int_size;
-  l.column_count = ColumnCount(r, f);
+  l.column_count = RecordColumnCount(r, f);
   std::size_t mask_at = r.size() - (l.column_count + 7u) / 8u;
   l.null_mask = r.Sub(mask_at, r.size() - mask_at);
 

@@ -38,10 +38,25 @@ RecordLayout ParseRecord(ByteView record, const Format& format, bool has_var_col
 // The same into `layout`, whose memory is reused: for a scan, one per table rather than one per row.
 void ParseRecord(ByteView record, const Format& format, bool has_var_columns, RecordLayout* layout);
 
+[[noreturn, gnu::noinline, gnu::cold]] void ThrowRecordTooShort(std::size_t size, std::uint16_t columns);
+
+// The record's column count, once it is known to hold its null mask and a column count.
+inline std::uint16_t RecordColumnCount(ByteView r, const Format& f) {
+  const std::uint16_t count = f.version == JetVersion::Jet3 ? r.U8(0) : r.U16(0);
+  if (r.size() < 2u * f.row_int_size + (count + 7u) / 8u) ThrowRecordTooShort(r.size(), count);
+  return count;
+}
+
 // The bytes of a fixed-length column (of a length above zero) in a record, or an empty view
 // when the record holds NULL there, found without reading the record's variable part.
 // Throws FormatError as ParseRecord does, and when the value lies outside the record.
-ByteView FixedColumnBytes(ByteView record, const Format& format, const ColumnDef& column);
+inline ByteView FixedColumnBytes(ByteView record, const Format& format, const ColumnDef& column) {
+  const std::uint16_t count = RecordColumnCount(record, format);
+  if (column.number >= count) return {};
+  const std::uint8_t mask = record.data()[record.size() - (count + 7u) / 8u + column.number / 8u];
+  if ((mask & (1u << (column.number % 8))) == 0) return {};
+  return record.Sub(format.row_int_size + column.fixed_offset, column.length);
+}
 
 // Memo and OLE fields: a 12-byte header (length with flags, then a row pointer), the
 // data inline after it, in one row elsewhere, or in a chain of rows each starting with
