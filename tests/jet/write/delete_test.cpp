@@ -116,6 +116,7 @@ TEST(WriteDelete, DateComparisonTakesWhatTheGeneralRuleTakes) {
     for (const char* date : {"NULL", "#1899-12-29 06:00#", "#1899-12-29 18:00#", "#1899-12-29#", "-1.5", "0.5"})
       s->Execute(std::string("INSERT INTO Log ([Date], Badge) VALUES (") + date + ", 'old')");
   }
+  int copies = 0;
   for (const char* cond : {"[Date] < #1899-12-29 12:00#", "#1899-12-29 12:00# > [Date]", "[Date] <= -1.25",
                            "[Date] >= #1899-12-29 18:00#", "[Date] = #1899-12-29 06:00#", "Log.[Date] <> 0.5",
                            "[Date] > 45002.5", "45001 >= [Date]"}) {
@@ -123,8 +124,8 @@ TEST(WriteDelete, DateComparisonTakesWhatTheGeneralRuleTakes) {
     std::multiset<std::string> left[2];
     std::int64_t taken[2] = {0, 0};
     for (int general = 0; general < 2; ++general) {
-      const std::string path = (dir.path() / ("copy" + std::to_string(general) + ".mdb")).string();
-      fs::copy_file(source, path, fs::copy_options::overwrite_existing);
+      const std::string path = (dir.path() / ("copy" + std::to_string(++copies) + ".mdb")).string();
+      fs::copy_file(source, path);
       auto s = Session::Open(path, {.password = "", .read_write = true});
       taken[general] =
           s->Execute(std::string("DELETE FROM Log WHERE ") + cond + (general ? " AND True" : "")).affected;
