@@ -48,6 +48,12 @@ class File {
   virtual void WriteAt(std::uint64_t offset, const void* buf, std::size_t n);
   // Data and size reach the disk before this returns.
   virtual void Sync();
+  // A hint for a file written once and seldom read back, such as a journal: from now on,
+  // writes of whole blocks of kBlockAlignment bytes, at offsets and from memory so
+  // aligned, may go to the disk around the system's cache instead of filling it. What
+  // reads return and what Sync makes durable stay the same. By default nothing changes.
+  static constexpr std::size_t kBlockAlignment = 4096;
+  virtual void WriteAroundCache() {}
   virtual void Truncate(std::uint64_t size);
 
   // A lock over the whole file: held until the file is closed (also when

@@ -123,6 +123,7 @@ class FaultEnv : public os::Env {
       base_->Truncate(size);
     }
     bool TryLock(os::LockKind kind) override { return base_->TryLock(kind); }
+    void WriteAroundCache() override { base_->WriteAroundCache(); }
 
    private:
     FaultEnv& env_;

@@ -1,6 +1,7 @@
 #include "jet/pager/journal.h"
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 
 #include "jet/error.h"
@@ -13,6 +14,7 @@ using namespace journal;
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 20;
+static_assert(kBufferSize % os::File::kBlockAlignment == 0);
 
 std::uint64_t RandomNonce() {
   std::random_device rd;
@@ -31,9 +33,11 @@ JournalWriter::JournalWriter(os::Env& env, const std::string& real_path, const o
       nonce_(RandomNonce()),
       sum_(nonce_),
       end_(kCurrent.records_start),
-      sealed_(kCurrent.records_start) {
+      sealed_(kCurrent.records_start),
+      block_start_(kCurrent.records_start) {
+  static_assert(kCurrent.records_start % os::File::kBlockAlignment == 0);
   file_ = env_.CreateExclusive(path_, database.Access());
-  buffer_.reserve(kBufferSize);
+  buffer_.reset(new (std::align_val_t{os::File::kBlockAlignment}) std::uint8_t[kBufferSize]);
   // Both header copies, vouching for no record, are on disk before any record is written:
   // a journal without a valid copy can then only be one whose creation never finished,
   // all zeros and no longer than this.
@@ -56,22 +60,20 @@ JournalWriter::JournalWriter(os::Env& env, const std::string& real_path, const o
     }
     throw;
   }
+  // Records are written once and read back only to undo a statement.
+  file_->WriteAroundCache();
 }
 
 JournalWriter::~JournalWriter() = default;
 
 void JournalWriter::Append(std::uint32_t tag, const std::uint8_t* body, std::size_t n) {
   std::size_t record = 4 + n + kChecksumSize;
-  if (buffer_.size() + record > kBufferSize) FlushBuffer();
-  // Appended piece by piece rather than resized and filled: the buffer's capacity is
-  // reserved, and zeroing the record first would only be overwritten.
-  const std::size_t at = buffer_.size();
-  std::uint8_t bytes[kChecksumSize];
-  Put32(bytes, tag);
-  buffer_.insert(buffer_.end(), bytes, bytes + 4);
-  buffer_.insert(buffer_.end(), body, body + n);
-  Put64(bytes, sum_(buffer_.data() + at, 4 + n));
-  buffer_.insert(buffer_.end(), bytes, bytes + kChecksumSize);
+  if (used_ + record > kBufferSize) FlushBuffer();
+  std::uint8_t* at = buffer_.get() + used_;
+  Put32(at, tag);
+  std::memcpy(at + 4, body, n);
+  Put64(at + 4 + n, sum_(at, 4 + n));
+  used_ += record;
 }
 
 void JournalWriter::Add(std::uint32_t page_number, const std::uint8_t* stored) {
@@ -88,11 +90,25 @@ void JournalWriter::AddWritten(std::uint32_t page_number, const std::uint8_t* st
   Append(page_number | (kWritten << 24), sums, sectors * kChecksumSize);
 }
 
+std::uint64_t JournalWriter::pending_bytes() const {
+  constexpr std::size_t kBlock = os::File::kBlockAlignment;
+  const std::uint64_t whole = (block_start_ + used_ + kBlock - 1) / kBlock * kBlock;
+  return whole > file_->Size() ? whole - file_->Size() : 0;
+}
+
 void JournalWriter::FlushBuffer() {
-  if (buffer_.empty()) return;
-  file_->WriteAt(end_, buffer_.data(), buffer_.size());
-  end_ += buffer_.size();
-  buffer_.clear();
+  if (used_ == kept_) return;
+  constexpr std::size_t kBlock = os::File::kBlockAlignment;
+  const std::size_t blocks = (used_ + kBlock - 1) / kBlock * kBlock;
+  std::memset(buffer_.get() + used_, 0, blocks - used_);
+  file_->WriteAt(block_start_, buffer_.get(), blocks);
+  end_ = block_start_ + used_;
+  // The last block, when not full, is written again with the records that follow.
+  const std::size_t whole = used_ / kBlock * kBlock;
+  std::memmove(buffer_.get(), buffer_.get() + whole, used_ - whole);
+  block_start_ += whole;
+  used_ -= whole;
+  kept_ = used_;
 }
 
 void JournalWriter::WriteHeader() {

@@ -44,6 +44,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -73,7 +74,7 @@ class JournalWriter {
   // Records the version of a page about to be written to the database.
   void AddWritten(std::uint32_t page_number, const std::uint8_t* stored);
   // Bytes that the next Seal will add to the journal file.
-  std::uint64_t pending_bytes() const { return buffer_.size(); }
+  std::uint64_t pending_bytes() const;
   // Makes every record added so far durable, then a header that vouches for them and for
   // a database of up to `size_after` bytes.
   void Seal(std::uint64_t size_after);
@@ -97,9 +98,19 @@ class JournalWriter {
   std::uint64_t nonce_;
   crypto::FastHasher sum_;  // the records' checksum, seeded with the nonce
   std::uint64_t sequence_ = 0;
-  std::uint64_t end_;      // where the next record goes in the file
+  std::uint64_t end_;      // end of the records written to the file
   std::uint64_t sealed_;   // end of the records the header vouches for
-  std::vector<std::uint8_t> buffer_;
+  // Records not yet written, after the bytes already written of the block they start in
+  // (`kept_` of them): the buffer is written in whole blocks from `block_start_`, so that
+  // the system can take it around its cache; the last block's rest is zeros until the
+  // next write fills it.
+  struct BlockFree {
+    void operator()(std::uint8_t* p) const { ::operator delete[](p, std::align_val_t{os::File::kBlockAlignment}); }
+  };
+  std::unique_ptr<std::uint8_t[], BlockFree> buffer_;
+  std::size_t used_ = 0;  // bytes in the buffer
+  std::uint64_t block_start_;
+  std::size_t kept_ = 0;
 };
 
 // Plays back a journal left by a statement that did not finish: restores the pages its

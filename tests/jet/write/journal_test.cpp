@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
 #include <functional>
+#include <memory>
+#include <new>
 
 #include "../fault_env.h"
 #include "jet/crypto/sha256.h"
@@ -83,6 +89,56 @@ TEST(WriteJournal, ProcessEndingAtEachDurableStep) {
   }
   if (testing::HaveMdbtools()) {
     EXPECT_EQ(testing::MdbExportFirstColumn(s.path, "Log").size(), s.after.size());
+  }
+}
+
+// A journal's records go around the system's cache where the file system takes such
+// writes, and through it where it refuses them (a memory file system before Linux 6.6
+// does): either way the file holds what was written, and reads and unaligned writes
+// between them see it.
+TEST(WriteJournal, WritesAroundTheCacheKeepWhatWasWritten) {
+  TempDir disk;
+  std::vector<fs::path> folders{disk.path()};
+  if (fs::is_directory("/dev/shm")) folders.push_back("/dev/shm");
+  constexpr std::size_t kBlock = os::File::kBlockAlignment;
+  struct BlockFree {
+    void operator()(std::uint8_t* p) const { ::operator delete[](p, std::align_val_t{kBlock}); }
+  };
+  std::unique_ptr<std::uint8_t[], BlockFree> blocks(new (std::align_val_t{kBlock}) std::uint8_t[4 * kBlock]);
+  for (std::size_t i = 0; i < 4 * kBlock; ++i) blocks[i] = static_cast<std::uint8_t>(i * 7 + i / kBlock + 1);
+  for (const fs::path& folder : folders) {
+    SCOPED_TRACE(folder.string());
+    const std::string path = (folder / ("around-" + std::to_string(::getpid()))).string();
+    struct Removed {
+      std::string path;
+      ~Removed() { std::remove(path.c_str()); }
+    } removed{path};
+    os::Env& env = os::Env::Default();
+    auto file = env.CreateExclusive(path, {.mode = 0600, .owner = ::getuid(), .group = ::getgid()});
+    file->WriteAroundCache();
+    std::string model;
+    auto put = [&](std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
+      file->WriteAt(offset, bytes, n);
+      if (model.size() < offset + n) model.resize(offset + n, '\0');
+      std::memcpy(model.data() + offset, bytes, n);
+      std::string back(model.size() + 10, '\0');
+      EXPECT_EQ(file->ReadAt(0, back.data(), back.size()), model.size());
+      back.resize(model.size());
+      EXPECT_EQ(back, model);
+      EXPECT_EQ(file->Size(), model.size());
+    };
+    put(2 * kBlock, blocks.get(), 3 * kBlock);          // whole blocks
+    put(2 * kBlock + 100, blocks.get() + 1, 50);        // within them, from unaligned memory
+    put(0, blocks.get() + kBlock, kBlock);              // whole blocks before
+    put(5 * kBlock, blocks.get() + 2 * kBlock, kBlock);  // whole blocks after the end
+    put(6 * kBlock + 10, blocks.get(), kBlock);         // unaligned after the end
+    put(3 * kBlock, blocks.get(), 2 * kBlock);          // whole blocks over unaligned ones
+    file->Sync();
+    file.reset();
+    auto reopened = env.Open(path, os::OpenMode::ReadOnly);
+    std::string back(model.size(), '\0');
+    EXPECT_EQ(reopened->ReadAt(0, back.data(), back.size()), model.size());
+    EXPECT_EQ(back, model);
   }
 }
 
