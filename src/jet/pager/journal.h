@@ -22,6 +22,10 @@
 //   Kind 1: the body is a checksum (8) of each 512-byte sector of a version of the page
 //   written to the database. Checksums are XXH3-64 seeded with the nonce (0 for the
 //   header): they recognise versions and find damage, nobody forges a journal.
+//   Records are written in whole blocks of 4096 bytes, around the system's cache where
+//   it allows (a journal is read back only to undo); the last block is padded with zeros
+//   that the next write replaces, so the header, not the file's size, says where the
+//   records end.
 //
 // The journal is created with both header copies vouching for no record, synced with its
 // folder, before any record is written. Records are appended and synced; then a header
