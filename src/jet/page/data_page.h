@@ -49,17 +49,15 @@ class DataPage {
                                                          std::uint32_t end);
 [[noreturn, gnu::noinline, gnu::cold]] void ThrowNoSlot(std::uint32_t page, std::uint16_t i);
 
-// Inline: a slot is looked at for every row read. The constructor checked that the slot
-// table lies inside the page.
+// Inline: a slot is looked at for every row read.
 inline Slot DataPage::slot(std::uint16_t i) const {
   if (i >= count_) ThrowNoSlot(number_, i);
-  const std::uint8_t* table = view_.data() + format_->data_slots;
   Slot s;
-  s.raw = static_cast<std::uint16_t>(table[2u * i] | (table[2u * i + 1] << 8));
+  s.raw = view_.U16(format_->data_slots + 2u * i);
   s.offset = s.raw & kSlotOffsetMask;
   if (s.deleted()) return s;
   const std::uint32_t end =
-      i == 0 ? format_->page_size : ((table[2u * i - 2] | (table[2u * i - 1] << 8)) & kSlotOffsetMask);
+      i == 0 ? format_->page_size : (view_.U16(format_->data_slots + 2u * (i - 1)) & kSlotOffsetMask);
   const std::uint32_t table_end = format_->data_slots + 2u * count_;
   if (end > format_->page_size || s.offset < table_end || s.offset > end) ThrowBadSlot(number_, i, s.offset, end);
   s.length = static_cast<std::uint16_t>(end - s.offset);

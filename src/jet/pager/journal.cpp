@@ -16,6 +16,12 @@ namespace {
 constexpr std::size_t kBufferSize = 1 << 20;
 static_assert(kBufferSize % os::File::kBlockAlignment == 0);
 
+// `n` bytes rounded up to whole blocks.
+std::size_t WholeBlocks(std::size_t n) {
+  constexpr std::size_t kBlock = os::File::kBlockAlignment;
+  return (n + kBlock - 1) / kBlock * kBlock;
+}
+
 std::uint64_t RandomNonce() {
   std::random_device rd;
   return (static_cast<std::uint64_t>(rd()) << 32) ^ rd();
@@ -91,20 +97,18 @@ void JournalWriter::AddWritten(std::uint32_t page_number, const std::uint8_t* st
 }
 
 std::uint64_t JournalWriter::pending_bytes() const {
-  constexpr std::size_t kBlock = os::File::kBlockAlignment;
-  const std::uint64_t whole = (block_start_ + used_ + kBlock - 1) / kBlock * kBlock;
+  const std::uint64_t whole = block_start_ + WholeBlocks(used_);
   return whole > file_->Size() ? whole - file_->Size() : 0;
 }
 
 void JournalWriter::FlushBuffer() {
   if (used_ == kept_) return;
-  constexpr std::size_t kBlock = os::File::kBlockAlignment;
-  const std::size_t blocks = (used_ + kBlock - 1) / kBlock * kBlock;
+  const std::size_t blocks = WholeBlocks(used_);
   std::memset(buffer_.get() + used_, 0, blocks - used_);
   file_->WriteAt(block_start_, buffer_.get(), blocks);
   end_ = block_start_ + used_;
   // The last block, when not full, is written again with the records that follow.
-  const std::size_t whole = used_ / kBlock * kBlock;
+  const std::size_t whole = used_ / os::File::kBlockAlignment * os::File::kBlockAlignment;
   std::memmove(buffer_.get(), buffer_.get() + whole, used_ - whole);
   block_start_ += whole;
   used_ -= whole;
